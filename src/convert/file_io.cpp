@@ -1,0 +1,163 @@
+#include "convert/file_io.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace quarnel {
+namespace {
+
+#ifdef _WIN32
+using ByteCount = int;
+constexpr std::size_t kMaxIoChunk = std::size_t{1} << 30;
+
+int close_descriptor(int descriptor) { return ::_close(descriptor); }
+ByteCount read_some(int descriptor, void* data, std::size_t size)
+{
+    return ::_read(descriptor, data, static_cast<unsigned>(size));
+}
+ByteCount write_some(int descriptor, const void* data, std::size_t size)
+{
+    return ::_write(descriptor, data, static_cast<unsigned>(size));
+}
+std::int64_t seek(int descriptor, std::int64_t offset, int whence) { return ::_lseeki64(descriptor, offset, whence); }
+#else
+using ByteCount = ssize_t;
+constexpr std::size_t kMaxIoChunk = std::size_t{1} << 30;
+
+int close_descriptor(int descriptor) { return ::close(descriptor); }
+ByteCount read_some(int descriptor, void* data, std::size_t size) { return ::read(descriptor, data, size); }
+ByteCount write_some(int descriptor, const void* data, std::size_t size) { return ::write(descriptor, data, size); }
+std::int64_t seek(int descriptor, std::int64_t offset, int whence) { return ::lseek(descriptor, offset, whence); }
+#endif
+
+}  // namespace
+
+FileHandle::~FileHandle()
+{
+    if (descriptor_ >= 0) {
+        close_descriptor(descriptor_);
+    }
+}
+
+FileHandle::FileHandle(FileHandle&& other) noexcept : descriptor_(other.descriptor_) { other.descriptor_ = -1; }
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept
+{
+    if (this != &other) {
+        if (descriptor_ >= 0) {
+            close_descriptor(descriptor_);
+        }
+        descriptor_ = other.descriptor_;
+        other.descriptor_ = -1;
+    }
+    return *this;
+}
+
+int FileHandle::close()
+{
+    const int descriptor = descriptor_;
+    descriptor_ = -1;
+    return descriptor >= 0 && close_descriptor(descriptor) == 0 ? 0 : -1;
+}
+
+#ifdef _WIN32
+
+FileHandle open_measurable_source(const std::filesystem::path& path)
+{
+    FileHandle file(::_wopen(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT));
+    struct _stat64 info {};
+    if (!file.is_open() || ::_fstat64(file.descriptor(), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) {
+        return FileHandle();
+    }
+    return file;
+}
+
+FileHandle create_exclusive(const std::filesystem::path& path)
+{
+    return FileHandle(::_wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                               _S_IREAD | _S_IWRITE));
+}
+
+int sync_data(const FileHandle& file) { return ::_commit(file.descriptor()) == 0 ? 0 : -1; }
+
+#else
+
+FileHandle open_measurable_source(const std::filesystem::path& path)
+{
+    // Non-blocking, so that a FIFO without a writer cannot hold the open.
+    FileHandle file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat info {};
+    if (!file.is_open() || ::fstat(file.descriptor(), &info) != 0 ||
+        !(S_ISREG(info.st_mode) || S_ISBLK(info.st_mode))) {
+        return FileHandle();
+    }
+    const int flags = ::fcntl(file.descriptor(), F_GETFL);
+    if (flags < 0 || ::fcntl(file.descriptor(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        return FileHandle();
+    }
+    return file;
+}
+
+FileHandle create_exclusive(const std::filesystem::path& path)
+{
+    return FileHandle(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+}
+
+int sync_data(const FileHandle& file) { return ::fdatasync(file.descriptor()) == 0 ? 0 : -1; }
+
+#endif
+
+std::int64_t measure_length(const FileHandle& file)
+{
+    const std::int64_t end = seek(file.descriptor(), 0, SEEK_END);
+    return end < 0 ? -1 : end;
+}
+
+int seek_to_start(const FileHandle& file) { return seek(file.descriptor(), 0, SEEK_SET) == 0 ? 0 : -1; }
+
+std::int64_t read_full(const FileHandle& file, std::span<std::uint8_t> buffer)
+{
+    std::size_t done = 0;
+    while (done < buffer.size()) {
+        const std::size_t want = std::min(buffer.size() - done, kMaxIoChunk);
+        const ByteCount got = read_some(file.descriptor(), buffer.data() + done, want);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return -1;
+        }
+        if (got == 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+int write_all(const FileHandle& file, std::span<const std::uint8_t> bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const std::size_t want = std::min(bytes.size() - done, kMaxIoChunk);
+        const ByteCount wrote = write_some(file.descriptor(), bytes.data() + done, want);
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            return -1;
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+    return 0;
+}
+
+}  // namespace quarnel

@@ -1,0 +1,53 @@
+// The thin seam between the converter and the platform's file descriptors,
+// so that POSIX and Windows builds share everything above it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+
+namespace quarnel {
+
+// An open file descriptor, closed when the handle goes.
+class FileHandle {
+public:
+    FileHandle() = default;
+    explicit FileHandle(int descriptor) : descriptor_(descriptor) {}
+    ~FileHandle();
+    FileHandle(FileHandle&& other) noexcept;
+    FileHandle& operator=(FileHandle&& other) noexcept;
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+
+    bool is_open() const { return descriptor_ >= 0; }
+    int descriptor() const { return descriptor_; }
+
+    // Closes now and reports whether the close succeeded (0 / -1).
+    int close();
+
+private:
+    int descriptor_ = -1;
+};
+
+// Opens a regular file or a block device for reading. Anything else (a FIFO,
+// a directory, a socket, a character device) gives a closed handle, without
+// waiting for a writer to appear on a FIFO.
+FileHandle open_measurable_source(const std::filesystem::path& path);
+
+// The file's length in bytes (its end position), or -1.
+std::int64_t measure_length(const FileHandle& file);
+
+int seek_to_start(const FileHandle& file);
+
+// Reads until the buffer is full or the file ends; the byte count, or -1 on error.
+std::int64_t read_full(const FileHandle& file, std::span<std::uint8_t> buffer);
+
+int write_all(const FileHandle& file, std::span<const std::uint8_t> bytes);
+
+// Creates a new file for writing; fails when the name exists (never follows a link).
+FileHandle create_exclusive(const std::filesystem::path& path);
+
+// Flushes the file's data to the device.
+int sync_data(const FileHandle& file);
+
+}  // namespace quarnel

@@ -1,0 +1,43 @@
+// Ctrl+C or a termination request during a conversion must not leave a
+// half-written temporary file behind.
+#pragma once
+
+#include <filesystem>
+
+#ifndef _WIN32
+#include <csignal>
+#endif
+
+namespace quarnel {
+
+// While alive, SIGINT and SIGTERM remove the registered temporary file, print
+// the interruption message and end the process as the signal asks.
+class InterruptHandling {
+public:
+    InterruptHandling();
+    ~InterruptHandling();
+    InterruptHandling(const InterruptHandling&) = delete;
+    InterruptHandling& operator=(const InterruptHandling&) = delete;
+};
+
+// Holds SIGINT and SIGTERM back while alive, so that creating or renaming the
+// temporary file and (un)registering it happen as one step.
+class InterruptsHeld {
+public:
+    InterruptsHeld();
+    ~InterruptsHeld();
+    InterruptsHeld(const InterruptsHeld&) = delete;
+    InterruptsHeld& operator=(const InterruptsHeld&) = delete;
+
+#ifndef _WIN32
+private:
+    sigset_t saved_mask_{};
+#endif
+};
+
+// The file an interruption removes, with its open descriptor; 0, or -1 when
+// the path is too long to keep.
+int register_file_to_remove(const std::filesystem::path& path, int descriptor);
+void unregister_file_to_remove();
+
+}  // namespace quarnel

@@ -1,0 +1,43 @@
+// The destination under construction. It is written to a new temporary file
+// in the destination's own directory and renamed over the destination only
+// once complete, so a failed or interrupted run never leaves a partial image
+// under the destination's name and an existing destination survives it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+
+#include "convert/file_io.h"
+
+namespace quarnel {
+
+class OutputFile {
+public:
+    OutputFile() = default;
+    ~OutputFile();  // removes the temporary file unless committed
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Refuses a destination that exists but is not a regular file; a symbolic
+    // link is followed, so the file it names is replaced and the link stays.
+    int create(const std::filesystem::path& destination);
+
+    int append(std::span<const std::uint8_t> bytes);
+    int overwrite_start(std::span<const std::uint8_t> bytes);
+
+    // Flushes, closes and renames the temporary file over the destination.
+    int commit();
+
+private:
+    int create_temporary();
+    void discard();
+
+    std::filesystem::path target_;
+    std::filesystem::path temporary_;
+    std::optional<std::filesystem::perms> kept_permissions_;
+    FileHandle file_;
+};
+
+}  // namespace quarnel

@@ -1,0 +1,91 @@
+#include "main/command_line.h"
+
+#include <string>
+
+#include "convert/messages.h"
+
+namespace quarnel {
+namespace {
+
+constexpr std::string_view kModelOption = "/MODEL:";
+constexpr std::string_view kE220 = "E220";
+
+// Upper-cases as the classic locale does: only a to z change.
+std::basic_string<ArgChar> ascii_upper(std::basic_string_view<ArgChar> text)
+{
+    std::basic_string<ArgChar> upper(text);
+    for (ArgChar& c : upper) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<ArgChar>(c - 'a' + 'A');
+        }
+    }
+    return upper;
+}
+
+bool starts_with(std::basic_string_view<ArgChar> text, std::string_view prefix)
+{
+    if (text.size() < prefix.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (text[i] != static_cast<ArgChar>(prefix[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string_view banner_text()
+{
+    static const std::string banner = "quarnel - ISO image to USB modem CD-ROM image converter v1.0\n"
+                                      "Copyright (c) 2026 the quarnel developers.\n"
+                                      "Free software under the MIT License, provided as is, without warranty.\n"
+                                      "Project home page: " +
+                                      std::string(kHomePage) + "\n\n";
+    return banner;
+}
+
+std::string_view usage_text()
+{
+    return "Usage: quarnel [/model:<modem model>] <source .iso> <destination .bin>\n"
+           "\n"
+           "Where <modem model> can be E220.\n";
+}
+
+std::optional<ConversionRequest> parse_command_line(std::span<const ArgChar* const> arguments)
+{
+    ConversionRequest request;
+    if (arguments.size() == 3) {
+        request.source = arguments[1];
+        request.destination = arguments[2];
+        return request;
+    }
+    if (arguments.size() != 4) {
+        return std::nullopt;
+    }
+    const std::basic_string<ArgChar> option = ascii_upper(arguments[1]);
+    if (!starts_with(option, kModelOption)) {
+        return std::nullopt;
+    }
+    if (starts_with(std::basic_string_view<ArgChar>(option).substr(kModelOption.size()), kE220)) {
+        request.model = ModemModel::E220;
+    }
+    request.source = arguments[2];
+    request.destination = arguments[3];
+    return request;
+}
+
+int run_quarnel(std::span<const ArgChar* const> arguments)
+{
+    messages::print(banner_text());
+    const std::optional<ConversionRequest> request = parse_command_line(arguments);
+    if (!request) {
+        messages::print(usage_text());
+        return -1;
+    }
+    return convert_image(*request);
+}
+
+}  // namespace quarnel
