@@ -1,0 +1,361 @@
+// Runs the built quarnel as a user would and checks everything it leaves:
+// standard error byte for byte, an empty standard output, the exit status
+// and the files in the working directory.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "convert/messages.h"
+#include "main/command_line.h"
+#include "support/expected_image.h"
+#include "support/process.h"
+
+namespace quarnel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bytes;
+using test::Model;
+
+constexpr int kFailureStatus = 255;  // -1 as a POSIX shell sees it
+
+void make_sparse_file(const fs::path& path, std::uintmax_t length)
+{
+    std::ofstream{path};
+    fs::resize_file(path, length);
+}
+
+std::string banner_and(std::string_view tail) { return std::string(banner_text()) + std::string(tail); }
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "quarnel-e2e-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override
+    {
+        std::error_code error;
+        fs::remove_all(dir_, error);
+    }
+
+    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+    test::ProcessResult quarnel(std::vector<std::string> arguments, const test::ProcessOptions& options = {})
+    {
+        arguments.insert(arguments.begin(), QUARNEL_BINARY);
+        return test::run_process(arguments, options);
+    }
+
+    std::set<std::string> entries() const
+    {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir_)) {
+            names.insert(entry.path().filename().string());
+        }
+        return names;
+    }
+
+    void expect_failure(const test::ProcessResult& result, std::string_view message)
+    {
+        EXPECT_EQ(result.standard_error, banner_and(message));
+        EXPECT_EQ(result.standard_output, "");
+        EXPECT_EQ(result.exit_status, kFailureStatus);
+    }
+
+    void expect_success(const test::ProcessResult& result)
+    {
+        EXPECT_EQ(result.standard_error, banner_and(messages::kSuccess));
+        EXPECT_EQ(result.standard_output, "");
+        EXPECT_EQ(result.exit_status, 0);
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(EndToEnd, UsageForms)
+{
+    const std::vector<std::vector<std::string>> forms = {
+        {},
+        {"a.iso"},
+        {"a.iso", "b.bin", "c.bin", "d.bin"},
+        {"a.iso", "/model:E220", "b.bin"},
+        {"-model:E220", "a.iso", "b.bin"},
+        {"/model=E220", "a.iso", "b.bin"},
+    };
+    for (const auto& form : forms) {
+        expect_failure(quarnel(form), usage_text());
+    }
+}
+
+TEST_F(EndToEnd, ConvertsEverySizeForBothModels)
+{
+    struct Case {
+        std::string option;
+        Model model;
+    };
+    const Case models[] = {{"", Model::Default}, {"/model:e220", Model::E220}, {"/MODEL:E2200", Model::E220},
+                           {"/model:E172", Model::Default}, {"/model:", Model::Default}};
+    // Empty, one sector, one block, the worked example, and across the 1 MiB I/O chunk.
+    const std::size_t sizes[] = {0, 2048, 4096, 10240, (1 << 20) - 2048, (1 << 20) + 2048, 3 << 20};
+    unsigned seed = 1;
+    for (std::size_t size : sizes) {
+        for (const Case& c : models) {
+            const Bytes source = test::random_bytes(size, seed++);
+            test::write_file(path("in.iso"), source);
+            std::vector<std::string> arguments = {path("in.iso"), path("out.bin")};
+            if (!c.option.empty()) {
+                arguments.insert(arguments.begin(), c.option);
+            }
+            expect_success(quarnel(arguments));
+            EXPECT_EQ(test::read_file(path("out.bin")), test::expected_image(source, c.model))
+                << size << " bytes, option '" << c.option << "'";
+            EXPECT_EQ(entries(), (std::set<std::string>{"in.iso", "out.bin"}));
+        }
+    }
+}
+
+TEST_F(EndToEnd, UnusableSourcesLeaveTheDestinationAlone)
+{
+    const Bytes existing = test::random_bytes(100, 7);
+    test::write_file(path("out.bin"), existing);
+    test::write_file(path("odd.iso"), Bytes(2049, 1));
+    test::write_file(path("one.iso"), Bytes(1, 1));
+    fs::create_directory(path("folder.iso"));
+    ASSERT_EQ(::mkfifo(path("fifo.iso").c_str(), 0600), 0);
+
+    struct Case {
+        std::string source;
+        std::string_view message;
+    };
+    const Case cases[] = {
+        {path("missing.iso"), messages::kUnableToOpenSource},
+        {path("folder.iso"), messages::kUnableToOpenSource},
+        {path("fifo.iso"), messages::kUnableToOpenSource},
+        {"/dev/null", messages::kUnableToOpenSource},
+        {path("odd.iso"), messages::kBadSourceLength},
+        {path("one.iso"), messages::kBadSourceLength},
+    };
+    const std::set<std::string> before = entries();
+    for (const Case& c : cases) {
+        expect_failure(quarnel({"/model:E220", c.source, path("out.bin")}), c.message);
+        EXPECT_EQ(test::read_file(path("out.bin")), existing) << c.source;
+        EXPECT_EQ(entries(), before) << c.source;
+    }
+}
+
+TEST_F(EndToEnd, TwoArgumentsTakeTheOptionAsTheSourcePath)
+{
+    expect_failure(quarnel({"/model:E220", path("out.bin")}), messages::kUnableToOpenSource);
+}
+
+TEST_F(EndToEnd, UnusableDestinations)
+{
+    test::write_file(path("in.iso"), Bytes(2048, 3));
+    fs::create_directory(path("folder"));
+    ASSERT_EQ(::mkfifo(path("fifo.bin").c_str(), 0600), 0);
+    fs::create_symlink("folder", path("link-to-folder"));
+    const std::string cases[] = {path("no-such-dir/out.bin"), path("folder"), path("fifo.bin"),
+                                 path("link-to-folder"), "/dev/null"};
+    const std::set<std::string> before = entries();
+    for (const std::string& destination : cases) {
+        expect_failure(quarnel({path("in.iso"), destination}), messages::kUnableToCreateDestination);
+        EXPECT_EQ(entries(), before) << destination;
+    }
+    EXPECT_TRUE(fs::is_empty(path("folder")));
+}
+
+TEST_F(EndToEnd, SameFileIsRefusedInEverySpelling)
+{
+    const Bytes source = test::random_bytes(4096, 11);
+    test::write_file(path("in.iso"), source);
+    fs::create_directory(path("sub"));
+    fs::create_hard_link(path("in.iso"), path("hard.iso"));
+    fs::create_symlink("in.iso", path("soft.iso"));
+    const std::string destinations[] = {path("in.iso"), (dir_ / "." / "in.iso").string(),
+                                        (dir_ / "sub" / ".." / "in.iso").string(), path("hard.iso"),
+                                        path("soft.iso")};
+    for (const std::string& destination : destinations) {
+        expect_failure(quarnel({path("in.iso"), destination}), messages::kSameFile);
+        EXPECT_EQ(test::read_file(path("in.iso")), source) << destination;
+    }
+    expect_failure(quarnel({"in.iso", "./in.iso"}, test::ProcessOptions::in_directory(dir_.string())), messages::kSameFile);
+    EXPECT_EQ(entries(), (std::set<std::string>{"in.iso", "sub", "hard.iso", "soft.iso"}));
+}
+
+TEST_F(EndToEnd, ReplacesTheFileALinkNamesAndKeepsPermissions)
+{
+    const Bytes source = test::random_bytes(6144, 5);
+    test::write_file(path("in.iso"), source);
+    test::write_file(path("target.bin"), Bytes(10, 0));
+    fs::permissions(path("target.bin"), fs::perms(0640));
+    fs::create_symlink("target.bin", path("link.bin"));
+    fs::create_symlink("new.bin", path("dangling.bin"));
+
+    expect_success(quarnel({path("in.iso"), path("link.bin")}));
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(path("link.bin"))));
+    EXPECT_EQ(test::read_file(path("target.bin")), test::expected_image(source, Model::Default));
+    EXPECT_EQ(fs::status(path("target.bin")).permissions(), fs::perms(0640));
+
+    expect_success(quarnel({path("in.iso"), path("dangling.bin")}));
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(path("dangling.bin"))));
+    EXPECT_EQ(test::read_file(path("new.bin")), test::expected_image(source, Model::Default));
+
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(fs::status(path("new.bin")).permissions(), fs::perms(0666 & ~mask));
+}
+
+TEST_F(EndToEnd, FullDiskIsReportedAndLeavesNothingBehind)
+{
+    const Bytes source = test::random_bytes(9 * 4096 + 2048, 9);
+    test::write_file(path("in.iso"), source);
+    const Bytes existing = test::random_bytes(50, 2);
+    test::write_file(path("out.bin"), existing);
+    const std::size_t image_size = test::expected_image(source, Model::Default).size();
+    for (unsigned long long limit : {0ULL, 1ULL, 200ULL, 418ULL, 437ULL, 4096ULL, 20000ULL, image_size - 1ULL}) {
+        expect_failure(quarnel({path("in.iso"), path("out.bin")}, test::ProcessOptions::with_file_size_limit(limit)),
+                       messages::kUnableToWriteDestination);
+        EXPECT_EQ(test::read_file(path("out.bin")), existing) << limit;
+        EXPECT_EQ(entries(), (std::set<std::string>{"in.iso", "out.bin"})) << limit;
+    }
+    expect_success(quarnel({path("in.iso"), path("out.bin")}, test::ProcessOptions::with_file_size_limit(image_size)));
+}
+
+bool has_temporary_file(const fs::path& dir)
+{
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        if (entry.path().filename().string().starts_with(".quarnel-")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Starts a conversion of a large sparse source and stops it once its
+// temporary file exists, so that the test can act on it midway.
+pid_t start_and_pause_conversion(const fs::path& dir, const std::string& source, const std::string& destination)
+{
+    const pid_t pid = test::start_process({QUARNEL_BINARY, source, destination}, (dir / "stderr.txt").string());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!has_temporary_file(dir) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    ::kill(pid, SIGSTOP);
+    return pid;
+}
+
+TEST_F(EndToEnd, InterruptionRemovesTheTemporaryFile)
+{
+    fs::create_directory(path("work"));
+    const std::string source = path("big.iso");
+    make_sparse_file(source, std::uintmax_t{1} << 30);
+    for (int signal_number : {SIGINT, SIGTERM}) {
+        const pid_t pid = start_and_pause_conversion(dir_ / "work", source, path("work/out.bin"));
+        ::kill(pid, signal_number);
+        ::kill(pid, SIGCONT);
+        const test::ProcessResult result = test::wait_process(pid, path("work/stderr.txt"));
+        EXPECT_EQ(result.end_signal, signal_number);
+        EXPECT_EQ(result.standard_error, banner_and(messages::kInterrupted));
+        EXPECT_EQ(fs::directory_iterator(path("work"))->path().filename(), "stderr.txt");
+        fs::remove(path("work/stderr.txt"));
+    }
+}
+
+TEST_F(EndToEnd, SourceThatEndsEarlyIsAReadFailure)
+{
+    fs::create_directory(path("work"));
+    const std::string source = path("shrinking.iso");
+    make_sparse_file(source, std::uintmax_t{1} << 30);
+    const pid_t pid = start_and_pause_conversion(dir_ / "work", source, path("work/out.bin"));
+    fs::resize_file(source, 4096);
+    ::kill(pid, SIGCONT);
+    const test::ProcessResult result = test::wait_process(pid, path("work/stderr.txt"));
+    EXPECT_EQ(result.exit_status, kFailureStatus);
+    EXPECT_EQ(result.standard_error, banner_and(messages::kUnableToReadSource));
+    EXPECT_EQ(fs::directory_iterator(path("work"))->path().filename(), "stderr.txt");
+}
+
+// Writes gigabytes: on a memory file system where there is one.
+fs::path scratch_directory()
+{
+    std::error_code error;
+    return fs::is_directory("/dev/shm", error) && ::access("/dev/shm", W_OK) == 0 ? fs::path("/dev/shm")
+                                                                                   : fs::temp_directory_path();
+}
+
+TEST_F(EndToEnd, TwoGibibyteLimit)
+{
+    const fs::path scratch = scratch_directory();
+    const std::string pid = std::to_string(::getpid());
+    const fs::path source = scratch / ("quarnel-limit-" + pid + ".iso");
+    const fs::path destination = scratch / ("quarnel-limit-" + pid + ".bin");
+
+    for (std::uintmax_t length : {std::uintmax_t{1} << 31, (std::uintmax_t{1} << 31) + 2048, std::uintmax_t{1} << 32}) {
+        make_sparse_file(source, length);
+        expect_failure(quarnel({source.string(), destination.string()}), messages::kBadSourceLength);
+        EXPECT_FALSE(fs::exists(destination));
+    }
+
+    const std::uint32_t largest = (std::uint32_t{1} << 31) - 2048;
+    fs::resize_file(source, largest);
+    expect_success(quarnel({source.string(), destination.string()}));
+    const std::size_t blocks = 524288;
+    EXPECT_EQ(fs::file_size(destination), 418 + 2 * blocks + largest);
+    Bytes header(418 + 2 * blocks);
+    {
+        std::ifstream in(destination, std::ios::binary);
+        in.read(reinterpret_cast<char*>(header.data()), static_cast<std::streamsize>(header.size()));
+    }
+    const Bytes small_image = test::expected_image(Bytes(8192 - 2048, 0), Model::Default);
+    EXPECT_EQ(header[324] | header[325] << 8 | header[326] << 16 | header[327] << 24, 98 + 2 * blocks);
+    EXPECT_EQ(header[344] | header[345] << 8 | header[346] << 16 | std::uint32_t{header[347]} << 24, largest);
+    // Every full zero block and the short last one checksum like those of a small all-zero image.
+    for (std::size_t i = 0; i + 1 < blocks; ++i) {
+        ASSERT_EQ(header[418 + 2 * i], small_image[418]) << i;
+        ASSERT_EQ(header[419 + 2 * i], small_image[419]) << i;
+    }
+    EXPECT_EQ(header[418 + 2 * (blocks - 1)], small_image[420]);
+    EXPECT_EQ(header[419 + 2 * (blocks - 1)], small_image[421]);
+    fs::remove(source);
+    fs::remove(destination);
+}
+
+TEST_F(EndToEnd, RealIsoImageRoundTrips)
+{
+    fs::create_directories(path("tree/docs"));
+    test::write_file(path("tree/README.TXT"), Bytes(3000, 'r'));
+    test::write_file(path("tree/docs/DATA.BIN"), test::random_bytes(70000, 3));
+    const test::ProcessResult made =
+        test::run_process({"/usr/bin/genisoimage", "-quiet", "-r", "-J", "-V", "QUARNEL", "-o", path("disc.iso"),
+                           path("tree")});
+    if (made.exit_status == 127) {
+        GTEST_SKIP() << "genisoimage is not installed";
+    }
+    ASSERT_EQ(made.exit_status, 0) << made.standard_error;
+    const Bytes iso = test::read_file(path("disc.iso"));
+    ASSERT_EQ(iso.size() % 2048, 0U);
+    ASSERT_EQ(std::string(iso.begin() + 0x8001, iso.begin() + 0x8006), "CD001");
+
+    for (const auto& [option, model] : {std::pair{"/model:E220", Model::E220}, std::pair{"/model:none", Model::Default}}) {
+        expect_success(quarnel({option, path("disc.iso"), path("modem.bin")}));
+        const Bytes image = test::read_file(path("modem.bin"));
+        EXPECT_EQ(image, test::expected_image(iso, model));
+        const std::size_t header_area = 418 + 2 * ((iso.size() + 4095) / 4096);
+        EXPECT_EQ(Bytes(image.begin() + static_cast<std::ptrdiff_t>(header_area), image.end()), iso);
+    }
+}
+
+}  // namespace
+}  // namespace quarnel

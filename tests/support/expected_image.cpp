@@ -1,0 +1,99 @@
+#include "support/expected_image.h"
+
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string_view>
+
+#include "image/checksum.h"
+
+namespace quarnel::test {
+namespace {
+
+void put16(Bytes& image, std::size_t at, unsigned value)
+{
+    image[at] = static_cast<std::uint8_t>(value);
+    image[at + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+void put32(Bytes& image, std::size_t at, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i) {
+        image[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+}
+
+void put_text(Bytes& image, std::size_t at, std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        image[at + i] = static_cast<std::uint8_t>(text[i]);
+    }
+}
+
+std::uint16_t checksum_of(const Bytes& image, std::size_t at, std::size_t size)
+{
+    return block_checksum_reference(std::span<const std::uint8_t>(image.data() + at, size));
+}
+
+void put_record_header(Bytes& image, std::size_t at, std::uint32_t header_length, unsigned type_code,
+                       std::uint32_t payload_length)
+{
+    put32(image, at + 0, 0xA55AAA55);
+    put32(image, at + 4, header_length);
+    put16(image, at + 8, 1);
+    put_text(image, at + 12, "HWEW11.1");
+    put16(image, at + 22, type_code);
+    put32(image, at + 24, payload_length);
+    put_text(image, at + 28, "2008.06.14");
+    put_text(image, at + 44, "21.13.06");
+    put_text(image, at + 60, "INPUT");
+    put16(image, at + 94, 4096);
+    put16(image, at + 92, checksum_of(image, at, 98));
+}
+
+}  // namespace
+
+Bytes expected_image(const Bytes& source, Model model)
+{
+    const std::size_t blocks = (source.size() + 4095) / 4096;
+    const std::size_t header_area = 418 + 2 * blocks;
+    Bytes image(header_area, 0);
+    const bool e220 = model == Model::E220;
+
+    put_record_header(image, 92, 100, e220 ? 0xF200 : 0x000A, 128);
+    put_text(image, 192, "zarvotellion_custom_iso\nhttps://quarnel.example.org\n");
+    put16(image, 190, checksum_of(image, 192, 128));
+
+    put_record_header(image, 320, static_cast<std::uint32_t>(98 + 2 * blocks), e220 ? 0xB000 : 0x000B,
+                      static_cast<std::uint32_t>(source.size()));
+    for (std::size_t i = 0; i < blocks; ++i) {
+        const std::size_t length = std::min<std::size_t>(4096, source.size() - 4096 * i);
+        put16(image, 418 + 2 * i, block_checksum_reference(std::span(source.data() + 4096 * i, length)));
+    }
+    image.insert(image.end(), source.begin(), source.end());
+    return image;
+}
+
+Bytes read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_file(const std::string& path, const Bytes& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes random_bytes(std::size_t size, unsigned seed)
+{
+    std::mt19937 generator(seed);
+    Bytes bytes(size);
+    for (auto& byte : bytes) {
+        byte = static_cast<std::uint8_t>(generator());
+    }
+    return bytes;
+}
+
+}  // namespace quarnel::test

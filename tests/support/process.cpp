@@ -1,0 +1,121 @@
+#include "support/process.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace quarnel::test {
+namespace {
+
+[[noreturn]] void exec_child(const std::vector<std::string>& arguments)
+{
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+}
+
+void drain(int out_fd, int err_fd, ProcessResult& result)
+{
+    pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+    std::string* sinks[2] = {&result.standard_output, &result.standard_error};
+    int open_count = 2;
+    while (open_count > 0) {
+        if (::poll(fds, 2, -1) < 0) {
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) {
+                continue;
+            }
+            char buffer[4096];
+            const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (got <= 0) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_count;
+            } else {
+                sinks[i]->append(buffer, static_cast<std::size_t>(got));
+            }
+        }
+    }
+}
+
+void record_status(int status, ProcessResult& result)
+{
+    if (WIFEXITED(status)) {
+        result.exit_status = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        result.end_signal = WTERMSIG(status);
+    }
+}
+
+}  // namespace
+
+ProcessResult run_process(const std::vector<std::string>& arguments, const ProcessOptions& options)
+{
+    int out_pipe[2];
+    int err_pipe[2];
+    if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) {
+        std::abort();
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out_pipe[1], STDOUT_FILENO);
+        ::dup2(err_pipe[1], STDERR_FILENO);
+        ::close(out_pipe[0]);
+        ::close(err_pipe[0]);
+        if (!options.working_directory.empty() && ::chdir(options.working_directory.c_str()) != 0) {
+            ::_exit(126);
+        }
+        if (options.file_size_limit) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{*options.file_size_limit, *options.file_size_limit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        exec_child(arguments);
+    }
+    ::close(out_pipe[1]);
+    ::close(err_pipe[1]);
+    ProcessResult result;
+    drain(out_pipe[0], err_pipe[0], result);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    record_status(status, result);
+    return result;
+}
+
+pid_t start_process(const std::vector<std::string>& arguments, const std::string& standard_error_file)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int err = ::open(standard_error_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(err, STDERR_FILENO);
+        exec_child(arguments);
+    }
+    return pid;
+}
+
+ProcessResult wait_process(pid_t pid, const std::string& standard_error_file)
+{
+    ProcessResult result;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    record_status(status, result);
+    std::ifstream in(standard_error_file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    result.standard_error = text.str();
+    return result;
+}
+
+}  // namespace quarnel::test

@@ -1,0 +1,42 @@
+// Runs a program as a child process and captures what it leaves behind.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace quarnel::test {
+
+struct ProcessResult {
+    std::string standard_output;
+    std::string standard_error;
+    int exit_status = -1;    // 0..255 when the process exited
+    int end_signal = 0;      // the signal that ended it, otherwise 0
+};
+
+struct ProcessOptions {
+    std::optional<unsigned long long> file_size_limit;  // RLIMIT_FSIZE, with SIGXFSZ ignored
+    std::string working_directory;
+
+    static ProcessOptions with_file_size_limit(unsigned long long bytes)
+    {
+        ProcessOptions options;
+        options.file_size_limit = bytes;
+        return options;
+    }
+    static ProcessOptions in_directory(std::string directory)
+    {
+        ProcessOptions options;
+        options.working_directory = std::move(directory);
+        return options;
+    }
+};
+
+ProcessResult run_process(const std::vector<std::string>& arguments, const ProcessOptions& options = {});
+
+// A started child whose output goes to the given files; for tests that signal it midway.
+pid_t start_process(const std::vector<std::string>& arguments, const std::string& standard_error_file);
+ProcessResult wait_process(pid_t pid, const std::string& standard_error_file);
+
+}  // namespace quarnel::test
