@@ -7,16 +7,12 @@
 #include "convert/interrupt.h"
 #include "convert/messages.h"
 #include "convert/output_file.h"
-#include "image/checksum.h"
+#include "convert/source_reader.h"
 
 namespace quarnel {
 namespace fs = std::filesystem;
 
 namespace {
-
-// Large sequential reads and writes; a whole number of checksum blocks.
-constexpr std::size_t kChunkSize = std::size_t{1} << 20;
-static_assert(kChunkSize % kBlockSize == 0);
 
 struct Buffer {
     std::unique_ptr<std::uint8_t[]> bytes;
@@ -55,29 +51,23 @@ bool is_same_file(const fs::path& source, const fs::path& destination)
 
 enum class CopyResult { Done, ReadFailed, WriteFailed };
 
-// Streams the source into the destination and records each block's checksum
-// in the image record's table.
-CopyResult copy_blocks(const FileHandle& source, std::uint64_t source_length, OutputFile& output,
-                       std::span<std::uint8_t> chunk, std::span<std::uint8_t> header_area)
+// Streams the source into the destination while its block checksums fill the
+// image record's table.
+CopyResult copy_source(SourceReader& reader, OutputFile& output)
 {
-    std::uint64_t block_index = 0;
-    for (std::uint64_t copied = 0; copied < source_length;) {
-        const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), source_length - copied));
-        const std::span<std::uint8_t> data = chunk.first(wanted);
-        if (read_full(source, data) != static_cast<std::int64_t>(wanted)) {
+    reader.start();
+    for (;;) {
+        std::span<const std::uint8_t> chunk;
+        if (reader.next(chunk) != 0) {
             return CopyResult::ReadFailed;
         }
-        for (std::size_t offset = 0; offset < wanted; offset += kBlockSize) {
-            const std::size_t length = std::min<std::size_t>(kBlockSize, wanted - offset);
-            store_ul16(header_area, image_table_entry_offset(block_index++),
-                       block_checksum(data.subspan(offset, length)));
+        if (chunk.empty()) {
+            return CopyResult::Done;
         }
-        if (output.append(data) != 0) {
+        if (output.append(chunk) != 0) {
             return CopyResult::WriteFailed;
         }
-        copied += wanted;
     }
-    return CopyResult::Done;
 }
 
 }  // namespace
@@ -107,8 +97,8 @@ int convert_image(const ConversionRequest& request)
     if (!header_area.bytes) {
         return fail(messages::kUnableToAllocate);
     }
-    const Buffer chunk = allocate(std::min<std::size_t>(kChunkSize, block_count * kBlockSize));
-    if (!chunk.bytes) {
+    SourceReader reader(source, source_length, header_area.span());
+    if (reader.allocate() != 0) {
         return fail(messages::kUnableToAllocate);
     }
 
@@ -119,7 +109,7 @@ int convert_image(const ConversionRequest& request)
     if (output.append(header_area.span()) != 0) {
         return fail(messages::kUnableToWriteDestination);
     }
-    switch (copy_blocks(source, source_length, output, chunk.span(), header_area.span())) {
+    switch (copy_source(reader, output)) {
     case CopyResult::ReadFailed:
         return fail(messages::kUnableToReadSource);
     case CopyResult::WriteFailed:

@@ -1,42 +1,67 @@
 #include "image/checksum.h"
 
-#include <array>
+#include "image/checksum_x86.h"
+#include "image/crc_state.h"
 
 namespace quarnel {
-namespace {
+namespace crc {
 
-constexpr std::uint16_t kReflectedPolynomial = 0x8408;
-constexpr std::uint16_t kInitialValue = 0xFFFF;
-
-constexpr std::array<std::uint16_t, 256> make_table()
+std::uint16_t continue_bytewise(std::uint16_t state, std::span<const std::uint8_t> bytes)
 {
-    std::array<std::uint16_t, 256> table{};
-    for (unsigned i = 0; i < 256; ++i) {
-        auto entry = static_cast<std::uint16_t>(i);
-        for (int bit = 0; bit < 8; ++bit) {
-            entry = static_cast<std::uint16_t>((entry & 1U) ? (entry >> 1) ^ kReflectedPolynomial : entry >> 1);
-        }
-        table[i] = entry;
+    for (std::uint8_t byte : bytes) {
+        state = static_cast<std::uint16_t>(kTables[0][(state ^ byte) & 0xFFU] ^ (state >> 8));
     }
-    return table;
+    return state;
 }
 
-constexpr auto kTable = make_table();
+std::uint16_t continue_sliced(std::uint16_t state, std::span<const std::uint8_t> bytes)
+{
+    const std::uint8_t* p = bytes.data();
+    std::size_t left = bytes.size();
+    for (; left >= kSlices; left -= kSlices, p += kSlices) {
+        // The state covers the first two bytes; every byte then advances
+        // through the bytes that follow it in this group.
+        std::uint16_t next = 0;
+        for (std::size_t i = 0; i < kSlices; ++i) {
+            std::uint8_t byte = p[i];
+            if (i < 2) {
+                byte = static_cast<std::uint8_t>(byte ^ (state >> (8 * i)));
+            }
+            next ^= kTables[kSlices - 1 - i][byte];
+        }
+        state = next;
+    }
+    return continue_bytewise(state, {p, left});
+}
 
-}  // namespace
+}  // namespace crc
 
 std::uint16_t block_checksum_reference(std::span<const std::uint8_t> bytes)
 {
-    std::uint16_t crc = kInitialValue;
-    for (std::uint8_t byte : bytes) {
-        crc = static_cast<std::uint16_t>(kTable[(crc ^ byte) & 0xFFU] ^ (crc >> 8));
-    }
-    return static_cast<std::uint16_t>(~crc);
+    return crc::finish(crc::continue_bytewise(crc::kInitialState, bytes));
 }
+
+std::uint16_t block_checksum_portable(std::span<const std::uint8_t> bytes)
+{
+    return crc::finish(crc::continue_sliced(crc::kInitialState, bytes));
+}
+
+std::span<const ChecksumImplementation> accelerated_checksums() { return x86::supported_checksums(); }
+
+namespace {
+
+ChecksumFunction choose_checksum()
+{
+    const auto accelerated = accelerated_checksums();
+    return accelerated.empty() ? block_checksum_portable : accelerated.front().function;
+}
+
+}  // namespace
 
 std::uint16_t block_checksum(std::span<const std::uint8_t> bytes)
 {
-    return block_checksum_reference(bytes);
+    static const ChecksumFunction chosen = choose_checksum();
+    return chosen(bytes);
 }
 
 }  // namespace quarnel

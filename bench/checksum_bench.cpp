@@ -1,0 +1,53 @@
+// Checksum throughput on 4096-byte blocks, the unit of the modem image.
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "image/checksum.h"
+
+namespace {
+
+std::vector<std::uint8_t> random_block(std::size_t size)
+{
+    std::mt19937 generator(42);
+    std::vector<std::uint8_t> block(size);
+    for (auto& byte : block) {
+        byte = static_cast<std::uint8_t>(generator());
+    }
+    return block;
+}
+
+void run(benchmark::State& state, quarnel::ChecksumFunction checksum)
+{
+    const auto block = random_block(static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(checksum(block));
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
+}
+
+void BM_block_checksum_reference(benchmark::State& state) { run(state, quarnel::block_checksum_reference); }
+void BM_block_checksum(benchmark::State& state) { run(state, quarnel::block_checksum); }
+void BM_block_checksum_portable(benchmark::State& state) { run(state, quarnel::block_checksum_portable); }
+
+BENCHMARK(BM_block_checksum_reference)->Arg(4096);
+BENCHMARK(BM_block_checksum)->Arg(4096)->Arg(2048)->Arg(1 << 20);
+BENCHMARK(BM_block_checksum_portable)->Arg(4096);
+
+// Each accelerated implementation this CPU has, on its own.
+const bool kRegistered = [] {
+    for (const quarnel::ChecksumImplementation& implementation : quarnel::accelerated_checksums()) {
+        benchmark::RegisterBenchmark(("BM_block_checksum_" + std::string(implementation.name)).c_str(),
+                                     [function = implementation.function](benchmark::State& state) {
+                                         run(state, function);
+                                     })
+            ->Arg(4096);
+    }
+    return true;
+}();
+
+}  // namespace
+
+BENCHMARK_MAIN();

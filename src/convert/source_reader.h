@@ -1,0 +1,62 @@
+// Reads the source in large chunks and records the checksum of each 4096-byte
+// block in the image record's table. A worker thread reads and checksums the
+// next chunk while the caller writes the current one, so a conversion costs
+// about as much as the copy alone.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <thread>
+
+#include "convert/file_io.h"
+
+namespace quarnel {
+
+class SourceReader {
+public:
+    // Checksums land at their table entries in header_area, which must outlive the reader.
+    SourceReader(const FileHandle& source, std::uint64_t source_length, std::span<std::uint8_t> header_area);
+    ~SourceReader();
+    SourceReader(const SourceReader&) = delete;
+    SourceReader& operator=(const SourceReader&) = delete;
+
+    // The chunk buffers; -1 when memory is short. Call before start().
+    int allocate();
+
+    // Starts reading ahead; where no thread can be started, next() reads on demand.
+    void start();
+
+    // The next chunk, valid until the following call; empty after the last
+    // one. -1 when the source fails or ends before its measured length.
+    int next(std::span<const std::uint8_t>& chunk);
+
+private:
+    struct Slot {
+        std::unique_ptr<std::uint8_t[]> bytes;
+        std::size_t length = 0;
+    };
+
+    int fill(std::uint64_t chunk_index);
+    void read_ahead();
+    void stop();
+
+    const FileHandle& source_;
+    const std::uint64_t source_length_;
+    const std::uint64_t chunk_count_;
+    const std::span<std::uint8_t> header_area_;
+    Slot slots_[2];
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::thread worker_;
+    std::uint64_t filled_ = 0;       // chunks read ahead so far
+    std::uint64_t released_ = 0;     // chunks the caller is done with
+    std::uint64_t next_index_ = 0;   // the chunk next() returns next
+    bool failed_ = false;            // the worker stopped at chunk filled_
+    bool stopping_ = false;
+};
+
+}  // namespace quarnel
