@@ -16,6 +16,7 @@
 
 #include "convert/messages.h"
 #include "main/command_line.h"
+#include "main/inspect_command_line.h"
 #include "support/expected_image.h"
 #include "support/process.h"
 
@@ -55,6 +56,12 @@ protected:
     test::ProcessResult quarnel(std::vector<std::string> arguments, const test::ProcessOptions& options = {})
     {
         arguments.insert(arguments.begin(), QUARNEL_BINARY);
+        return test::run_process(arguments, options);
+    }
+
+    test::ProcessResult inspect(std::vector<std::string> arguments, const test::ProcessOptions& options = {})
+    {
+        arguments.insert(arguments.begin(), QUARNEL_INSPECT_BINARY);
         return test::run_process(arguments, options);
     }
 
@@ -332,18 +339,19 @@ TEST_F(EndToEnd, TwoGibibyteLimit)
     fs::remove(destination);
 }
 
+bool make_iso(const fs::path& dir, const std::string& iso)
+{
+    fs::create_directories(dir / "tree/docs");
+    test::write_file((dir / "tree/README.TXT").string(), Bytes(3000, 'r'));
+    test::write_file((dir / "tree/docs/DATA.BIN").string(), test::random_bytes(70000, 3));
+    const test::ProcessResult made = test::run_process(
+        {"/usr/bin/genisoimage", "-quiet", "-r", "-J", "-V", "QUARNEL", "-o", iso, (dir / "tree").string()});
+    return made.exit_status == 0;
+}
+
 TEST_F(EndToEnd, RealIsoImageRoundTrips)
 {
-    fs::create_directories(path("tree/docs"));
-    test::write_file(path("tree/README.TXT"), Bytes(3000, 'r'));
-    test::write_file(path("tree/docs/DATA.BIN"), test::random_bytes(70000, 3));
-    const test::ProcessResult made =
-        test::run_process({"/usr/bin/genisoimage", "-quiet", "-r", "-J", "-V", "QUARNEL", "-o", path("disc.iso"),
-                           path("tree")});
-    if (made.exit_status == 127) {
-        GTEST_SKIP() << "genisoimage is not installed";
-    }
-    ASSERT_EQ(made.exit_status, 0) << made.standard_error;
+    ASSERT_TRUE(make_iso(dir_, path("disc.iso"))) << "genisoimage is needed";
     const Bytes iso = test::read_file(path("disc.iso"));
     ASSERT_EQ(iso.size() % 2048, 0U);
     ASSERT_EQ(std::string(iso.begin() + 0x8001, iso.begin() + 0x8006), "CD001");
@@ -354,7 +362,62 @@ TEST_F(EndToEnd, RealIsoImageRoundTrips)
         EXPECT_EQ(image, test::expected_image(iso, model));
         const std::size_t header_area = 418 + 2 * ((iso.size() + 4095) / 4096);
         EXPECT_EQ(Bytes(image.begin() + static_cast<std::ptrdiff_t>(header_area), image.end()), iso);
+
+        const test::ProcessResult inspected = inspect({path("modem.bin"), path("back.iso")});
+        EXPECT_EQ(inspected.exit_status, 0) << inspected.standard_error;
+        EXPECT_EQ(inspected.standard_error, "");
+        EXPECT_NE(inspected.standard_output.find("\nVerdict: valid modem image\n"), std::string::npos);
+        EXPECT_EQ(test::read_file(path("back.iso")), iso);
     }
+}
+
+TEST_F(EndToEnd, InspectReportsAndRefuses)
+{
+    const Bytes source = test::random_bytes(10240, 21);
+    test::write_file(path("in.iso"), source);
+    expect_success(quarnel({"/model:E220", path("in.iso"), path("good.bin")}));
+    Bytes damaged = test::read_file(path("good.bin"));
+    damaged[424 + 5000] ^= 1;
+    test::write_file(path("bad.bin"), damaged);
+
+    const test::ProcessResult good = inspect({path("good.bin")});
+    EXPECT_EQ(good.exit_status, 0);
+    EXPECT_EQ(good.standard_error, "");
+    for (const char* line : {"Record 1 at offset 92\n", "  Type code:        0xF200 (signature record, E220 codes)\n",
+                             "Record 2 at offset 320\n", "  Header length:    104\n", "  Payload length:   10240\n",
+                             "  Block checksums:  all 3 good\n", "\nModel: E220\nVerdict: valid modem image\n"}) {
+        EXPECT_NE(good.standard_output.find(line), std::string::npos) << line;
+    }
+
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string_view message;
+    };
+    const std::string usage(inspect_usage_text());
+    const Case failures[] = {
+        {{}, usage},
+        {{"a", "b", "c"}, usage},
+        {{path("missing.bin")}, "Error: unable to open image file.\n"},
+        {{path("bad.bin"), path("out.iso")}, "Error: block checksum does not match.\n"},
+        {{path("in.iso")}, "Error: image prologue is not zero.\n"},
+        {{path("good.bin"), path("good.bin")}, "Error: image and extracted file are the same file.\n"},
+        {{path("good.bin"), path("no-such-dir/out.iso")}, "Error: unable to create extracted file.\n"},
+    };
+    for (const Case& c : failures) {
+        const test::ProcessResult result = inspect(c.arguments);
+        EXPECT_EQ(result.standard_error, c.message);
+        EXPECT_EQ(result.exit_status, kFailureStatus);
+        EXPECT_EQ(entries(), (std::set<std::string>{"in.iso", "good.bin", "bad.bin"}));
+    }
+    const test::ProcessResult bad = inspect({path("bad.bin")});
+    EXPECT_NE(bad.standard_output.find("  Block checksums:  block 1 bad, at offset 4520\n"), std::string::npos);
+    EXPECT_NE(bad.standard_output.find("Verdict: invalid: block checksum does not match\n"), std::string::npos);
+
+    const Bytes existing = test::random_bytes(30, 1);
+    test::write_file(path("out.iso"), existing);
+    EXPECT_EQ(inspect({path("good.bin"), path("out.iso")}, test::ProcessOptions::with_file_size_limit(5000)).standard_error,
+              "Error: unable to write extracted file.\n");
+    EXPECT_EQ(test::read_file(path("out.iso")), existing);
 }
 
 }  // namespace

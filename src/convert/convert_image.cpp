@@ -74,7 +74,7 @@ CopyResult copy_source(SourceReader& reader, OutputFile& output)
 
 int convert_image(const ConversionRequest& request)
 {
-    const InterruptHandling interrupt_handling;
+    const InterruptHandling interrupt_handling(messages::kInterrupted);
 
     FileHandle source = open_measurable_source(request.source);
     if (!source.is_open()) {

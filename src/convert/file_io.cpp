@@ -1,5 +1,6 @@
 #include "convert/file_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,9 +15,11 @@
 namespace quarnel {
 namespace {
 
+// One system call moves at most this much, which every platform's count type holds.
+constexpr std::size_t kMaxIoChunk = std::size_t{1} << 30;
+
 #ifdef _WIN32
 using ByteCount = int;
-constexpr std::size_t kMaxIoChunk = std::size_t{1} << 30;
 
 int close_descriptor(int descriptor) { return ::_close(descriptor); }
 ByteCount read_some(int descriptor, void* data, std::size_t size)
@@ -30,7 +33,6 @@ ByteCount write_some(int descriptor, const void* data, std::size_t size)
 std::int64_t seek(int descriptor, std::int64_t offset, int whence) { return ::_lseeki64(descriptor, offset, whence); }
 #else
 using ByteCount = ssize_t;
-constexpr std::size_t kMaxIoChunk = std::size_t{1} << 30;
 
 int close_descriptor(int descriptor) { return ::close(descriptor); }
 ByteCount read_some(int descriptor, void* data, std::size_t size) { return ::read(descriptor, data, size); }
@@ -141,6 +143,14 @@ std::int64_t read_full(const FileHandle& file, std::span<std::uint8_t> buffer)
         done += static_cast<std::size_t>(got);
     }
     return static_cast<std::int64_t>(done);
+}
+
+std::int64_t read_full_at(const FileHandle& file, std::uint64_t offset, std::span<std::uint8_t> buffer)
+{
+    if (seek(file.descriptor(), static_cast<std::int64_t>(offset), SEEK_SET) < 0) {
+        return -1;
+    }
+    return read_full(file, buffer);
 }
 
 int write_all(const FileHandle& file, std::span<const std::uint8_t> bytes)

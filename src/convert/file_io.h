@@ -42,6 +42,9 @@ int seek_to_start(const FileHandle& file);
 // Reads until the buffer is full or the file ends; the byte count, or -1 on error.
 std::int64_t read_full(const FileHandle& file, std::span<std::uint8_t> buffer);
 
+// Reads from an offset until the buffer is full or the file ends; the byte count, or -1.
+std::int64_t read_full_at(const FileHandle& file, std::uint64_t offset, std::span<std::uint8_t> buffer);
+
 int write_all(const FileHandle& file, std::span<const std::uint8_t> bytes);
 
 // Creates a new file for writing; fails when the name exists (never follows a link).

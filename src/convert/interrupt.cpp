@@ -3,7 +3,6 @@
 #include <csignal>
 #include <algorithm>
 
-#include "convert/messages.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -21,6 +20,8 @@ constexpr std::size_t kMaxPathLength = 4096;
 NativeChar g_path_to_remove[kMaxPathLength + 1];
 volatile std::sig_atomic_t g_descriptor_to_close = -1;
 volatile std::sig_atomic_t g_have_path_to_remove = 0;
+const char* g_message = nullptr;
+std::size_t g_message_length = 0;
 
 constexpr int kHandledSignals[] = {SIGINT, SIGTERM};
 
@@ -33,7 +34,7 @@ void on_interrupt(int)
         ::_close(g_descriptor_to_close);
         ::_wunlink(g_path_to_remove);
     }
-    ::_write(2, messages::kInterrupted.data(), static_cast<unsigned>(messages::kInterrupted.size()));
+    ::_write(2, g_message, static_cast<unsigned>(g_message_length));
     ::_exit(-1);
 }
 
@@ -61,7 +62,7 @@ void on_interrupt(int signal_number)
     if (g_have_path_to_remove != 0) {
         ::unlink(g_path_to_remove);
     }
-    ssize_t ignored = ::write(STDERR_FILENO, messages::kInterrupted.data(), messages::kInterrupted.size());
+    ssize_t ignored = ::write(STDERR_FILENO, g_message, g_message_length);
     (void)ignored;
     // The handler was reset to the default action on entry: once this returns,
     // the re-raised signal ends the process the way the shell expects.
@@ -95,7 +96,12 @@ void restore_handlers()
 
 }  // namespace
 
-InterruptHandling::InterruptHandling() { install_handlers(); }
+InterruptHandling::InterruptHandling(std::string_view message)
+{
+    g_message = message.data();
+    g_message_length = message.size();
+    install_handlers();
+}
 
 InterruptHandling::~InterruptHandling() { restore_handlers(); }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string_view>
 
 #ifndef _WIN32
 #include <csignal>
@@ -11,10 +12,11 @@
 namespace quarnel {
 
 // While alive, SIGINT and SIGTERM remove the registered temporary file, print
-// the interruption message and end the process as the signal asks.
+// the message and end the process as the signal asks.
 class InterruptHandling {
 public:
-    InterruptHandling();
+    // The message must outlive the handling (a constant).
+    explicit InterruptHandling(std::string_view message);
     ~InterruptHandling();
     InterruptHandling(const InterruptHandling&) = delete;
     InterruptHandling& operator=(const InterruptHandling&) = delete;

@@ -1,0 +1,31 @@
+#include "main/inspect_command_line.h"
+
+#include "convert/messages.h"
+
+namespace quarnel {
+
+std::string_view inspect_usage_text() { return "Usage: quarnel-inspect <image .bin> [<extracted .iso>]\n"; }
+
+std::optional<InspectRequest> parse_inspect_command_line(std::span<const ArgChar* const> arguments)
+{
+    if (arguments.size() != 2 && arguments.size() != 3) {
+        return std::nullopt;
+    }
+    InspectRequest request{arguments[1], std::nullopt};
+    if (arguments.size() == 3) {
+        request.extract_to = arguments[2];
+    }
+    return request;
+}
+
+int run_quarnel_inspect(std::span<const ArgChar* const> arguments)
+{
+    const std::optional<InspectRequest> request = parse_inspect_command_line(arguments);
+    if (!request) {
+        messages::print(inspect_usage_text());
+        return -1;
+    }
+    return inspect_image(*request);
+}
+
+}  // namespace quarnel

@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "image/checksum.h"
+#include "image/image_reader.h"
+#include "support/expected_image.h"
+
+namespace quarnel {
+namespace {
+
+using test::Bytes;
+
+constexpr std::size_t kSignature = 92;
+constexpr std::size_t kImage = 320;
+
+class CollectingSink final : public PayloadSink {
+public:
+    int write(std::span<const std::uint8_t> bytes) override
+    {
+        collected.insert(collected.end(), bytes.begin(), bytes.end());
+        return 0;
+    }
+    Bytes collected;
+};
+
+ImageReport read(const Bytes& image, PayloadSink* sink = nullptr)
+{
+    MemoryImageSource source(image);
+    return read_image(source, sink);
+}
+
+void put32(Bytes& image, std::size_t at, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i) {
+        image[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+}
+
+void put16(Bytes& image, std::size_t at, unsigned value)
+{
+    image[at] = static_cast<std::uint8_t>(value);
+    image[at + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+// Recomputes a record's header checksum, so that a changed field is judged on its own.
+void reseal(Bytes& image, std::size_t record)
+{
+    put16(image, record + 92, 0);
+    put16(image, record + 92, block_checksum_reference(std::span(image.data() + record, 98)));
+}
+
+TEST(ImageReader, ValidImagesOfBothModels)
+{
+    for (const auto& [model, expected] : {std::pair{test::Model::Default, ModemModel::Default},
+                                          std::pair{test::Model::E220, ModemModel::E220}}) {
+        for (std::size_t length : {0UL, 2048UL, 10240UL, (3UL << 20) + 2048}) {
+            const Bytes source = test::random_bytes(length, static_cast<unsigned>(length));
+            CollectingSink sink;
+            const ImageReport report = read(test::expected_image(source, model), &sink);
+            ASSERT_TRUE(report.valid()) << fault_message(report.fault);
+            EXPECT_EQ(report.model, expected);
+            ASSERT_EQ(report.records.size(), 2U);
+            EXPECT_EQ(report.records[1].table_entries, (length + 4095) / 4096);
+            EXPECT_EQ(sink.collected, source);
+            EXPECT_EQ(signature_text(report.records[0].payload_head),
+                      "zarvotellion_custom_iso\nhttps://quarnel.example.org\n");
+        }
+    }
+}
+
+TEST(ImageReader, EveryKindOfDamageIsCaught)
+{
+    struct Case {
+        std::string what;
+        std::function<void(Bytes&)> damage;
+        ImageFault expected;
+    };
+    const auto flip = [](std::size_t at) { return [at](Bytes& image) { image[at] ^= 0x01; }; };
+    std::vector<Case> cases = {
+        {"empty file", [](Bytes& image) { image.clear(); }, ImageFault::Truncated},
+        {"prologue alone", [](Bytes& image) { image.resize(92); }, ImageFault::BadSignatureRecord},
+        {"prologue byte", flip(5), ImageFault::PrologueNotZero},
+        {"last byte cut", [](Bytes& image) { image.pop_back(); }, ImageFault::Truncated},
+        {"half a header", [](Bytes& image) { image.resize(kImage + 50); }, ImageFault::Truncated},
+        {"byte appended", [](Bytes& image) { image.push_back(0); }, ImageFault::TrailingData},
+        {"signature table entry", flip(190), ImageFault::BadBlockChecksum},
+        {"signature block text", flip(200), ImageFault::BadBlockChecksum},
+        {"signature block fill", flip(300), ImageFault::BadBlockChecksum},
+        {"image table entry", flip(419), ImageFault::BadBlockChecksum},
+        {"payload byte", flip(424 + 9000), ImageFault::BadBlockChecksum},
+    };
+    struct Field {
+        std::string name;
+        std::size_t offset;
+        ImageFault expected;
+    };
+    const Field fields[] = {
+        {"magic", 0, ImageFault::BadMagic},
+        {"header_length", 4, ImageFault::BadHeaderChecksum},
+        {"fixed_one", 8, ImageFault::BadFixedFields},
+        {"zero at 10", 10, ImageFault::BadFixedFields},
+        {"ident_text", 12, ImageFault::BadFixedFields},
+        {"zero at 20", 20, ImageFault::BadFixedFields},
+        {"type_code", 22, ImageFault::BadHeaderChecksum},
+        {"payload_length", 24, ImageFault::BadHeaderChecksum},
+        {"date_text", 28, ImageFault::BadHeaderChecksum},
+        {"date_text fill", 40, ImageFault::BadFixedFields},
+        {"time_text", 44, ImageFault::BadHeaderChecksum},
+        {"time_text fill", 58, ImageFault::BadFixedFields},
+        {"label_text", 60, ImageFault::BadHeaderChecksum},
+        {"label_text fill", 90, ImageFault::BadFixedFields},
+        {"header_checksum", 92, ImageFault::BadHeaderChecksum},
+        {"block_size", 94, ImageFault::BadHeaderChecksum},
+        {"zero at 96", 96, ImageFault::BadFixedFields},
+    };
+    for (const Field& field : fields) {
+        for (std::size_t record : {kSignature, kImage}) {
+            cases.push_back({field.name + " of the record at " + std::to_string(record), flip(record + field.offset),
+                             field.expected});
+        }
+    }
+    // Damage behind a valid header checksum: each structural check on its own.
+    const auto resealed = [](std::size_t record, std::size_t at, std::uint32_t value, int width) {
+        return [=](Bytes& image) {
+            width == 4 ? put32(image, record + at, value) : put16(image, record + at, value);
+            reseal(image, record);
+        };
+    };
+    const std::vector<Case> structural = {
+        {"odd table size", resealed(kImage, 4, 105, 4), ImageFault::BadHeaderLength},
+        {"header shorter than a header", resealed(kImage, 4, 96, 4), ImageFault::BadHeaderLength},
+        {"header length of 4 GiB", resealed(kImage, 4, 0xFFFFFFFE, 4), ImageFault::Truncated},
+        {"payload of 4 GiB", resealed(kImage, 24, 0xFFFFFFFF, 4), ImageFault::Truncated},
+        {"block size zero", resealed(kImage, 94, 0, 2), ImageFault::ZeroBlockSize},
+        {"block size 2048", resealed(kImage, 94, 2048, 2), ImageFault::TableMismatch},
+        {"unknown signature type", resealed(kSignature, 22, 0x1234, 2), ImageFault::BadSignatureRecord},
+        {"two signature records", resealed(kImage, 22, 0xF200, 2), ImageFault::BadImageRecord},
+        {"models mixed", resealed(kImage, 22, 0x000B, 2), ImageFault::MixedModels},
+    };
+    cases.insert(cases.end(), structural.begin(), structural.end());
+
+    const Bytes valid = test::expected_image(test::random_bytes(10240, 1), test::Model::E220);
+    for (const Case& c : cases) {
+        Bytes image = valid;
+        c.damage(image);
+        const ImageReport report = read(image);
+        EXPECT_EQ(report.fault, c.expected) << c.what << ": got " << fault_message(report.fault);
+    }
+}
+
+TEST(ImageReader, SignatureTextMustBeTwoLinesAndZeroFill)
+{
+    const auto block = [](std::string_view text, std::size_t stray_at = 0) {
+        Bytes bytes(128, 0);
+        std::copy(text.begin(), text.end(), bytes.begin());
+        if (stray_at != 0) {
+            bytes[stray_at] = 'x';
+        }
+        return bytes;
+    };
+    EXPECT_EQ(signature_text(block("one\ntwo\n")), "one\ntwo\n");
+    EXPECT_FALSE(signature_text(block("one\ntwo\n", 100)));
+    EXPECT_FALSE(signature_text(block("one line\n")));
+    EXPECT_FALSE(signature_text(block("one\ntwo")));
+    EXPECT_FALSE(signature_text(block("a\nb\nc\n")));
+    EXPECT_FALSE(signature_text(Bytes(128, 'x')));
+}
+
+TEST(ImageReader, FirstBadBlockIsNamedWithItsOffset)
+{
+    Bytes image = test::expected_image(test::random_bytes(5 * 4096, 8), test::Model::Default);
+    image[428 + 3 * 4096 + 17] ^= 0x80;  // block 3 of the payload, which starts at 418 + 2 * 5
+    image[428 + 4 * 4096] ^= 0x80;
+    const ImageReport report = read(image);
+    ASSERT_EQ(report.records.size(), 2U);
+    EXPECT_EQ(report.records[1].first_bad_block, 3U);
+    EXPECT_EQ(report.records[1].first_bad_block_offset, 428U + 3 * 4096);
+    EXPECT_EQ(report.fault, ImageFault::BadBlockChecksum);
+}
+
+}  // namespace
+}  // namespace quarnel
