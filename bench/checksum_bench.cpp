@@ -39,10 +39,9 @@ BENCHMARK(BM_block_checksum_portable)->Arg(4096);
 // Each accelerated implementation this CPU has, on its own.
 const bool kRegistered = [] {
     for (const quarnel::ChecksumImplementation& implementation : quarnel::accelerated_checksums()) {
-        benchmark::RegisterBenchmark(("BM_block_checksum_" + std::string(implementation.name)).c_str(),
-                                     [function = implementation.function](benchmark::State& state) {
-                                         run(state, function);
-                                     })
+        benchmark::RegisterBenchmark(
+            ("BM_block_checksum_" + std::string(implementation.name)).c_str(),
+            [function = implementation.function](benchmark::State& state) { run(state, function); })
             ->Arg(4096);
     }
     return true;

@@ -16,8 +16,7 @@ std::span<const std::uint8_t> as_bytes(std::string_view text)
 
 std::vector<ChecksumImplementation> implementations_under_test()
 {
-    std::vector<ChecksumImplementation> all = {{"dispatching", block_checksum},
-                                               {"portable", block_checksum_portable}};
+    std::vector<ChecksumImplementation> all = {{"dispatching", block_checksum}, {"portable", block_checksum_portable}};
     for (const ChecksumImplementation& accelerated : accelerated_checksums()) {
         all.push_back(accelerated);
     }

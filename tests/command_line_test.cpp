@@ -37,11 +37,9 @@ TEST(CommandLine, ModelOption)
         ModemModel model;
     };
     const Case cases[] = {
-        {"/model:e220", ModemModel::E220},   {"/MODEL:E220", ModemModel::E220},
-        {"/Model:E220", ModemModel::E220},   {"/model:E2200", ModemModel::E220},
-        {"/model:e220x", ModemModel::E220},  {"/model:E172", ModemModel::Default},
-        {"/model:", ModemModel::Default},    {"/model:E22", ModemModel::Default},
-        {"/model: E220", ModemModel::Default},
+        {"/model:e220", ModemModel::E220},  {"/MODEL:E220", ModemModel::E220},   {"/Model:E220", ModemModel::E220},
+        {"/model:E2200", ModemModel::E220}, {"/model:e220x", ModemModel::E220},  {"/model:E172", ModemModel::Default},
+        {"/model:", ModemModel::Default},   {"/model:E22", ModemModel::Default}, {"/model: E220", ModemModel::Default},
     };
     for (const Case& c : cases) {
         const auto request = parse({c.option, "in.iso", "out.bin"});

@@ -112,8 +112,11 @@ TEST_F(EndToEnd, ConvertsEverySizeForBothModels)
         std::string option;
         Model model;
     };
-    const Case models[] = {{"", Model::Default}, {"/model:e220", Model::E220}, {"/MODEL:E2200", Model::E220},
-                           {"/model:E172", Model::Default}, {"/model:", Model::Default}};
+    const Case models[] = {{"", Model::Default},
+                           {"/model:e220", Model::E220},
+                           {"/MODEL:E2200", Model::E220},
+                           {"/model:E172", Model::Default},
+                           {"/model:", Model::Default}};
     // Empty, one sector, one block, the worked example, and across the 1 MiB I/O chunk.
     const std::size_t sizes[] = {0, 2048, 4096, 10240, (1 << 20) - 2048, (1 << 20) + 2048, 3 << 20};
     unsigned seed = 1;
@@ -147,12 +150,9 @@ TEST_F(EndToEnd, UnusableSourcesLeaveTheDestinationAlone)
         std::string_view message;
     };
     const Case cases[] = {
-        {path("missing.iso"), messages::kUnableToOpenSource},
-        {path("folder.iso"), messages::kUnableToOpenSource},
-        {path("fifo.iso"), messages::kUnableToOpenSource},
-        {"/dev/null", messages::kUnableToOpenSource},
-        {path("odd.iso"), messages::kBadSourceLength},
-        {path("one.iso"), messages::kBadSourceLength},
+        {path("missing.iso"), messages::kUnableToOpenSource}, {path("folder.iso"), messages::kUnableToOpenSource},
+        {path("fifo.iso"), messages::kUnableToOpenSource},    {"/dev/null", messages::kUnableToOpenSource},
+        {path("odd.iso"), messages::kBadSourceLength},        {path("one.iso"), messages::kBadSourceLength},
     };
     const std::set<std::string> before = entries();
     for (const Case& c : cases) {
@@ -173,8 +173,8 @@ TEST_F(EndToEnd, UnusableDestinations)
     fs::create_directory(path("folder"));
     ASSERT_EQ(::mkfifo(path("fifo.bin").c_str(), 0600), 0);
     fs::create_symlink("folder", path("link-to-folder"));
-    const std::string cases[] = {path("no-such-dir/out.bin"), path("folder"), path("fifo.bin"),
-                                 path("link-to-folder"), "/dev/null"};
+    const std::string cases[] = {path("no-such-dir/out.bin"), path("folder"), path("fifo.bin"), path("link-to-folder"),
+                                 "/dev/null"};
     const std::set<std::string> before = entries();
     for (const std::string& destination : cases) {
         expect_failure(quarnel({path("in.iso"), destination}), messages::kUnableToCreateDestination);
@@ -191,13 +191,13 @@ TEST_F(EndToEnd, SameFileIsRefusedInEverySpelling)
     fs::create_hard_link(path("in.iso"), path("hard.iso"));
     fs::create_symlink("in.iso", path("soft.iso"));
     const std::string destinations[] = {path("in.iso"), (dir_ / "." / "in.iso").string(),
-                                        (dir_ / "sub" / ".." / "in.iso").string(), path("hard.iso"),
-                                        path("soft.iso")};
+                                        (dir_ / "sub" / ".." / "in.iso").string(), path("hard.iso"), path("soft.iso")};
     for (const std::string& destination : destinations) {
         expect_failure(quarnel({path("in.iso"), destination}), messages::kSameFile);
         EXPECT_EQ(test::read_file(path("in.iso")), source) << destination;
     }
-    expect_failure(quarnel({"in.iso", "./in.iso"}, test::ProcessOptions::in_directory(dir_.string())), messages::kSameFile);
+    expect_failure(quarnel({"in.iso", "./in.iso"}, test::ProcessOptions::in_directory(dir_.string())),
+                   messages::kSameFile);
     EXPECT_EQ(entries(), (std::set<std::string>{"in.iso", "sub", "hard.iso", "soft.iso"}));
 }
 
@@ -299,7 +299,7 @@ fs::path scratch_directory()
 {
     std::error_code error;
     return fs::is_directory("/dev/shm", error) && ::access("/dev/shm", W_OK) == 0 ? fs::path("/dev/shm")
-                                                                                   : fs::temp_directory_path();
+                                                                                  : fs::temp_directory_path();
 }
 
 TEST_F(EndToEnd, TwoGibibyteLimit)
@@ -356,7 +356,8 @@ TEST_F(EndToEnd, RealIsoImageRoundTrips)
     ASSERT_EQ(iso.size() % 2048, 0U);
     ASSERT_EQ(std::string(iso.begin() + 0x8001, iso.begin() + 0x8006), "CD001");
 
-    for (const auto& [option, model] : {std::pair{"/model:E220", Model::E220}, std::pair{"/model:none", Model::Default}}) {
+    for (const auto& [option, model] :
+         {std::pair{"/model:E220", Model::E220}, std::pair{"/model:none", Model::Default}}) {
         expect_success(quarnel({option, path("disc.iso"), path("modem.bin")}));
         const Bytes image = test::read_file(path("modem.bin"));
         EXPECT_EQ(image, test::expected_image(iso, model));
@@ -415,8 +416,9 @@ TEST_F(EndToEnd, InspectReportsAndRefuses)
 
     const Bytes existing = test::random_bytes(30, 1);
     test::write_file(path("out.iso"), existing);
-    EXPECT_EQ(inspect({path("good.bin"), path("out.iso")}, test::ProcessOptions::with_file_size_limit(5000)).standard_error,
-              "Error: unable to write extracted file.\n");
+    EXPECT_EQ(
+        inspect({path("good.bin"), path("out.iso")}, test::ProcessOptions::with_file_size_limit(5000)).standard_error,
+        "Error: unable to write extracted file.\n");
     EXPECT_EQ(test::read_file(path("out.iso")), existing);
 }
 

@@ -24,7 +24,10 @@ std::uint32_t u32_at(const Area& area, std::size_t at)
     return area[at] | (area[at + 1] << 8) | (area[at + 2] << 16) | (static_cast<std::uint32_t>(area[at + 3]) << 24);
 }
 
-std::uint16_t u16_at(const Area& area, std::size_t at) { return static_cast<std::uint16_t>(area[at] | (area[at + 1] << 8)); }
+std::uint16_t u16_at(const Area& area, std::size_t at)
+{
+    return static_cast<std::uint16_t>(area[at] | (area[at + 1] << 8));
+}
 
 bool header_checksum_verifies(Area area, std::size_t record)
 {

@@ -54,8 +54,8 @@ void reseal(Bytes& image, std::size_t record)
 
 TEST(ImageReader, ValidImagesOfBothModels)
 {
-    for (const auto& [model, expected] : {std::pair{test::Model::Default, ModemModel::Default},
-                                          std::pair{test::Model::E220, ModemModel::E220}}) {
+    for (const auto& [model, expected] :
+         {std::pair{test::Model::Default, ModemModel::Default}, std::pair{test::Model::E220, ModemModel::E220}}) {
         for (std::size_t length : {0UL, 2048UL, 10240UL, (3UL << 20) + 2048}) {
             const Bytes source = test::random_bytes(length, static_cast<unsigned>(length));
             CollectingSink sink;

@@ -65,9 +65,9 @@ FileHandle& FileHandle::operator=(FileHandle&& other) noexcept
 
 int FileHandle::close()
 {
-    const int descriptor = descriptor_;
+    const int closing = descriptor_;
     descriptor_ = -1;
-    return descriptor >= 0 && close_descriptor(descriptor) == 0 ? 0 : -1;
+    return closing >= 0 && close_descriptor(closing) == 0 ? 0 : -1;
 }
 
 #ifdef _WIN32
@@ -84,8 +84,8 @@ FileHandle open_measurable_source(const std::filesystem::path& path)
 
 FileHandle create_exclusive(const std::filesystem::path& path)
 {
-    return FileHandle(::_wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
-                               _S_IREAD | _S_IWRITE));
+    return FileHandle(
+        ::_wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE));
 }
 
 int sync_data(const FileHandle& file) { return ::_commit(file.descriptor()) == 0 ? 0 : -1; }

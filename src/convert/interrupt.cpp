@@ -1,8 +1,7 @@
 #include "convert/interrupt.h"
 
-#include <csignal>
 #include <algorithm>
-
+#include <csignal>
 
 #ifdef _WIN32
 #include <io.h>
@@ -62,11 +61,10 @@ void on_interrupt(int signal_number)
     if (g_have_path_to_remove != 0) {
         ::unlink(g_path_to_remove);
     }
-    ssize_t ignored = ::write(STDERR_FILENO, g_message, g_message_length);
-    (void)ignored;
+    (void)!::write(STDERR_FILENO, g_message, g_message_length);
     // The handler was reset to the default action on entry: once this returns,
     // the re-raised signal ends the process the way the shell expects.
-    ::raise(signal_number);
+    (void)::raise(signal_number);
 }
 
 struct sigaction g_saved_actions[std::size(kHandledSignals)];
@@ -122,10 +120,7 @@ InterruptsHeld::InterruptsHeld()
     ::sigprocmask(SIG_BLOCK, &held, &saved_mask_);
 }
 
-InterruptsHeld::~InterruptsHeld()
-{
-    ::sigprocmask(SIG_SETMASK, &saved_mask_, nullptr);
-}
+InterruptsHeld::~InterruptsHeld() { ::sigprocmask(SIG_SETMASK, &saved_mask_, nullptr); }
 
 #endif
 

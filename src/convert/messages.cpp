@@ -6,8 +6,9 @@ namespace quarnel::messages {
 
 void print(std::string_view message)
 {
-    std::fwrite(message.data(), 1, message.size(), stderr);
-    std::fflush(stderr);
+    // Where standard error itself fails there is nowhere left to report it.
+    (void)std::fwrite(message.data(), 1, message.size(), stderr);
+    (void)std::fflush(stderr);
 }
 
 }  // namespace quarnel::messages

@@ -19,9 +19,7 @@ static_assert(kChunkSize % kBlockSize == 0);
 }  // namespace
 
 SourceReader::SourceReader(const FileHandle& source, std::uint64_t source_length, std::span<std::uint8_t> header_area)
-    : source_(source),
-      source_length_(source_length),
-      chunk_count_((source_length + kChunkSize - 1) / kChunkSize),
+    : source_(source), source_length_(source_length), chunk_count_((source_length + kChunkSize - 1) / kChunkSize),
       header_area_(header_area)
 {
 }

@@ -52,10 +52,10 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::thread worker_;
-    std::uint64_t filled_ = 0;       // chunks read ahead so far
-    std::uint64_t released_ = 0;     // chunks the caller is done with
-    std::uint64_t next_index_ = 0;   // the chunk next() returns next
-    bool failed_ = false;            // the worker stopped at chunk filled_
+    std::uint64_t filled_ = 0;      // chunks read ahead so far
+    std::uint64_t released_ = 0;    // chunks the caller is done with
+    std::uint64_t next_index_ = 0;  // the chunk next() returns next
+    bool failed_ = false;           // the worker stopped at chunk filled_
     bool stopping_ = false;
 };
 

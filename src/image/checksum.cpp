@@ -9,6 +9,7 @@ namespace crc {
 std::uint16_t continue_bytewise(std::uint16_t state, std::span<const std::uint8_t> bytes)
 {
     for (std::uint8_t byte : bytes) {
+        // cppcheck-suppress useStlAlgorithm ; the register update reads best as the loop it is
         state = static_cast<std::uint16_t>(kTables[0][(state ^ byte) & 0xFFU] ^ (state >> 8));
     }
     return state;

@@ -121,8 +121,9 @@ QUARNEL_TARGET_PCLMUL std::uint16_t continue_pclmul(std::uint16_t state, std::sp
         x2 = _mm_xor_si128(fold128(x2, k512), load128(p + 32));
         x3 = _mm_xor_si128(fold128(x3, k512), load128(p + 48));
     }
-    const __m128i lane = _mm_xor_si128(_mm_xor_si128(fold128(x0, constants128(kFold384)), fold128(x1, constants128(kFold256))),
-                                       _mm_xor_si128(fold128(x2, constants128(kFold128)), x3));
+    const __m128i lane =
+        _mm_xor_si128(_mm_xor_si128(fold128(x0, constants128(kFold384)), fold128(x1, constants128(kFold256))),
+                      _mm_xor_si128(fold128(x2, constants128(kFold128)), x3));
     return reduce_lane_then_tail(lane, p, left);
 }
 
@@ -142,7 +143,7 @@ QUARNEL_TARGET_VPCLMUL inline __m512i fold512_xor(__m512i lanes, __m512i constan
 
 QUARNEL_TARGET_VPCLMUL std::uint16_t continue_vpclmul(std::uint16_t state, std::span<const std::uint8_t> bytes)
 {
-    constexpr std::size_t kStride = 4 * 64;
+    constexpr std::size_t kStride = std::size_t{4} * 64;
     if (bytes.size() < kStride) {
         return continue_pclmul(state, bytes);
     }
@@ -170,9 +171,10 @@ QUARNEL_TARGET_VPCLMUL std::uint16_t continue_vpclmul(std::uint16_t state, std::
     }
     alignas(64) std::uint8_t lanes[64];
     _mm512_store_si512(lanes, z);
-    const __m128i lane = _mm_xor_si128(_mm_xor_si128(fold128(load128(lanes), constants128(kFold384)),
-                                                     fold128(load128(lanes + 16), constants128(kFold256))),
-                                       _mm_xor_si128(fold128(load128(lanes + 32), constants128(kFold128)), load128(lanes + 48)));
+    const __m128i lane =
+        _mm_xor_si128(_mm_xor_si128(fold128(load128(lanes), constants128(kFold384)),
+                                    fold128(load128(lanes + 16), constants128(kFold256))),
+                      _mm_xor_si128(fold128(load128(lanes + 32), constants128(kFold128)), load128(lanes + 48)));
     return reduce_lane_then_tail(lane, p, left);
 }
 

@@ -35,7 +35,7 @@ void write_record_header(std::span<std::uint8_t> area, std::size_t offset, std::
 {
     RecordHeader header{};
     header.magic = kRecordMagic;
-    header.header_length = static_cast<std::uint32_t>(kRecordHeaderSize + 2 * table_entries);
+    header.header_length = static_cast<std::uint32_t>(kRecordHeaderSize + std::size_t{2} * table_entries);
     header.fixed_one = kFixedOne;
     header.ident_text = fixed_text<8>(kIdentText);
     header.type_code = type_code;

@@ -17,8 +17,7 @@ constexpr std::size_t kPayloadWindow = std::size_t{1} << 20;
 
 constexpr std::uint64_t kTableEntrySize = 2;
 
-template <std::size_t N>
-bool is_zero_filled_text(const std::array<char, N>& field)
+template <std::size_t N> bool is_zero_filled_text(const std::array<char, N>& field)
 {
     const auto terminator = std::find(field.begin(), field.end(), '\0');
     return std::all_of(terminator, field.end(), [](char c) { return c == '\0'; });
@@ -178,7 +177,8 @@ bool Reader::check_blocks(RecordReport& record, PayloadSink* sink)
         return false;
     }
     for (std::uint64_t first = 0; first < record.table_entries; first += window_blocks) {
-        const auto blocks = static_cast<std::size_t>(std::min<std::uint64_t>(window_blocks, record.table_entries - first));
+        const auto blocks =
+            static_cast<std::size_t>(std::min<std::uint64_t>(window_blocks, record.table_entries - first));
         const auto length =
             static_cast<std::size_t>(std::min<std::uint64_t>(blocks * block_size, payload_length - first * block_size));
         const std::span<std::uint8_t> entries(table.get(), blocks * kTableEntrySize);
@@ -188,7 +188,8 @@ bool Reader::check_blocks(RecordReport& record, PayloadSink* sink)
             return false;
         }
         if (first == 0) {
-            record.payload_head.assign(data.begin(), data.begin() + std::min(data.size(), kSignatureBlockSize));
+            const auto head = data.first(std::min(data.size(), kSignatureBlockSize));
+            record.payload_head.assign(head.begin(), head.end());
         }
         for (std::size_t i = 0; i < blocks && !record.first_bad_block; ++i) {
             const std::size_t at = i * block_size;
@@ -316,9 +317,6 @@ std::optional<std::string> signature_text(std::span<const std::uint8_t> payload)
     return text;
 }
 
-ImageReport read_image(ImageSource& source, PayloadSink* image_payload)
-{
-    return Reader(source, image_payload).run();
-}
+ImageReport read_image(ImageSource& source, PayloadSink* image_payload) { return Reader(source, image_payload).run(); }
 
 }  // namespace quarnel

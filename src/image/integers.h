@@ -9,11 +9,10 @@
 
 namespace quarnel {
 
-template <typename T, std::size_t N>
-class LittleEndian {
+template <typename T, std::size_t N> class LittleEndian {
 public:
     constexpr LittleEndian() = default;
-    constexpr LittleEndian(T value) { *this = value; }  // NOLINT(google-explicit-constructor)
+    constexpr explicit LittleEndian(T value) { *this = value; }
 
     constexpr LittleEndian& operator=(T value)
     {

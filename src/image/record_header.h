@@ -41,8 +41,7 @@ inline constexpr std::string_view kTimeText = "21.13.06";
 inline constexpr std::string_view kLabelText = "INPUT";
 
 // Copies text into a fixed-width field and zero-fills the rest of it.
-template <std::size_t N>
-constexpr std::array<char, N> fixed_text(std::string_view text)
+template <std::size_t N> constexpr std::array<char, N> fixed_text(std::string_view text)
 {
     std::array<char, N> field{};
     for (std::size_t i = 0; i < text.size() && i < N; ++i) {

@@ -35,31 +35,33 @@ private:
     OutputFile& output_;
 };
 
-// Texts from the file are shown as they are only where they are plain
-// printable ASCII, so that a hostile image cannot drive the terminal.
-std::string printable(std::string_view text)
+enum class Shown { AsciiOnly, Utf8Allowed };
+
+// Control bytes (and, in texts from the image, every byte outside printable
+// ASCII) are shown escaped, so that a hostile image cannot drive the terminal.
+std::string printable(std::string_view text, Shown allowed = Shown::AsciiOnly)
 {
+    static constexpr char kHexDigits[] = "0123456789ABCDEF";
     std::string shown;
     for (char c : text) {
         const auto byte = static_cast<unsigned char>(c);
         if (c == '\0') {
             break;
         }
-        if (byte >= 0x20 && byte < 0x7F) {
+        if ((byte >= 0x20 && byte < 0x7F) || (byte >= 0x80 && allowed == Shown::Utf8Allowed)) {
             shown += c;
         } else if (c == '\n') {
             shown += "\\n";
         } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-            shown += escaped;
+            shown += "\\x";
+            shown += kHexDigits[byte >> 4];
+            shown += kHexDigits[byte & 0x0F];
         }
     }
     return shown;
 }
 
-template <std::size_t N>
-std::string field_text(const std::array<char, N>& field)
+template <std::size_t N> std::string field_text(const std::array<char, N>& field)
 {
     return printable(std::string_view(field.data(), field.size()));
 }
@@ -88,9 +90,14 @@ std::string type_code_meaning(std::uint16_t type_code)
 
 void append_line(std::string& out, const char* format, auto... values)
 {
-    char line[512];
-    std::snprintf(line, sizeof line, format, values...);
-    out += line;
+    const int length = std::snprintf(nullptr, 0, format, values...);
+    if (length <= 0) {
+        return;
+    }
+    std::string line(static_cast<std::size_t>(length) + 1, '\0');
+    if (std::snprintf(line.data(), line.size(), format, values...) == length) {
+        out.append(line.data(), static_cast<std::size_t>(length));
+    }
 }
 
 void describe_record(std::string& out, std::size_t number, const RecordReport& record)
@@ -150,7 +157,7 @@ bool is_same_file(const fs::path& a, const fs::path& b)
 std::string describe_report(const std::string& image_name, const ImageReport& report)
 {
     std::string out;
-    append_line(out, "Image: %s, %llu bytes\n", printable(image_name).c_str(),
+    append_line(out, "Image: %s, %llu bytes\n", printable(image_name, Shown::Utf8Allowed).c_str(),
                 static_cast<unsigned long long>(report.file_size));
     for (std::size_t i = 0; i < report.records.size(); ++i) {
         describe_record(out, i + 1, report.records[i]);
@@ -189,10 +196,10 @@ int inspect_image(const InspectRequest& request)
 
     FileImageSource source(image, static_cast<std::uint64_t>(size));
     const ImageReport report = read_image(source, request.extract_to ? &extracted : nullptr);
-    const std::string text = describe_report(request.image.string(), report);
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    if (std::fflush(stdout) != 0) {
-        return -1;
+    const std::u8string name = request.image.u8string();
+    const std::string text = describe_report(std::string(name.begin(), name.end()), report);
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+        return fail(inspect_messages::kUnableToWriteReport);
     }
     if (!report.valid()) {
         return fail(fault_message(report.fault));

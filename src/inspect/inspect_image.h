@@ -21,6 +21,7 @@ inline constexpr std::string_view kUnableToOpenImage = "Error: unable to open im
 inline constexpr std::string_view kSameFile = "Error: image and extracted file are the same file.\n";
 inline constexpr std::string_view kUnableToCreateExtracted = "Error: unable to create extracted file.\n";
 inline constexpr std::string_view kUnableToWriteExtracted = "Error: unable to write extracted file.\n";
+inline constexpr std::string_view kUnableToWriteReport = "Error: unable to write report.\n";
 inline constexpr std::string_view kInterrupted = "Error: inspection interrupted.\n";
 }  // namespace inspect_messages
 

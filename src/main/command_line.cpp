@@ -1,5 +1,6 @@
 #include "main/command_line.h"
 
+#include <algorithm>
 #include <string>
 
 #include "convert/messages.h"
@@ -14,11 +15,8 @@ constexpr std::string_view kE220 = "E220";
 std::basic_string<ArgChar> ascii_upper(std::basic_string_view<ArgChar> text)
 {
     std::basic_string<ArgChar> upper(text);
-    for (ArgChar& c : upper) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<ArgChar>(c - 'a' + 'A');
-        }
-    }
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](ArgChar c) { return c >= 'a' && c <= 'z' ? static_cast<ArgChar>(c - 'a' + 'A') : c; });
     return upper;
 }
 

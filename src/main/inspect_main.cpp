@@ -8,6 +8,5 @@ int wmain(int argc, wchar_t** argv)
 int main(int argc, char** argv)
 #endif
 {
-    return quarnel::run_quarnel_inspect(
-        std::span<const quarnel::ArgChar* const>(argv, static_cast<std::size_t>(argc)));
+    return quarnel::run_quarnel_inspect(std::span<const quarnel::ArgChar* const>(argv, static_cast<std::size_t>(argc)));
 }

@@ -11,8 +11,8 @@ namespace quarnel::test {
 struct ProcessResult {
     std::string standard_output;
     std::string standard_error;
-    int exit_status = -1;    // 0..255 when the process exited
-    int end_signal = 0;      // the signal that ended it, otherwise 0
+    int exit_status = -1;  // 0..255 when the process exited
+    int end_signal = 0;    // the signal that ended it, otherwise 0
 };
 
 struct ProcessOptions {
