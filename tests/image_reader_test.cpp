@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -85,6 +87,7 @@ TEST(ImageReader, EveryKindOfDamageIsCaught)
         {"prologue byte", flip(5), ImageFault::PrologueNotZero},
         {"last byte cut", [](Bytes& image) { image.pop_back(); }, ImageFault::Truncated},
         {"half a header", [](Bytes& image) { image.resize(kImage + 50); }, ImageFault::Truncated},
+        {"signature record alone", [](Bytes& image) { image.resize(kImage); }, ImageFault::BadImageRecord},
         {"byte appended", [](Bytes& image) { image.push_back(0); }, ImageFault::TrailingData},
         {"signature table entry", flip(190), ImageFault::BadBlockChecksum},
         {"signature block text", flip(200), ImageFault::BadBlockChecksum},
@@ -149,6 +152,52 @@ TEST(ImageReader, EveryKindOfDamageIsCaught)
         const ImageReport report = read(image);
         EXPECT_EQ(report.fault, c.expected) << c.what << ": got " << fault_message(report.fault);
     }
+}
+
+TEST(ImageReader, FaultMessagesAreDistinctErrorLines)
+{
+    std::set<std::string_view> seen;
+    for (int i = static_cast<int>(ImageFault::ReadFailed); i <= static_cast<int>(ImageFault::SinkFailed); ++i) {
+        const std::string_view message = fault_message(static_cast<ImageFault>(i));
+        EXPECT_TRUE(message.starts_with("Error: ") && message.ends_with(".\n")) << message;
+        EXPECT_TRUE(seen.insert(message).second) << message;
+    }
+    EXPECT_EQ(fault_message(ImageFault::None), "");
+}
+
+// A source that fails once `reads_allowed` reads have been made, and a sink that refuses.
+class FailingSource final : public ImageSource {
+public:
+    FailingSource(const Bytes& bytes, int reads_allowed) : inner_(bytes), reads_left_(reads_allowed) {}
+    std::uint64_t size() const override { return inner_.size(); }
+    std::int64_t read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) override
+    {
+        return reads_left_-- > 0 ? inner_.read_at(offset, buffer) : -1;
+    }
+
+private:
+    MemoryImageSource inner_;
+    int reads_left_;
+};
+
+class RefusingSink final : public PayloadSink {
+public:
+    int write(std::span<const std::uint8_t>) override { return -1; }
+};
+
+TEST(ImageReader, ReadAndSinkFailuresStopTheCheck)
+{
+    const Bytes image = test::expected_image(test::random_bytes(8192, 6), test::Model::Default);
+    // Reads: prologue, header, table, payload, then the same for the image record.
+    for (int reads_allowed = 0; reads_allowed < 7; ++reads_allowed) {
+        FailingSource source(image, reads_allowed);
+        EXPECT_EQ(read_image(source, nullptr).fault, ImageFault::ReadFailed) << reads_allowed;
+    }
+    RefusingSink sink;
+    MemoryImageSource source(image);
+    EXPECT_EQ(read_image(source, &sink).fault, ImageFault::SinkFailed);
+    std::array<std::uint8_t, 4> beyond{};
+    EXPECT_EQ(source.read_at(image.size() + 10, beyond), 0);
 }
 
 TEST(ImageReader, SignatureTextMustBeTwoLinesAndZeroFill)
