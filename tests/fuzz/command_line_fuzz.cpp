@@ -32,8 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const bool two_paths = arguments.size() == 3;
     if ((!two_paths && arguments.size() != 4) || request->source != arguments[arguments.size() - 2] ||
-        request->destination != arguments.back() ||
-        (two_paths && request->model != quarnel::ModemModel::Default)) {
+        request->destination != arguments.back() || (two_paths && request->model != quarnel::ModemModel::Default)) {
         std::abort();
     }
     return 0;

@@ -24,8 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     quarnel::MemoryImageSource source(std::span(data, size));
     CountingSink sink;
     const quarnel::ImageReport report = quarnel::read_image(source, &sink);
-    if (report.valid() && (report.records.size() != 2 || sink.total != report.records[1].header.payload_length ||
-                           !report.model)) {
+    if (report.valid() &&
+        (report.records.size() != 2 || sink.total != report.records[1].header.payload_length || !report.model)) {
         std::abort();
     }
     if (!report.valid() && quarnel::fault_message(report.fault).empty()) {
