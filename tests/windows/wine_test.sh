@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# Runs the Windows build under wine and holds it to the Linux build: every
+# case runs with both on identical copies of the same files, and must give the
+# same exit status, the same standard output and error (with CRLF line ends,
+# as a Windows console program writes them) and the same files, byte for byte.
+# Usage: tests/windows/wine_test.sh WINDOWS_BUILD_DIR LINUX_BUILD_DIR
+set -uo pipefail
+
+windows=$(cd "$1" && pwd)
+linux=$(cd "$2" && pwd)
+export WINEDEBUG=-all LANG=C.UTF-8
+WINEPREFIX=$(mktemp -d)
+export WINEPREFIX
+work=$(mktemp -d)
+trap 'wineserver -k 2>/dev/null; rm -rf "$work" "$WINEPREFIX"' EXIT
+
+passed=0
+failed=0
+
+# A new prefix talks on its first start; let it do so before any case.
+wine wineboot --init >/dev/null 2>&1
+wineserver -w
+
+# The files every case starts from.
+fixture=$work/fixture
+mkdir -p "$fixture/folder" "$fixture/tree/docs" "$fixture/Диск"
+head -c 10240 /dev/urandom >"$fixture/five.iso"
+head -c 2049 /dev/urandom >"$fixture/odd.iso"
+head -c 100 /dev/urandom >"$fixture/existing.bin"
+head -c 70000 /dev/urandom >"$fixture/tree/docs/DATA.BIN"
+echo "sample" >"$fixture/tree/README.TXT"
+genisoimage -quiet -r -J -V QUARNEL -o "$fixture/disc.iso" "$fixture/tree" || exit 1
+cp "$fixture/five.iso" "$fixture/Диск/образ.iso"
+"$linux/quarnel" /model:E220 "$fixture/five.iso" "$fixture/good.bin" 2>/dev/null
+cp "$fixture/good.bin" "$fixture/bad.bin"
+printf '\xff' | dd of="$fixture/bad.bin" bs=1 seek=5000 conv=notrunc status=none
+
+crlf() { sed 's/$/\r/' "$1"; }
+
+# same NAME PROGRAM ARGS...: PROGRAM is quarnel or quarnel-inspect.
+same() {
+    local name=$1 program=$2
+    shift 2
+    rm -rf "$work/linux" "$work/windows"
+    cp -a "$fixture" "$work/linux"
+    cp -a "$fixture" "$work/windows"
+    (cd "$work/linux" && "$linux/$program" "$@" >"$work/linux.out" 2>"$work/linux.err")
+    local linux_status=$?
+    (cd "$work/windows" && wine "$windows/$program.exe" "$@" >"$work/windows.out" 2>"$work/windows.err")
+    local windows_status=$?
+    local why=""
+    [ "$linux_status" -eq "$windows_status" ] || why+=" status $linux_status/$windows_status;"
+    cmp -s <(crlf "$work/linux.err") "$work/windows.err" || why+=" standard error differs;"
+    cmp -s <(crlf "$work/linux.out") "$work/windows.out" || why+=" standard output differs;"
+    diff -r "$work/linux" "$work/windows" >/dev/null || why+=" files differ;"
+    if [ -z "$why" ]; then
+        passed=$((passed + 1))
+        echo "ok: $name (exit status $windows_status)"
+    else
+        failed=$((failed + 1))
+        echo "FAILED: $name:$why"
+        head -c 600 "$work/windows.err"
+    fi
+}
+
+same "usage, no arguments" quarnel
+same "usage, one argument" quarnel five.iso
+same "usage, option second" quarnel five.iso /model:E220 out.bin
+same "usage, -model" quarnel -model:E220 five.iso out.bin
+same "default model" quarnel five.iso out.bin
+same "E220" quarnel /model:e220 five.iso out.bin
+same "E2200 selects E220" quarnel /MODEL:E2200 five.iso out.bin
+same "unknown model converts with default codes" quarnel /model:E172 five.iso out.bin
+same "existing destination replaced" quarnel five.iso existing.bin
+same "missing source" quarnel missing.iso out.bin
+same "odd length" quarnel odd.iso out.bin
+same "source is a directory" quarnel folder out.bin
+same "same file" quarnel five.iso five.iso
+same "same file, other spelling" quarnel five.iso ./folder/../five.iso
+same "destination directory missing" quarnel five.iso nowhere/out.bin
+same "destination is a directory" quarnel five.iso folder
+same "real ISO, E220" quarnel /model:E220 disc.iso disc.bin
+same "real ISO, default" quarnel disc.iso disc.bin
+same "Cyrillic and CJK names" quarnel Диск/образ.iso 光盘.bin
+same "inspect a valid image" quarnel-inspect good.bin
+same "inspect and extract" quarnel-inspect good.bin back.iso
+same "inspect a damaged image" quarnel-inspect bad.bin back.iso
+same "inspect usage" quarnel-inspect
+same "inspect, same file" quarnel-inspect good.bin good.bin
+
+# Round trip on Windows alone: convert a real ISO and extract it again.
+rm -rf "$work/windows" && cp -a "$fixture" "$work/windows"
+if (cd "$work/windows" && wine "$windows/quarnel.exe" /model:E220 disc.iso 光盘.bin 2>/dev/null &&
+    wine "$windows/quarnel-inspect.exe" 光盘.bin 回.iso >/dev/null) && cmp -s "$work/windows/回.iso" "$fixture/disc.iso"; then
+    passed=$((passed + 1))
+    echo "ok: real ISO converted and extracted again under non-ASCII names"
+else
+    failed=$((failed + 1))
+    echo "FAILED: real ISO round trip"
+fi
+
+echo "windows: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
