@@ -10,7 +10,6 @@
 #include "convert/source_reader.h"
 
 namespace quarnel {
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -31,22 +30,10 @@ Buffer allocate(std::size_t size)
     return buffer;
 }
 
-int fail(std::string_view message)
-{
-    messages::print(message);
-    return -1;
-}
-
 // Sources from 2 GiB on do not fit the image record's fields and are refused.
 bool is_convertible_length(std::int64_t length)
 {
     return length >= 0 && static_cast<std::uint64_t>(length) <= kMaxSourceLength && length % kSectorSize == 0;
-}
-
-bool is_same_file(const fs::path& source, const fs::path& destination)
-{
-    std::error_code error;
-    return fs::equivalent(source, destination, error) && !error;
 }
 
 enum class CopyResult { Done, ReadFailed, WriteFailed };
@@ -78,42 +65,42 @@ int convert_image(const ConversionRequest& request)
 
     FileHandle source = open_measurable_source(request.source);
     if (!source.is_open()) {
-        return fail(messages::kUnableToOpenSource);
+        return messages::fail(messages::kUnableToOpenSource);
     }
     const std::int64_t measured_length = measure_length(source);
     if (!is_convertible_length(measured_length)) {
-        return fail(messages::kBadSourceLength);
+        return messages::fail(messages::kBadSourceLength);
     }
     if (seek_to_start(source) != 0) {
-        return fail(messages::kUnableToReadSource);
+        return messages::fail(messages::kUnableToReadSource);
     }
     if (is_same_file(request.source, request.destination)) {
-        return fail(messages::kSameFile);
+        return messages::fail(messages::kSameFile);
     }
     const auto source_length = static_cast<std::uint64_t>(measured_length);
     const std::uint64_t block_count = block_count_for(source_length);
 
     const Buffer header_area = allocate(header_area_size(block_count));
     if (!header_area.bytes) {
-        return fail(messages::kUnableToAllocate);
+        return messages::fail(messages::kUnableToAllocate);
     }
     SourceReader reader(source, source_length, header_area.span());
     if (reader.allocate() != 0) {
-        return fail(messages::kUnableToAllocate);
+        return messages::fail(messages::kUnableToAllocate);
     }
 
     OutputFile output;
     if (output.create(request.destination) != 0) {
-        return fail(messages::kUnableToCreateDestination);
+        return messages::fail(messages::kUnableToCreateDestination);
     }
     if (output.append(header_area.span()) != 0) {
-        return fail(messages::kUnableToWriteDestination);
+        return messages::fail(messages::kUnableToWriteDestination);
     }
     switch (copy_source(reader, output)) {
     case CopyResult::ReadFailed:
-        return fail(messages::kUnableToReadSource);
+        return messages::fail(messages::kUnableToReadSource);
     case CopyResult::WriteFailed:
-        return fail(messages::kUnableToWriteDestination);
+        return messages::fail(messages::kUnableToWriteDestination);
     case CopyResult::Done:
         break;
     }
@@ -121,7 +108,7 @@ int convert_image(const ConversionRequest& request)
 
     build_header_area(header_area.span(), block_count, static_cast<std::uint32_t>(source_length), request.model);
     if (output.overwrite_start(header_area.span()) != 0 || output.commit() != 0) {
-        return fail(messages::kUnableToWriteDestination);
+        return messages::fail(messages::kUnableToWriteDestination);
     }
     messages::print(messages::kSuccess);
     return 0;

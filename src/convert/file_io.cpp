@@ -117,6 +117,12 @@ int sync_data(const FileHandle& file) { return ::fdatasync(file.descriptor()) ==
 
 #endif
 
+bool is_same_file(const std::filesystem::path& a, const std::filesystem::path& b)
+{
+    std::error_code error;
+    return std::filesystem::equivalent(a, b, error) && !error;
+}
+
 std::int64_t measure_length(const FileHandle& file)
 {
     const std::int64_t end = seek(file.descriptor(), 0, SEEK_END);

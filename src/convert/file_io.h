@@ -29,6 +29,9 @@ private:
     int descriptor_ = -1;
 };
 
+// Whether both paths name one existing file, through any spelling or link.
+bool is_same_file(const std::filesystem::path& a, const std::filesystem::path& b);
+
 // Opens a regular file or a block device for reading. Anything else (a FIFO,
 // a directory, a socket, a character device) gives a closed handle, without
 // waiting for a writer to appear on a FIFO.

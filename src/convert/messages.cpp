@@ -11,4 +11,10 @@ void print(std::string_view message)
     (void)std::fflush(stderr);
 }
 
+int fail(std::string_view message)
+{
+    print(message);
+    return -1;
+}
+
 }  // namespace quarnel::messages

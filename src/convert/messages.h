@@ -18,4 +18,7 @@ inline constexpr std::string_view kSuccess = "Operation successfully completed.\
 // Standard error stays a text stream, so each newline becomes the platform's line end.
 void print(std::string_view message);
 
+// Prints the message of a failure and gives the status that reports it: -1.
+int fail(std::string_view message);
+
 }  // namespace quarnel::messages

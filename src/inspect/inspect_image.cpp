@@ -8,7 +8,6 @@
 #include "convert/output_file.h"
 
 namespace quarnel {
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -140,18 +139,6 @@ std::string_view fault_summary(ImageFault fault)
     return text;
 }
 
-int fail(std::string_view message)
-{
-    messages::print(message);
-    return -1;
-}
-
-bool is_same_file(const fs::path& a, const fs::path& b)
-{
-    std::error_code error;
-    return fs::equivalent(a, b, error) && !error;
-}
-
 }  // namespace
 
 std::string describe_report(const std::string& image_name, const ImageReport& report)
@@ -177,20 +164,20 @@ int inspect_image(const InspectRequest& request)
 
     const FileHandle image = open_measurable_source(request.image);
     if (!image.is_open()) {
-        return fail(inspect_messages::kUnableToOpenImage);
+        return messages::fail(inspect_messages::kUnableToOpenImage);
     }
     const std::int64_t size = measure_length(image);
     if (size < 0) {
-        return fail(fault_message(ImageFault::ReadFailed));
+        return messages::fail(fault_message(ImageFault::ReadFailed));
     }
     OutputFile output;
     ExtractedFile extracted(output);
     if (request.extract_to) {
         if (is_same_file(request.image, *request.extract_to)) {
-            return fail(inspect_messages::kSameFile);
+            return messages::fail(inspect_messages::kSameFile);
         }
         if (output.create(*request.extract_to) != 0) {
-            return fail(inspect_messages::kUnableToCreateExtracted);
+            return messages::fail(inspect_messages::kUnableToCreateExtracted);
         }
     }
 
@@ -199,13 +186,13 @@ int inspect_image(const InspectRequest& request)
     const std::u8string name = request.image.u8string();
     const std::string text = describe_report(std::string(name.begin(), name.end()), report);
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
-        return fail(inspect_messages::kUnableToWriteReport);
+        return messages::fail(inspect_messages::kUnableToWriteReport);
     }
     if (!report.valid()) {
-        return fail(fault_message(report.fault));
+        return messages::fail(fault_message(report.fault));
     }
     if (request.extract_to && output.commit() != 0) {
-        return fail(inspect_messages::kUnableToWriteExtracted);
+        return messages::fail(inspect_messages::kUnableToWriteExtracted);
     }
     return 0;
 }
