@@ -60,7 +60,8 @@ int OutputFile::create(const fs::path& destination)
         if (!fs::is_regular_file(status)) {
             return -1;
         }
-        kept_permissions_ = status.permissions();
+        // Read, write and execute bits only: set-user-ID and the like do not pass to new contents.
+        kept_permissions_ = status.permissions() & fs::perms::all;
     } else if (status.type() != fs::file_type::not_found) {
         return -1;
     }
