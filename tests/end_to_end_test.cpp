@@ -174,9 +174,15 @@ TEST_F(EndToEnd, UnusableDestinations)
     ASSERT_EQ(::mkfifo(path("fifo.bin").c_str(), 0600), 0);
     fs::create_symlink("folder", path("link-to-folder"));
     fs::create_symlink("loop.bin", path("loop.bin"));
-    const std::string cases[] = {path("no-such-dir/out.bin"), path("folder"),   path("fifo.bin"),
-                                 path("link-to-folder"),      path("loop.bin"), "/dev/null",
-                                 path(std::string(5000, 'n'))};
+    const std::string cases[] = {path("no-such-dir/out.bin"),
+                                 path("folder"),
+                                 path("fifo.bin"),
+                                 path("link-to-folder"),
+                                 path("loop.bin"),
+                                 "/dev/null",
+                                 path(std::string(5000, 'n')),
+                                 "",
+                                 path("new-folder/")};
     const std::set<std::string> before = entries();
     for (const std::string& destination : cases) {
         expect_failure(quarnel({path("in.iso"), destination}), messages::kUnableToCreateDestination);

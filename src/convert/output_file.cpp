@@ -54,6 +54,9 @@ OutputFile::~OutputFile() { discard(); }
 int OutputFile::create(const fs::path& destination)
 {
     target_ = follow_links(destination);
+    if (target_.filename().empty()) {
+        return -1;  // "" or a path ending in a separator names no file
+    }
     std::error_code error;
     const fs::file_status status = fs::status(target_, error);
     if (fs::exists(status)) {
