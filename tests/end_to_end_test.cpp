@@ -439,6 +439,9 @@ TEST_F(EndToEnd, InspectReportsAndRefuses)
     EXPECT_NE(bad.standard_output.find("  Block checksums:  block 1 bad, at offset 4520\n"), std::string::npos);
     EXPECT_NE(bad.standard_output.find("Verdict: invalid: block checksum does not match\n"), std::string::npos);
 
+    EXPECT_EQ(inspect({path("good.bin")}, test::ProcessOptions::with_output_to("/dev/full")).standard_error,
+              "Error: unable to write report.\n");
+
     const Bytes existing = test::random_bytes(30, 1);
     test::write_file(path("out.iso"), existing);
     EXPECT_EQ(

@@ -90,6 +90,9 @@ ProcessResult run_process(const std::vector<std::string>& arguments, const Proce
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(out_pipe[1], STDOUT_FILENO);
+        if (!options.standard_output_file.empty()) {
+            ::dup2(::open(options.standard_output_file.c_str(), O_WRONLY), STDOUT_FILENO);
+        }
         ::dup2(err_pipe[1], STDERR_FILENO);
         ::close(out_pipe[0]);
         ::close(err_pipe[0]);

@@ -18,11 +18,18 @@ struct ProcessResult {
 struct ProcessOptions {
     std::optional<unsigned long long> file_size_limit;  // RLIMIT_FSIZE, with SIGXFSZ ignored
     std::string working_directory;
+    std::string standard_output_file;  // instead of the captured pipe
 
     static ProcessOptions with_file_size_limit(unsigned long long bytes)
     {
         ProcessOptions options;
         options.file_size_limit = bytes;
+        return options;
+    }
+    static ProcessOptions with_output_to(std::string file)
+    {
+        ProcessOptions options;
+        options.standard_output_file = std::move(file);
         return options;
     }
     static ProcessOptions in_directory(std::string directory)
