@@ -275,11 +275,11 @@ bool has_temporary_file(const fs::path& dir)
     return false;
 }
 
-// Starts a conversion of a large sparse source and stops it once its
+// Starts a program writing a large output into `dir` and stops it once its
 // temporary file exists, so that the test can act on it midway.
-pid_t start_and_pause_conversion(const fs::path& dir, const std::string& source, const std::string& destination)
+pid_t start_and_pause(const fs::path& dir, const std::vector<std::string>& arguments)
 {
-    const pid_t pid = test::start_process({QUARNEL_BINARY, source, destination}, (dir / "stderr.txt").string());
+    const pid_t pid = test::start_process(arguments, (dir / "stderr.txt").string());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!has_temporary_file(dir) && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::yield();
@@ -294,7 +294,7 @@ TEST_F(EndToEnd, InterruptionRemovesTheTemporaryFile)
     const std::string source = path("big.iso");
     make_sparse_file(source, std::uintmax_t{1} << 30);
     for (int signal_number : {SIGINT, SIGTERM}) {
-        const pid_t pid = start_and_pause_conversion(dir_ / "work", source, path("work/out.bin"));
+        const pid_t pid = start_and_pause(dir_ / "work", {QUARNEL_BINARY, source, path("work/out.bin")});
         ::kill(pid, signal_number);
         ::kill(pid, SIGCONT);
         const test::ProcessResult result = test::wait_process(pid, path("work/stderr.txt"));
@@ -310,7 +310,7 @@ TEST_F(EndToEnd, SourceThatEndsEarlyIsAReadFailure)
     fs::create_directory(path("work"));
     const std::string source = path("shrinking.iso");
     make_sparse_file(source, std::uintmax_t{1} << 30);
-    const pid_t pid = start_and_pause_conversion(dir_ / "work", source, path("work/out.bin"));
+    const pid_t pid = start_and_pause(dir_ / "work", {QUARNEL_BINARY, source, path("work/out.bin")});
     fs::resize_file(source, 4096);
     ::kill(pid, SIGCONT);
     const test::ProcessResult result = test::wait_process(pid, path("work/stderr.txt"));
@@ -325,6 +325,22 @@ fs::path scratch_directory()
     std::error_code error;
     return fs::is_directory("/dev/shm", error) && ::access("/dev/shm", W_OK) == 0 ? fs::path("/dev/shm")
                                                                                   : fs::temp_directory_path();
+}
+
+TEST_F(EndToEnd, InterruptedExtractionLeavesNothing)
+{
+    const fs::path image = scratch_directory() / ("quarnel-interrupt-" + std::to_string(::getpid()) + ".bin");
+    make_sparse_file(path("big.iso"), std::uintmax_t{1} << 30);
+    expect_success(quarnel({path("big.iso"), image.string()}));
+    fs::create_directory(path("work"));
+    const pid_t pid = start_and_pause(dir_ / "work", {QUARNEL_INSPECT_BINARY, image.string(), path("work/back.iso")});
+    ::kill(pid, SIGINT);
+    ::kill(pid, SIGCONT);
+    const test::ProcessResult result = test::wait_process(pid, path("work/stderr.txt"));
+    fs::remove(image);
+    EXPECT_EQ(result.end_signal, SIGINT);
+    EXPECT_EQ(result.standard_error, "Error: inspection interrupted.\n");
+    EXPECT_EQ(fs::directory_iterator(path("work"))->path().filename(), "stderr.txt");
 }
 
 TEST_F(EndToEnd, TwoGibibyteLimit)
