@@ -6,6 +6,7 @@
 #include "image/checksum.h"
 #include "image/header_area.h"
 #include "support/expected_image.h"
+#include "support/image_bytes.h"
 
 namespace quarnel {
 namespace {
@@ -19,22 +20,9 @@ Area build(std::uint64_t block_count, std::uint32_t source_length, ModemModel mo
     return area;
 }
 
-std::uint32_t u32_at(const Area& area, std::size_t at)
-{
-    return area[at] | (area[at + 1] << 8) | (area[at + 2] << 16) | (static_cast<std::uint32_t>(area[at + 3]) << 24);
-}
-
-std::uint16_t u16_at(const Area& area, std::size_t at)
-{
-    return static_cast<std::uint16_t>(area[at] | (area[at + 1] << 8));
-}
-
-bool header_checksum_verifies(Area area, std::size_t record)
-{
-    const std::uint16_t stored = u16_at(area, record + 92);
-    area[record + 92] = area[record + 93] = 0;
-    return block_checksum_reference(std::span(area.data() + record, 98)) == stored;
-}
+using test::get16;
+using test::get32;
+using test::header_checksum_verifies;
 
 TEST(HeaderArea, WorkedExampleE220)
 {
@@ -43,30 +31,25 @@ TEST(HeaderArea, WorkedExampleE220)
     build_header_area(area, 3, 10240, ModemModel::E220);
 
     ASSERT_EQ(area.size(), 424U);
-    EXPECT_EQ(u32_at(area, 320 + 4), 104U);
-    EXPECT_EQ(u32_at(area, 320 + 24), 10240U);
-    EXPECT_EQ(u16_at(area, 114), 0xF200);
-    EXPECT_EQ(u16_at(area, 342), 0xB000);
-    EXPECT_EQ(u32_at(area, 92 + 4), 100U);
-    EXPECT_EQ(u32_at(area, 92 + 24), 128U);
+    EXPECT_EQ(get32(area, 320 + 4), 104U);
+    EXPECT_EQ(get32(area, 320 + 24), 10240U);
+    EXPECT_EQ(get16(area, 114), 0xF200);
+    EXPECT_EQ(get16(area, 342), 0xB000);
+    EXPECT_EQ(get32(area, 92 + 4), 100U);
+    EXPECT_EQ(get32(area, 92 + 24), 128U);
     EXPECT_TRUE(std::all_of(area.begin() + 418, area.end(), [](std::uint8_t b) { return b == 0x5A; }));
     EXPECT_TRUE(header_checksum_verifies(area, 92));
     EXPECT_TRUE(header_checksum_verifies(area, 320));
-    EXPECT_EQ(u16_at(area, 190), block_checksum_reference(std::span(area.data() + 192, 128)));
+    EXPECT_EQ(get16(area, 190), block_checksum_reference(std::span(area.data() + 192, 128)));
 }
 
 TEST(HeaderArea, DocumentedZeroRangesStayZero)
 {
-    struct Range {
-        std::size_t first, last;
-    };
-    const Range zero_ranges[] = {{0, 91},    {102, 103}, {112, 113}, {130, 135}, {144, 151}, {157, 183}, {188, 189},
-                                 {244, 319}, {330, 331}, {340, 341}, {358, 363}, {372, 379}, {385, 411}, {416, 417}};
     for (ModemModel model : {ModemModel::Default, ModemModel::E220}) {
         for (std::uint64_t blocks : {0U, 1U, 3U, 524288U}) {
             const Area area = build(blocks, static_cast<std::uint32_t>(blocks * 4096), model);
-            for (const Range& range : zero_ranges) {
-                for (std::size_t at = range.first; at <= range.last; ++at) {
+            for (const auto& [first, last] : test::kZeroRanges) {
+                for (std::size_t at = first; at <= last; ++at) {
                     ASSERT_EQ(area[at], 0) << "offset " << at << ", " << blocks << " blocks";
                 }
             }
@@ -85,8 +68,8 @@ TEST(HeaderArea, ModelsDifferOnlyInTypeCodesAndHeaderChecksums)
         }
     }
     EXPECT_EQ(differing, (std::vector<std::size_t>{114, 115, 184, 185, 342, 343, 412, 413}));
-    EXPECT_EQ(u16_at(plain, 114), 0x000A);
-    EXPECT_EQ(u16_at(plain, 342), 0x000B);
+    EXPECT_EQ(get16(plain, 114), 0x000A);
+    EXPECT_EQ(get16(plain, 342), 0x000B);
 }
 
 TEST(HeaderArea, MatchesTheLayoutBuiltByteByByte)
@@ -110,8 +93,8 @@ TEST(HeaderArea, LargestSourceFitsItsFields)
     const std::uint64_t blocks = block_count_for(length);
     ASSERT_EQ(blocks, 524288U);
     const Area area = build(blocks, length, ModemModel::Default);
-    EXPECT_EQ(u32_at(area, 324), 98 + 2 * blocks);
-    EXPECT_EQ(u32_at(area, 344), length);
+    EXPECT_EQ(get32(area, 324), 98 + 2 * blocks);
+    EXPECT_EQ(get32(area, 344), length);
     EXPECT_TRUE(header_checksum_verifies(area, 320));
 }
 

@@ -9,6 +9,7 @@
 #include "image/checksum.h"
 #include "image/image_reader.h"
 #include "support/expected_image.h"
+#include "support/image_bytes.h"
 
 namespace quarnel {
 namespace {
@@ -34,25 +35,9 @@ ImageReport read(const Bytes& image, PayloadSink* sink = nullptr)
     return read_image(source, sink);
 }
 
-void put32(Bytes& image, std::size_t at, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i) {
-        image[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-    }
-}
-
-void put16(Bytes& image, std::size_t at, unsigned value)
-{
-    image[at] = static_cast<std::uint8_t>(value);
-    image[at + 1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-// Recomputes a record's header checksum, so that a changed field is judged on its own.
-void reseal(Bytes& image, std::size_t record)
-{
-    put16(image, record + 92, 0);
-    put16(image, record + 92, block_checksum_reference(std::span(image.data() + record, 98)));
-}
+using test::put16;
+using test::put32;
+using test::reseal;
 
 TEST(ImageReader, ValidImagesOfBothModels)
 {

@@ -45,9 +45,7 @@ void write_record_header(std::span<std::uint8_t> area, std::size_t offset, std::
     header.label_text = fixed_text<32>(kLabelText);
     header.block_size = kBlockSize;
 
-    std::array<std::uint8_t, kRecordHeaderSize> bytes{};
-    std::memcpy(bytes.data(), &header, bytes.size());
-    header.header_checksum = block_checksum(bytes);
+    header.header_checksum = header_checksum_of(header);
     std::memcpy(area.subspan(offset, kRecordHeaderSize).data(), &header, kRecordHeaderSize);
 }
 

@@ -30,14 +30,6 @@ bool has_fixed_fields(const RecordHeader& header)
            is_zero_filled_text(header.time_text) && is_zero_filled_text(header.label_text);
 }
 
-std::uint16_t header_checksum_of(RecordHeader header)
-{
-    header.header_checksum = 0;
-    std::array<std::uint8_t, kRecordHeaderSize> bytes{};
-    std::memcpy(bytes.data(), &header, bytes.size());
-    return block_checksum(bytes);
-}
-
 class Reader {
 public:
     Reader(ImageSource& source, PayloadSink* image_payload) : source_(source), image_payload_(image_payload) {}

@@ -40,6 +40,9 @@ inline constexpr std::string_view kDateText = "2008.06.14";
 inline constexpr std::string_view kTimeText = "21.13.06";
 inline constexpr std::string_view kLabelText = "INPUT";
 
+// The header's own checksum: over all 98 bytes, its checksum field taken as zero.
+std::uint16_t header_checksum_of(RecordHeader header);
+
 // Copies text into a fixed-width field and zero-fills the rest of it.
 template <std::size_t N> constexpr std::array<char, N> fixed_text(std::string_view text)
 {

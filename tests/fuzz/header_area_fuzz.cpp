@@ -5,20 +5,9 @@
 
 #include "image/checksum.h"
 #include "image/header_area.h"
+#include "support/image_bytes.h"
 
 namespace {
-
-std::uint32_t u32_at(const std::vector<std::uint8_t>& area, std::size_t at)
-{
-    return area[at] | (area[at + 1] << 8) | (area[at + 2] << 16) | (static_cast<std::uint32_t>(area[at + 3]) << 24);
-}
-
-bool header_checksum_verifies(std::vector<std::uint8_t> area, std::size_t record)
-{
-    const auto stored = static_cast<std::uint16_t>(area[record + 92] | (area[record + 93] << 8));
-    area[record + 92] = area[record + 93] = 0;
-    return quarnel::block_checksum_reference(std::span(area.data() + record, 98)) == stored;
-}
 
 void require(bool condition)
 {
@@ -42,13 +31,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> area(quarnel::header_area_size(blocks), 0);
     quarnel::build_header_area(area, blocks, length, model);
 
+    using quarnel::test::get32;
+    using quarnel::test::header_checksum_verifies;
     require(header_checksum_verifies(area, 92) && header_checksum_verifies(area, 320));
-    require(u32_at(area, 324) == 98 + 2 * blocks && u32_at(area, 344) == length);
-    require(u32_at(area, 96) == 100 && u32_at(area, 116) == 128);
-    const std::pair<std::size_t, std::size_t> zero_ranges[] = {
-        {0, 91},    {102, 103}, {112, 113}, {130, 135}, {144, 151}, {157, 183}, {188, 189},
-        {244, 319}, {330, 331}, {340, 341}, {358, 363}, {372, 379}, {385, 411}, {416, 417}};
-    for (const auto& [first, last] : zero_ranges) {
+    require(get32(area, 324) == 98 + 2 * blocks && get32(area, 344) == length);
+    require(get32(area, 96) == 100 && get32(area, 116) == 128);
+    for (const auto& [first, last] : quarnel::test::kZeroRanges) {
         for (std::size_t at = first; at <= last; ++at) {
             require(area[at] == 0);
         }

@@ -6,22 +6,10 @@
 #include <string_view>
 
 #include "image/checksum.h"
+#include "support/image_bytes.h"
 
 namespace quarnel::test {
 namespace {
-
-void put16(Bytes& image, std::size_t at, unsigned value)
-{
-    image[at] = static_cast<std::uint8_t>(value);
-    image[at + 1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void put32(Bytes& image, std::size_t at, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i) {
-        image[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-    }
-}
 
 void put_text(Bytes& image, std::size_t at, std::string_view text)
 {
@@ -48,7 +36,7 @@ void put_record_header(Bytes& image, std::size_t at, std::uint32_t header_length
     put_text(image, at + 44, "21.13.06");
     put_text(image, at + 60, "INPUT");
     put16(image, at + 94, 4096);
-    put16(image, at + 92, checksum_of(image, at, 98));
+    reseal(image, at);
 }
 
 }  // namespace
