@@ -8,6 +8,11 @@
 #include "image/checksum.h"
 
 namespace quarnel {
+
+// Names the kernel in test names and failures.
+void PrintTo(const ChecksumKernel& kernel, std::ostream* out);
+void PrintTo(const ChecksumKernel& kernel, std::ostream* out) { *out << kernel.name; }
+
 namespace {
 
 std::span<const std::uint8_t> as_bytes(std::string_view text)
@@ -25,9 +30,6 @@ std::vector<ChecksumKernel> implementations_under_test()
     all.insert(all.end(), kernels.begin(), kernels.end());
     return all;
 }
-
-// Names the kernel in test names and failures.
-void PrintTo(const ChecksumKernel& kernel, std::ostream* out) { *out << kernel.name; }
 
 class ChecksumKernelTest : public ::testing::TestWithParam<ChecksumKernel> {
 protected:
