@@ -14,9 +14,8 @@
 #include <thread>
 #include <unistd.h>
 
-#include "convert/messages.h"
-#include "main/command_line.h"
-#include "main/inspect_command_line.h"
+#include "convert/quarnel_messages.h"
+#include "inspect/inspect_messages.h"
 #include "support/expected_image.h"
 #include "support/process.h"
 
@@ -35,7 +34,7 @@ void make_sparse_file(const fs::path& path, std::uintmax_t length)
     fs::resize_file(path, length);
 }
 
-std::string banner_and(std::string_view tail) { return std::string(banner_text()) + std::string(tail); }
+std::string banner_and(std::string_view tail) { return std::string(messages::banner_text()) + std::string(tail); }
 
 class EndToEnd : public ::testing::Test {
 protected:
@@ -102,7 +101,7 @@ TEST_F(EndToEnd, UsageForms)
         {"/model=E220", "a.iso", "b.bin"},
     };
     for (const auto& form : forms) {
-        expect_failure(quarnel(form), usage_text());
+        expect_failure(quarnel(form), messages::kUsage);
     }
 }
 
@@ -435,7 +434,7 @@ TEST_F(EndToEnd, InspectReportsAndRefuses)
         std::vector<std::string> arguments;
         std::string_view message;
     };
-    const std::string usage(inspect_usage_text());
+    const std::string usage(inspect_messages::kUsage);
     const Case failures[] = {
         {{}, usage},
         {{"a", "b", "c"}, usage},

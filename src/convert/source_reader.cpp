@@ -4,9 +4,9 @@
 #include <new>
 #include <system_error>
 
-#include "convert/interrupt.h"
 #include "image/checksum.h"
 #include "image/header_area.h"
+#include "io/interrupt.h"
 
 namespace quarnel {
 namespace {

@@ -11,7 +11,7 @@
 #include <span>
 #include <thread>
 
-#include "convert/file_io.h"
+#include "io/file_io.h"
 
 namespace quarnel {
 

@@ -242,45 +242,6 @@ std::int64_t MemoryImageSource::read_at(std::uint64_t offset, std::span<std::uin
     return static_cast<std::int64_t>(count);
 }
 
-std::string_view fault_message(ImageFault fault)
-{
-    switch (fault) {
-    case ImageFault::None:
-        return "";
-    case ImageFault::ReadFailed:
-        return "Error: unable to read image file.\n";
-    case ImageFault::Truncated:
-        return "Error: image file is truncated.\n";
-    case ImageFault::PrologueNotZero:
-        return "Error: image prologue is not zero.\n";
-    case ImageFault::BadMagic:
-        return "Error: record header has a wrong magic number.\n";
-    case ImageFault::BadFixedFields:
-        return "Error: record header has wrong fixed fields.\n";
-    case ImageFault::BadHeaderChecksum:
-        return "Error: record header checksum does not match.\n";
-    case ImageFault::BadHeaderLength:
-        return "Error: record header length is invalid.\n";
-    case ImageFault::ZeroBlockSize:
-        return "Error: record block size is zero.\n";
-    case ImageFault::TableMismatch:
-        return "Error: checksum table does not fit the payload length.\n";
-    case ImageFault::BadBlockChecksum:
-        return "Error: block checksum does not match.\n";
-    case ImageFault::TrailingData:
-        return "Error: data follows the image record.\n";
-    case ImageFault::BadSignatureRecord:
-        return "Error: signature record is missing or malformed.\n";
-    case ImageFault::BadImageRecord:
-        return "Error: image record is missing or malformed.\n";
-    case ImageFault::MixedModels:
-        return "Error: record type codes name different models.\n";
-    case ImageFault::SinkFailed:
-        return "Error: unable to write extracted file.\n";
-    }
-    return "";
-}
-
 TypeCodeMeaning describe_type_code(std::uint16_t type_code)
 {
     for (ModemModel model : {ModemModel::Default, ModemModel::E220}) {

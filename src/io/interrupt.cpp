@@ -1,4 +1,4 @@
-#include "convert/interrupt.h"
+#include "io/interrupt.h"
 
 #include <algorithm>
 #include <csignal>

@@ -1,10 +1,10 @@
-#include "convert/output_file.h"
+#include "io/output_file.h"
 
 #include <cerrno>
 #include <random>
 #include <string>
 
-#include "convert/interrupt.h"
+#include "io/interrupt.h"
 
 namespace quarnel {
 namespace fs = std::filesystem;

@@ -9,7 +9,7 @@
 #include <optional>
 #include <span>
 
-#include "convert/file_io.h"
+#include "io/file_io.h"
 
 namespace quarnel {
 

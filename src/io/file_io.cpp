@@ -1,4 +1,4 @@
-#include "convert/file_io.h"
+#include "io/file_io.h"
 
 #include <algorithm>
 #include <cerrno>
