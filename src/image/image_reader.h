@@ -23,14 +23,14 @@ public:
     virtual ~ImageSource() = default;
     virtual std::uint64_t size() const = 0;
     // Fills the buffer from the offset; the count read (short only at the end), or -1.
-    virtual std::int64_t read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) = 0;
+    [[nodiscard]] virtual std::int64_t read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) = 0;
 };
 
 class MemoryImageSource final : public ImageSource {
 public:
     explicit MemoryImageSource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
     std::uint64_t size() const override { return bytes_.size(); }
-    std::int64_t read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) override;
+    [[nodiscard]] std::int64_t read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) override;
 
 private:
     std::span<const std::uint8_t> bytes_;
@@ -40,7 +40,7 @@ private:
 class PayloadSink {
 public:
     virtual ~PayloadSink() = default;
-    virtual int write(std::span<const std::uint8_t> bytes) = 0;  // 0 / -1
+    [[nodiscard]] virtual int write(std::span<const std::uint8_t> bytes) = 0;  // 0 / -1
 };
 
 // What is wrong with an image; each program words it for its users.

@@ -16,7 +16,7 @@ class FileImageSource final : public ImageSource {
 public:
     FileImageSource(const FileHandle& file, std::uint64_t size) : file_(file), size_(size) {}
     std::uint64_t size() const override { return size_; }
-    std::int64_t read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) override
+    [[nodiscard]] std::int64_t read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) override
     {
         return read_full_at(file_, offset, buffer);
     }
@@ -29,7 +29,7 @@ private:
 class ExtractedFile final : public PayloadSink {
 public:
     explicit ExtractedFile(OutputFile& output) : output_(output) {}
-    int write(std::span<const std::uint8_t> bytes) override { return output_.append(bytes); }
+    [[nodiscard]] int write(std::span<const std::uint8_t> bytes) override { return output_.append(bytes); }
 
 private:
     OutputFile& output_;

@@ -20,6 +20,6 @@ std::string describe_report(const std::string& image_name, const ImageReport& re
 
 // 0 when the image passes every check (and was extracted, when asked); -1
 // after a failure named on standard error.
-int inspect_image(const InspectRequest& request);
+[[nodiscard]] int inspect_image(const InspectRequest& request);
 
 }  // namespace quarnel

@@ -136,7 +136,7 @@ void OutputFile::discard()
         return;
     }
     const InterruptsHeld held;
-    file_.close();
+    (void)file_.close();  // the file goes anyway
     std::error_code error;
     fs::remove(temporary_, error);
     unregister_file_to_remove();

@@ -14,6 +14,6 @@ namespace quarnel {
 std::optional<ConversionRequest> parse_command_line(std::span<const ArgChar* const> arguments);
 
 // The whole run: banner, arguments, conversion; the result is the exit status.
-int run_quarnel(std::span<const ArgChar* const> arguments);
+[[nodiscard]] int run_quarnel(std::span<const ArgChar* const> arguments);
 
 }  // namespace quarnel

@@ -12,6 +12,6 @@ namespace quarnel {
 std::optional<InspectRequest> parse_inspect_command_line(std::span<const ArgChar* const> arguments);
 
 // The whole run; the result is the exit status.
-int run_quarnel_inspect(std::span<const ArgChar* const> arguments);
+[[nodiscard]] int run_quarnel_inspect(std::span<const ArgChar* const> arguments);
 
 }  // namespace quarnel
