@@ -1,7 +1,7 @@
 #include "convert/convert_image.h"
 
-#include <memory>
-#include <new>
+#include <cstdint>
+#include <vector>
 
 #include "convert/quarnel_messages.h"
 #include "convert/source_reader.h"
@@ -13,23 +13,6 @@
 namespace quarnel {
 
 namespace {
-
-struct Buffer {
-    std::unique_ptr<std::uint8_t[]> bytes;
-    std::size_t size = 0;
-
-    std::span<std::uint8_t> span() const { return {bytes.get(), size}; }
-};
-
-// Zero-filled, or empty when memory is short.
-Buffer allocate(std::size_t size)
-{
-    Buffer buffer{std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[size]()), size};
-    if (!buffer.bytes) {
-        buffer.size = 0;
-    }
-    return buffer;
-}
 
 // Sources from 2 GiB on do not fit the image record's fields and are refused.
 bool is_convertible_length(std::int64_t length)
@@ -79,22 +62,16 @@ int convert_image(const ConversionRequest& request)
         return console::fail(messages::kSameFile);
     }
     const auto source_length = static_cast<std::uint64_t>(measured_length);
-    const std::uint64_t block_count = block_count_for(source_length);
 
-    const Buffer header_area = allocate(header_area_size(block_count));
-    if (!header_area.bytes) {
-        return console::fail(messages::kUnableToAllocate);
-    }
-    SourceReader reader(source, source_length, header_area.span());
-    if (reader.allocate() != 0) {
-        return console::fail(messages::kUnableToAllocate);
-    }
-
+    std::vector<std::uint8_t> header_area(header_area_size(block_count_for(source_length)));
+    // Declared before the reader so that it goes after it: the temporary file
+    // is removed only once the reader's thread has stopped.
     OutputFile output;
+    SourceReader reader(source, source_length, image_checksum_table(header_area));
     if (output.create(request.destination) != 0) {
         return console::fail(messages::kUnableToCreateDestination);
     }
-    if (output.append(header_area.span()) != 0) {
+    if (output.append(header_area) != 0) {
         return console::fail(messages::kUnableToWriteDestination);
     }
     switch (copy_source(reader, output)) {
@@ -105,10 +82,10 @@ int convert_image(const ConversionRequest& request)
     case CopyResult::Done:
         break;
     }
-    source.close();
+    (void)source.close();  // read to the end: a failed close changes nothing
 
-    build_header_area(header_area.span(), block_count, static_cast<std::uint32_t>(source_length), request.model);
-    if (output.overwrite_start(header_area.span()) != 0 || output.commit() != 0) {
+    build_header_area(header_area, static_cast<std::uint32_t>(source_length), request.model);
+    if (output.overwrite_start(header_area) != 0 || output.commit() != 0) {
         return console::fail(messages::kUnableToWriteDestination);
     }
     console::print(messages::kSuccess);

@@ -35,6 +35,8 @@ inline constexpr std::size_t kRecordHeaderSize = sizeof(RecordHeader);
 inline constexpr std::uint32_t kRecordMagic = 0xA55AAA55;
 inline constexpr std::uint16_t kFixedOne = 1;
 inline constexpr std::uint16_t kBlockSize = 4096;
+// The checksum table that follows a header: one little-endian 16-bit entry a block.
+inline constexpr std::size_t kTableEntrySize = 2;
 inline constexpr std::string_view kIdentText = "HWEW11.1";
 inline constexpr std::string_view kDateText = "2008.06.14";
 inline constexpr std::string_view kTimeText = "21.13.06";
