@@ -22,7 +22,7 @@ struct RecordHeader {
     std::array<char, 16> date_text;
     std::array<char, 16> time_text;
     std::array<char, 32> label_text;
-    ul16 header_checksum;  // over all 98 bytes, taken while this field is zero
+    ul16 header_checksum;
     ul16 block_size;
     ul16 zero_96;
 };
@@ -42,7 +42,7 @@ inline constexpr std::string_view kDateText = "2008.06.14";
 inline constexpr std::string_view kTimeText = "21.13.06";
 inline constexpr std::string_view kLabelText = "INPUT";
 
-// The header's own checksum: over all 98 bytes, its checksum field taken as zero.
+// The header's own checksum: over the whole header, its checksum field taken as zero.
 std::uint16_t header_checksum_of(RecordHeader header);
 
 // Copies text into a fixed-width field and zero-fills the rest of it.

@@ -30,14 +30,26 @@ using ByteCount = int;
 {
     return ::_write(descriptor, data, static_cast<unsigned>(size));
 }
-[[nodiscard]] std::int64_t seek(int descriptor, std::int64_t offset, int whence) { return ::_lseeki64(descriptor, offset, whence); }
+[[nodiscard]] std::int64_t seek(int descriptor, std::int64_t offset, int whence)
+{
+    return ::_lseeki64(descriptor, offset, whence);
+}
 #else
 using ByteCount = ssize_t;
 
 [[nodiscard]] int close_descriptor(int descriptor) { return ::close(descriptor); }
-[[nodiscard]] ByteCount read_some(int descriptor, void* data, std::size_t size) { return ::read(descriptor, data, size); }
-[[nodiscard]] ByteCount write_some(int descriptor, const void* data, std::size_t size) { return ::write(descriptor, data, size); }
-[[nodiscard]] std::int64_t seek(int descriptor, std::int64_t offset, int whence) { return ::lseek(descriptor, offset, whence); }
+[[nodiscard]] ByteCount read_some(int descriptor, void* data, std::size_t size)
+{
+    return ::read(descriptor, data, size);
+}
+[[nodiscard]] ByteCount write_some(int descriptor, const void* data, std::size_t size)
+{
+    return ::write(descriptor, data, size);
+}
+[[nodiscard]] std::int64_t seek(int descriptor, std::int64_t offset, int whence)
+{
+    return ::lseek(descriptor, offset, whence);
+}
 #endif
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The thin seam between the converter and the platform's file descriptors,
+// The thin seam between the programs and the platform's file descriptors,
 // so that POSIX and Windows builds share everything above it.
 #pragma once
 
@@ -32,9 +32,10 @@ private:
 // Whether both paths name one existing file, through any spelling or link.
 bool is_same_file(const std::filesystem::path& a, const std::filesystem::path& b);
 
-// Opens a regular file or a block device for reading. Anything else (a FIFO,
-// a directory, a socket, a character device) gives a closed handle, without
-// waiting for a writer to appear on a FIFO.
+// Opens a file whose length can be measured for reading: a regular file, or
+// on POSIX also a block device. Anything else (a FIFO, a directory, a socket,
+// a character device) gives a closed handle, without waiting for a writer to
+// appear on a FIFO.
 FileHandle open_measurable_source(const std::filesystem::path& path);
 
 // The file's length in bytes (its end position), or -1.
