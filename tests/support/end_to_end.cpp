@@ -1,9 +1,9 @@
 #include "support/end_to_end.h"
 
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -81,14 +81,23 @@ bool has_temporary_file(const fs::path& dir)
     return false;
 }
 
+bool has_exited(pid_t pid)
+{
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+}
+
 pid_t start_and_pause(const fs::path& dir, const std::vector<std::string>& arguments)
 {
     const pid_t pid = start_process(arguments, (dir / "stderr.txt").string());
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!has_temporary_file(dir) && std::chrono::steady_clock::now() < deadline) {
+    // No deadline: the program either makes its temporary file or ends.
+    while (!has_temporary_file(dir) && !has_exited(pid)) {
         std::this_thread::yield();
     }
     ::kill(pid, SIGSTOP);
+    int status = 0;
+    const bool stopped = ::waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status);
+    EXPECT_TRUE(stopped && has_temporary_file(dir)) << "the program ended before the test could stop it midway";
     return pid;
 }
 
