@@ -3,6 +3,7 @@
 #include <array>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "image/checksum.h"
@@ -135,6 +136,108 @@ TEST(ImageReader, EveryKindOfDamageIsCaught)
         const ImageReport report = read(image);
         EXPECT_EQ(report.fault, c.expected) << c.what << ": got fault " << static_cast<int>(report.fault);
     }
+}
+
+TEST(ImageReader, EveryFieldMustHoldWhatQuarnelWrites)
+{
+    struct Case {
+        std::string what;
+        std::size_t record;
+        std::size_t at;
+        int width;  // 2 or 4 bytes, or 1 for a byte of a text
+        std::uint32_t value;
+        HeaderField field;
+        std::uint64_t number;  // what the deviation reports for a number field
+    };
+    const Case cases[] = {
+        {"signature block_size 64", kSignature, 94, 2, 64, HeaderField::BlockSize, 64},
+        {"image block_size 2048", kImage, 94, 2, 2048, HeaderField::BlockSize, 2048},
+        {"image block_size 1", kImage, 94, 2, 1, HeaderField::BlockSize, 1},
+        {"image block_size 0", kImage, 94, 2, 0, HeaderField::BlockSize, 0},
+        {"signature payload 64", kSignature, 24, 4, 64, HeaderField::PayloadLength, 64},
+        {"image payload 1000", kImage, 24, 4, 1000, HeaderField::PayloadLength, 1000},
+        {"image payload of 2 GiB", kImage, 24, 4, 0x80000000, HeaderField::PayloadLength, 0x80000000},
+        {"image payload of 2 GiB and a sector", kImage, 24, 4, 0x80000800, HeaderField::PayloadLength, 0x80000800},
+        {"fixed_one 2", kImage, 8, 2, 2, HeaderField::FixedOne, 2},
+        {"zero at 10", kSignature, 10, 2, 0x100, HeaderField::Zero10, 0x100},
+        {"zero at 20", kImage, 20, 2, 9, HeaderField::Zero20, 9},
+        {"zero at 96", kImage, 96, 2, 1, HeaderField::Zero96, 1},
+        {"ident_text", kSignature, 19, 1, '2', HeaderField::IdentText, 0},
+        {"date_text", kImage, 28 + 9, 1, '5', HeaderField::DateText, 0},
+        {"date_text fill", kImage, 28 + 15, 1, 'x', HeaderField::DateText, 0},
+        {"time_text", kSignature, 44, 1, '3', HeaderField::TimeText, 0},
+        {"label_text", kImage, 60 + 4, 1, 'X', HeaderField::LabelText, 0},
+        {"label_text fill", kImage, 60 + 31, 1, ' ', HeaderField::LabelText, 0},
+    };
+    const Bytes valid = test::expected_image(test::random_bytes(10240, 4), test::Model::Default);
+    for (const Case& c : cases) {
+        Bytes image = valid;
+        if (c.width == 4) {
+            put32(image, c.record + c.at, c.value);
+        } else if (c.width == 2) {
+            put16(image, c.record + c.at, c.value);
+        } else {
+            image[c.record + c.at] = static_cast<std::uint8_t>(c.value);
+        }
+        reseal(image, c.record);
+        const ImageReport report = read(image);
+        ASSERT_EQ(report.fault, ImageFault::UnexpectedField) << c.what << ": got " << static_cast<int>(report.fault);
+        ASSERT_TRUE(report.deviation) << c.what;
+        EXPECT_EQ(report.deviation->record, c.record == kSignature ? 0U : 1U) << c.what;
+        EXPECT_EQ(report.deviation->field, c.field) << c.what;
+        if (c.width == 1) {
+            const std::size_t field_at = c.at < 20 ? 12 : c.at < 44 ? 28 : c.at < 60 ? 44 : 60;
+            const std::size_t size = c.at < 20 ? 8 : c.at < 60 ? 16 : 32;
+            EXPECT_EQ(report.deviation->text,
+                      std::string(image.begin() + static_cast<std::ptrdiff_t>(c.record + field_at),
+                                  image.begin() + static_cast<std::ptrdiff_t>(c.record + field_at + size)))
+                << c.what;
+        } else {
+            EXPECT_EQ(report.deviation->number, c.number) << c.what;
+        }
+    }
+    // The largest payload quarnel writes passes the field check (and then is missing from the file).
+    Bytes largest = valid;
+    put32(largest, kImage + 24, 0x7FFFF800);
+    reseal(largest, kImage);
+    EXPECT_EQ(read(largest).fault, ImageFault::Truncated);
+}
+
+// A payload of `sectors` sectors with a primary volume descriptor of `volume_sectors` at sector 16.
+Bytes iso_payload(std::size_t sectors, std::uint32_t volume_sectors)
+{
+    Bytes payload(sectors * 2048, 0);
+    const std::string_view head = "\x01"
+                                  "CD001"
+                                  "\x01";
+    std::copy(head.begin(), head.end(), payload.begin() + 16 * 2048);
+    put32(payload, 16 * 2048 + 80, volume_sectors);
+    put16(payload, 16 * 2048 + 128, 2048);
+    return payload;
+}
+
+TEST(ImageReader, DiscInsideIsReadAndMustFitThePayload)
+{
+    const ImageReport exact = read(test::expected_image(iso_payload(20, 20), test::Model::Default));
+    EXPECT_TRUE(exact.valid());
+    ASSERT_TRUE(exact.disc);
+    EXPECT_TRUE(exact.disc->iso9660);
+    EXPECT_EQ(exact.disc->volume_blocks, 20U);
+
+    EXPECT_TRUE(read(test::expected_image(iso_payload(24, 20), test::Model::Default)).valid()) << "padding is fine";
+    EXPECT_EQ(read(test::expected_image(iso_payload(20, 21), test::Model::E220)).fault, ImageFault::VolumeCutShort);
+
+    const ImageReport random = read(test::expected_image(test::random_bytes(20 * 2048, 9), test::Model::Default));
+    EXPECT_TRUE(random.valid());
+    ASSERT_TRUE(random.disc);
+    EXPECT_FALSE(random.disc->found());
+
+    // A damaged block is the first fault; the disc is still described.
+    Bytes damaged = test::expected_image(iso_payload(20, 21), test::Model::Default);
+    damaged[500] ^= 1;
+    const ImageReport both = read(damaged);
+    EXPECT_EQ(both.fault, ImageFault::BadBlockChecksum);
+    EXPECT_TRUE(both.disc && both.disc->iso9660);
 }
 
 // A source that fails once `reads_allowed` reads have been made, and a sink that refuses.
