@@ -204,7 +204,9 @@ bool Reader::check_blocks(RecordReport& record, PayloadSink* sink)
     const std::uint64_t payload_length = record.header.payload_length;
     const std::uint64_t table_offset = record.offset + kRecordHeaderSize;
     const std::uint64_t payload_offset = record.offset + record.header.header_length;
-    const std::size_t window_blocks = std::max<std::size_t>(1, kPayloadWindow / block_size);
+    // No larger than the record needs: small records are the common case of damaged input.
+    const std::size_t window_blocks = static_cast<std::size_t>(
+        std::clamp<std::uint64_t>(record.table_entries, 1, std::max<std::size_t>(1, kPayloadWindow / block_size)));
 
     std::vector<std::uint8_t> payload(window_blocks * block_size);
     std::vector<std::uint8_t> table(window_blocks * kTableEntrySize);
