@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -18,52 +21,48 @@ constexpr std::size_t kImageRecord = 1;  // its index among the records
 // Payload bytes read at a time; the table window is sized to match.
 constexpr std::size_t kPayloadWindow = std::size_t{1} << 20;
 
+// A field and whether it holds what quarnel writes there.
 struct FieldCheck {
-    HeaderField field;
     bool holds_written_value;
-    std::uint64_t number;
-    std::string text;
+    // cppcheck-suppress unusedStructMember ; read through find_if's result, which cppcheck does not follow
+    FieldDeviation found;
 };
-
-FieldCheck number_field(HeaderField field, std::uint64_t value, std::uint64_t written)
-{
-    return {field, value == written, value, {}};
-}
-
-template <std::size_t N>
-FieldCheck text_field(HeaderField field, const std::array<char, N>& value, std::string_view written)
-{
-    return {field, value == fixed_text<N>(written), 0, std::string(value.begin(), value.end())};
-}
 
 bool is_image_payload_length(std::uint64_t length) { return length % kSectorSize == 0 && length <= kMaxSourceLength; }
 
 // The first field, in the order of the header, that quarnel would never have written.
 std::optional<FieldDeviation> first_deviation(const RecordHeader& header, std::size_t record)
 {
+    const auto number = [record](HeaderField field, std::uint64_t value, std::uint64_t written) {
+        return FieldCheck{value == written, {record, field, value, {}}};
+    };
+    const auto text = [record](HeaderField field, const auto& value, std::string_view written) {
+        return FieldCheck{value == fixed_text<std::tuple_size_v<std::decay_t<decltype(value)>>>(written),
+                          {record, field, 0, std::string(value.begin(), value.end())}};
+    };
     const std::uint64_t payload_length = header.payload_length;
-    FieldCheck payload = number_field(HeaderField::PayloadLength, payload_length, kSignatureBlockSize);
+    FieldCheck payload = number(HeaderField::PayloadLength, payload_length, kSignatureBlockSize);
     if (record == kImageRecord) {
         payload.holds_written_value = is_image_payload_length(payload_length);
     }
     const FieldCheck checks[] = {
-        number_field(HeaderField::FixedOne, header.fixed_one, kFixedOne),
-        number_field(HeaderField::Zero10, header.zero_10, 0),
-        text_field(HeaderField::IdentText, header.ident_text, kIdentText),
-        number_field(HeaderField::Zero20, header.zero_20, 0),
+        number(HeaderField::FixedOne, header.fixed_one, kFixedOne),
+        number(HeaderField::Zero10, header.zero_10, 0),
+        text(HeaderField::IdentText, header.ident_text, kIdentText),
+        number(HeaderField::Zero20, header.zero_20, 0),
         payload,
-        text_field(HeaderField::DateText, header.date_text, kDateText),
-        text_field(HeaderField::TimeText, header.time_text, kTimeText),
-        text_field(HeaderField::LabelText, header.label_text, kLabelText),
-        number_field(HeaderField::BlockSize, header.block_size, kBlockSize),
-        number_field(HeaderField::Zero96, header.zero_96, 0),
+        text(HeaderField::DateText, header.date_text, kDateText),
+        text(HeaderField::TimeText, header.time_text, kTimeText),
+        text(HeaderField::LabelText, header.label_text, kLabelText),
+        number(HeaderField::BlockSize, header.block_size, kBlockSize),
+        number(HeaderField::Zero96, header.zero_96, 0),
     };
-    for (const FieldCheck& check : checks) {
-        if (!check.holds_written_value) {
-            return FieldDeviation{record, check.field, check.number, check.text};
-        }
+    const auto* deviating = std::find_if(std::begin(checks), std::end(checks),
+                                         [](const FieldCheck& check) { return !check.holds_written_value; });
+    if (deviating == std::end(checks)) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    return deviating->found;
 }
 
 class Reader {
