@@ -24,9 +24,11 @@ enum class CopyResult { Done, ReadFailed, WriteFailed };
 
 // Streams the source into the destination while its block checksums fill the
 // image record's table.
-CopyResult copy_source(SourceReader& reader, OutputFile& output)
+CopyResult copy_source(SourceReader& reader, OutputFile& output, const ConversionRequest& request,
+                       std::uint64_t source_length)
 {
     reader.start();
+    std::uint64_t copied = 0;
     for (;;) {
         std::span<const std::uint8_t> chunk;
         if (reader.next(chunk) != 0) {
@@ -37,6 +39,10 @@ CopyResult copy_source(SourceReader& reader, OutputFile& output)
         }
         if (output.append(chunk) != 0) {
             return CopyResult::WriteFailed;
+        }
+        copied += chunk.size();
+        if (request.progress) {
+            request.progress(copied, source_length);
         }
     }
 }
@@ -74,7 +80,7 @@ int convert_image(const ConversionRequest& request)
     if (output.append(header_area) != 0) {
         return console::fail(messages::kUnableToWriteDestination);
     }
-    switch (copy_source(reader, output)) {
+    switch (copy_source(reader, output, request, source_length)) {
     case CopyResult::ReadFailed:
         return console::fail(messages::kUnableToReadSource);
     case CopyResult::WriteFailed:

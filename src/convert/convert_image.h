@@ -1,7 +1,9 @@
 // One conversion: an ISO image in, a modem image out.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 
 #include "image/header_area.h"
 
@@ -11,6 +13,8 @@ struct ConversionRequest {
     std::filesystem::path source;
     std::filesystem::path destination;
     ModemModel model = ModemModel::Default;
+    // Told how many source bytes have been copied, chunk by chunk (empty: nobody listens).
+    std::function<void(std::uint64_t done, std::uint64_t total)> progress;
 };
 
 // 0 once the destination holds the complete image; -1 after a failure it has
