@@ -72,8 +72,8 @@ KernelCopyOutcome copy_through_kernel(const Payload& payload, Writeback& writeba
     std::uint64_t done = 0;
     while (done < payload.length) {
         const std::uint64_t step = std::min(kKernelCopyStep, payload.length - done);
-        const KernelCopyResult result = copy_in_kernel(payload.source, done, payload.destination,
-                                                       payload.destination_offset + done, step);
+        const KernelCopyResult result =
+            copy_in_kernel(payload.source, done, payload.destination, payload.destination_offset + done, step);
         if (result.copied > 0) {
             done += result.copied;
             checksums.landed(done);

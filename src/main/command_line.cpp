@@ -60,14 +60,15 @@ std::optional<ConversionRequest> parse_command_line(std::span<const ArgChar* con
     return request;
 }
 
-int run_quarnel(std::span<const ArgChar* const> arguments)
+int run_quarnel(std::span<const ArgChar* const> arguments, CopyMethod copy_method)
 {
     console::print(messages::banner_text());
-    const std::optional<ConversionRequest> request = parse_command_line(arguments);
+    std::optional<ConversionRequest> request = parse_command_line(arguments);
     if (!request) {
         console::print(messages::kUsage);
         return -1;
     }
+    request->copy_method = copy_method;
     return convert_image(*request);
 }
 
