@@ -66,7 +66,7 @@ void restore_handlers() { ::SetConsoleCtrlHandler(on_console_event, FALSE); }
 // SIGABRT, SIGSYS, SIGTRAP), which stay as they are for a debugger or a
 // sanitizer to see. SIGPIPE and SIGXFSZ are ignored instead.
 constexpr int kFixedSignals[] = {
-    SIGHUP,  SIGINT,    SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGPOLL,
+    SIGHUP,    SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGPOLL,
 #ifdef SIGPWR
     SIGPWR,
 #endif

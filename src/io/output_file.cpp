@@ -321,8 +321,7 @@ int OutputFile::find_target(const fs::path& destination)
             base = std::move(directory);
             continue;
         }
-        if (!S_ISREG(entry.st_mode) ||
-            ::faccessat(directory.descriptor(), parts.name.c_str(), W_OK, AT_EACCESS) != 0) {
+        if (!S_ISREG(entry.st_mode) || ::faccessat(directory.descriptor(), parts.name.c_str(), W_OK, AT_EACCESS) != 0) {
             return -1;
         }
         // Read, write and execute bits only: set-user-ID and the like do not pass to new contents.

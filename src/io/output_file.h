@@ -46,10 +46,10 @@ private:
     [[nodiscard]] int pass_on_attributes();
     void discard();
 
-    FileHandle directory_;            // POSIX: names below are relative to it
-    std::filesystem::path target_;    // on Windows a full path
-    std::filesystem::path temporary_; // on Windows a full path
-    FileHandle replaced_;             // POSIX: the existing destination, for its extended attributes
+    FileHandle directory_;             // POSIX: names below are relative to it
+    std::filesystem::path target_;     // on Windows a full path
+    std::filesystem::path temporary_;  // on Windows a full path
+    FileHandle replaced_;              // POSIX: the existing destination, for its extended attributes
     std::optional<unsigned> kept_permissions_;
     std::optional<unsigned> kept_owner_;
     std::optional<unsigned> kept_group_;
