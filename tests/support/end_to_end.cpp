@@ -81,9 +81,9 @@ bool has_temporary_file(const fs::path& dir)
     return false;
 }
 
-pid_t start_and_pause(const fs::path& dir, const std::vector<std::string>& arguments)
+pid_t start_and_pause(const fs::path& dir, const std::vector<std::string>& arguments, const ProcessOptions& options)
 {
-    const pid_t pid = start_process(arguments, (dir / "stderr.txt").string());
+    const pid_t pid = start_process(arguments, (dir / "stderr.txt").string(), options);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!has_temporary_file(dir) && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::yield();
