@@ -90,6 +90,7 @@ sigset_t handled_signals()
 }
 
 pthread_t g_handling_thread;
+volatile std::sig_atomic_t g_acted = 0;
 struct sigaction g_saved_actions[NSIG];
 bool g_installed[NSIG];
 
@@ -100,10 +101,14 @@ void on_signal(int signal_number)
         (void)::pthread_kill(g_handling_thread, signal_number);
         return;
     }
-    if (g_have_file_to_remove != 0) {
-        (void)::unlinkat(g_directory, g_name_to_remove, 0);
+    // A second signal pending behind the first only ends the process.
+    if (g_acted == 0) {
+        g_acted = 1;
+        if (g_have_file_to_remove != 0) {
+            (void)::unlinkat(g_directory, g_name_to_remove, 0);
+        }
+        (void)!::write(STDERR_FILENO, g_message, g_message_length);
     }
-    (void)!::write(STDERR_FILENO, g_message, g_message_length);
     struct sigaction default_action {};
     default_action.sa_handler = SIG_DFL;
     sigemptyset(&default_action.sa_mask);
