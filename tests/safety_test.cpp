@@ -418,6 +418,10 @@ TEST_F(Safety, ReplacingKeepsOwnerGroupAndExtendedAttributes)
     }
     const bool with_acl =
         ::setxattr(path("out.bin").c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) == 0;
+    // A file capability (CAP_NET_RAW permitted), which new contents must not inherit.
+    const Bytes capability = {0, 0, 0, 2, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const bool with_capability =
+        ::setxattr(path("out.bin").c_str(), "security.capability", capability.data(), capability.size(), 0) == 0;
 
     expect_success(quarnel({path("in.iso"), path("out.bin")}));
     struct stat info {};
@@ -434,11 +438,15 @@ TEST_F(Safety, ReplacingKeepsOwnerGroupAndExtendedAttributes)
         kept.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
         EXPECT_EQ(kept, acl);
     }
+    if (with_capability) {
+        EXPECT_LT(::getxattr(path("out.bin").c_str(), "security.capability", nullptr, 0), 0);
+    }
     EXPECT_EQ(test::read_file(path("out.bin")), test::expected_image(source, Model::Default));
 }
 
-// Finding 9: a user may not replace what they may not write, as cp refuses.
-TEST_F(Safety, UserCannotReplaceAReadOnlyDestination)
+// Finding 9: a user may not replace what they may not write, as cp refuses;
+// what they may replace gives no other group the old group's rights.
+TEST_F(Safety, UserReplacesOnlyWhatTheyMayWrite)
 {
     const passwd* other = other_user();
     if (!is_root() || other == nullptr || ::access("/usr/sbin/runuser", X_OK) != 0) {
@@ -452,21 +460,46 @@ TEST_F(Safety, UserCannotReplaceAReadOnlyDestination)
     fs::permissions(path("quarnel"), fs::perms(0755));
     const Bytes source = make_source("home/in.iso", 4096, 8);
     fs::permissions(path("home/in.iso"), fs::perms(0644));
-    for (const char* name : {"home/read-only.bin", "home/writable.bin"}) {
-        test::write_file(path(name), Bytes{'k'});
-        ASSERT_EQ(::chown(path(name).c_str(), other->pw_uid, other->pw_gid), 0);
+    struct Case {
+        const char* name;
+        bool user_owned;
+        unsigned permissions;
+        std::optional<unsigned> replaced_with;  // none: refused
+    };
+    const Case cases[] = {
+        {"home/read-only.bin", true, 0444, std::nullopt},
+        {"home/writable.bin", true, 0644, 0644},
+        {"home/write-only.bin", true, 0200, 0200},
+        {"home/roots-open.bin", false, 0666, 0606},
+    };
+    for (const Case& c : cases) {
+        test::write_file(path(c.name), Bytes{'k'});
+        if (c.user_owned) {
+            ASSERT_EQ(::chown(path(c.name).c_str(), other->pw_uid, other->pw_gid), 0);
+        }
+        fs::permissions(path(c.name), fs::perms(c.permissions));
     }
-    fs::permissions(path("home/read-only.bin"), fs::perms(0444));
-    fs::permissions(path("home/writable.bin"), fs::perms(0644));
     auto as_user = [&](const std::string& destination) {
         return test::run_process(
             {"/usr/sbin/runuser", "-u", other->pw_name, "--", path("quarnel"), path("home/in.iso"), path(destination)});
     };
-    expect_failure(as_user("home/read-only.bin"), kUnableToCreateDestination);
-    EXPECT_EQ(read_text(path("home/read-only.bin")), "k");
-    expect_success(as_user("home/writable.bin"));
-    EXPECT_EQ(test::read_file(path("home/writable.bin")), test::expected_image(source, Model::Default));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.replaced_with) {
+            expect_failure(as_user(c.name), kUnableToCreateDestination);
+            EXPECT_EQ(read_text(path(c.name)), "k");
+            continue;
+        }
+        expect_success(as_user(c.name));
+        EXPECT_EQ(test::read_file(path(c.name)), test::expected_image(source, Model::Default));
+        struct stat info {};
+        ASSERT_EQ(::stat(path(c.name).c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, *c.replaced_with);
+        EXPECT_EQ(info.st_gid, other->pw_gid);
+    }
+    expect_failure(as_user("not-the-users.bin"), kUnableToCreateDestination);
     EXPECT_FALSE(has_temporary_file(path("home")));
+    EXPECT_FALSE(has_temporary_file(dir_));
 }
 
 // Finding 10: `quarnel /dev/loop0 /dev/loop0`, and two nodes of one device.

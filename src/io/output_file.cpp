@@ -4,6 +4,7 @@
 
 #include "io/output_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <string>
@@ -49,12 +50,10 @@ std::uint64_t random_bits()
     }
     const auto process = static_cast<std::uint64_t>(::getpid());
 #endif
+    // Before the kernel's pool is ready: the clock, the process and a count, mixed.
     static std::uint64_t calls = 0;
-    std::uint64_t mixed = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-                          (process << 32) ^ (++calls * 0x9E3779B97F4A7C15U);
-    mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9U;
-    mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBU;
-    return mixed ^ (mixed >> 31);
+    const auto now = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    return (now ^ (process << 32) ^ ++calls) * 0x9E3779B97F4A7C15U;
 }
 
 // A name nobody can guess ahead of us.
@@ -80,6 +79,7 @@ std::string temporary_name()
 
 constexpr std::size_t kMaxLinkLength = 4096;
 constexpr unsigned kPermissionBits = 0777;
+constexpr std::size_t kMaxAttributeBytes = 65536;  // Linux's limit for a name list and for a value
 
 struct PathParts {
     std::string directory;
@@ -136,32 +136,18 @@ FileHandle open_replaced(int directory, const std::string& name, const struct st
 // system.posix_acl_access. File capabilities stay behind, as set-user-ID does.
 void copy_extended_attributes(int from, int to)
 {
-    const ssize_t listed = ::flistxattr(from, nullptr, 0);
-    if (listed <= 0) {
-        return;
-    }
-    std::string names(static_cast<std::size_t>(listed), '\0');
+    std::string names(kMaxAttributeBytes, '\0');
     const ssize_t length = ::flistxattr(from, names.data(), names.size());
-    if (length <= 0) {
-        return;
-    }
-    names.resize(static_cast<std::size_t>(length));
-    std::string value;
+    names.resize(static_cast<std::size_t>(std::max<ssize_t>(length, 0)));
+    std::string value(kMaxAttributeBytes, '\0');
     for (std::size_t start = 0; start < names.size();) {
         const std::size_t end = names.find('\0', start);
         const std::string name = names.substr(start, end - start);
         start = end == std::string::npos ? names.size() : end + 1;
-        if (name.empty() || name == "security.capability") {
-            continue;
-        }
-        const ssize_t size = ::fgetxattr(from, name.c_str(), nullptr, 0);
-        if (size < 0) {
-            continue;
-        }
-        value.assign(static_cast<std::size_t>(size), '\0');
-        const ssize_t got = ::fgetxattr(from, name.c_str(), value.data(), value.size());
-        if (got >= 0) {
-            (void)::fsetxattr(to, name.c_str(), value.data(), static_cast<std::size_t>(got), 0);
+        const ssize_t size =
+            name == "security.capability" ? -1 : ::fgetxattr(from, name.c_str(), value.data(), value.size());
+        if (size >= 0) {
+            (void)::fsetxattr(to, name.c_str(), value.data(), static_cast<std::size_t>(size), 0);
         }
     }
 }

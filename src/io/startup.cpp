@@ -54,11 +54,8 @@ unsigned read_new_file_permissions() { return kDefaultNewFilePermissions; }
         if (::fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) {
             continue;
         }
-        const int null_device = ::open("/dev/null", O_RDWR | O_NOCTTY);
-        if (null_device != descriptor) {
-            if (null_device >= 0) {
-                (void)::close(null_device);
-            }
+        // Elsewhere than expected only when another opened it meanwhile; the process ends anyway.
+        if (::open("/dev/null", O_RDWR | O_NOCTTY) != descriptor) {
             return -1;
         }
     }
@@ -79,12 +76,10 @@ unsigned read_new_file_permissions()
 
 int prepare_process()
 {
-    if (open_standard_descriptors() != 0) {
-        return -1;
-    }
+    const int opened = open_standard_descriptors();
     ignore_write_signals();
     (void)new_file_permissions();
-    return 0;
+    return opened;
 }
 
 unsigned new_file_permissions()
