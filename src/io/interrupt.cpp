@@ -109,10 +109,7 @@ void on_signal(int signal_number)
         }
         (void)!::write(STDERR_FILENO, g_message, g_message_length);
     }
-    struct sigaction default_action {};
-    default_action.sa_handler = SIG_DFL;
-    sigemptyset(&default_action.sa_mask);
-    (void)::sigaction(signal_number, &default_action, nullptr);
+    (void)::signal(signal_number, SIG_DFL);
     // Pending until this returns; then the default action ends the process
     // the way the caller expects.
     (void)::raise(signal_number);

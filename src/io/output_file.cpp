@@ -125,11 +125,9 @@ FileHandle open_replaced(int directory, const std::string& name, const struct st
 {
     FileHandle file(::openat(directory, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat info {};
-    if (!file.is_open() || ::fstat(file.descriptor(), &info) != 0 || info.st_dev != looked_at.st_dev ||
-        info.st_ino != looked_at.st_ino) {
-        return FileHandle();
-    }
-    return file;
+    const bool same = file.is_open() && ::fstat(file.descriptor(), &info) == 0 && info.st_dev == looked_at.st_dev &&
+                      info.st_ino == looked_at.st_ino;
+    return same ? std::move(file) : FileHandle();
 }
 
 // Best effort, as cp --preserve=all: ACLs are the attribute
