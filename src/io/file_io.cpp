@@ -102,6 +102,12 @@ FileHandle create_exclusive(const std::filesystem::path& path)
 
 int sync_data(const FileHandle& file) { return ::_commit(file.descriptor()) == 0 ? 0 : -1; }
 
+bool is_same_file(const std::filesystem::path& a, const std::filesystem::path& b)
+{
+    std::error_code error;
+    return std::filesystem::equivalent(a, b, error) && !error;
+}
+
 #else
 
 FileHandle open_measurable_source(const std::filesystem::path& path)
@@ -120,20 +126,25 @@ FileHandle open_measurable_source(const std::filesystem::path& path)
     return file;
 }
 
-FileHandle create_exclusive(const std::filesystem::path& path)
-{
-    return FileHandle(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-}
-
 int sync_data(const FileHandle& file) { return ::fdatasync(file.descriptor()) == 0 ? 0 : -1; }
-
-#endif
 
 bool is_same_file(const std::filesystem::path& a, const std::filesystem::path& b)
 {
-    std::error_code error;
-    return std::filesystem::equivalent(a, b, error) && !error;
+    struct stat first {};
+    struct stat second {};
+    if (::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0) {
+        return false;
+    }
+    // Two nodes of one device open the same disc, whatever their inodes.
+    const bool both_block = S_ISBLK(first.st_mode) && S_ISBLK(second.st_mode);
+    const bool both_character = S_ISCHR(first.st_mode) && S_ISCHR(second.st_mode);
+    if ((both_block || both_character) && first.st_rdev == second.st_rdev) {
+        return true;
+    }
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
+
+#endif
 
 std::int64_t measure_length(const FileHandle& file)
 {

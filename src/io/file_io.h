@@ -29,7 +29,8 @@ private:
     int descriptor_ = -1;
 };
 
-// Whether both paths name one existing file, through any spelling or link.
+// Whether both paths name one existing file, through any spelling or link;
+// two device nodes of one device are one file.
 bool is_same_file(const std::filesystem::path& a, const std::filesystem::path& b);
 
 // Opens a file whose length can be measured for reading: a regular file, or
@@ -51,8 +52,10 @@ FileHandle open_measurable_source(const std::filesystem::path& path);
 
 [[nodiscard]] int write_all(const FileHandle& file, std::span<const std::uint8_t> bytes);
 
-// Creates a new file for reading and writing; fails when the name exists (never follows a link).
+#ifdef _WIN32
+// Creates a new file for reading and writing; fails when the name exists.
 FileHandle create_exclusive(const std::filesystem::path& path);
+#endif
 
 // Flushes the file's data to the device.
 [[nodiscard]] int sync_data(const FileHandle& file);

@@ -3,6 +3,7 @@
 
 #include "inspect/inspect_messages.h"
 #include "io/console.h"
+#include "io/startup.h"
 #include "main/inspect_command_line.h"
 
 #ifdef _WIN32
@@ -11,6 +12,11 @@ int wmain(int argc, wchar_t** argv)
 int main(int argc, char** argv)
 #endif
 {
+    // Before anything is opened or printed; without its standard descriptors
+    // the process has nowhere to report.
+    if (quarnel::prepare_process() != 0) {
+        return -1;
+    }
     // Allocation policy, as in quarnel: std::bad_alloc is caught here alone,
     // once the unwinding has removed any temporary extracted file.
     try {

@@ -3,6 +3,7 @@
 
 #include "convert/quarnel_messages.h"
 #include "io/console.h"
+#include "io/startup.h"
 #include "main/command_line.h"
 
 #ifdef _WIN32
@@ -12,6 +13,11 @@ int wmain(int argc, wchar_t** argv)
 int main(int argc, char** argv)
 #endif
 {
+    // Before anything is opened or printed; without its standard descriptors
+    // the process has nowhere to report.
+    if (quarnel::prepare_process() != 0) {
+        return -1;
+    }
     // Allocation policy: containers are used freely and running out of memory
     // throws std::bad_alloc, caught here alone. The unwinding has run every
     // destructor (the temporary file is gone, the reader's thread joined)

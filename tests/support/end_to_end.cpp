@@ -87,9 +87,9 @@ bool has_exited(pid_t pid)
     return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
 }
 
-pid_t start_and_pause(const fs::path& dir, const std::vector<std::string>& arguments)
+pid_t start_and_pause(const fs::path& dir, const std::vector<std::string>& arguments, const ProcessOptions& options)
 {
-    const pid_t pid = start_process(arguments, (dir / "stderr.txt").string());
+    const pid_t pid = start_process(arguments, (dir / "stderr.txt").string(), options);
     // No deadline: the program either makes its temporary file or ends.
     while (!has_temporary_file(dir) && !has_exited(pid)) {
         std::this_thread::yield();

@@ -56,7 +56,8 @@ bool has_temporary_file(const std::filesystem::path& dir);
 // temporary file exists, so that the test can act on it midway; its standard
 // error goes to dir/stderr.txt. Waits on the program, never on the clock; a
 // program that ends before it could be stopped fails the test.
-pid_t start_and_pause(const std::filesystem::path& dir, const std::vector<std::string>& arguments);
+pid_t start_and_pause(const std::filesystem::path& dir, const std::vector<std::string>& arguments,
+                      const ProcessOptions& options = {});
 
 // For tests that write gigabytes: a memory file system where there is one.
 std::filesystem::path scratch_directory();

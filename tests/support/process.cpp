@@ -8,11 +8,47 @@
 #include <sstream>
 #include <string_view>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace quarnel::test {
 namespace {
+
+// Every signal at its default, none blocked, whatever the test runner was
+// started with; then what the test asks for.
+void set_child_signals(const ProcessOptions& options)
+{
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+        if (signal_number != SIGKILL && signal_number != SIGSTOP) {
+            ::signal(signal_number, SIG_DFL);
+        }
+    }
+    for (int signal_number : options.ignored_signals) {
+        ::signal(signal_number, SIG_IGN);
+    }
+    if (options.file_size_limit) {
+        const rlimit limit{*options.file_size_limit, *options.file_size_limit};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    // Core dumps of the signals that make them would only litter the machine.
+    const rlimit no_core{0, 0};
+    ::setrlimit(RLIMIT_CORE, &no_core);
+}
+
+void set_child_state(const ProcessOptions& options)
+{
+    set_child_signals(options);
+    if (options.umask) {
+        ::umask(static_cast<mode_t>(*options.umask));
+    }
+    for (int descriptor : options.closed_descriptors) {
+        ::close(descriptor);
+    }
+}
 
 [[noreturn]] void exec_child(const std::vector<std::string>& arguments)
 {
@@ -25,11 +61,14 @@ namespace {
     ::_exit(127);
 }
 
-void drain(int out_fd, int err_fd, ProcessResult& result)
+void drain(int out_fd, int err_fd, const ProcessOptions& options, ProcessResult& result)
 {
     pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
     std::string* sinks[2] = {&result.standard_output, &result.standard_error};
     int open_count = 2;
+    if (out_fd < 0) {
+        --open_count;
+    }
     while (open_count > 0) {
         if (::poll(fds, 2, -1) < 0) {
             break;
@@ -40,28 +79,33 @@ void drain(int out_fd, int err_fd, ProcessResult& result)
             }
             char buffer[4096];
             const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
-            if (got <= 0) {
+            if (got > 0) {
+                sinks[i]->append(buffer, static_cast<std::size_t>(got));
+            }
+            const bool stop_early =
+                i == 1 && options.close_error_after_first_line && sinks[i]->find('\n') != std::string::npos;
+            if (got <= 0 || stop_early) {
                 ::close(fds[i].fd);
                 fds[i].fd = -1;
                 --open_count;
-            } else {
-                sinks[i]->append(buffer, static_cast<std::size_t>(got));
             }
         }
     }
 }
 
 // A coverage build's runtime complains on standard error when a file-size
-// limit keeps it from saving its counters; that is the test's doing, not the program's.
+// limit, or running as another user, keeps it from saving its counters; that
+// is the test's doing, not the program's.
 std::string without_coverage_complaints(const std::string& text)
 {
     static constexpr std::string_view kComplaint = "libgcov profiling error:";
+    static constexpr std::string_view kCannotOpen = "profiling:";
     std::string kept;
     std::size_t start = 0;
     while (start < text.size()) {
         const std::size_t end = std::min(text.find('\n', start), text.size() - 1) + 1;
         const std::string_view line(text.data() + start, end - start);
-        if (!line.starts_with(kComplaint)) {
+        if (!line.starts_with(kComplaint) && !line.starts_with(kCannotOpen)) {
             kept += line;
         }
         start = end;
@@ -87,6 +131,11 @@ ProcessResult run_process(const std::vector<std::string>& arguments, const Proce
     if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) {
         std::abort();
     }
+    if (options.close_output_at_start) {
+        // Before the child starts, so that its every write finds no reader.
+        ::close(out_pipe[0]);
+        out_pipe[0] = -1;
+    }
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(out_pipe[1], STDOUT_FILENO);
@@ -96,20 +145,18 @@ ProcessResult run_process(const std::vector<std::string>& arguments, const Proce
         ::dup2(err_pipe[1], STDERR_FILENO);
         ::close(out_pipe[0]);
         ::close(err_pipe[0]);
+        ::close(out_pipe[1]);
+        ::close(err_pipe[1]);
         if (!options.working_directory.empty() && ::chdir(options.working_directory.c_str()) != 0) {
             ::_exit(126);
         }
-        if (options.file_size_limit) {
-            ::signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{*options.file_size_limit, *options.file_size_limit};
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-        }
+        set_child_state(options);
         exec_child(arguments);
     }
     ::close(out_pipe[1]);
     ::close(err_pipe[1]);
     ProcessResult result;
-    drain(out_pipe[0], err_pipe[0], result);
+    drain(out_pipe[0], err_pipe[0], options, result);
     result.standard_error = without_coverage_complaints(result.standard_error);
     int status = 0;
     ::waitpid(pid, &status, 0);
@@ -117,12 +164,15 @@ ProcessResult run_process(const std::vector<std::string>& arguments, const Proce
     return result;
 }
 
-pid_t start_process(const std::vector<std::string>& arguments, const std::string& standard_error_file)
+pid_t start_process(const std::vector<std::string>& arguments, const std::string& standard_error_file,
+                    const ProcessOptions& options)
 {
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int err = ::open(standard_error_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(err, STDERR_FILENO);
+        ::close(err);
+        set_child_state(options);
         exec_child(arguments);
     }
     return pid;

@@ -1,6 +1,7 @@
 // Runs a program as a child process and captures what it leaves behind.
 #pragma once
 
+#include <csignal>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -16,14 +17,20 @@ struct ProcessResult {
 };
 
 struct ProcessOptions {
-    std::optional<unsigned long long> file_size_limit;  // RLIMIT_FSIZE, with SIGXFSZ ignored
+    std::optional<unsigned long long> file_size_limit;  // RLIMIT_FSIZE
     std::string working_directory;
-    std::string standard_output_file;  // instead of the captured pipe
+    std::string standard_output_file;     // instead of the captured pipe
+    std::vector<int> closed_descriptors;  // closed in the child, as `<&- >&- 2>&-` do
+    std::vector<int> ignored_signals;     // SIG_IGN in the child, as a launcher may leave them
+    std::optional<unsigned> umask;
+    bool close_output_at_start = false;         // standard output is a pipe nobody reads (`| true`)
+    bool close_error_after_first_line = false;  // the reader of standard error stops early (`2>&1 | head -n1`)
 
     static ProcessOptions with_file_size_limit(unsigned long long bytes)
     {
         ProcessOptions options;
         options.file_size_limit = bytes;
+        options.ignored_signals = {SIGXFSZ};  // as a shell with the limit set leaves it
         return options;
     }
     static ProcessOptions with_output_to(std::string file)
@@ -43,7 +50,8 @@ struct ProcessOptions {
 ProcessResult run_process(const std::vector<std::string>& arguments, const ProcessOptions& options = {});
 
 // A started child whose output goes to the given files; for tests that signal it midway.
-pid_t start_process(const std::vector<std::string>& arguments, const std::string& standard_error_file);
+pid_t start_process(const std::vector<std::string>& arguments, const std::string& standard_error_file,
+                    const ProcessOptions& options = {});
 ProcessResult wait_process(pid_t pid, const std::string& standard_error_file);
 
 }  // namespace quarnel::test

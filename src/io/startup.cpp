@@ -1,0 +1,91 @@
+#include "io/startup.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <cerrno>
+#include <unistd.h>
+#endif
+
+#include "io/interrupt.h"
+
+namespace quarnel {
+namespace {
+
+#ifdef _WIN32
+
+constexpr unsigned kDefaultNewFilePermissions = 0666;
+
+// Each standard stream's descriptor stays in use, so that a file opened later
+// cannot be handed its number.
+[[nodiscard]] int open_standard_descriptors()
+{
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+        if (::_get_osfhandle(descriptor) >= 0) {
+            continue;
+        }
+        const int null_device = ::_open("NUL", _O_RDWR | _O_BINARY);
+        if (null_device < 0) {
+            return -1;
+        }
+        if (null_device != descriptor) {
+            const int duplicated = ::_dup2(null_device, descriptor);
+            ::_close(null_device);
+            if (duplicated != 0) {
+                return -1;
+            }
+        }
+    }
+    return 0;
+}
+
+unsigned read_new_file_permissions() { return kDefaultNewFilePermissions; }
+
+#else
+
+// The lowest free descriptor is the one a new open gets, so going up from 0
+// fills exactly the closed ones.
+[[nodiscard]] int open_standard_descriptors()
+{
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+        if (::fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) {
+            continue;
+        }
+        // Elsewhere than expected only when another opened it meanwhile; the process ends anyway.
+        if (::open("/dev/null", O_RDWR | O_NOCTTY) != descriptor) {
+            return -1;
+        }
+    }
+    return 0;
+}
+
+unsigned read_new_file_permissions()
+{
+    // The mask can only be read by setting it.
+    const mode_t mask = ::umask(077);
+    (void)::umask(mask);
+    return 0666U & ~static_cast<unsigned>(mask);
+}
+
+#endif
+
+}  // namespace
+
+int prepare_process()
+{
+    const int opened = open_standard_descriptors();
+    ignore_write_signals();
+    (void)new_file_permissions();
+    return opened;
+}
+
+unsigned new_file_permissions()
+{
+    static const unsigned permissions = read_new_file_permissions();
+    return permissions;
+}
+
+}  // namespace quarnel

@@ -1,0 +1,532 @@
+// The programs tried as an adversarial user would: shared sticky directories
+// and another user's links, closed streams, every signal, paths near
+// PATH_MAX, replaced files that carried more than their bytes, device nodes.
+// Tests that need root, a second user, a tmpfs mount or strace skip where
+// they are not to be had.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <pwd.h>
+#include <set>
+#include <string>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include "support/end_to_end.h"
+#include "support/expected_image.h"
+#include "support/process.h"
+
+namespace quarnel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::banner_and;
+using test::Bytes;
+using test::EndToEnd;
+using test::has_temporary_file;
+using test::kFailureStatus;
+using test::make_sparse_file;
+using test::Model;
+using test::ProcessOptions;
+using test::ProcessResult;
+using test::start_and_pause;
+
+constexpr std::string_view kSameFile = "Error: source and destination are the same file.\n";
+constexpr std::string_view kUnableToCreateDestination = "Error: unable to create destination file.\n";
+constexpr std::string_view kUnableToWriteDestination = "Error: unable to write destination file.\n";
+constexpr std::string_view kInterrupted = "Error: conversion interrupted.\n";
+constexpr std::string_view kInspectSameFile = "Error: image and extracted file are the same file.\n";
+constexpr std::string_view kUnableToCreateExtracted = "Error: unable to create extracted file.\n";
+constexpr std::string_view kUnableToWriteReport = "Error: unable to write report.\n";
+constexpr std::string_view kInspectInterrupted = "Error: inspection interrupted.\n";
+
+constexpr int kSignalledStatus = 128;
+constexpr std::uintmax_t kPausableSource = std::uintmax_t{1} << 26;  // long enough to stop midway
+
+bool is_root() { return ::geteuid() == 0; }
+
+const passwd* other_user() { return ::getpwnam("nobody"); }
+
+std::string read_text(const fs::path& file)
+{
+    const Bytes bytes = test::read_file(file.string());
+    return {bytes.begin(), bytes.end()};
+}
+
+class Safety : public EndToEnd {
+protected:
+    // A source of `size` bytes in the test's directory; the image it must become.
+    Bytes make_source(const std::string& name, std::size_t size, unsigned seed)
+    {
+        const Bytes source = test::random_bytes(size, seed);
+        test::write_file(path(name), source);
+        return source;
+    }
+
+    // Runs the program stopped midway, sends the signal, lets it go on.
+    ProcessResult signal_midway(const std::vector<std::string>& arguments, int signal_number,
+                                const ProcessOptions& options = {})
+    {
+        const pid_t pid = start_and_pause(dir_ / "work", arguments, options);
+        ::kill(pid, signal_number);
+        ::kill(pid, SIGCONT);
+        return test::wait_process(pid, path("work/stderr.txt"));
+    }
+
+    // The names left in dir/work, the stderr capture aside.
+    std::set<std::string> left_in_work() const
+    {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir_ / "work")) {
+            if (entry.path().filename() != "stderr.txt") {
+                names.insert(entry.path().filename().string());
+            }
+        }
+        return names;
+    }
+};
+
+// Finding 1: the kernel's protected_symlinks rule, applied by hand.
+TEST_F(Safety, AnotherUsersLinkInAStickyDirectoryIsNotFollowed)
+{
+    const passwd* other = other_user();
+    if (!is_root() || other == nullptr) {
+        GTEST_SKIP() << "needs root and a user 'nobody' to own a planted link";
+    }
+    const Bytes source = make_source("in.iso", 6144, 1);
+    const Bytes image = test::expected_image(source, Model::Default);
+    test::write_file(path("good.bin"), image);
+    for (const char* name : {"sticky", "sticky-of-other", "ordinary"}) {
+        fs::create_directory(path(name));
+    }
+    fs::permissions(path("sticky"), fs::perms(01777));
+    fs::permissions(path("sticky-of-other"), fs::perms(01777));
+    ASSERT_EQ(::chown(path("sticky-of-other").c_str(), other->pw_uid, other->pw_gid), 0);
+
+    auto plant = [&](const std::string& link, const std::string& target, bool by_other) {
+        fs::create_symlink(target, path(link));
+        if (by_other) {
+            ASSERT_EQ(::lchown(path(link).c_str(), other->pw_uid, other->pw_gid), 0);
+        }
+    };
+    struct Case {
+        const char* link;
+        const char* target;
+        bool by_other;
+        bool followed;
+    };
+    const Case cases[] = {
+        {"sticky/victim-link", "../victim.txt", true, false},
+        {"sticky/dangling-link", "../created.bin", true, false},
+        {"sticky/own-link", "../own.bin", false, true},
+        {"sticky-of-other/owners-link", "../owners.bin", true, true},
+        {"ordinary/others-link", "../ordinary.bin", true, true},
+        {"chain-link", "sticky/victim-link", false, false},
+    };
+    for (const Case& c : cases) {
+        plant(c.link, c.target, c.by_other);
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.link);
+        test::write_file(path("victim.txt"), Bytes{'v'});
+        const ProcessResult result = quarnel({path("in.iso"), path(c.link)});
+        const fs::path target = fs::weakly_canonical(fs::path(path(c.link)).parent_path() / c.target);
+        if (c.followed) {
+            expect_success(result);
+            EXPECT_EQ(test::read_file(target.string()), image);
+        } else {
+            expect_failure(result, kUnableToCreateDestination);
+            EXPECT_EQ(read_text(path("victim.txt")), "v");
+            EXPECT_FALSE(fs::exists(path("created.bin")));
+        }
+        EXPECT_TRUE(fs::is_symlink(fs::symlink_status(path(c.link))));
+        EXPECT_FALSE(has_temporary_file(path("sticky")));
+    }
+    const ProcessResult extracted = inspect({path("good.bin"), path("sticky/victim-link")});
+    EXPECT_EQ(extracted.standard_error, kUnableToCreateExtracted);
+    EXPECT_EQ(extracted.exit_status, kFailureStatus);
+    EXPECT_EQ(read_text(path("victim.txt")), "v");
+}
+
+// Finding 2: nobody can read the new image through its temporary file.
+TEST_F(Safety, TemporaryFileIsPrivateUntilItIsComplete)
+{
+    make_sparse_file(path("big.iso"), kPausableSource);
+    fs::create_directory(path("work"));
+    ProcessOptions permissive;
+    permissive.umask = 0;
+    const pid_t pid =
+        start_and_pause(dir_ / "work", {QUARNEL_BINARY, path("big.iso"), path("work/out.bin")}, permissive);
+    fs::perms seen = fs::perms::unknown;
+    for (const auto& entry : fs::directory_iterator(dir_ / "work")) {
+        if (entry.path().filename().string().starts_with(".quarnel-")) {
+            seen = fs::symlink_status(entry.path()).permissions();
+        }
+    }
+    ::kill(pid, SIGCONT);
+    const ProcessResult result = test::wait_process(pid, path("work/stderr.txt"));
+    EXPECT_EQ(seen, fs::perms(0600));
+    EXPECT_EQ(result.standard_error, banner_and(test::kSuccess));
+    EXPECT_EQ(fs::status(path("work/out.bin")).permissions(), fs::perms(0666));
+
+    // The final permissions: a new file's from the umask, a replaced file's its own.
+    make_source("in.iso", 4096, 2);
+    struct Case {
+        unsigned umask;
+        std::optional<unsigned> existing;
+        unsigned expected;
+    };
+    for (const Case& c : {Case{022, std::nullopt, 0644}, Case{027, std::nullopt, 0640}, Case{0, unsigned{0600}, 0600},
+                          Case{077, unsigned{0664}, 0664}}) {
+        fs::remove(path("out.bin"));
+        if (c.existing) {
+            test::write_file(path("out.bin"), Bytes{1});
+            fs::permissions(path("out.bin"), fs::perms(*c.existing));
+        }
+        ProcessOptions options;
+        options.umask = c.umask;
+        expect_success(quarnel({path("in.iso"), path("out.bin")}, options));
+        EXPECT_EQ(fs::status(path("out.bin")).permissions(), fs::perms(c.expected)) << c.umask;
+    }
+}
+
+// Finding 3: a message stream nobody reads any more leaves the outcome as it was.
+TEST_F(Safety, ClosedMessageStreamKeepsTheOutcome)
+{
+    make_sparse_file(path("big.iso"), kPausableSource);
+    ProcessOptions head;
+    head.close_error_after_first_line = true;
+    const ProcessResult converted = quarnel({path("big.iso"), path("out.bin")}, head);
+    EXPECT_EQ(converted.end_signal, 0);
+    EXPECT_EQ(converted.exit_status, 0);
+    EXPECT_EQ(converted.standard_error.substr(0, 10), "quarnel - ");
+    EXPECT_EQ(fs::file_size(path("out.bin")), kPausableSource + 418 + 2 * (kPausableSource / 4096));
+
+    const Bytes source = make_source("in.iso", 8192, 3);
+    test::write_file(path("good.bin"), test::expected_image(source, Model::Default));
+    ProcessOptions unread;
+    unread.close_output_at_start = true;
+    const ProcessResult inspected = inspect({path("good.bin"), path("back.iso")}, unread);
+    EXPECT_EQ(inspected.end_signal, 0);
+    EXPECT_EQ(inspected.exit_status, kFailureStatus);
+    EXPECT_EQ(inspected.standard_error, kUnableToWriteReport);
+    EXPECT_EQ(entries(), (std::set<std::string>{"big.iso", "out.bin", "in.iso", "good.bin"}));
+}
+
+// Finding 3 with a real full disk: `quarnel big.iso /mnt/small/out.bin 2>&1 | head -n1`.
+TEST_F(Safety, FullSmallDiskWithAClosedPipeLeavesNothing)
+{
+    if (!is_root()) {
+        GTEST_SKIP() << "mounting a 1 MiB tmpfs needs root";
+    }
+    fs::create_directory(path("small"));
+    if (::mount("tmpfs", path("small").c_str(), "tmpfs", 0, "size=1m") != 0) {
+        GTEST_SKIP() << "tmpfs cannot be mounted here";
+    }
+    make_sparse_file(path("big.iso"), std::uintmax_t{4} << 20);
+    ProcessOptions head;
+    head.close_error_after_first_line = true;
+    const ProcessResult result = quarnel({path("big.iso"), path("small/out.bin")}, head);
+    const bool empty = fs::is_empty(path("small"));
+    ::umount(path("small").c_str());
+    EXPECT_EQ(result.end_signal, 0);
+    EXPECT_EQ(result.exit_status, kFailureStatus);
+    EXPECT_TRUE(empty);
+}
+
+// Finding 4: with standard descriptors closed, no file of ours takes their place.
+TEST_F(Safety, ClosedStandardDescriptorsCatchNoOutput)
+{
+    const Bytes source = make_source("in.iso", 3 * 4096, 4);
+    const Bytes image = test::expected_image(source, Model::E220);
+    test::write_file(path("good.bin"), image);
+    const std::vector<std::vector<int>> closings = {{0}, {1}, {2}, {0, 1}, {0, 2}, {1, 2}, {0, 1, 2}};
+    for (const std::vector<int>& closed : closings) {
+        SCOPED_TRACE(closed.size() == 3 ? "all" : std::to_string(closed.front()) + "," + std::to_string(closed.back()));
+        ProcessOptions options;
+        options.closed_descriptors = closed;
+        const ProcessResult extracted = inspect({path("good.bin"), path("back.iso")}, options);
+        EXPECT_EQ(extracted.exit_status, 0);
+        EXPECT_EQ(test::read_file(path("back.iso")), source);
+        const ProcessResult converted = quarnel({"/model:E220", path("in.iso"), path("out.bin")}, options);
+        EXPECT_EQ(converted.exit_status, 0);
+        EXPECT_EQ(test::read_file(path("out.bin")), image);
+        EXPECT_EQ(test::read_file(path("good.bin")), image);
+        EXPECT_EQ(test::read_file(path("in.iso")), source);
+    }
+}
+
+bool strace_works()
+{
+    if (::access("/usr/bin/strace", X_OK) != 0) {
+        return false;
+    }
+    return test::run_process({"/usr/bin/strace", "-o", "/dev/null", "/bin/true"}).exit_status == 0;
+}
+
+// Finding 5: a signal that arrives while the file is renamed into place.
+TEST_F(Safety, SignalDuringTheRenameMatchesTheDisk)
+{
+    if (!strace_works()) {
+        GTEST_SKIP() << "strace is missing or cannot trace here";
+    }
+    const Bytes source = make_source("in.iso", 5 * 2048, 5);
+    const Bytes image = test::expected_image(source, Model::Default);
+    const Bytes old = {'o', 'l', 'd'};
+    auto traced = [](const std::string& injection, const std::string& program, std::vector<std::string> arguments) {
+        // A sanitizer build's leak check cannot run under ptrace, so it is left out there.
+        std::vector<std::string> command = {"/usr/bin/strace",
+                                            "-E",
+                                            "ASAN_OPTIONS=detect_leaks=0",
+                                            "-f",
+                                            "-qq",
+                                            "-o",
+                                            "/dev/null",
+                                            "-e",
+                                            "trace=?rename,?renameat,renameat2",
+                                            "-e",
+                                            "inject=?rename,?renameat,renameat2:" + injection,
+                                            program};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        return test::run_process(command);
+    };
+
+    test::write_file(path("out.bin"), old);
+    expect_success(traced("signal=SIGINT", QUARNEL_BINARY, {path("in.iso"), path("out.bin")}));
+    EXPECT_EQ(test::read_file(path("out.bin")), image);
+
+    test::write_file(path("out.bin"), old);
+    const ProcessResult failed = traced("error=EXDEV:signal=SIGINT", QUARNEL_BINARY, {path("in.iso"), path("out.bin")});
+    EXPECT_EQ(failed.end_signal, SIGINT);
+    EXPECT_EQ(failed.standard_error, banner_and(kInterrupted));
+    EXPECT_EQ(test::read_file(path("out.bin")), old);
+
+    test::write_file(path("good.bin"), image);
+    const ProcessResult extracted =
+        traced("signal=SIGTERM", QUARNEL_INSPECT_BINARY, {path("good.bin"), path("back.iso")});
+    EXPECT_EQ(extracted.exit_status, 0);
+    EXPECT_EQ(extracted.end_signal, 0);
+    EXPECT_EQ(test::read_file(path("back.iso")), source);
+    EXPECT_EQ(entries(), (std::set<std::string>{"in.iso", "out.bin", "good.bin", "back.iso"}));
+}
+
+// Finding 6: every signal whose default ends the process cleans up; and a
+// file-size limit without SIGXFSZ ignored is a write error.
+TEST_F(Safety, EveryTerminatingSignalRemovesTheTemporaryFile)
+{
+    make_sparse_file(path("big.iso"), kPausableSource);
+    fs::create_directory(path("work"));
+    const int signals[] = {SIGHUP,    SIGINT,  SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2,      SIGALRM,
+                           SIGVTALRM, SIGPROF, SIGXCPU, SIGPOLL, SIGPWR,  SIGRTMIN + 1, SIGRTMAX};
+    for (int signal_number : signals) {
+        SCOPED_TRACE(signal_number);
+        const ProcessResult result =
+            signal_midway({QUARNEL_BINARY, path("big.iso"), path("work/out.bin")}, signal_number);
+        EXPECT_EQ(result.end_signal, signal_number);
+        EXPECT_EQ(result.standard_error, banner_and(kInterrupted));
+        EXPECT_TRUE(left_in_work().empty());
+    }
+
+    expect_success(quarnel({path("big.iso"), path("big.bin")}));
+    for (int signal_number : {SIGHUP, SIGQUIT, SIGUSR1}) {
+        SCOPED_TRACE(signal_number);
+        const ProcessResult result =
+            signal_midway({QUARNEL_INSPECT_BINARY, path("big.bin"), path("work/back.iso")}, signal_number);
+        EXPECT_EQ(result.end_signal, signal_number);
+        EXPECT_EQ(result.standard_error, kInspectInterrupted);
+        EXPECT_TRUE(left_in_work().empty());
+    }
+
+    ProcessOptions limited;
+    limited.file_size_limit = 8192;
+    expect_failure(quarnel({path("big.iso"), path("work/out.bin")}, limited), kUnableToWriteDestination);
+    EXPECT_TRUE(left_in_work().empty());
+}
+
+// Finding 7: what the caller ignores stays ignored; the run goes on to its end.
+TEST_F(Safety, SignalsIgnoredAtStartStayIgnored)
+{
+    make_sparse_file(path("big.iso"), kPausableSource);
+    fs::create_directory(path("work"));
+    for (int signal_number : {SIGINT, SIGHUP, SIGTERM}) {
+        SCOPED_TRACE(signal_number);
+        ProcessOptions ignoring;
+        ignoring.ignored_signals = {signal_number};
+        const ProcessResult result =
+            signal_midway({QUARNEL_BINARY, path("big.iso"), path("work/out.bin")}, signal_number, ignoring);
+        EXPECT_EQ(result.end_signal, 0);
+        EXPECT_EQ(result.exit_status, 0);
+        EXPECT_EQ(result.standard_error, banner_and(test::kSuccess));
+        EXPECT_EQ(left_in_work(), (std::set<std::string>{"out.bin"}));
+        fs::remove(path("work/out.bin"));
+    }
+}
+
+// Finding 8: a destination path that the system accepts, however near PATH_MAX
+// (the temporary file's full path would be longer).
+TEST_F(Safety, DestinationNearPathMax)
+{
+    constexpr std::size_t kDirectoryLength = 4070;  // a full path of 4095 bytes at most fits PATH_MAX
+    fs::path directory = dir_;
+    while (kDirectoryLength - directory.native().size() > 250) {
+        directory /= std::string(200, 'd');
+    }
+    directory /= std::string(kDirectoryLength - directory.native().size() - 1, 'e');
+    ASSERT_EQ(directory.native().size(), kDirectoryLength);
+    fs::create_directories(directory);
+    const Bytes source = make_source("in.iso", 4096, 6);
+    const std::string destination = (directory / "out.bin").string();
+    expect_success(quarnel({path("in.iso"), destination}));
+    EXPECT_EQ(test::read_file(destination), test::expected_image(source, Model::Default));
+
+    const std::string extracted = (directory / "back.iso").string();
+    EXPECT_EQ(inspect({destination, extracted}).exit_status, 0);
+    EXPECT_EQ(test::read_file(extracted), source);
+    EXPECT_FALSE(has_temporary_file(directory));
+}
+
+// Finding 9: root replacing another user's file keeps what the file carried.
+TEST_F(Safety, ReplacingKeepsOwnerGroupAndExtendedAttributes)
+{
+    const passwd* other = other_user();
+    if (!is_root() || other == nullptr) {
+        GTEST_SKIP() << "needs root and a user 'nobody' to own the replaced file";
+    }
+    const Bytes source = make_source("in.iso", 4096, 7);
+    test::write_file(path("out.bin"), Bytes{1});
+    ASSERT_EQ(::chown(path("out.bin").c_str(), other->pw_uid, other->pw_gid), 0);
+    fs::permissions(path("out.bin"), fs::perms(0640));
+    const std::string note = "kept";
+    if (::setxattr(path("out.bin").c_str(), "user.note", note.data(), note.size(), 0) != 0) {
+        GTEST_SKIP() << "no extended attributes on this file system";
+    }
+    // An access ACL as the kernel stores it: owner rw, user nobody r, group r, mask r, others none.
+    const auto entry = [](std::uint16_t tag, std::uint16_t permissions, std::uint32_t id) {
+        return Bytes{static_cast<std::uint8_t>(tag),         static_cast<std::uint8_t>(tag >> 8),
+                     static_cast<std::uint8_t>(permissions), 0,
+                     static_cast<std::uint8_t>(id),          static_cast<std::uint8_t>(id >> 8),
+                     static_cast<std::uint8_t>(id >> 16),    static_cast<std::uint8_t>(id >> 24)};
+    };
+    Bytes acl = {2, 0, 0, 0};
+    for (const Bytes& part : {entry(0x01, 6, 0xFFFFFFFF), entry(0x02, 4, other->pw_uid), entry(0x04, 4, 0xFFFFFFFF),
+                              entry(0x10, 4, 0xFFFFFFFF), entry(0x20, 0, 0xFFFFFFFF)}) {
+        acl.insert(acl.end(), part.begin(), part.end());
+    }
+    const bool with_acl =
+        ::setxattr(path("out.bin").c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) == 0;
+    // A file capability (CAP_NET_RAW permitted), which new contents must not inherit.
+    const Bytes capability = {0, 0, 0, 2, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const bool with_capability =
+        ::setxattr(path("out.bin").c_str(), "security.capability", capability.data(), capability.size(), 0) == 0;
+
+    expect_success(quarnel({path("in.iso"), path("out.bin")}));
+    struct stat info {};
+    ASSERT_EQ(::stat(path("out.bin").c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, other->pw_uid);
+    EXPECT_EQ(info.st_gid, other->pw_gid);
+    EXPECT_EQ(info.st_mode & 07777, 0640U);
+    std::string value(16, '\0');
+    const ssize_t length = ::getxattr(path("out.bin").c_str(), "user.note", value.data(), value.size());
+    EXPECT_EQ(value.substr(0, static_cast<std::size_t>(std::max<ssize_t>(length, 0))), note);
+    if (with_acl) {
+        Bytes kept(acl.size() + 16);
+        const ssize_t got = ::getxattr(path("out.bin").c_str(), "system.posix_acl_access", kept.data(), kept.size());
+        kept.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+        EXPECT_EQ(kept, acl);
+    }
+    if (with_capability) {
+        EXPECT_LT(::getxattr(path("out.bin").c_str(), "security.capability", nullptr, 0), 0);
+    }
+    EXPECT_EQ(test::read_file(path("out.bin")), test::expected_image(source, Model::Default));
+}
+
+// Finding 9: a user may not replace what they may not write, as cp refuses;
+// what they may replace gives no other group the old group's rights.
+TEST_F(Safety, UserReplacesOnlyWhatTheyMayWrite)
+{
+    const passwd* other = other_user();
+    if (!is_root() || other == nullptr || ::access("/usr/sbin/runuser", X_OK) != 0) {
+        GTEST_SKIP() << "needs root, runuser and a user 'nobody' to run as";
+    }
+    // The user runs a copy of the program from a place it can reach.
+    fs::permissions(dir_, fs::perms(0711));
+    fs::create_directory(path("home"));
+    ASSERT_EQ(::chown(path("home").c_str(), other->pw_uid, other->pw_gid), 0);
+    fs::copy_file(QUARNEL_BINARY, path("quarnel"));
+    fs::permissions(path("quarnel"), fs::perms(0755));
+    const Bytes source = make_source("home/in.iso", 4096, 8);
+    fs::permissions(path("home/in.iso"), fs::perms(0644));
+    struct Case {
+        const char* name;
+        bool user_owned;
+        unsigned permissions;
+        std::optional<unsigned> replaced_with;  // none: refused
+    };
+    const Case cases[] = {
+        {"home/read-only.bin", true, 0444, std::nullopt},
+        {"home/writable.bin", true, 0644, 0644},
+        {"home/write-only.bin", true, 0200, 0200},
+        {"home/roots-open.bin", false, 0666, 0606},
+    };
+    for (const Case& c : cases) {
+        test::write_file(path(c.name), Bytes{'k'});
+        if (c.user_owned) {
+            ASSERT_EQ(::chown(path(c.name).c_str(), other->pw_uid, other->pw_gid), 0);
+        }
+        fs::permissions(path(c.name), fs::perms(c.permissions));
+    }
+    auto as_user = [&](const std::string& destination) {
+        return test::run_process(
+            {"/usr/sbin/runuser", "-u", other->pw_name, "--", path("quarnel"), path("home/in.iso"), path(destination)});
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.replaced_with) {
+            expect_failure(as_user(c.name), kUnableToCreateDestination);
+            EXPECT_EQ(read_text(path(c.name)), "k");
+            continue;
+        }
+        expect_success(as_user(c.name));
+        EXPECT_EQ(test::read_file(path(c.name)), test::expected_image(source, Model::Default));
+        struct stat info {};
+        ASSERT_EQ(::stat(path(c.name).c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, *c.replaced_with);
+        EXPECT_EQ(info.st_gid, other->pw_gid);
+    }
+    expect_failure(as_user("not-the-users.bin"), kUnableToCreateDestination);
+    EXPECT_FALSE(has_temporary_file(path("home")));
+    EXPECT_FALSE(has_temporary_file(dir_));
+}
+
+// Finding 10: `quarnel /dev/loop0 /dev/loop0`, and two nodes of one device.
+TEST_F(Safety, TwoNodesOfOneBlockDeviceAreTheSameFile)
+{
+    if (!is_root()) {
+        GTEST_SKIP() << "making device nodes needs root";
+    }
+    for (const char* name : {"disc", "other-node"}) {
+        if (::mknod(path(name).c_str(), S_IFBLK | 0600, makedev(7, 0)) != 0) {
+            GTEST_SKIP() << "device nodes cannot be made here";
+        }
+    }
+    if (test::run_process({"/bin/dd", "if=" + path("disc"), "of=/dev/null", "count=0", "status=none"}).exit_status !=
+        0) {
+        GTEST_SKIP() << "the first loop device cannot be opened here";
+    }
+    fs::create_symlink("other-node", path("link"));
+    for (const char* destination : {"disc", "other-node", "link"}) {
+        SCOPED_TRACE(destination);
+        expect_failure(quarnel({path("disc"), path(destination)}), kSameFile);
+        const ProcessResult inspected = inspect({path("disc"), path(destination)});
+        EXPECT_EQ(inspected.standard_error, kInspectSameFile);
+        EXPECT_EQ(inspected.exit_status, kFailureStatus);
+    }
+    EXPECT_EQ(entries(), (std::set<std::string>{"disc", "other-node", "link"}));
+}
+
+}  // namespace
+}  // namespace quarnel
