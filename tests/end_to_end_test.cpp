@@ -55,14 +55,12 @@ protected:
 
     test::ProcessResult quarnel(std::vector<std::string> arguments, const test::ProcessOptions& options = {})
     {
-        arguments.insert(arguments.begin(), QUARNEL_BINARY);
-        return test::run_process(arguments, options);
+        return test::run_process(test::built_program(QUARNEL_BINARY, std::move(arguments)), options);
     }
 
     test::ProcessResult inspect(std::vector<std::string> arguments, const test::ProcessOptions& options = {})
     {
-        arguments.insert(arguments.begin(), QUARNEL_INSPECT_BINARY);
-        return test::run_process(arguments, options);
+        return test::run_process(test::built_program(QUARNEL_INSPECT_BINARY, std::move(arguments)), options);
     }
 
     std::set<std::string> entries() const
@@ -294,7 +292,8 @@ TEST_F(EndToEnd, InterruptionRemovesTheTemporaryFile)
     const std::string source = path("big.iso");
     make_sparse_file(source, std::uintmax_t{1} << 30);
     for (int signal_number : {SIGINT, SIGTERM}) {
-        const pid_t pid = start_and_pause(dir_ / "work", {QUARNEL_BINARY, source, path("work/out.bin")});
+        const pid_t pid =
+            start_and_pause(dir_ / "work", test::built_program(QUARNEL_BINARY, {source, path("work/out.bin")}));
         ::kill(pid, signal_number);
         ::kill(pid, SIGCONT);
         const test::ProcessResult result = test::wait_process(pid, path("work/stderr.txt"));
@@ -310,7 +309,8 @@ TEST_F(EndToEnd, SourceThatEndsEarlyIsAReadFailure)
     fs::create_directory(path("work"));
     const std::string source = path("shrinking.iso");
     make_sparse_file(source, std::uintmax_t{1} << 30);
-    const pid_t pid = start_and_pause(dir_ / "work", {QUARNEL_BINARY, source, path("work/out.bin")});
+    const pid_t pid =
+        start_and_pause(dir_ / "work", test::built_program(QUARNEL_BINARY, {source, path("work/out.bin")}));
     fs::resize_file(source, 4096);
     ::kill(pid, SIGCONT);
     const test::ProcessResult result = test::wait_process(pid, path("work/stderr.txt"));
@@ -333,7 +333,8 @@ TEST_F(EndToEnd, InterruptedExtractionLeavesNothing)
     make_sparse_file(path("big.iso"), std::uintmax_t{1} << 30);
     expect_success(quarnel({path("big.iso"), image.string()}));
     fs::create_directory(path("work"));
-    const pid_t pid = start_and_pause(dir_ / "work", {QUARNEL_INSPECT_BINARY, image.string(), path("work/back.iso")});
+    const pid_t pid = start_and_pause(
+        dir_ / "work", test::built_program(QUARNEL_INSPECT_BINARY, {image.string(), path("work/back.iso")}));
     ::kill(pid, SIGINT);
     ::kill(pid, SIGCONT);
     const test::ProcessResult result = test::wait_process(pid, path("work/stderr.txt"));
