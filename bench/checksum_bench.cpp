@@ -36,13 +36,15 @@ BENCHMARK(BM_block_checksum_reference)->Arg(4096);
 BENCHMARK(BM_block_checksum)->Arg(4096)->Arg(2048)->Arg(1 << 20);
 BENCHMARK(BM_block_checksum_portable)->Arg(4096);
 
-// Each accelerated implementation this CPU has, on its own.
+// Each kernel this CPU can run, on its own.
 const bool kRegistered = [] {
-    for (const quarnel::ChecksumImplementation& implementation : quarnel::accelerated_checksums()) {
-        benchmark::RegisterBenchmark(
-            ("BM_block_checksum_" + std::string(implementation.name)).c_str(),
-            [function = implementation.function](benchmark::State& state) { run(state, function); })
-            ->Arg(4096);
+    for (const quarnel::ChecksumKernel& kernel : quarnel::checksum_kernels()) {
+        if (kernel.runnable) {
+            benchmark::RegisterBenchmark(
+                ("BM_block_checksum_" + std::string(kernel.name)).c_str(),
+                [function = kernel.function](benchmark::State& state) { run(state, function); })
+                ->Arg(4096);
+        }
     }
     return true;
 }();

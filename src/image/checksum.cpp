@@ -1,6 +1,7 @@
 #include "image/checksum.h"
 
-#include "image/checksum_x86.h"
+#include <algorithm>
+
 #include "image/crc_state.h"
 
 namespace quarnel {
@@ -47,14 +48,18 @@ std::uint16_t block_checksum_portable(std::span<const std::uint8_t> bytes)
     return crc::finish(crc::continue_sliced(crc::kInitialState, bytes));
 }
 
-std::span<const ChecksumImplementation> accelerated_checksums() { return x86::supported_checksums(); }
+#if !defined(__x86_64__) && !defined(__aarch64__)
+// Other architectures have the portable implementation alone.
+std::span<const ChecksumKernel> checksum_kernels() { return {}; }
+#endif
 
 namespace {
 
 ChecksumFunction choose_checksum()
 {
-    const auto accelerated = accelerated_checksums();
-    return accelerated.empty() ? block_checksum_portable : accelerated.front().function;
+    const auto kernels = checksum_kernels();
+    const auto fastest = std::find_if(kernels.begin(), kernels.end(), [](const auto& k) { return k.runnable; });
+    return fastest == kernels.end() ? block_checksum_portable : fastest->function;
 }
 
 }  // namespace

@@ -10,7 +10,7 @@ namespace quarnel {
 
 using ChecksumFunction = std::uint16_t (*)(std::span<const std::uint8_t> bytes);
 
-// The fastest implementation this CPU offers, chosen on first use.
+// The fastest kernel this CPU can run, chosen once, on first use.
 std::uint16_t block_checksum(std::span<const std::uint8_t> bytes);
 
 // One table lookup per byte: the definition every other implementation is tested against.
@@ -19,12 +19,16 @@ std::uint16_t block_checksum_reference(std::span<const std::uint8_t> bytes);
 // Slicing by 16 tables; runs anywhere.
 std::uint16_t block_checksum_portable(std::span<const std::uint8_t> bytes);
 
-struct ChecksumImplementation {
+// A CPU-specific implementation built into this program.
+struct ChecksumKernel {
     std::string_view name;
+    std::string_view needs;  // the CPU features it runs on
     ChecksumFunction function;
+    bool runnable;  // this CPU and operating system offer them
 };
 
-// The carry-less-multiply implementations this CPU can run, fastest first.
-std::span<const ChecksumImplementation> accelerated_checksums();
+// Every CPU-specific kernel built for this architecture, fastest first,
+// whether or not this CPU can run it.
+std::span<const ChecksumKernel> checksum_kernels();
 
 }  // namespace quarnel

@@ -1,6 +1,6 @@
 // Building blocks shared by the checksum implementations. A "state" is the
 // CRC register before the final complement, so that a range can be taken in
-// pieces: state = continue_crc_state(state, next piece).
+// pieces: state = continue_sliced(state, next piece).
 #pragma once
 
 #include <array>
