@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "convert/quarnel_messages.h"
 #include "main/command_line.h"
 
 namespace quarnel {
@@ -61,7 +62,7 @@ TEST(CommandLine, TwoArgumentsAreTakenAsPathsUnchanged)
 
 TEST(CommandLine, BannerHasFourLinesThenAnEmptyOne)
 {
-    const std::string_view banner = banner_text();
+    const std::string_view banner = messages::banner_text();
     EXPECT_EQ(std::count(banner.begin(), banner.end(), '\n'), 5);
     EXPECT_TRUE(banner.ends_with("\n\n"));
     const auto title_end = banner.find('\n');

@@ -24,10 +24,9 @@ struct Collected {
 Collected read_all(const fs::path& path, std::uint64_t claimed_length, bool read_ahead)
 {
     const FileHandle source = open_measurable_source(path);
-    std::vector<std::uint8_t> area(header_area_size(block_count_for(claimed_length)), 0);
-    SourceReader reader(source, claimed_length, area);
+    std::vector<std::uint8_t> table(2 * block_count_for(claimed_length), 0);
+    SourceReader reader(source, claimed_length, table);
     Collected collected;
-    EXPECT_EQ(reader.allocate(), 0);
     if (read_ahead) {
         reader.start();
     }
@@ -39,7 +38,7 @@ Collected read_all(const fs::path& path, std::uint64_t claimed_length, bool read
         }
         collected.data.insert(collected.data.end(), chunk.begin(), chunk.end());
     }
-    collected.table.assign(area.begin() + kImageTableOffset, area.end());
+    collected.table = table;
     return collected;
 }
 

@@ -1,34 +1,18 @@
 #include "convert/convert_image.h"
 
-#include <memory>
-#include <new>
+#include <cstdint>
+#include <vector>
 
-#include "convert/file_io.h"
-#include "convert/interrupt.h"
-#include "convert/messages.h"
-#include "convert/output_file.h"
+#include "convert/quarnel_messages.h"
 #include "convert/source_reader.h"
+#include "io/console.h"
+#include "io/file_io.h"
+#include "io/interrupt.h"
+#include "io/output_file.h"
 
 namespace quarnel {
 
 namespace {
-
-struct Buffer {
-    std::unique_ptr<std::uint8_t[]> bytes;
-    std::size_t size = 0;
-
-    std::span<std::uint8_t> span() const { return {bytes.get(), size}; }
-};
-
-// Zero-filled, or empty when memory is short.
-Buffer allocate(std::size_t size)
-{
-    Buffer buffer{std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[size]()), size};
-    if (!buffer.bytes) {
-        buffer.size = 0;
-    }
-    return buffer;
-}
 
 // Sources from 2 GiB on do not fit the image record's fields and are refused.
 bool is_convertible_length(std::int64_t length)
@@ -65,52 +49,46 @@ int convert_image(const ConversionRequest& request)
 
     FileHandle source = open_measurable_source(request.source);
     if (!source.is_open()) {
-        return messages::fail(messages::kUnableToOpenSource);
+        return console::fail(messages::kUnableToOpenSource);
     }
     const std::int64_t measured_length = measure_length(source);
     if (!is_convertible_length(measured_length)) {
-        return messages::fail(messages::kBadSourceLength);
+        return console::fail(messages::kBadSourceLength);
     }
     if (seek_to_start(source) != 0) {
-        return messages::fail(messages::kUnableToReadSource);
+        return console::fail(messages::kUnableToReadSource);
     }
     if (is_same_file(request.source, request.destination)) {
-        return messages::fail(messages::kSameFile);
+        return console::fail(messages::kSameFile);
     }
     const auto source_length = static_cast<std::uint64_t>(measured_length);
-    const std::uint64_t block_count = block_count_for(source_length);
 
-    const Buffer header_area = allocate(header_area_size(block_count));
-    if (!header_area.bytes) {
-        return messages::fail(messages::kUnableToAllocate);
-    }
-    SourceReader reader(source, source_length, header_area.span());
-    if (reader.allocate() != 0) {
-        return messages::fail(messages::kUnableToAllocate);
-    }
-
+    std::vector<std::uint8_t> header_area(header_area_size(block_count_for(source_length)));
+    // Declared before the reader so that it goes after it: the temporary file
+    // is removed only once the reader's thread has stopped.
     OutputFile output;
+    SourceReader reader(source, source_length, image_checksum_table(header_area));
     if (output.create(request.destination) != 0) {
-        return messages::fail(messages::kUnableToCreateDestination);
+        return console::fail(messages::kUnableToCreateDestination);
     }
-    if (output.append(header_area.span()) != 0) {
-        return messages::fail(messages::kUnableToWriteDestination);
+    if (output.append(header_area) != 0) {
+        return console::fail(messages::kUnableToWriteDestination);
     }
     switch (copy_source(reader, output)) {
     case CopyResult::ReadFailed:
-        return messages::fail(messages::kUnableToReadSource);
+        return console::fail(messages::kUnableToReadSource);
     case CopyResult::WriteFailed:
-        return messages::fail(messages::kUnableToWriteDestination);
+        return console::fail(messages::kUnableToWriteDestination);
     case CopyResult::Done:
         break;
     }
-    source.close();
+    (void)source.close();  // read to the end: a failed close changes nothing
 
-    build_header_area(header_area.span(), block_count, static_cast<std::uint32_t>(source_length), request.model);
-    if (output.overwrite_start(header_area.span()) != 0 || output.commit() != 0) {
-        return messages::fail(messages::kUnableToWriteDestination);
+    build_header_area(header_area, static_cast<std::uint32_t>(source_length), request.model);
+    if (output.overwrite_start(header_area) != 0 || output.commit() != 0) {
+        return console::fail(messages::kUnableToWriteDestination);
     }
-    messages::print(messages::kSuccess);
+    console::print(messages::kSuccess);
     return 0;
 }
 

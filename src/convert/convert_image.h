@@ -15,6 +15,6 @@ struct ConversionRequest {
 
 // 0 once the destination holds the complete image; -1 after a failure it has
 // reported on standard error, with any existing destination left as it was.
-int convert_image(const ConversionRequest& request);
+[[nodiscard]] int convert_image(const ConversionRequest& request);
 
 }  // namespace quarnel

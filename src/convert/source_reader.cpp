@@ -1,12 +1,11 @@
 #include "convert/source_reader.h"
 
 #include <algorithm>
-#include <new>
 #include <system_error>
 
-#include "convert/interrupt.h"
 #include "image/checksum.h"
-#include "image/header_area.h"
+#include "image/record_header.h"
+#include "io/interrupt.h"
 
 namespace quarnel {
 namespace {
@@ -18,24 +17,17 @@ static_assert(kChunkSize % kBlockSize == 0);
 
 }  // namespace
 
-SourceReader::SourceReader(const FileHandle& source, std::uint64_t source_length, std::span<std::uint8_t> header_area)
+SourceReader::SourceReader(const FileHandle& source, std::uint64_t source_length,
+                           std::span<std::uint8_t> checksum_table)
     : source_(source), source_length_(source_length), chunk_count_((source_length + kChunkSize - 1) / kChunkSize),
-      header_area_(header_area)
+      checksum_table_(checksum_table)
 {
+    for (Slot& slot : slots_) {
+        slot.bytes.resize(kChunkSize);
+    }
 }
 
 SourceReader::~SourceReader() { stop(); }
-
-int SourceReader::allocate()
-{
-    for (Slot& slot : slots_) {
-        slot.bytes.reset(new (std::nothrow) std::uint8_t[kChunkSize]);
-        if (!slot.bytes) {
-            return -1;
-        }
-    }
-    return 0;
-}
 
 void SourceReader::start()
 {
@@ -51,24 +43,24 @@ void SourceReader::start()
     }
 }
 
-int SourceReader::fill(std::uint64_t chunk_index)
+int SourceReader::fill(std::uint64_t chunk_index) noexcept
 {
     Slot& slot = slots_[chunk_index % 2];
     const std::uint64_t offset = chunk_index * kChunkSize;
     slot.length = static_cast<std::size_t>(std::min<std::uint64_t>(kChunkSize, source_length_ - offset));
-    const std::span<std::uint8_t> data(slot.bytes.get(), slot.length);
+    const std::span<std::uint8_t> data(slot.bytes.data(), slot.length);
     if (read_full(source_, data) != static_cast<std::int64_t>(slot.length)) {
         return -1;
     }
     std::uint64_t block_index = offset / kBlockSize;
     for (std::size_t at = 0; at < slot.length; at += kBlockSize) {
         const std::size_t length = std::min<std::size_t>(kBlockSize, slot.length - at);
-        store_ul16(header_area_, image_table_entry_offset(block_index++), block_checksum(data.subspan(at, length)));
+        store_ul16(checksum_table_, kTableEntrySize * block_index++, block_checksum(data.subspan(at, length)));
     }
     return 0;
 }
 
-void SourceReader::read_ahead()
+void SourceReader::read_ahead() noexcept
 {
     for (std::uint64_t index = 0; index < chunk_count_; ++index) {
         {
@@ -115,7 +107,7 @@ int SourceReader::next(std::span<const std::uint8_t>& chunk)
     }
     next_index_ = index + 1;
     const Slot& slot = slots_[index % 2];
-    chunk = {slot.bytes.get(), slot.length};
+    chunk = {slot.bytes.data(), slot.length};
     return 0;
 }
 

@@ -6,47 +6,47 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <memory>
 #include <mutex>
 #include <span>
 #include <thread>
+#include <vector>
 
-#include "convert/file_io.h"
+#include "io/file_io.h"
 
 namespace quarnel {
 
 class SourceReader {
 public:
-    // Checksums land at their table entries in header_area, which must outlive the reader.
-    SourceReader(const FileHandle& source, std::uint64_t source_length, std::span<std::uint8_t> header_area);
+    // Checksums land in checksum_table, one 2-byte entry a block of the source;
+    // the table must outlive the reader. Allocates the chunk buffers.
+    SourceReader(const FileHandle& source, std::uint64_t source_length, std::span<std::uint8_t> checksum_table);
     ~SourceReader();
     SourceReader(const SourceReader&) = delete;
     SourceReader& operator=(const SourceReader&) = delete;
-
-    // The chunk buffers; -1 when memory is short. Call before start().
-    int allocate();
 
     // Starts reading ahead; where no thread can be started, next() reads on demand.
     void start();
 
     // The next chunk, valid until the following call; empty after the last
     // one. -1 when the source fails or ends before its measured length.
-    int next(std::span<const std::uint8_t>& chunk);
+    [[nodiscard]] int next(std::span<const std::uint8_t>& chunk);
 
 private:
     struct Slot {
-        std::unique_ptr<std::uint8_t[]> bytes;
+        std::vector<std::uint8_t> bytes;
         std::size_t length = 0;
     };
 
-    int fill(std::uint64_t chunk_index);
-    void read_ahead();
+    // Both run on the worker thread, which must not throw: they only read
+    // into memory allocated beforehand.
+    [[nodiscard]] int fill(std::uint64_t chunk_index) noexcept;
+    void read_ahead() noexcept;
     void stop();
 
     const FileHandle& source_;
     const std::uint64_t source_length_;
     const std::uint64_t chunk_count_;
-    const std::span<std::uint8_t> header_area_;
+    const std::span<std::uint8_t> checksum_table_;
     Slot slots_[2];
 
     std::mutex mutex_;

@@ -35,7 +35,7 @@ void write_record_header(std::span<std::uint8_t> area, std::size_t offset, std::
 {
     RecordHeader header{};
     header.magic = kRecordMagic;
-    header.header_length = static_cast<std::uint32_t>(kRecordHeaderSize + std::size_t{2} * table_entries);
+    header.header_length = static_cast<std::uint32_t>(kRecordHeaderSize + kTableEntrySize * table_entries);
     header.fixed_one = kFixedOne;
     header.ident_text = fixed_text<8>(kIdentText);
     header.type_code = type_code;
@@ -51,9 +51,9 @@ void write_record_header(std::span<std::uint8_t> area, std::size_t offset, std::
 
 }  // namespace
 
-void build_header_area(std::span<std::uint8_t> area, std::uint64_t block_count, std::uint32_t source_length,
-                       ModemModel model)
+void build_header_area(std::span<std::uint8_t> area, std::uint32_t source_length, ModemModel model)
 {
+    const std::uint64_t block_count = block_count_for(source_length);
     const TypeCodes codes = type_codes(model);
 
     write_record_header(area, kSignatureRecordOffset, 1, codes.signature_record, kSignatureBlockSize);

@@ -53,18 +53,18 @@ constexpr std::uint64_t block_count_for(std::uint64_t source_length)
 
 constexpr std::size_t header_area_size(std::uint64_t block_count)
 {
-    return kImageTableOffset + 2 * static_cast<std::size_t>(block_count);
+    return kImageTableOffset + kTableEntrySize * static_cast<std::size_t>(block_count);
 }
 
-constexpr std::size_t image_table_entry_offset(std::uint64_t block_index)
+// The image record's checksum table: what follows its header in the area.
+inline std::span<std::uint8_t> image_checksum_table(std::span<std::uint8_t> area)
 {
-    return kImageTableOffset + 2 * static_cast<std::size_t>(block_index);
+    return area.subspan(kImageTableOffset);
 }
 
 // Fills both record headers, the signature block and its table entry in an
-// area of at least header_area_size(block_count) bytes. The prologue and the
-// image record's checksum table are left as they are.
-void build_header_area(std::span<std::uint8_t> area, std::uint64_t block_count, std::uint32_t source_length,
-                       ModemModel model);
+// area of header_area_size(block_count_for(source_length)) bytes. The prologue
+// and the image record's checksum table are left as they are.
+void build_header_area(std::span<std::uint8_t> area, std::uint32_t source_length, ModemModel model);
 
 }  // namespace quarnel

@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <memory>
-#include <new>
+#include <vector>
 
 #include "image/checksum.h"
 
@@ -14,8 +13,6 @@ namespace {
 constexpr std::size_t kRecordsInImage = 2;
 // Payload bytes read at a time; the table window is sized to match.
 constexpr std::size_t kPayloadWindow = std::size_t{1} << 20;
-
-constexpr std::uint64_t kTableEntrySize = 2;
 
 template <std::size_t N> bool is_zero_filled_text(const std::array<char, N>& field)
 {
@@ -162,19 +159,15 @@ bool Reader::check_blocks(RecordReport& record, PayloadSink* sink)
     const std::uint64_t payload_offset = record.offset + record.header.header_length;
     const std::size_t window_blocks = std::max<std::size_t>(1, kPayloadWindow / block_size);
 
-    const std::unique_ptr<std::uint8_t[]> payload(new (std::nothrow) std::uint8_t[window_blocks * block_size]);
-    const std::unique_ptr<std::uint8_t[]> table(new (std::nothrow) std::uint8_t[window_blocks * kTableEntrySize]);
-    if (!payload || !table) {
-        note(ImageFault::ReadFailed);
-        return false;
-    }
+    std::vector<std::uint8_t> payload(window_blocks * block_size);
+    std::vector<std::uint8_t> table(window_blocks * kTableEntrySize);
     for (std::uint64_t first = 0; first < record.table_entries; first += window_blocks) {
         const auto blocks =
             static_cast<std::size_t>(std::min<std::uint64_t>(window_blocks, record.table_entries - first));
         const auto length =
             static_cast<std::size_t>(std::min<std::uint64_t>(blocks * block_size, payload_length - first * block_size));
-        const std::span<std::uint8_t> entries(table.get(), blocks * kTableEntrySize);
-        const std::span<std::uint8_t> data(payload.get(), length);
+        const std::span<std::uint8_t> entries(table.data(), blocks * kTableEntrySize);
+        const std::span<std::uint8_t> data(payload.data(), length);
         if (!read_exactly(table_offset + first * kTableEntrySize, entries) ||
             !read_exactly(payload_offset + first * block_size, data)) {
             return false;
@@ -240,45 +233,6 @@ std::int64_t MemoryImageSource::read_at(std::uint64_t offset, std::span<std::uin
     const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), bytes_.size() - offset));
     std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), count, buffer.begin());
     return static_cast<std::int64_t>(count);
-}
-
-std::string_view fault_message(ImageFault fault)
-{
-    switch (fault) {
-    case ImageFault::None:
-        return "";
-    case ImageFault::ReadFailed:
-        return "Error: unable to read image file.\n";
-    case ImageFault::Truncated:
-        return "Error: image file is truncated.\n";
-    case ImageFault::PrologueNotZero:
-        return "Error: image prologue is not zero.\n";
-    case ImageFault::BadMagic:
-        return "Error: record header has a wrong magic number.\n";
-    case ImageFault::BadFixedFields:
-        return "Error: record header has wrong fixed fields.\n";
-    case ImageFault::BadHeaderChecksum:
-        return "Error: record header checksum does not match.\n";
-    case ImageFault::BadHeaderLength:
-        return "Error: record header length is invalid.\n";
-    case ImageFault::ZeroBlockSize:
-        return "Error: record block size is zero.\n";
-    case ImageFault::TableMismatch:
-        return "Error: checksum table does not fit the payload length.\n";
-    case ImageFault::BadBlockChecksum:
-        return "Error: block checksum does not match.\n";
-    case ImageFault::TrailingData:
-        return "Error: data follows the image record.\n";
-    case ImageFault::BadSignatureRecord:
-        return "Error: signature record is missing or malformed.\n";
-    case ImageFault::BadImageRecord:
-        return "Error: image record is missing or malformed.\n";
-    case ImageFault::MixedModels:
-        return "Error: record type codes name different models.\n";
-    case ImageFault::SinkFailed:
-        return "Error: unable to write extracted file.\n";
-    }
-    return "";
 }
 
 TypeCodeMeaning describe_type_code(std::uint16_t type_code)

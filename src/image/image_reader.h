@@ -4,11 +4,12 @@
 // lengths the file claims: the payload and its table are read in windows.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "image/header_area.h"
@@ -22,14 +23,14 @@ public:
     virtual ~ImageSource() = default;
     virtual std::uint64_t size() const = 0;
     // Fills the buffer from the offset; the count read (short only at the end), or -1.
-    virtual std::int64_t read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) = 0;
+    [[nodiscard]] virtual std::int64_t read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) = 0;
 };
 
 class MemoryImageSource final : public ImageSource {
 public:
     explicit MemoryImageSource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
     std::uint64_t size() const override { return bytes_.size(); }
-    std::int64_t read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) override;
+    [[nodiscard]] std::int64_t read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) override;
 
 private:
     std::span<const std::uint8_t> bytes_;
@@ -39,9 +40,10 @@ private:
 class PayloadSink {
 public:
     virtual ~PayloadSink() = default;
-    virtual int write(std::span<const std::uint8_t> bytes) = 0;  // 0 / -1
+    [[nodiscard]] virtual int write(std::span<const std::uint8_t> bytes) = 0;  // 0 / -1
 };
 
+// What is wrong with an image; each program words it for its users.
 enum class ImageFault {
     None,
     ReadFailed,
@@ -59,10 +61,32 @@ enum class ImageFault {
     BadImageRecord,
     MixedModels,
     SinkFailed,
+    Count,  // not a fault: the number of values above
 };
 
-// The fault's one-line message, "Error: ...\n".
-std::string_view fault_message(ImageFault fault);
+// Every fault but None, so that code and tests can walk them all.
+inline constexpr std::array kAllFaults = {
+    ImageFault::ReadFailed,       ImageFault::Truncated,      ImageFault::PrologueNotZero,
+    ImageFault::BadMagic,         ImageFault::BadFixedFields, ImageFault::BadHeaderChecksum,
+    ImageFault::BadHeaderLength,  ImageFault::ZeroBlockSize,  ImageFault::TableMismatch,
+    ImageFault::BadBlockChecksum, ImageFault::TrailingData,   ImageFault::BadSignatureRecord,
+    ImageFault::BadImageRecord,   ImageFault::MixedModels,    ImageFault::SinkFailed,
+};
+
+constexpr bool lists_each_fault_once()
+{
+    for (std::size_t i = 0; i < kAllFaults.size(); ++i) {
+        for (std::size_t j = i + 1; j < kAllFaults.size(); ++j) {
+            if (kAllFaults[i] == kAllFaults[j]) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// A fault added to the enum breaks the build until it is listed here too.
+static_assert(kAllFaults.size() + 1 == static_cast<std::size_t>(ImageFault::Count) && lists_each_fault_once());
 
 enum class RecordKind { Signature, Image, Unknown };
 

@@ -22,7 +22,7 @@ struct RecordHeader {
     std::array<char, 16> date_text;
     std::array<char, 16> time_text;
     std::array<char, 32> label_text;
-    ul16 header_checksum;  // over all 98 bytes, taken while this field is zero
+    ul16 header_checksum;
     ul16 block_size;
     ul16 zero_96;
 };
@@ -35,12 +35,14 @@ inline constexpr std::size_t kRecordHeaderSize = sizeof(RecordHeader);
 inline constexpr std::uint32_t kRecordMagic = 0xA55AAA55;
 inline constexpr std::uint16_t kFixedOne = 1;
 inline constexpr std::uint16_t kBlockSize = 4096;
+// The checksum table that follows a header: one little-endian 16-bit entry a block.
+inline constexpr std::size_t kTableEntrySize = 2;
 inline constexpr std::string_view kIdentText = "HWEW11.1";
 inline constexpr std::string_view kDateText = "2008.06.14";
 inline constexpr std::string_view kTimeText = "21.13.06";
 inline constexpr std::string_view kLabelText = "INPUT";
 
-// The header's own checksum: over all 98 bytes, its checksum field taken as zero.
+// The header's own checksum: over the whole header, its checksum field taken as zero.
 std::uint16_t header_checksum_of(RecordHeader header);
 
 // Copies text into a fixed-width field and zero-fills the rest of it.

@@ -2,10 +2,11 @@
 
 #include <cstdio>
 
-#include "convert/file_io.h"
-#include "convert/interrupt.h"
-#include "convert/messages.h"
-#include "convert/output_file.h"
+#include "inspect/inspect_messages.h"
+#include "io/console.h"
+#include "io/file_io.h"
+#include "io/interrupt.h"
+#include "io/output_file.h"
 
 namespace quarnel {
 
@@ -15,7 +16,7 @@ class FileImageSource final : public ImageSource {
 public:
     FileImageSource(const FileHandle& file, std::uint64_t size) : file_(file), size_(size) {}
     std::uint64_t size() const override { return size_; }
-    std::int64_t read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) override
+    [[nodiscard]] std::int64_t read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) override
     {
         return read_full_at(file_, offset, buffer);
     }
@@ -28,7 +29,7 @@ private:
 class ExtractedFile final : public PayloadSink {
 public:
     explicit ExtractedFile(OutputFile& output) : output_(output) {}
-    int write(std::span<const std::uint8_t> bytes) override { return output_.append(bytes); }
+    [[nodiscard]] int write(std::span<const std::uint8_t> bytes) override { return output_.append(bytes); }
 
 private:
     OutputFile& output_;
@@ -130,15 +131,6 @@ void describe_record(std::string& out, std::size_t number, const RecordReport& r
     }
 }
 
-// "Error: what went wrong.\n" becomes "what went wrong".
-std::string_view fault_summary(ImageFault fault)
-{
-    std::string_view text = fault_message(fault);
-    text.remove_prefix(std::string_view("Error: ").size());
-    text.remove_suffix(std::string_view(".\n").size());
-    return text;
-}
-
 }  // namespace
 
 std::string describe_report(const std::string& image_name, const ImageReport& report)
@@ -153,7 +145,8 @@ std::string describe_report(const std::string& image_name, const ImageReport& re
     if (report.valid()) {
         out += "Verdict: valid modem image\n";
     } else {
-        append_line(out, "Verdict: invalid: %s\n", std::string(fault_summary(report.fault)).c_str());
+        append_line(out, "Verdict: invalid: %s\n",
+                    std::string(inspect_messages::fault_description(report.fault)).c_str());
     }
     return out;
 }
@@ -164,20 +157,20 @@ int inspect_image(const InspectRequest& request)
 
     const FileHandle image = open_measurable_source(request.image);
     if (!image.is_open()) {
-        return messages::fail(inspect_messages::kUnableToOpenImage);
+        return console::fail(inspect_messages::kUnableToOpenImage);
     }
     const std::int64_t size = measure_length(image);
     if (size < 0) {
-        return messages::fail(fault_message(ImageFault::ReadFailed));
+        return console::fail(inspect_messages::fault_message(ImageFault::ReadFailed));
     }
     OutputFile output;
     ExtractedFile extracted(output);
     if (request.extract_to) {
         if (is_same_file(request.image, *request.extract_to)) {
-            return messages::fail(inspect_messages::kSameFile);
+            return console::fail(inspect_messages::kSameFile);
         }
         if (output.create(*request.extract_to) != 0) {
-            return messages::fail(inspect_messages::kUnableToCreateExtracted);
+            return console::fail(inspect_messages::kUnableToCreateExtracted);
         }
     }
 
@@ -186,13 +179,13 @@ int inspect_image(const InspectRequest& request)
     const std::u8string name = request.image.u8string();
     const std::string text = describe_report(std::string(name.begin(), name.end()), report);
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
-        return messages::fail(inspect_messages::kUnableToWriteReport);
+        return console::fail(inspect_messages::kUnableToWriteReport);
     }
     if (!report.valid()) {
-        return messages::fail(fault_message(report.fault));
+        return console::fail(inspect_messages::fault_message(report.fault));
     }
     if (request.extract_to && output.commit() != 0) {
-        return messages::fail(inspect_messages::kUnableToWriteExtracted);
+        return console::fail(inspect_messages::kUnableToWriteExtracted);
     }
     return 0;
 }

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "image/image_reader.h"
 
@@ -16,20 +15,11 @@ struct InspectRequest {
     std::optional<std::filesystem::path> extract_to;
 };
 
-namespace inspect_messages {
-inline constexpr std::string_view kUnableToOpenImage = "Error: unable to open image file.\n";
-inline constexpr std::string_view kSameFile = "Error: image and extracted file are the same file.\n";
-inline constexpr std::string_view kUnableToCreateExtracted = "Error: unable to create extracted file.\n";
-inline constexpr std::string_view kUnableToWriteExtracted = "Error: unable to write extracted file.\n";
-inline constexpr std::string_view kUnableToWriteReport = "Error: unable to write report.\n";
-inline constexpr std::string_view kInterrupted = "Error: inspection interrupted.\n";
-}  // namespace inspect_messages
-
 // The report printed on standard output: one block per record, the model and a verdict.
 std::string describe_report(const std::string& image_name, const ImageReport& report);
 
 // 0 when the image passes every check (and was extracted, when asked); -1
 // after a failure named on standard error.
-int inspect_image(const InspectRequest& request);
+[[nodiscard]] int inspect_image(const InspectRequest& request);
 
 }  // namespace quarnel

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 
-#include "convert/messages.h"
+#include "convert/quarnel_messages.h"
+#include "io/console.h"
 
 namespace quarnel {
 namespace {
@@ -35,23 +37,6 @@ bool starts_with(std::basic_string_view<ArgChar> text, std::string_view prefix)
 
 }  // namespace
 
-std::string_view banner_text()
-{
-    static const std::string banner = "quarnel - ISO image to USB modem CD-ROM image converter v1.0\n"
-                                      "Copyright (c) 2026 the quarnel developers.\n"
-                                      "Free software under the MIT License, provided as is, without warranty.\n"
-                                      "Project home page: " +
-                                      std::string(kHomePage) + "\n\n";
-    return banner;
-}
-
-std::string_view usage_text()
-{
-    return "Usage: quarnel [/model:<modem model>] <source .iso> <destination .bin>\n"
-           "\n"
-           "Where <modem model> can be E220.\n";
-}
-
 std::optional<ConversionRequest> parse_command_line(std::span<const ArgChar* const> arguments)
 {
     ConversionRequest request;
@@ -77,10 +62,10 @@ std::optional<ConversionRequest> parse_command_line(std::span<const ArgChar* con
 
 int run_quarnel(std::span<const ArgChar* const> arguments)
 {
-    messages::print(banner_text());
+    console::print(messages::banner_text());
     const std::optional<ConversionRequest> request = parse_command_line(arguments);
     if (!request) {
-        messages::print(usage_text());
+        console::print(messages::kUsage);
         return -1;
     }
     return convert_image(*request);

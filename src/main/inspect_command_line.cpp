@@ -1,10 +1,9 @@
 #include "main/inspect_command_line.h"
 
-#include "convert/messages.h"
+#include "inspect/inspect_messages.h"
+#include "io/console.h"
 
 namespace quarnel {
-
-std::string_view inspect_usage_text() { return "Usage: quarnel-inspect <image .bin> [<extracted .iso>]\n"; }
 
 std::optional<InspectRequest> parse_inspect_command_line(std::span<const ArgChar* const> arguments)
 {
@@ -22,7 +21,7 @@ int run_quarnel_inspect(std::span<const ArgChar* const> arguments)
 {
     const std::optional<InspectRequest> request = parse_inspect_command_line(arguments);
     if (!request) {
-        messages::print(inspect_usage_text());
+        console::print(inspect_messages::kUsage);
         return -1;
     }
     return inspect_image(*request);

@@ -1,5 +1,8 @@
+#include <new>
 #include <span>
 
+#include "inspect/inspect_messages.h"
+#include "io/console.h"
 #include "main/inspect_command_line.h"
 
 #ifdef _WIN32
@@ -8,5 +11,12 @@ int wmain(int argc, wchar_t** argv)
 int main(int argc, char** argv)
 #endif
 {
-    return quarnel::run_quarnel_inspect(std::span<const quarnel::ArgChar* const>(argv, static_cast<std::size_t>(argc)));
+    // Allocation policy, as in quarnel: std::bad_alloc is caught here alone,
+    // once the unwinding has removed any temporary extracted file.
+    try {
+        return quarnel::run_quarnel_inspect(
+            std::span<const quarnel::ArgChar* const>(argv, static_cast<std::size_t>(argc)));
+    } catch (const std::bad_alloc&) {
+        return quarnel::console::fail(quarnel::inspect_messages::kUnableToAllocate);
+    }
 }

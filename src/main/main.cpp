@@ -1,5 +1,8 @@
+#include <new>
 #include <span>
 
+#include "convert/quarnel_messages.h"
+#include "io/console.h"
 #include "main/command_line.h"
 
 #ifdef _WIN32
@@ -9,5 +12,13 @@ int wmain(int argc, wchar_t** argv)
 int main(int argc, char** argv)
 #endif
 {
-    return quarnel::run_quarnel(std::span<const quarnel::ArgChar* const>(argv, static_cast<std::size_t>(argc)));
+    // Allocation policy: containers are used freely and running out of memory
+    // throws std::bad_alloc, caught here alone. The unwinding has run every
+    // destructor (the temporary file is gone, the reader's thread joined)
+    // before the message prints. Nothing else is expected to throw.
+    try {
+        return quarnel::run_quarnel(std::span<const quarnel::ArgChar* const>(argv, static_cast<std::size_t>(argc)));
+    } catch (const std::bad_alloc&) {
+        return quarnel::console::fail(quarnel::messages::kUnableToAllocate);
+    }
 }

@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint64_t blocks = quarnel::block_count_for(length);
 
     std::vector<std::uint8_t> area(quarnel::header_area_size(blocks), 0);
-    quarnel::build_header_area(area, blocks, length, model);
+    quarnel::build_header_area(area, length, model);
 
     using quarnel::test::get32;
     using quarnel::test::header_checksum_verifies;

@@ -1,4 +1,4 @@
-// The thin seam between the converter and the platform's file descriptors,
+// The thin seam between the programs and the platform's file descriptors,
 // so that POSIX and Windows builds share everything above it.
 #pragma once
 
@@ -23,7 +23,7 @@ public:
     int descriptor() const { return descriptor_; }
 
     // Closes now and reports whether the close succeeded (0 / -1).
-    int close();
+    [[nodiscard]] int close();
 
 private:
     int descriptor_ = -1;
@@ -32,28 +32,29 @@ private:
 // Whether both paths name one existing file, through any spelling or link.
 bool is_same_file(const std::filesystem::path& a, const std::filesystem::path& b);
 
-// Opens a regular file or a block device for reading. Anything else (a FIFO,
-// a directory, a socket, a character device) gives a closed handle, without
-// waiting for a writer to appear on a FIFO.
+// Opens a file whose length can be measured for reading: a regular file, or
+// on POSIX also a block device. Anything else (a FIFO, a directory, a socket,
+// a character device) gives a closed handle, without waiting for a writer to
+// appear on a FIFO.
 FileHandle open_measurable_source(const std::filesystem::path& path);
 
 // The file's length in bytes (its end position), or -1.
-std::int64_t measure_length(const FileHandle& file);
+[[nodiscard]] std::int64_t measure_length(const FileHandle& file);
 
-int seek_to_start(const FileHandle& file);
+[[nodiscard]] int seek_to_start(const FileHandle& file);
 
 // Reads until the buffer is full or the file ends; the byte count, or -1 on error.
-std::int64_t read_full(const FileHandle& file, std::span<std::uint8_t> buffer);
+[[nodiscard]] std::int64_t read_full(const FileHandle& file, std::span<std::uint8_t> buffer);
 
 // Reads from an offset until the buffer is full or the file ends; the byte count, or -1.
-std::int64_t read_full_at(const FileHandle& file, std::uint64_t offset, std::span<std::uint8_t> buffer);
+[[nodiscard]] std::int64_t read_full_at(const FileHandle& file, std::uint64_t offset, std::span<std::uint8_t> buffer);
 
-int write_all(const FileHandle& file, std::span<const std::uint8_t> bytes);
+[[nodiscard]] int write_all(const FileHandle& file, std::span<const std::uint8_t> bytes);
 
 // Creates a new file for writing; fails when the name exists (never follows a link).
 FileHandle create_exclusive(const std::filesystem::path& path);
 
 // Flushes the file's data to the device.
-int sync_data(const FileHandle& file);
+[[nodiscard]] int sync_data(const FileHandle& file);
 
 }  // namespace quarnel

@@ -1,4 +1,4 @@
-#include "convert/file_io.h"
+#include "io/file_io.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -21,23 +21,35 @@ constexpr std::size_t kMaxIoChunk = std::size_t{1} << 30;
 #ifdef _WIN32
 using ByteCount = int;
 
-int close_descriptor(int descriptor) { return ::_close(descriptor); }
-ByteCount read_some(int descriptor, void* data, std::size_t size)
+[[nodiscard]] int close_descriptor(int descriptor) { return ::_close(descriptor); }
+[[nodiscard]] ByteCount read_some(int descriptor, void* data, std::size_t size)
 {
     return ::_read(descriptor, data, static_cast<unsigned>(size));
 }
-ByteCount write_some(int descriptor, const void* data, std::size_t size)
+[[nodiscard]] ByteCount write_some(int descriptor, const void* data, std::size_t size)
 {
     return ::_write(descriptor, data, static_cast<unsigned>(size));
 }
-std::int64_t seek(int descriptor, std::int64_t offset, int whence) { return ::_lseeki64(descriptor, offset, whence); }
+[[nodiscard]] std::int64_t seek(int descriptor, std::int64_t offset, int whence)
+{
+    return ::_lseeki64(descriptor, offset, whence);
+}
 #else
 using ByteCount = ssize_t;
 
-int close_descriptor(int descriptor) { return ::close(descriptor); }
-ByteCount read_some(int descriptor, void* data, std::size_t size) { return ::read(descriptor, data, size); }
-ByteCount write_some(int descriptor, const void* data, std::size_t size) { return ::write(descriptor, data, size); }
-std::int64_t seek(int descriptor, std::int64_t offset, int whence) { return ::lseek(descriptor, offset, whence); }
+[[nodiscard]] int close_descriptor(int descriptor) { return ::close(descriptor); }
+[[nodiscard]] ByteCount read_some(int descriptor, void* data, std::size_t size)
+{
+    return ::read(descriptor, data, size);
+}
+[[nodiscard]] ByteCount write_some(int descriptor, const void* data, std::size_t size)
+{
+    return ::write(descriptor, data, size);
+}
+[[nodiscard]] std::int64_t seek(int descriptor, std::int64_t offset, int whence)
+{
+    return ::lseek(descriptor, offset, whence);
+}
 #endif
 
 }  // namespace
@@ -45,7 +57,7 @@ std::int64_t seek(int descriptor, std::int64_t offset, int whence) { return ::ls
 FileHandle::~FileHandle()
 {
     if (descriptor_ >= 0) {
-        close_descriptor(descriptor_);
+        (void)close_descriptor(descriptor_);  // callers that care close() first
     }
 }
 
@@ -55,7 +67,7 @@ FileHandle& FileHandle::operator=(FileHandle&& other) noexcept
 {
     if (this != &other) {
         if (descriptor_ >= 0) {
-            close_descriptor(descriptor_);
+            (void)close_descriptor(descriptor_);
         }
         descriptor_ = other.descriptor_;
         other.descriptor_ = -1;

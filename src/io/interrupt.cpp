@@ -1,6 +1,7 @@
-#include "convert/interrupt.h"
+#include "io/interrupt.h"
 
 #include <algorithm>
+#include <cassert>
 #include <csignal>
 
 #ifdef _WIN32
@@ -117,15 +118,17 @@ InterruptsHeld::InterruptsHeld()
     for (int signal_number : kHandledSignals) {
         sigaddset(&held, signal_number);
     }
-    ::sigprocmask(SIG_BLOCK, &held, &saved_mask_);
+    ::pthread_sigmask(SIG_BLOCK, &held, &saved_mask_);
 }
 
-InterruptsHeld::~InterruptsHeld() { ::sigprocmask(SIG_SETMASK, &saved_mask_, nullptr); }
+InterruptsHeld::~InterruptsHeld() { ::pthread_sigmask(SIG_SETMASK, &saved_mask_, nullptr); }
 
 #endif
 
 int register_file_to_remove(const std::filesystem::path& path, int descriptor)
 {
+    // One slot: a second live output file would have its predecessor's path overwritten.
+    assert(g_have_path_to_remove == 0);
     const auto& native = path.native();
     if (native.size() > kMaxPathLength) {
         return -1;

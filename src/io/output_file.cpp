@@ -1,10 +1,10 @@
-#include "convert/output_file.h"
+#include "io/output_file.h"
 
 #include <cerrno>
 #include <random>
 #include <string>
 
-#include "convert/interrupt.h"
+#include "io/interrupt.h"
 
 namespace quarnel {
 namespace fs = std::filesystem;
@@ -136,7 +136,7 @@ void OutputFile::discard()
         return;
     }
     const InterruptsHeld held;
-    file_.close();
+    (void)file_.close();  // the file goes anyway
     std::error_code error;
     fs::remove(temporary_, error);
     unregister_file_to_remove();

@@ -9,7 +9,7 @@
 #include <optional>
 #include <span>
 
-#include "convert/file_io.h"
+#include "io/file_io.h"
 
 namespace quarnel {
 
@@ -22,16 +22,16 @@ public:
 
     // Refuses a destination that exists but is not a regular file; a symbolic
     // link is followed, so the file it names is replaced and the link stays.
-    int create(const std::filesystem::path& destination);
+    [[nodiscard]] int create(const std::filesystem::path& destination);
 
-    int append(std::span<const std::uint8_t> bytes);
-    int overwrite_start(std::span<const std::uint8_t> bytes);
+    [[nodiscard]] int append(std::span<const std::uint8_t> bytes);
+    [[nodiscard]] int overwrite_start(std::span<const std::uint8_t> bytes);
 
     // Flushes, closes and renames the temporary file over the destination.
-    int commit();
+    [[nodiscard]] int commit();
 
 private:
-    int create_temporary();
+    [[nodiscard]] int create_temporary();
     void discard();
 
     std::filesystem::path target_;

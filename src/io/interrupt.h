@@ -22,8 +22,9 @@ public:
     InterruptHandling& operator=(const InterruptHandling&) = delete;
 };
 
-// Holds SIGINT and SIGTERM back while alive, so that creating or renaming the
-// temporary file and (un)registering it happen as one step.
+// Holds SIGINT and SIGTERM back in this thread while alive, so that creating
+// or renaming the temporary file and (un)registering it happen as one step.
+// A thread started meanwhile inherits the mask.
 class InterruptsHeld {
 public:
     InterruptsHeld();
@@ -37,9 +38,9 @@ private:
 #endif
 };
 
-// The file an interruption removes, with its open descriptor; 0, or -1 when
-// the path is too long to keep.
-int register_file_to_remove(const std::filesystem::path& path, int descriptor);
+// The file an interruption removes, with its open descriptor: one at a time,
+// so one output file may be live. 0, or -1 when the path is too long to keep.
+[[nodiscard]] int register_file_to_remove(const std::filesystem::path& path, int descriptor);
 void unregister_file_to_remove();
 
 }  // namespace quarnel

@@ -1,9 +1,16 @@
-// The conversion's messages. Each goes to standard error as it stands.
+// Every text quarnel prints, each as it goes to standard error.
 #pragma once
 
 #include <string_view>
 
 namespace quarnel::messages {
+
+// Four lines and an empty one, ahead of everything else a run prints.
+std::string_view banner_text();
+
+inline constexpr std::string_view kUsage = "Usage: quarnel [/model:<modem model>] <source .iso> <destination .bin>\n"
+                                           "\n"
+                                           "Where <modem model> can be E220.\n";
 
 inline constexpr std::string_view kUnableToOpenSource = "Error: unable to open source file.\n";
 inline constexpr std::string_view kBadSourceLength = "Error: source file length is not a multiple of 2048 bytes.\n";
@@ -14,11 +21,5 @@ inline constexpr std::string_view kUnableToReadSource = "Error: unable to read s
 inline constexpr std::string_view kUnableToWriteDestination = "Error: unable to write destination file.\n";
 inline constexpr std::string_view kInterrupted = "Error: conversion interrupted.\n";
 inline constexpr std::string_view kSuccess = "Operation successfully completed.\n";
-
-// Standard error stays a text stream, so each newline becomes the platform's line end.
-void print(std::string_view message);
-
-// Prints the message of a failure and gives the status that reports it: -1.
-int fail(std::string_view message);
 
 }  // namespace quarnel::messages

@@ -1,8 +1,8 @@
-#include "convert/messages.h"
+#include "io/console.h"
 
 #include <cstdio>
 
-namespace quarnel::messages {
+namespace quarnel::console {
 
 void print(std::string_view message)
 {
@@ -17,4 +17,4 @@ int fail(std::string_view message)
     return -1;
 }
 
-}  // namespace quarnel::messages
+}  // namespace quarnel::console

@@ -1,0 +1,27 @@
+// Every text quarnel-inspect prints on standard error, and the words for each
+// fault an image can have.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "image/image_reader.h"
+
+namespace quarnel::inspect_messages {
+
+inline constexpr std::string_view kUsage = "Usage: quarnel-inspect <image .bin> [<extracted .iso>]\n";
+inline constexpr std::string_view kUnableToOpenImage = "Error: unable to open image file.\n";
+inline constexpr std::string_view kSameFile = "Error: image and extracted file are the same file.\n";
+inline constexpr std::string_view kUnableToCreateExtracted = "Error: unable to create extracted file.\n";
+inline constexpr std::string_view kUnableToWriteExtracted = "Error: unable to write extracted file.\n";
+inline constexpr std::string_view kUnableToWriteReport = "Error: unable to write report.\n";
+inline constexpr std::string_view kUnableToAllocate = "Error: unable to allocate memory.\n";
+inline constexpr std::string_view kInterrupted = "Error: inspection interrupted.\n";
+
+// The fault in a few words, as the report's verdict names it; empty for None.
+std::string_view fault_description(ImageFault fault);
+
+// The fault's line on standard error: "Error: <description>.\n".
+std::string fault_message(ImageFault fault);
+
+}  // namespace quarnel::inspect_messages

@@ -1,0 +1,119 @@
+#include "support/end_to_end.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "support/expected_image.h"
+
+namespace quarnel::test {
+
+namespace fs = std::filesystem;
+
+std::string banner_and(std::string_view tail) { return std::string(kBanner) + std::string(tail); }
+
+void EndToEnd::SetUp()
+{
+    std::string pattern = (fs::temp_directory_path() / "quarnel-e2e-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+}
+
+void EndToEnd::TearDown()
+{
+    std::error_code error;
+    fs::remove_all(dir_, error);
+}
+
+std::string EndToEnd::path(const std::string& name) const { return (dir_ / name).string(); }
+
+ProcessResult EndToEnd::quarnel(std::vector<std::string> arguments, const ProcessOptions& options)
+{
+    return run_process(built_program(QUARNEL_BINARY, std::move(arguments)), options);
+}
+
+ProcessResult EndToEnd::inspect(std::vector<std::string> arguments, const ProcessOptions& options)
+{
+    return run_process(built_program(QUARNEL_INSPECT_BINARY, std::move(arguments)), options);
+}
+
+std::set<std::string> EndToEnd::entries() const
+{
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+void EndToEnd::expect_failure(const ProcessResult& result, std::string_view message)
+{
+    EXPECT_EQ(result.standard_error, banner_and(message));
+    EXPECT_EQ(result.standard_output, "");
+    EXPECT_EQ(result.exit_status, kFailureStatus);
+}
+
+void EndToEnd::expect_success(const ProcessResult& result)
+{
+    EXPECT_EQ(result.standard_error, banner_and(kSuccess));
+    EXPECT_EQ(result.standard_output, "");
+    EXPECT_EQ(result.exit_status, 0);
+}
+
+void make_sparse_file(const fs::path& path, std::uintmax_t length)
+{
+    std::ofstream{path};
+    fs::resize_file(path, length);
+}
+
+bool has_temporary_file(const fs::path& dir)
+{
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        if (entry.path().filename().string().starts_with(".quarnel-")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool has_exited(pid_t pid)
+{
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+}
+
+pid_t start_and_pause(const fs::path& dir, const std::vector<std::string>& arguments)
+{
+    const pid_t pid = start_process(arguments, (dir / "stderr.txt").string());
+    // No deadline: the program either makes its temporary file or ends.
+    while (!has_temporary_file(dir) && !has_exited(pid)) {
+        std::this_thread::yield();
+    }
+    ::kill(pid, SIGSTOP);
+    int status = 0;
+    const bool stopped = ::waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status);
+    EXPECT_TRUE(stopped && has_temporary_file(dir)) << "the program ended before the test could stop it midway";
+    return pid;
+}
+
+fs::path scratch_directory()
+{
+    std::error_code error;
+    return fs::is_directory("/dev/shm", error) && ::access("/dev/shm", W_OK) == 0 ? fs::path("/dev/shm")
+                                                                                  : fs::temp_directory_path();
+}
+
+bool make_iso(const fs::path& dir, const std::string& iso)
+{
+    fs::create_directories(dir / "tree/docs");
+    write_file((dir / "tree/README.TXT").string(), Bytes(3000, 'r'));
+    write_file((dir / "tree/docs/DATA.BIN").string(), random_bytes(70000, 3));
+    const ProcessResult made = run_process(
+        {"/usr/bin/genisoimage", "-quiet", "-r", "-J", "-V", "QUARNEL", "-o", iso, (dir / "tree").string()});
+    return made.exit_status == 0;
+}
+
+}  // namespace quarnel::test

@@ -1,0 +1,67 @@
+// What every end-to-end test shares: a scratch directory a test, runners for
+// the built programs, and checks of what a run leaves behind. The programs'
+// paths arrive as QUARNEL_BINARY and QUARNEL_INSPECT_BINARY.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <vector>
+
+#include "support/process.h"
+
+namespace quarnel::test {
+
+inline constexpr int kFailureStatus = 255;  // -1 as a POSIX shell sees it
+
+// Written out here rather than taken from the program, so that a changed text fails.
+inline constexpr std::string_view kBanner = "quarnel - ISO image to USB modem CD-ROM image converter v1.0\n"
+                                            "Copyright (c) 2026 the quarnel developers.\n"
+                                            "Free software under the MIT License, provided as is, without warranty.\n"
+                                            "Project home page: https://quarnel.example.org\n"
+                                            "\n";
+inline constexpr std::string_view kSuccess = "Operation successfully completed.\n";
+
+// What quarnel prints on standard error: the banner, then `tail`.
+std::string banner_and(std::string_view tail);
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::string path(const std::string& name) const;
+    ProcessResult quarnel(std::vector<std::string> arguments, const ProcessOptions& options = {});
+    ProcessResult inspect(std::vector<std::string> arguments, const ProcessOptions& options = {});
+    // The names in the test's directory.
+    std::set<std::string> entries() const;
+
+    // A run of quarnel that ended with this message, or that succeeded.
+    static void expect_failure(const ProcessResult& result, std::string_view message);
+    static void expect_success(const ProcessResult& result);
+
+    std::filesystem::path dir_;
+};
+
+void make_sparse_file(const std::filesystem::path& path, std::uintmax_t length);
+
+bool has_temporary_file(const std::filesystem::path& dir);
+
+// Starts a program writing a large output into `dir` and stops it once its
+// temporary file exists, so that the test can act on it midway; its standard
+// error goes to dir/stderr.txt. Waits on the program, never on the clock; a
+// program that ends before it could be stopped fails the test.
+pid_t start_and_pause(const std::filesystem::path& dir, const std::vector<std::string>& arguments);
+
+// For tests that write gigabytes: a memory file system where there is one.
+std::filesystem::path scratch_directory();
+
+// A small real ISO image made by genisoimage; false when that fails.
+bool make_iso(const std::filesystem::path& dir, const std::string& iso);
+
+}  // namespace quarnel::test
