@@ -1,46 +1,79 @@
 #!/usr/bin/env bash
-# Times quarnel against cp on the same source, alternating the two so that
-# both see the same machine state; prints both medians and their ratio.
-# Usage: bench/compare_cp.sh [SIZE_MIB]   (QUARNEL, RUNS and SCRATCH override
-# the binary, the number of runs of each, and the directory: a tmpfs by default)
+# Times quarnel against cp in alternating pairs and prints min / median / max
+# of the per-pair ratio quarnel/cp for three cases:
+#   new      a new destination on a memory file system, vs cp to a new file
+#   replace  an existing destination there, vs cp over an existing file
+#   disk     a new destination in a directory on the disk, vs cp followed by
+#            sync -d of the copy (quarnel flushes its output's data likewise)
+# Usage: bench/compare_cp.sh [SIZE_MIB]   (default 512; QUARNEL, PAIRS (at
+# least 9), SCRATCH (a tmpfs, default /dev/shm) and DISK (a directory on the
+# disk, default /var/tmp) override the binary, the pair count and the places)
 set -euo pipefail
 
 size_mib=${1:-512}
-runs=${RUNS:-7}
-[ "$runs" -ge 5 ] || runs=5  # a median of fewer runs says little
+pairs=${PAIRS:-11}
+[ "$pairs" -ge 9 ] || pairs=9  # a median of fewer pairs says little
 here=$(cd "$(dirname "$0")/.." && pwd)
 quarnel=${QUARNEL:-$here/build/quarnel}
 scratch=${SCRATCH:-/dev/shm}
+disk=${DISK:-/var/tmp}
 
 [ -x "$quarnel" ] || { echo "no quarnel binary at $quarnel (build first, or set QUARNEL)" >&2; exit 1; }
-work=$(mktemp -d "$scratch/quarnel-bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+memory=$(mktemp -d "$scratch/quarnel-bench.XXXXXX")
+on_disk=$(mktemp -d "$disk/quarnel-bench.XXXXXX")
+trap 'rm -rf "$memory" "$on_disk"' EXIT
 
-head -c "$((size_mib * 1024 * 1024))" /dev/urandom > "$work/source.iso"
+head -c "$((size_mib * 1024 * 1024))" /dev/urandom >"$memory/source.iso"
+cp "$memory/source.iso" "$on_disk/source.iso"
+sync
 
 elapsed_ns() {
     local start end
     start=$(date +%s%N)
-    "$@" 2>/dev/null
+    "$@" >/dev/null 2>&1
     end=$(date +%s%N)
     echo $((end - start))
 }
 
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+run_quarnel() { "$quarnel" "$1/source.iso" "$1/image.bin"; }
+run_cp() { cp "$1/source.iso" "$1/copy.iso"; }
+run_cp_sync() { cp "$1/source.iso" "$1/copy.iso" && sync -d "$1/copy.iso"; }
 
-cp_times=() quarnel_times=()
-for ((i = 0; i < runs; i++)); do
-    rm -f "$work/copy.iso" "$work/image.bin"
-    cp_times+=("$(elapsed_ns cp "$work/source.iso" "$work/copy.iso")")
-    rm -f "$work/copy.iso"
-    quarnel_times+=("$(elapsed_ns "$quarnel" "$work/source.iso" "$work/image.bin")")
-done
+# $1: case name; $2: directory; $3: the cp command; $4: "fresh" to remove the
+# outputs before each run (untimed), "keep" to replace them.
+measure() {
+    local name=$1 dir=$2 cp_command=$3 outputs=$4 ratios=() q c i
+    run_quarnel "$dir" >/dev/null 2>&1
+    "$cp_command" "$dir"
+    for ((i = 0; i < pairs; i++)); do
+        [ "$outputs" = keep ] || rm -f "$dir/image.bin" "$dir/copy.iso"
+        sync
+        # The first of a pair alternates, so that neither always meets the other's leftovers.
+        if ((i % 2 == 0)); then
+            q=$(elapsed_ns run_quarnel "$dir")
+            [ "$outputs" = keep ] || sync
+            c=$(elapsed_ns "$cp_command" "$dir")
+        else
+            c=$(elapsed_ns "$cp_command" "$dir")
+            [ "$outputs" = keep ] || sync
+            q=$(elapsed_ns run_quarnel "$dir")
+        fi
+        ratios+=("$q $c")
+    done
+    printf '%s\n' "${ratios[@]}" | awk -v name="$name" -v pairs="$pairs" '
+        { ratio[NR] = $1 / $2; quarnel[NR] = $1; cp[NR] = $2 }
+        function sort_values(v, n,    i, j, t) {
+            for (i = 2; i <= n; i++) for (j = i; j > 1 && v[j - 1] > v[j]; j--) { t = v[j]; v[j] = v[j - 1]; v[j - 1] = t }
+        }
+        END {
+            sort_values(ratio, NR); sort_values(quarnel, NR); sort_values(cp, NR)
+            m = int((NR + 1) / 2)
+            printf "%-8s %2d pairs  ratio min %.2f  median %.2f  max %.2f   (median quarnel %.0f ms, cp %.0f ms)\n",
+                name, pairs, ratio[1], ratio[m], ratio[NR], quarnel[m] / 1e6, cp[m] / 1e6
+        }'
+}
 
-cp_median=$(printf '%s\n' "${cp_times[@]}" | median)
-quarnel_median=$(printf '%s\n' "${quarnel_times[@]}" | median)
-awk -v c="$cp_median" -v q="$quarnel_median" -v s="$size_mib" -v r="$runs" 'BEGIN {
-    printf "source: %d MiB, %d runs each, alternating\n", s, r
-    printf "cp median:      %8.1f ms\n", c / 1e6
-    printf "quarnel median: %8.1f ms\n", q / 1e6
-    printf "ratio quarnel/cp: %.2f\n", q / c
-}'
+echo "source: $size_mib MiB; ratio = quarnel / cp, pair by pair"
+measure new "$memory" run_cp fresh
+measure replace "$memory" run_cp keep
+measure disk "$on_disk" run_cp_sync fresh

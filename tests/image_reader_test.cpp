@@ -3,6 +3,7 @@
 #include <array>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "image/checksum.h"
@@ -87,21 +88,21 @@ TEST(ImageReader, EveryKindOfDamageIsCaught)
     const Field fields[] = {
         {"magic", 0, ImageFault::BadMagic},
         {"header_length", 4, ImageFault::BadHeaderChecksum},
-        {"fixed_one", 8, ImageFault::BadFixedFields},
-        {"zero at 10", 10, ImageFault::BadFixedFields},
-        {"ident_text", 12, ImageFault::BadFixedFields},
-        {"zero at 20", 20, ImageFault::BadFixedFields},
+        {"fixed_one", 8, ImageFault::UnexpectedField},
+        {"zero at 10", 10, ImageFault::UnexpectedField},
+        {"ident_text", 12, ImageFault::UnexpectedField},
+        {"zero at 20", 20, ImageFault::UnexpectedField},
         {"type_code", 22, ImageFault::BadHeaderChecksum},
-        {"payload_length", 24, ImageFault::BadHeaderChecksum},
-        {"date_text", 28, ImageFault::BadHeaderChecksum},
-        {"date_text fill", 40, ImageFault::BadFixedFields},
-        {"time_text", 44, ImageFault::BadHeaderChecksum},
-        {"time_text fill", 58, ImageFault::BadFixedFields},
-        {"label_text", 60, ImageFault::BadHeaderChecksum},
-        {"label_text fill", 90, ImageFault::BadFixedFields},
+        {"payload_length", 24, ImageFault::UnexpectedField},
+        {"date_text", 28, ImageFault::UnexpectedField},
+        {"date_text fill", 40, ImageFault::UnexpectedField},
+        {"time_text", 44, ImageFault::UnexpectedField},
+        {"time_text fill", 58, ImageFault::UnexpectedField},
+        {"label_text", 60, ImageFault::UnexpectedField},
+        {"label_text fill", 90, ImageFault::UnexpectedField},
         {"header_checksum", 92, ImageFault::BadHeaderChecksum},
-        {"block_size", 94, ImageFault::BadHeaderChecksum},
-        {"zero at 96", 96, ImageFault::BadFixedFields},
+        {"block_size", 94, ImageFault::UnexpectedField},
+        {"zero at 96", 96, ImageFault::UnexpectedField},
     };
     for (const Field& field : fields) {
         for (std::size_t record : {kSignature, kImage}) {
@@ -120,9 +121,10 @@ TEST(ImageReader, EveryKindOfDamageIsCaught)
         {"odd table size", resealed(kImage, 4, 105, 4), ImageFault::BadHeaderLength},
         {"header shorter than a header", resealed(kImage, 4, 96, 4), ImageFault::BadHeaderLength},
         {"header length of 4 GiB", resealed(kImage, 4, 0xFFFFFFFE, 4), ImageFault::Truncated},
-        {"payload of 4 GiB", resealed(kImage, 24, 0xFFFFFFFF, 4), ImageFault::Truncated},
-        {"block size zero", resealed(kImage, 94, 0, 2), ImageFault::ZeroBlockSize},
-        {"block size 2048", resealed(kImage, 94, 2048, 2), ImageFault::TableMismatch},
+        {"payload of 4 GiB less a sector", resealed(kImage, 24, 0xFFFFF800, 4), ImageFault::UnexpectedField},
+        {"table one entry short", resealed(kImage, 4, 102, 4), ImageFault::TableMismatch},
+        {"block size 2048", resealed(kImage, 94, 2048, 2), ImageFault::UnexpectedField},
+        {"largest payload quarnel writes, missing", resealed(kImage, 24, 0x7FFFF800, 4), ImageFault::Truncated},
         {"unknown signature type", resealed(kSignature, 22, 0x1234, 2), ImageFault::BadSignatureRecord},
         {"two signature records", resealed(kImage, 22, 0xF200, 2), ImageFault::BadImageRecord},
         {"models mixed", resealed(kImage, 22, 0x000B, 2), ImageFault::MixedModels},
@@ -136,6 +138,43 @@ TEST(ImageReader, EveryKindOfDamageIsCaught)
         const ImageReport report = read(image);
         EXPECT_EQ(report.fault, c.expected) << c.what << ": got fault " << static_cast<int>(report.fault);
     }
+}
+
+// A payload of `sectors` sectors with a primary volume descriptor of `volume_sectors` at sector 16.
+Bytes iso_payload(std::size_t sectors, std::uint32_t volume_sectors)
+{
+    Bytes payload(sectors * 2048, 0);
+    const std::string_view head = "\x01"
+                                  "CD001"
+                                  "\x01";
+    std::copy(head.begin(), head.end(), payload.begin() + 16 * 2048);
+    put32(payload, 16 * 2048 + 80, volume_sectors);
+    put16(payload, 16 * 2048 + 128, 2048);
+    return payload;
+}
+
+TEST(ImageReader, DiscInsideIsReadAndMustFitThePayload)
+{
+    const ImageReport exact = read(test::expected_image(iso_payload(20, 20), test::Model::Default));
+    EXPECT_TRUE(exact.valid());
+    ASSERT_TRUE(exact.disc);
+    EXPECT_TRUE(exact.disc->iso9660);
+    EXPECT_EQ(exact.disc->volume_blocks, 20U);
+
+    EXPECT_TRUE(read(test::expected_image(iso_payload(24, 20), test::Model::Default)).valid()) << "padding is fine";
+    EXPECT_EQ(read(test::expected_image(iso_payload(20, 21), test::Model::E220)).fault, ImageFault::VolumeCutShort);
+
+    const ImageReport random = read(test::expected_image(test::random_bytes(20 * 2048, 9), test::Model::Default));
+    EXPECT_TRUE(random.valid());
+    ASSERT_TRUE(random.disc);
+    EXPECT_FALSE(random.disc->found());
+
+    // A damaged block is the first fault; the disc is still described.
+    Bytes damaged = test::expected_image(iso_payload(20, 21), test::Model::Default);
+    damaged[500] ^= 1;
+    const ImageReport both = read(damaged);
+    EXPECT_EQ(both.fault, ImageFault::BadBlockChecksum);
+    EXPECT_TRUE(both.disc && both.disc->iso9660);
 }
 
 // A source that fails once `reads_allowed` reads have been made, and a sink that refuses.
@@ -158,7 +197,7 @@ public:
     int write(std::span<const std::uint8_t>) override { return -1; }
 };
 
-TEST(ImageReader, ReadAndSinkFailuresStopTheCheck)
+TEST(ImageReader, ReadFailuresStopTheCheckAndSinkFailuresDoNot)
 {
     const Bytes image = test::expected_image(test::random_bytes(8192, 6), test::Model::Default);
     // Reads: prologue, header, table, payload, then the same for the image record.
@@ -168,7 +207,11 @@ TEST(ImageReader, ReadAndSinkFailuresStopTheCheck)
     }
     RefusingSink sink;
     MemoryImageSource source(image);
-    EXPECT_EQ(read_image(source, &sink).fault, ImageFault::SinkFailed);
+    const ImageReport refused = read_image(source, &sink);
+    EXPECT_TRUE(refused.valid());
+    EXPECT_TRUE(refused.payload_sink_failed);
+    EXPECT_TRUE(refused.records[1].blocks_checked);
+    EXPECT_EQ(refused.model, ModemModel::Default);
     std::array<std::uint8_t, 4> beyond{};
     EXPECT_EQ(source.read_at(image.size() + 10, beyond), 0);
 }

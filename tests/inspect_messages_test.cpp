@@ -19,17 +19,16 @@ TEST(InspectMessages, EveryFaultHasItsOwnErrorLine)
         {ImageFault::Truncated, "Error: image file is truncated.\n"},
         {ImageFault::PrologueNotZero, "Error: image prologue is not zero.\n"},
         {ImageFault::BadMagic, "Error: record header has a wrong magic number.\n"},
-        {ImageFault::BadFixedFields, "Error: record header has wrong fixed fields.\n"},
+        {ImageFault::UnexpectedField, "Error: record header field holds a value quarnel never writes.\n"},
         {ImageFault::BadHeaderChecksum, "Error: record header checksum does not match.\n"},
         {ImageFault::BadHeaderLength, "Error: record header length is invalid.\n"},
-        {ImageFault::ZeroBlockSize, "Error: record block size is zero.\n"},
         {ImageFault::TableMismatch, "Error: checksum table does not fit the payload length.\n"},
         {ImageFault::BadBlockChecksum, "Error: block checksum does not match.\n"},
         {ImageFault::TrailingData, "Error: data follows the image record.\n"},
         {ImageFault::BadSignatureRecord, "Error: signature record is missing or malformed.\n"},
         {ImageFault::BadImageRecord, "Error: image record is missing or malformed.\n"},
         {ImageFault::MixedModels, "Error: record type codes name different models.\n"},
-        {ImageFault::SinkFailed, "Error: unable to write extracted file.\n"},
+        {ImageFault::VolumeCutShort, "Error: disc volume is larger than the payload, the ISO was cut short.\n"},
     };
     std::set<std::string_view> descriptions;
     for (ImageFault fault : kAllFaults) {

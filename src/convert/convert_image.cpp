@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "convert/quarnel_messages.h"
-#include "convert/source_reader.h"
 #include "io/console.h"
 #include "io/file_io.h"
 #include "io/interrupt.h"
@@ -18,27 +17,6 @@ namespace {
 bool is_convertible_length(std::int64_t length)
 {
     return length >= 0 && static_cast<std::uint64_t>(length) <= kMaxSourceLength && length % kSectorSize == 0;
-}
-
-enum class CopyResult { Done, ReadFailed, WriteFailed };
-
-// Streams the source into the destination while its block checksums fill the
-// image record's table.
-CopyResult copy_source(SourceReader& reader, OutputFile& output)
-{
-    reader.start();
-    for (;;) {
-        std::span<const std::uint8_t> chunk;
-        if (reader.next(chunk) != 0) {
-            return CopyResult::ReadFailed;
-        }
-        if (chunk.empty()) {
-            return CopyResult::Done;
-        }
-        if (output.append(chunk) != 0) {
-            return CopyResult::WriteFailed;
-        }
-    }
 }
 
 }  // namespace
@@ -64,22 +42,22 @@ int convert_image(const ConversionRequest& request)
     const auto source_length = static_cast<std::uint64_t>(measured_length);
 
     std::vector<std::uint8_t> header_area(header_area_size(block_count_for(source_length)));
-    // Declared before the reader so that it goes after it: the temporary file
-    // is removed only once the reader's thread has stopped.
     OutputFile output;
-    SourceReader reader(source, source_length, image_checksum_table(header_area));
     if (output.create(request.destination) != 0) {
         return console::fail(messages::kUnableToCreateDestination);
     }
     if (output.append(header_area) != 0) {
         return console::fail(messages::kUnableToWriteDestination);
     }
-    switch (copy_source(reader, output)) {
-    case CopyResult::ReadFailed:
+    // Its threads have stopped when it returns, before the temporary file can go.
+    const Payload payload{source, source_length, output.handle(), header_area.size(),
+                          image_checksum_table(header_area)};
+    switch (copy_payload(payload, request.copy_method, request.progress)) {
+    case PayloadResult::ReadFailed:
         return console::fail(messages::kUnableToReadSource);
-    case CopyResult::WriteFailed:
+    case PayloadResult::WriteFailed:
         return console::fail(messages::kUnableToWriteDestination);
-    case CopyResult::Done:
+    case PayloadResult::Done:
         break;
     }
     (void)source.close();  // read to the end: a failed close changes nothing

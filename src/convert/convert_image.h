@@ -1,8 +1,11 @@
 // One conversion: an ISO image in, a modem image out.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 
+#include "convert/payload_copy.h"
 #include "image/header_area.h"
 
 namespace quarnel {
@@ -11,6 +14,10 @@ struct ConversionRequest {
     std::filesystem::path source;
     std::filesystem::path destination;
     ModemModel model = ModemModel::Default;
+    // Called as the copy goes on; empty: nobody is told.
+    std::function<void(std::uint64_t done, std::uint64_t total)> progress;
+    // ReadWrite lets the tests cover, on Linux, the path other platforms take.
+    CopyMethod copy_method = CopyMethod::Automatic;
 };
 
 // 0 once the destination holds the complete image; -1 after a failure it has

@@ -5,6 +5,7 @@
 
 #include "image/checksum.h"
 #include "image/record_header.h"
+#include "io/copy.h"
 #include "io/interrupt.h"
 
 namespace quarnel {
@@ -18,9 +19,9 @@ static_assert(kChunkSize % kBlockSize == 0);
 }  // namespace
 
 SourceReader::SourceReader(const FileHandle& source, std::uint64_t source_length,
-                           std::span<std::uint8_t> checksum_table)
-    : source_(source), source_length_(source_length), chunk_count_((source_length + kChunkSize - 1) / kChunkSize),
-      checksum_table_(checksum_table)
+                           std::span<std::uint8_t> checksum_table, std::uint64_t start_offset)
+    : source_(source), source_length_(source_length), start_offset_(std::min(start_offset, source_length)),
+      chunk_count_((source_length_ - start_offset_ + kChunkSize - 1) / kChunkSize), checksum_table_(checksum_table)
 {
     for (Slot& slot : slots_) {
         slot.bytes.resize(kChunkSize);
@@ -46,10 +47,10 @@ void SourceReader::start()
 int SourceReader::fill(std::uint64_t chunk_index) noexcept
 {
     Slot& slot = slots_[chunk_index % 2];
-    const std::uint64_t offset = chunk_index * kChunkSize;
+    const std::uint64_t offset = start_offset_ + chunk_index * kChunkSize;
     slot.length = static_cast<std::size_t>(std::min<std::uint64_t>(kChunkSize, source_length_ - offset));
     const std::span<std::uint8_t> data(slot.bytes.data(), slot.length);
-    if (read_full(source_, data) != static_cast<std::int64_t>(slot.length)) {
+    if (read_at(source_, offset, data) != static_cast<std::int64_t>(slot.length)) {
         return -1;
     }
     std::uint64_t block_index = offset / kBlockSize;

@@ -18,8 +18,11 @@ namespace quarnel {
 class SourceReader {
 public:
     // Checksums land in checksum_table, one 2-byte entry a block of the source;
-    // the table must outlive the reader. Allocates the chunk buffers.
-    SourceReader(const FileHandle& source, std::uint64_t source_length, std::span<std::uint8_t> checksum_table);
+    // the table must outlive the reader. Reading starts at start_offset, a
+    // whole number of blocks, wherever the file's position is. Allocates the
+    // chunk buffers.
+    SourceReader(const FileHandle& source, std::uint64_t source_length, std::span<std::uint8_t> checksum_table,
+                 std::uint64_t start_offset = 0);
     ~SourceReader();
     SourceReader(const SourceReader&) = delete;
     SourceReader& operator=(const SourceReader&) = delete;
@@ -45,6 +48,7 @@ private:
 
     const FileHandle& source_;
     const std::uint64_t source_length_;
+    const std::uint64_t start_offset_;
     const std::uint64_t chunk_count_;
     const std::span<std::uint8_t> checksum_table_;
     Slot slots_[2];

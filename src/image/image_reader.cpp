@@ -3,6 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "image/checksum.h"
@@ -11,20 +17,52 @@ namespace quarnel {
 namespace {
 
 constexpr std::size_t kRecordsInImage = 2;
+constexpr std::size_t kImageRecord = 1;  // its index among the records
 // Payload bytes read at a time; the table window is sized to match.
 constexpr std::size_t kPayloadWindow = std::size_t{1} << 20;
 
-template <std::size_t N> bool is_zero_filled_text(const std::array<char, N>& field)
-{
-    const auto terminator = std::find(field.begin(), field.end(), '\0');
-    return std::all_of(terminator, field.end(), [](char c) { return c == '\0'; });
-}
+// A field and whether it holds what quarnel writes there.
+struct FieldCheck {
+    bool holds_written_value;
+    // cppcheck-suppress unusedStructMember ; read through find_if's result, which cppcheck does not follow
+    FieldDeviation found;
+};
 
-bool has_fixed_fields(const RecordHeader& header)
+bool is_image_payload_length(std::uint64_t length) { return length % kSectorSize == 0 && length <= kMaxSourceLength; }
+
+// The first field, in the order of the header, that quarnel would never have written.
+std::optional<FieldDeviation> first_deviation(const RecordHeader& header, std::size_t record)
 {
-    return header.fixed_one == kFixedOne && header.zero_10 == 0 && header.zero_20 == 0 && header.zero_96 == 0 &&
-           header.ident_text == fixed_text<8>(kIdentText) && is_zero_filled_text(header.date_text) &&
-           is_zero_filled_text(header.time_text) && is_zero_filled_text(header.label_text);
+    const auto number = [record](HeaderField field, std::uint64_t value, std::uint64_t written) {
+        return FieldCheck{value == written, {record, field, value, {}}};
+    };
+    const auto text = [record](HeaderField field, const auto& value, std::string_view written) {
+        return FieldCheck{value == fixed_text<std::tuple_size_v<std::decay_t<decltype(value)>>>(written),
+                          {record, field, 0, std::string(value.begin(), value.end())}};
+    };
+    const std::uint64_t payload_length = header.payload_length;
+    FieldCheck payload = number(HeaderField::PayloadLength, payload_length, kSignatureBlockSize);
+    if (record == kImageRecord) {
+        payload.holds_written_value = is_image_payload_length(payload_length);
+    }
+    const FieldCheck checks[] = {
+        number(HeaderField::FixedOne, header.fixed_one, kFixedOne),
+        number(HeaderField::Zero10, header.zero_10, 0),
+        text(HeaderField::IdentText, header.ident_text, kIdentText),
+        number(HeaderField::Zero20, header.zero_20, 0),
+        payload,
+        text(HeaderField::DateText, header.date_text, kDateText),
+        text(HeaderField::TimeText, header.time_text, kTimeText),
+        text(HeaderField::LabelText, header.label_text, kLabelText),
+        number(HeaderField::BlockSize, header.block_size, kBlockSize),
+        number(HeaderField::Zero96, header.zero_96, 0),
+    };
+    const auto* deviating = std::find_if(std::begin(checks), std::end(checks),
+                                         [](const FieldCheck& check) { return !check.holds_written_value; });
+    if (deviating == std::end(checks)) {
+        return std::nullopt;
+    }
+    return deviating->found;
 }
 
 class Reader {
@@ -40,12 +78,20 @@ private:
             report_.fault = fault;
         }
     }
+    void note(FieldDeviation deviation)
+    {
+        if (report_.fault == ImageFault::None) {
+            report_.fault = ImageFault::UnexpectedField;
+            report_.deviation = std::move(deviation);
+        }
+    }
     bool read_exactly(std::uint64_t offset, std::span<std::uint8_t> buffer);
     bool prologue_is_zero();
     // The offset after the record, or nothing when the rest cannot be read.
-    std::optional<std::uint64_t> read_record(std::uint64_t offset, bool is_image_record);
+    std::optional<std::uint64_t> read_record(std::uint64_t offset, std::size_t index);
     bool check_blocks(RecordReport& record, PayloadSink* sink);
     void check_structure();
+    void read_disc();
 
     ImageSource& source_;
     PayloadSink* image_payload_;
@@ -90,7 +136,7 @@ ImageReport Reader::run()
     }
     std::uint64_t offset = kPrologueSize;
     while (offset < report_.file_size && report_.records.size() < kRecordsInImage) {
-        const std::optional<std::uint64_t> next = read_record(offset, report_.records.size() == 1);
+        const std::optional<std::uint64_t> next = read_record(offset, report_.records.size());
         if (!next) {
             return report_;
         }
@@ -100,10 +146,11 @@ ImageReport Reader::run()
         note(ImageFault::TrailingData);
     }
     check_structure();
+    read_disc();
     return report_;
 }
 
-std::optional<std::uint64_t> Reader::read_record(std::uint64_t offset, bool is_image_record)
+std::optional<std::uint64_t> Reader::read_record(std::uint64_t offset, std::size_t index)
 {
     RecordReport& record = report_.records.emplace_back();
     record.offset = offset;
@@ -117,8 +164,8 @@ std::optional<std::uint64_t> Reader::read_record(std::uint64_t offset, bool is_i
     if (header.magic != kRecordMagic) {
         note(ImageFault::BadMagic);
     }
-    if (!has_fixed_fields(header)) {
-        note(ImageFault::BadFixedFields);
+    if (std::optional<FieldDeviation> deviation = first_deviation(header, index)) {
+        note(std::move(*deviation));
     }
     record.computed_header_checksum = header_checksum_of(header);
     if (!record.header_checksum_good()) {
@@ -138,14 +185,13 @@ std::optional<std::uint64_t> Reader::read_record(std::uint64_t offset, bool is_i
         return std::nullopt;
     }
     if (header.block_size == 0) {
-        note(ImageFault::ZeroBlockSize);
-        return end;
+        return end;  // already a deviation; the payload has no blocks to check
     }
     if (record.table_entries != (payload_length + header.block_size - 1) / header.block_size) {
         note(ImageFault::TableMismatch);
         return end;
     }
-    if (!check_blocks(record, is_image_record ? image_payload_ : nullptr)) {
+    if (!check_blocks(record, index == kImageRecord ? image_payload_ : nullptr)) {
         return std::nullopt;
     }
     return end;
@@ -157,7 +203,9 @@ bool Reader::check_blocks(RecordReport& record, PayloadSink* sink)
     const std::uint64_t payload_length = record.header.payload_length;
     const std::uint64_t table_offset = record.offset + kRecordHeaderSize;
     const std::uint64_t payload_offset = record.offset + record.header.header_length;
-    const std::size_t window_blocks = std::max<std::size_t>(1, kPayloadWindow / block_size);
+    // No larger than the record needs: small records are the common case of damaged input.
+    const std::size_t window_blocks = static_cast<std::size_t>(
+        std::clamp<std::uint64_t>(record.table_entries, 1, std::max<std::size_t>(1, kPayloadWindow / block_size)));
 
     std::vector<std::uint8_t> payload(window_blocks * block_size);
     std::vector<std::uint8_t> table(window_blocks * kTableEntrySize);
@@ -185,9 +233,8 @@ bool Reader::check_blocks(RecordReport& record, PayloadSink* sink)
                 note(ImageFault::BadBlockChecksum);
             }
         }
-        if (sink != nullptr && sink->write(data) != 0) {
-            note(ImageFault::SinkFailed);
-            return false;
+        if (sink != nullptr && !report_.payload_sink_failed && sink->write(data) != 0) {
+            report_.payload_sink_failed = true;  // the image is still checked to its end
         }
     }
     record.blocks_checked = true;
@@ -223,17 +270,26 @@ void Reader::check_structure()
     report_.model = image_meaning.model;
 }
 
-}  // namespace
-
-std::int64_t MemoryImageSource::read_at(std::uint64_t offset, std::span<std::uint8_t> buffer)
+void Reader::read_disc()
 {
-    if (offset >= bytes_.size()) {
-        return 0;
+    if (report_.records.size() != kRecordsInImage) {
+        return;
     }
-    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), bytes_.size() - offset));
-    std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), count, buffer.begin());
-    return static_cast<std::int64_t>(count);
+    const RecordReport& image = report_.records[kImageRecord];
+    const std::uint64_t payload_length = image.header.payload_length;
+    DiscVolume disc;
+    if (read_disc_volume(source_, image.offset + image.header.header_length, payload_length, disc) != 0) {
+        note(ImageFault::ReadFailed);
+        return;
+    }
+    // A modem's CD-ROM would end in unreadable sectors.
+    if (disc.iso9660 && disc.volume_bytes() > payload_length) {
+        note(ImageFault::VolumeCutShort);
+    }
+    report_.disc = std::move(disc);
 }
+
+}  // namespace
 
 TypeCodeMeaning describe_type_code(std::uint16_t type_code)
 {

@@ -1,6 +1,7 @@
 // Reads a modem image back and checks every part of it: the prologue, each
-// record's header and checksum, its checksum table against its payload, and
-// the two-record structure this tool writes. Memory stays bounded whatever
+// record's header (every field holds what quarnel writes) and checksum, its
+// checksum table against its payload, the two-record structure this tool
+// writes, and the disc inside the image record. Memory stays bounded whatever
 // lengths the file claims: the payload and its table are read in windows.
 #pragma once
 
@@ -12,29 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "image/disc_volume.h"
 #include "image/header_area.h"
+#include "image/image_source.h"
 #include "image/record_header.h"
 
 namespace quarnel {
-
-// Random access to the bytes of an image.
-class ImageSource {
-public:
-    virtual ~ImageSource() = default;
-    virtual std::uint64_t size() const = 0;
-    // Fills the buffer from the offset; the count read (short only at the end), or -1.
-    [[nodiscard]] virtual std::int64_t read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) = 0;
-};
-
-class MemoryImageSource final : public ImageSource {
-public:
-    explicit MemoryImageSource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-    std::uint64_t size() const override { return bytes_.size(); }
-    [[nodiscard]] std::int64_t read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) override;
-
-private:
-    std::span<const std::uint8_t> bytes_;
-};
 
 // Receives the image record's payload, in order, as it is checked.
 class PayloadSink {
@@ -50,27 +34,26 @@ enum class ImageFault {
     Truncated,
     PrologueNotZero,
     BadMagic,
-    BadFixedFields,
+    UnexpectedField,  // details in ImageReport::deviation
     BadHeaderChecksum,
     BadHeaderLength,
-    ZeroBlockSize,
     TableMismatch,
     BadBlockChecksum,
     TrailingData,
     BadSignatureRecord,
     BadImageRecord,
     MixedModels,
-    SinkFailed,
-    Count,  // not a fault: the number of values above
+    VolumeCutShort,  // the disc's volume is larger than the payload
+    Count,           // not a fault: the number of values above
 };
 
 // Every fault but None, so that code and tests can walk them all.
 inline constexpr std::array kAllFaults = {
-    ImageFault::ReadFailed,       ImageFault::Truncated,      ImageFault::PrologueNotZero,
-    ImageFault::BadMagic,         ImageFault::BadFixedFields, ImageFault::BadHeaderChecksum,
-    ImageFault::BadHeaderLength,  ImageFault::ZeroBlockSize,  ImageFault::TableMismatch,
-    ImageFault::BadBlockChecksum, ImageFault::TrailingData,   ImageFault::BadSignatureRecord,
-    ImageFault::BadImageRecord,   ImageFault::MixedModels,    ImageFault::SinkFailed,
+    ImageFault::ReadFailed,      ImageFault::Truncated,          ImageFault::PrologueNotZero,
+    ImageFault::BadMagic,        ImageFault::UnexpectedField,    ImageFault::BadHeaderChecksum,
+    ImageFault::BadHeaderLength, ImageFault::TableMismatch,      ImageFault::BadBlockChecksum,
+    ImageFault::TrailingData,    ImageFault::BadSignatureRecord, ImageFault::BadImageRecord,
+    ImageFault::MixedModels,     ImageFault::VolumeCutShort,
 };
 
 constexpr bool lists_each_fault_once()
@@ -87,6 +70,29 @@ constexpr bool lists_each_fault_once()
 
 // A fault added to the enum breaks the build until it is listed here too.
 static_assert(kAllFaults.size() + 1 == static_cast<std::size_t>(ImageFault::Count) && lists_each_fault_once());
+
+// The header fields that hold one value in every image quarnel writes (or,
+// for the image record's payload_length, a whole number of sectors below 2 GiB).
+enum class HeaderField {
+    FixedOne,
+    Zero10,
+    IdentText,
+    Zero20,
+    PayloadLength,
+    DateText,
+    TimeText,
+    LabelText,
+    BlockSize,
+    Zero96,
+};
+
+// A field that holds what quarnel never writes: where, and what it holds.
+struct FieldDeviation {
+    std::size_t record = 0;  // 0 the signature record, 1 the image record
+    HeaderField field = HeaderField::FixedOne;
+    std::uint64_t number = 0;  // a number field's value
+    std::string text;          // a text field's bytes, all of them
+};
 
 enum class RecordKind { Signature, Image, Unknown };
 
@@ -113,8 +119,13 @@ struct RecordReport {
 struct ImageReport {
     std::uint64_t file_size = 0;
     std::vector<RecordReport> records;
-    ImageFault fault = ImageFault::None;  // the first one found
+    ImageFault fault = ImageFault::None;      // the first one found
+    std::optional<FieldDeviation> deviation;  // when that fault is UnexpectedField
     std::optional<ModemModel> model;
+    // The volume descriptors of the image record's payload, once it lies in the file.
+    std::optional<DiscVolume> disc;
+    // The payload sink refused bytes: nothing more went to it, but every check ran.
+    bool payload_sink_failed = false;
 
     bool valid() const { return fault == ImageFault::None; }
 };
@@ -124,7 +135,8 @@ struct ImageReport {
 std::optional<std::string> signature_text(std::span<const std::uint8_t> payload);
 
 // Checks the whole image; the image record's payload goes to `image_payload`
-// (when given) as it is read, so that extraction needs no second pass.
+// (when given) as it is read, so that extraction needs no second pass. A sink
+// that fails is not a fault of the image: it is marked and the check goes on.
 ImageReport read_image(ImageSource& source, PayloadSink* image_payload);
 
 }  // namespace quarnel

@@ -1,8 +1,12 @@
 #include "inspect/inspect_image.h"
 
 #include <cstdio>
+#include <functional>
+#include <string>
+#include <utility>
 
 #include "inspect/inspect_messages.h"
+#include "inspect/shown_text.h"
 #include "io/console.h"
 #include "io/file_io.h"
 #include "io/interrupt.h"
@@ -14,16 +18,29 @@ namespace {
 
 class FileImageSource final : public ImageSource {
 public:
-    FileImageSource(const FileHandle& file, std::uint64_t size) : file_(file), size_(size) {}
+    using Progress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+
+    FileImageSource(const FileHandle& file, std::uint64_t size, const Progress& progress)
+        : file_(file), size_(size), progress_(progress)
+    {
+    }
     std::uint64_t size() const override { return size_; }
     [[nodiscard]] std::int64_t read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) override
     {
-        return read_full_at(file_, offset, buffer);
+        const std::int64_t got = read_full_at(file_, offset, buffer);
+        // The reader goes front to back but for a few small reads: the furthest byte read is the progress.
+        if (got > 0 && progress_ && offset + static_cast<std::uint64_t>(got) > furthest_) {
+            furthest_ = offset + static_cast<std::uint64_t>(got);
+            progress_(furthest_, size_);
+        }
+        return got;
     }
 
 private:
     const FileHandle& file_;
     std::uint64_t size_;
+    const Progress& progress_;
+    std::uint64_t furthest_ = 0;
 };
 
 class ExtractedFile final : public PayloadSink {
@@ -35,35 +52,11 @@ private:
     OutputFile& output_;
 };
 
-enum class Shown { AsciiOnly, Utf8Allowed };
-
-// Control bytes (and, in texts from the image, every byte outside printable
-// ASCII) are shown escaped, so that a hostile image cannot drive the terminal.
-std::string printable(std::string_view text, Shown allowed = Shown::AsciiOnly)
-{
-    static constexpr char kHexDigits[] = "0123456789ABCDEF";
-    std::string shown;
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '\0') {
-            break;
-        }
-        if ((byte >= 0x20 && byte < 0x7F) || (byte >= 0x80 && allowed == Shown::Utf8Allowed)) {
-            shown += c;
-        } else if (c == '\n') {
-            shown += "\\n";
-        } else {
-            shown += "\\x";
-            shown += kHexDigits[byte >> 4];
-            shown += kHexDigits[byte & 0x0F];
-        }
-    }
-    return shown;
-}
-
+// A fixed-width text field, up to its zero fill.
 template <std::size_t N> std::string field_text(const std::array<char, N>& field)
 {
-    return printable(std::string_view(field.data(), field.size()));
+    const std::string_view text(field.data(), field.size());
+    return shown_text(text.substr(0, text.find('\0')));
 }
 
 std::string_view model_name(std::optional<ModemModel> model)
@@ -127,7 +120,53 @@ void describe_record(std::string& out, std::size_t number, const RecordReport& r
     }
     if (describe_type_code(header.type_code).kind == RecordKind::Signature) {
         const std::optional<std::string> text = signature_text(record.payload_head);
-        append_line(out, "  Signature text:   %s\n", text ? printable(*text).c_str() : "(malformed)");
+        append_line(out, "  Signature text:   %s\n", text ? shown_text(*text).c_str() : "(malformed)");
+    }
+}
+
+std::string volume_formats(const DiscVolume& disc)
+{
+    std::string formats;
+    const std::pair<bool, const char*> named[] = {
+        {disc.iso9660, "ISO 9660"}, {disc.joliet, "Joliet"}, {disc.el_torito, "El Torito"}, {disc.udf, "UDF"}};
+    for (const auto& [present, name] : named) {
+        if (present) {
+            formats += formats.empty() ? "" : ", ";
+            formats += name;
+        }
+    }
+    return formats;
+}
+
+void describe_volume_size(std::string& out, const DiscVolume& disc, std::uint64_t payload_length)
+{
+    std::string size = std::to_string(disc.volume_blocks);
+    size += disc.block_size == kSectorSize ? " sectors" : " blocks of " + std::to_string(disc.block_size) + " bytes";
+    if (disc.volume_blocks_big_endian != disc.volume_blocks) {
+        size += " (its big-endian copy says " + std::to_string(disc.volume_blocks_big_endian) + ")";
+    }
+    const std::uint64_t payload_sectors = payload_length / kSectorSize;
+    if (disc.volume_bytes() > payload_length) {
+        size += ", but the payload holds only " + std::to_string(payload_sectors);
+    } else if (disc.volume_bytes() + kSectorSize <= payload_length) {
+        size += ", then " + std::to_string(payload_sectors - disc.volume_bytes() / kSectorSize) + " sectors of padding";
+    }
+    append_line(out, "  Volume size:      %s\n", size.c_str());
+}
+
+void describe_disc(std::string& out, const DiscVolume& disc, std::uint64_t payload_length)
+{
+    out += "\nDisc in the image record\n";
+    if (!disc.found()) {
+        out += "  Volume formats:   none found\n";
+        out += "  Warning:          no ISO 9660 or UDF volume descriptor, not a CD-ROM image?\n";
+        return;
+    }
+    append_line(out, "  Volume formats:   %s\n", volume_formats(disc).c_str());
+    if (disc.iso9660) {
+        const std::string label = shown_text(disc.volume_identifier);
+        append_line(out, "  Volume label:     %s\n", label.empty() ? "(none)" : label.c_str());
+        describe_volume_size(out, disc, payload_length);
     }
 }
 
@@ -136,17 +175,22 @@ void describe_record(std::string& out, std::size_t number, const RecordReport& r
 std::string describe_report(const std::string& image_name, const ImageReport& report)
 {
     std::string out;
-    append_line(out, "Image: %s, %llu bytes\n", printable(image_name, Shown::Utf8Allowed).c_str(),
+    append_line(out, "Image: %s, %llu bytes\n", shown_text(image_name, Shown::Utf8Allowed).c_str(),
                 static_cast<unsigned long long>(report.file_size));
     for (std::size_t i = 0; i < report.records.size(); ++i) {
         describe_record(out, i + 1, report.records[i]);
+    }
+    if (report.disc) {
+        describe_disc(out, *report.disc, report.records.back().header.payload_length);
     }
     append_line(out, "\nModel: %s\n", std::string(model_name(report.model)).c_str());
     if (report.valid()) {
         out += "Verdict: valid modem image\n";
     } else {
-        append_line(out, "Verdict: invalid: %s\n",
-                    std::string(inspect_messages::fault_description(report.fault)).c_str());
+        append_line(out, "Verdict: invalid: %s\n", inspect_messages::fault_description(report).c_str());
+    }
+    if (report.payload_sink_failed) {
+        out += inspect_messages::kExtractionFailedLine;
     }
     return out;
 }
@@ -174,17 +218,17 @@ int inspect_image(const InspectRequest& request)
         }
     }
 
-    FileImageSource source(image, static_cast<std::uint64_t>(size));
+    FileImageSource source(image, static_cast<std::uint64_t>(size), request.progress);
     const ImageReport report = read_image(source, request.extract_to ? &extracted : nullptr);
     const std::u8string name = request.image.u8string();
     const std::string text = describe_report(std::string(name.begin(), name.end()), report);
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+    if (console::write_standard_output(text) != 0) {
         return console::fail(inspect_messages::kUnableToWriteReport);
     }
     if (!report.valid()) {
-        return console::fail(inspect_messages::fault_message(report.fault));
+        return console::fail(inspect_messages::fault_message(report));
     }
-    if (request.extract_to && output.commit() != 0) {
+    if (report.payload_sink_failed || (request.extract_to && output.commit() != 0)) {
         return console::fail(inspect_messages::kUnableToWriteExtracted);
     }
     return 0;

@@ -2,7 +2,9 @@
 // cut the ISO back out of it.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -13,6 +15,8 @@ namespace quarnel {
 struct InspectRequest {
     std::filesystem::path image;
     std::optional<std::filesystem::path> extract_to;
+    // Told how many of the image's bytes have been read, as the check goes (empty: nobody listens).
+    std::function<void(std::uint64_t done, std::uint64_t total)> progress;
 };
 
 // The report printed on standard output: one block per record, the model and a verdict.

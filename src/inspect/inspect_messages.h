@@ -18,10 +18,22 @@ inline constexpr std::string_view kUnableToWriteReport = "Error: unable to write
 inline constexpr std::string_view kUnableToAllocate = "Error: unable to allocate memory.\n";
 inline constexpr std::string_view kInterrupted = "Error: inspection interrupted.\n";
 
+// The report's line after the verdict when the extracted file could not be written.
+inline constexpr std::string_view kExtractionFailedLine = "Extraction: failed\n";
+
 // The fault in a few words, as the report's verdict names it; empty for None.
 std::string_view fault_description(ImageFault fault);
 
+// The report's first fault, with the field and the value found when a header
+// field holds what quarnel never writes:
+// "image record's block_size is 2048, not 4096".
+std::string fault_description(const ImageReport& report);
+
 // The fault's line on standard error: "Error: <description>.\n".
 std::string fault_message(ImageFault fault);
+std::string fault_message(const ImageReport& report);
+
+// A header field as the format names it ("block_size").
+std::string_view field_name(HeaderField field);
 
 }  // namespace quarnel::inspect_messages

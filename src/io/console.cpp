@@ -1,11 +1,37 @@
 #include "io/console.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace quarnel::console {
+namespace {
+
+std::function<void()>& transient_eraser()
+{
+    static std::function<void()> eraser;
+    return eraser;
+}
+
+void erase_transient()
+{
+    if (transient_eraser()) {
+        transient_eraser()();
+    }
+}
+
+}  // namespace
+
+void print_transient(std::string_view text)
+{
+    (void)std::fwrite(text.data(), 1, text.size(), stderr);
+    (void)std::fflush(stderr);
+}
+
+void set_transient_eraser(std::function<void()> eraser) { transient_eraser() = std::move(eraser); }
 
 void print(std::string_view message)
 {
+    erase_transient();
     // Where standard error itself fails there is nowhere left to report it.
     (void)std::fwrite(message.data(), 1, message.size(), stderr);
     (void)std::fflush(stderr);
@@ -15,6 +41,12 @@ int fail(std::string_view message)
 {
     print(message);
     return -1;
+}
+
+int write_standard_output(std::string_view text)
+{
+    erase_transient();
+    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0 ? 0 : -1;
 }
 
 }  // namespace quarnel::console

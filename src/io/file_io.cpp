@@ -97,7 +97,7 @@ FileHandle open_measurable_source(const std::filesystem::path& path)
 FileHandle create_exclusive(const std::filesystem::path& path)
 {
     return FileHandle(
-        ::_wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE));
+        ::_wopen(path.c_str(), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE));
 }
 
 int sync_data(const FileHandle& file) { return ::_commit(file.descriptor()) == 0 ? 0 : -1; }
@@ -122,7 +122,7 @@ FileHandle open_measurable_source(const std::filesystem::path& path)
 
 FileHandle create_exclusive(const std::filesystem::path& path)
 {
-    return FileHandle(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    return FileHandle(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
 }
 
 int sync_data(const FileHandle& file) { return ::fdatasync(file.descriptor()) == 0 ? 0 : -1; }

@@ -51,7 +51,7 @@ FileHandle open_measurable_source(const std::filesystem::path& path);
 
 [[nodiscard]] int write_all(const FileHandle& file, std::span<const std::uint8_t> bytes);
 
-// Creates a new file for writing; fails when the name exists (never follows a link).
+// Creates a new file for reading and writing; fails when the name exists (never follows a link).
 FileHandle create_exclusive(const std::filesystem::path& path);
 
 // Flushes the file's data to the device.

@@ -27,6 +27,9 @@ public:
     [[nodiscard]] int append(std::span<const std::uint8_t> bytes);
     [[nodiscard]] int overwrite_start(std::span<const std::uint8_t> bytes);
 
+    // Open for reading and writing, for copies at explicit offsets and reading back what landed.
+    const FileHandle& handle() const { return file_; }
+
     // Flushes, closes and renames the temporary file over the destination.
     [[nodiscard]] int commit();
 

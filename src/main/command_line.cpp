@@ -6,6 +6,7 @@
 
 #include "convert/quarnel_messages.h"
 #include "io/console.h"
+#include "io/progress_line.h"
 
 namespace quarnel {
 namespace {
@@ -60,14 +61,17 @@ std::optional<ConversionRequest> parse_command_line(std::span<const ArgChar* con
     return request;
 }
 
-int run_quarnel(std::span<const ArgChar* const> arguments)
+int run_quarnel(std::span<const ArgChar* const> arguments, CopyMethod copy_method)
 {
     console::print(messages::banner_text());
-    const std::optional<ConversionRequest> request = parse_command_line(arguments);
+    std::optional<ConversionRequest> request = parse_command_line(arguments);
     if (!request) {
         console::print(messages::kUsage);
         return -1;
     }
+    TerminalProgress progress;
+    request->progress = progress.callback();
+    request->copy_method = copy_method;
     return convert_image(*request);
 }
 

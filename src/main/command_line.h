@@ -14,6 +14,8 @@ namespace quarnel {
 std::optional<ConversionRequest> parse_command_line(std::span<const ArgChar* const> arguments);
 
 // The whole run: banner, arguments, conversion; the result is the exit status.
-[[nodiscard]] int run_quarnel(std::span<const ArgChar* const> arguments);
+// The tests pass CopyMethod::ReadWrite to cover the path of platforms without an in-kernel copy.
+[[nodiscard]] int run_quarnel(std::span<const ArgChar* const> arguments,
+                              CopyMethod copy_method = CopyMethod::Automatic);
 
 }  // namespace quarnel

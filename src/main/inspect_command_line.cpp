@@ -2,6 +2,7 @@
 
 #include "inspect/inspect_messages.h"
 #include "io/console.h"
+#include "io/progress_line.h"
 
 namespace quarnel {
 
@@ -10,7 +11,8 @@ std::optional<InspectRequest> parse_inspect_command_line(std::span<const ArgChar
     if (arguments.size() != 2 && arguments.size() != 3) {
         return std::nullopt;
     }
-    InspectRequest request{arguments[1], std::nullopt};
+    InspectRequest request;
+    request.image = arguments[1];
     if (arguments.size() == 3) {
         request.extract_to = arguments[2];
     }
@@ -19,11 +21,13 @@ std::optional<InspectRequest> parse_inspect_command_line(std::span<const ArgChar
 
 int run_quarnel_inspect(std::span<const ArgChar* const> arguments)
 {
-    const std::optional<InspectRequest> request = parse_inspect_command_line(arguments);
+    std::optional<InspectRequest> request = parse_inspect_command_line(arguments);
     if (!request) {
         console::print(inspect_messages::kUsage);
         return -1;
     }
+    TerminalProgress progress;
+    request->progress = progress.callback();
     return inspect_image(*request);
 }
 

@@ -1,0 +1,140 @@
+#include "io/copy.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#ifdef _WIN32
+#include <io.h>
+#include <stdio.h>
+#else
+#include <fcntl.h>
+#include <sys/types.h>
+#include <unistd.h>
+#endif
+
+namespace quarnel {
+namespace {
+
+// One system call moves at most this much, which every platform's count type holds.
+constexpr std::uint64_t kMaxIoChunk = std::uint64_t{1} << 30;
+
+#ifdef __linux__
+[[nodiscard]] bool means_unsupported(int error)
+{
+    // EXDEV: different file systems; EINVAL: not two regular files (a block
+    // device); ENOSYS: an old kernel; EOPNOTSUPP: the file system declines.
+    return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == ENOTSUP;
+}
+#endif
+
+}  // namespace
+
+#ifdef __linux__
+
+KernelCopyResult copy_in_kernel(const FileHandle& source, std::uint64_t source_offset, const FileHandle& destination,
+                                std::uint64_t destination_offset, std::uint64_t length)
+{
+    std::uint64_t copied = 0;
+    while (copied < length) {
+        auto from = static_cast<off_t>(source_offset + copied);
+        auto to = static_cast<off_t>(destination_offset + copied);
+        const auto want = static_cast<std::size_t>(std::min(length - copied, kMaxIoChunk));
+        const ssize_t moved = ::copy_file_range(source.descriptor(), &from, destination.descriptor(), &to, want, 0);
+        if (moved < 0 && errno == EINTR) {
+            continue;
+        }
+        if (moved < 0) {
+            return {means_unsupported(errno) ? KernelCopyStatus::Unsupported : KernelCopyStatus::Failed, copied};
+        }
+        if (moved == 0) {
+            return {KernelCopyStatus::EndOfSource, copied};
+        }
+        copied += static_cast<std::uint64_t>(moved);
+    }
+    return {KernelCopyStatus::Copied, copied};
+}
+
+void start_writeback(const FileHandle& file, std::uint64_t offset, std::uint64_t length)
+{
+    // Advice only: a failure here shows again in the final flush, which is checked.
+    (void)::sync_file_range(file.descriptor(), static_cast<off_t>(offset), static_cast<off_t>(length),
+                            SYNC_FILE_RANGE_WRITE);
+}
+
+void finish_writeback(const FileHandle& file, std::uint64_t offset, std::uint64_t length)
+{
+    (void)::sync_file_range(file.descriptor(), static_cast<off_t>(offset), static_cast<off_t>(length),
+                            SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+}
+
+#else
+
+KernelCopyResult copy_in_kernel(const FileHandle&, std::uint64_t, const FileHandle&, std::uint64_t, std::uint64_t)
+{
+    return {KernelCopyStatus::Unsupported, 0};
+}
+
+void start_writeback(const FileHandle&, std::uint64_t, std::uint64_t) {}
+
+void finish_writeback(const FileHandle&, std::uint64_t, std::uint64_t) {}
+
+#endif
+
+#ifdef _WIN32
+
+// One thread reads or writes a file at a time here, so seeking first is safe.
+std::int64_t read_at(const FileHandle& file, std::uint64_t offset, std::span<std::uint8_t> buffer)
+{
+    return read_full_at(file, offset, buffer);
+}
+
+int write_at(const FileHandle& file, std::uint64_t offset, std::span<const std::uint8_t> bytes)
+{
+    if (::_lseeki64(file.descriptor(), static_cast<std::int64_t>(offset), SEEK_SET) < 0) {
+        return -1;
+    }
+    return write_all(file, bytes);
+}
+
+#else
+
+std::int64_t read_at(const FileHandle& file, std::uint64_t offset, std::span<std::uint8_t> buffer)
+{
+    std::size_t done = 0;
+    while (done < buffer.size()) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size() - done, kMaxIoChunk));
+        const ssize_t got = ::pread(file.descriptor(), buffer.data() + done, want, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return -1;
+        }
+        if (got == 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+int write_at(const FileHandle& file, std::uint64_t offset, std::span<const std::uint8_t> bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size() - done, kMaxIoChunk));
+        const ssize_t wrote = ::pwrite(file.descriptor(), bytes.data() + done, want, static_cast<off_t>(offset + done));
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            return -1;
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+    return 0;
+}
+
+#endif
+
+}  // namespace quarnel

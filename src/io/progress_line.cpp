@@ -1,0 +1,97 @@
+#include "io/progress_line.h"
+
+#include <array>
+#include <cstdio>
+#include <string>
+
+#include "io/console.h"
+
+namespace quarnel {
+namespace {
+
+constexpr std::string_view kEraseToEndOfLine = "\x1b[K";
+constexpr double kMebibyte = 1024.0 * 1024.0;
+
+}  // namespace
+
+ProgressLine::ProgressLine(Writer write, Clock clock, Terminal terminal, ProgressTiming timing)
+    : write_(std::move(write)), clock_(std::move(clock)), terminal_(terminal), timing_(timing), start_(clock_())
+{
+}
+
+void ProgressLine::update(std::uint64_t done, std::uint64_t total)
+{
+    const std::lock_guard lock(mutex_);
+    const auto now = clock_();
+    if (now - start_ < timing_.delay || (last_drawn_ && now - *last_drawn_ < timing_.interval)) {
+        return;
+    }
+    last_drawn_ = now;
+    const std::uint64_t percent = total == 0 || done >= total ? 100 : done * 100 / total;
+    const double seconds = std::chrono::duration<double>(now - start_).count();
+    std::array<char, 64> text{};
+    const int length = std::snprintf(text.data(), text.size(), "%3u%%, %.1f MiB/s", static_cast<unsigned>(percent),
+                                     static_cast<double>(done) / kMebibyte / seconds);
+    if (length > 0) {
+        draw(std::string_view(text.data(), std::min(static_cast<std::size_t>(length), text.size() - 1)));
+    }
+}
+
+void ProgressLine::draw(std::string_view text)
+{
+    std::string line(1, '\r');
+    line += text;
+    if (terminal_ == Terminal::Ansi) {
+        line += kEraseToEndOfLine;
+    } else if (drawn_width_ > text.size()) {
+        line.append(drawn_width_ - text.size(), ' ');
+    }
+    drawn_width_ = text.size();
+    write_(line);
+}
+
+void ProgressLine::erase()
+{
+    const std::lock_guard lock(mutex_);
+    if (drawn_width_ == 0) {
+        return;
+    }
+    std::string line(1, '\r');
+    if (terminal_ == Terminal::Ansi) {
+        line += kEraseToEndOfLine;
+    } else {
+        line.append(drawn_width_, ' ');
+        line += '\r';
+    }
+    write_(line);
+    drawn_width_ = 0;
+}
+
+TerminalProgress::TerminalProgress()
+{
+    const Terminal terminal = standard_error_terminal();
+    if (terminal == Terminal::None) {
+        return;
+    }
+    line_.emplace(
+        console::print_transient, [] { return std::chrono::steady_clock::now(); }, terminal);
+    console::set_transient_eraser([this] { line_->erase(); });
+}
+
+TerminalProgress::~TerminalProgress()
+{
+    if (line_) {
+        line_->erase();
+        console::set_transient_eraser({});
+    }
+}
+
+std::function<void(std::uint64_t, std::uint64_t)> TerminalProgress::callback()
+{
+    if (!line_) {
+        return {};
+    }
+    return [this](std::uint64_t done, std::uint64_t total) { line_->update(done, total); };
+}
+
+}  // namespace quarnel
