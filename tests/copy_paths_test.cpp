@@ -29,8 +29,7 @@ class CopyPaths : public test::EndToEnd, public ::testing::WithParamInterface<st
 protected:
     test::ProcessResult convert(std::vector<std::string> arguments, const test::ProcessOptions& options = {})
     {
-        arguments.insert(arguments.begin(), GetParam());
-        return test::run_process(arguments, options);
+        return test::run_process(test::built_program(GetParam(), std::move(arguments)), options);
     }
 };
 
@@ -84,7 +83,8 @@ TEST_P(CopyPaths, SourceThatShrinksIsAReadFailure)
     fs::create_directory(path("work"));
     const std::string source = path("shrinking.iso");
     test::make_sparse_file(source, std::uintmax_t{1} << 30);
-    const pid_t pid = test::start_and_pause(dir_ / "work", {GetParam(), source, path("work/out.bin")});
+    const pid_t pid =
+        test::start_and_pause(dir_ / "work", test::built_program(GetParam(), {source, path("work/out.bin")}));
     fs::resize_file(source, 4096);
     ::kill(pid, SIGCONT);
     const test::ProcessResult result = test::wait_process(pid, path("work/stderr.txt"));
@@ -98,7 +98,8 @@ TEST_P(CopyPaths, InterruptionLeavesNothing)
     fs::create_directory(path("work"));
     const std::string source = path("big.iso");
     test::make_sparse_file(source, std::uintmax_t{1} << 30);
-    const pid_t pid = test::start_and_pause(dir_ / "work", {GetParam(), source, path("work/out.bin")});
+    const pid_t pid =
+        test::start_and_pause(dir_ / "work", test::built_program(GetParam(), {source, path("work/out.bin")}));
     ::kill(pid, SIGINT);
     ::kill(pid, SIGCONT);
     const test::ProcessResult result = test::wait_process(pid, path("work/stderr.txt"));

@@ -211,7 +211,8 @@ TEST_F(EndToEnd, InterruptionRemovesTheTemporaryFile)
     const std::string source = path("big.iso");
     make_sparse_file(source, std::uintmax_t{1} << 30);
     for (int signal_number : {SIGINT, SIGTERM}) {
-        const pid_t pid = start_and_pause(dir_ / "work", {QUARNEL_BINARY, source, path("work/out.bin")});
+        const pid_t pid =
+            start_and_pause(dir_ / "work", test::built_program(QUARNEL_BINARY, {source, path("work/out.bin")}));
         ::kill(pid, signal_number);
         ::kill(pid, SIGCONT);
         const test::ProcessResult result = test::wait_process(pid, path("work/stderr.txt"));
@@ -227,7 +228,8 @@ TEST_F(EndToEnd, SourceThatEndsEarlyIsAReadFailure)
     fs::create_directory(path("work"));
     const std::string source = path("shrinking.iso");
     make_sparse_file(source, std::uintmax_t{1} << 30);
-    const pid_t pid = start_and_pause(dir_ / "work", {QUARNEL_BINARY, source, path("work/out.bin")});
+    const pid_t pid =
+        start_and_pause(dir_ / "work", test::built_program(QUARNEL_BINARY, {source, path("work/out.bin")}));
     fs::resize_file(source, 4096);
     ::kill(pid, SIGCONT);
     const test::ProcessResult result = test::wait_process(pid, path("work/stderr.txt"));
@@ -242,7 +244,8 @@ TEST_F(EndToEnd, InterruptedExtractionLeavesNothing)
     make_sparse_file(path("big.iso"), std::uintmax_t{1} << 30);
     expect_success(quarnel({path("big.iso"), image.string()}));
     fs::create_directory(path("work"));
-    const pid_t pid = start_and_pause(dir_ / "work", {QUARNEL_INSPECT_BINARY, image.string(), path("work/back.iso")});
+    const pid_t pid = start_and_pause(
+        dir_ / "work", test::built_program(QUARNEL_INSPECT_BINARY, {image.string(), path("work/back.iso")}));
     ::kill(pid, SIGINT);
     ::kill(pid, SIGCONT);
     const test::ProcessResult result = test::wait_process(pid, path("work/stderr.txt"));

@@ -341,20 +341,21 @@ TEST_F(Inspector, ProgressOnATerminalLeavesOnlyTheMessages)
     const fs::path image = scratch / ("quarnel-progress-" + pid + ".bin");
     test::make_sparse_file(source, (std::uintmax_t{1} << 31) - 2048);
 
-    const TerminalRun conversion = run_on_terminal({QUARNEL_BINARY, source.string(), image.string()});
+    const TerminalRun conversion =
+        run_on_terminal(test::built_program(QUARNEL_BINARY, {source.string(), image.string()}));
     fs::remove(source);
     EXPECT_EQ(conversion.exit_status, 0);
     EXPECT_EQ(final_screen(conversion.raw), final_screen(as_terminal_shows(banner_and(kSuccess))));
     expect_progress_only_when_long(conversion);
 
-    const TerminalRun inspection = run_on_terminal({QUARNEL_INSPECT_BINARY, image.string()});
+    const TerminalRun inspection = run_on_terminal(test::built_program(QUARNEL_INSPECT_BINARY, {image.string()}));
     EXPECT_EQ(inspection.exit_status, 0);
     EXPECT_EQ(final_screen(inspection.raw), "");
     expect_progress_only_when_long(inspection);
 
     // A failure erases the line too: the same image with its last byte gone.
     fs::resize_file(image, fs::file_size(image) - 1);
-    const TerminalRun damaged = run_on_terminal({QUARNEL_INSPECT_BINARY, image.string()});
+    const TerminalRun damaged = run_on_terminal(test::built_program(QUARNEL_INSPECT_BINARY, {image.string()}));
     fs::remove(image);
     EXPECT_EQ(damaged.exit_status, kFailureStatus);
     EXPECT_EQ(final_screen(damaged.raw), "Error: image file is truncated.\n");

@@ -127,7 +127,7 @@ std::uint16_t continue_sliced(std::uint16_t state, std::span<const std::uint8_t>
 #define FOLD_TARGET QUARNEL_TARGET_PCLMUL
 #define FOLD_VECTOR Vector128
 #define FOLD_SHORT continue_sliced
-#include "image/checksum_x86_fold.h"
+#include "image/checksum_fold_kernel.h"
 #undef FOLD_FUNCTION
 #undef FOLD_TARGET
 #undef FOLD_VECTOR
@@ -137,7 +137,7 @@ std::uint16_t continue_sliced(std::uint16_t state, std::span<const std::uint8_t>
 #define FOLD_TARGET QUARNEL_TARGET_VPCLMUL256
 #define FOLD_VECTOR Vector256
 #define FOLD_SHORT continue_pclmul
-#include "image/checksum_x86_fold.h"
+#include "image/checksum_fold_kernel.h"
 #undef FOLD_FUNCTION
 #undef FOLD_TARGET
 #undef FOLD_VECTOR
@@ -147,7 +147,7 @@ std::uint16_t continue_sliced(std::uint16_t state, std::span<const std::uint8_t>
 #define FOLD_TARGET QUARNEL_TARGET_VPCLMUL512
 #define FOLD_VECTOR Vector512
 #define FOLD_SHORT continue_pclmul
-#include "image/checksum_x86_fold.h"
+#include "image/checksum_fold_kernel.h"
 #undef FOLD_FUNCTION
 #undef FOLD_TARGET
 #undef FOLD_VECTOR

@@ -32,14 +32,12 @@ std::string EndToEnd::path(const std::string& name) const { return (dir_ / name)
 
 ProcessResult EndToEnd::quarnel(std::vector<std::string> arguments, const ProcessOptions& options)
 {
-    arguments.insert(arguments.begin(), QUARNEL_BINARY);
-    return run_process(arguments, options);
+    return run_process(built_program(QUARNEL_BINARY, std::move(arguments)), options);
 }
 
 ProcessResult EndToEnd::inspect(std::vector<std::string> arguments, const ProcessOptions& options)
 {
-    arguments.insert(arguments.begin(), QUARNEL_INSPECT_BINARY);
-    return run_process(arguments, options);
+    return run_process(built_program(QUARNEL_INSPECT_BINARY, std::move(arguments)), options);
 }
 
 std::set<std::string> EndToEnd::entries() const

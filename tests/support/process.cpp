@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <poll.h>
 #include <sstream>
 #include <string_view>
@@ -123,6 +124,14 @@ void record_status(int status, ProcessResult& result)
 }
 
 }  // namespace
+
+std::vector<std::string> built_program(const std::string& program, std::vector<std::string> arguments)
+{
+    std::vector<std::string> command = {QUARNEL_EMULATOR_COMMAND};
+    command.push_back(program);
+    command.insert(command.end(), std::make_move_iterator(arguments.begin()), std::make_move_iterator(arguments.end()));
+    return command;
+}
 
 ProcessResult run_process(const std::vector<std::string>& arguments, const ProcessOptions& options)
 {

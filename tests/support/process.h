@@ -47,6 +47,11 @@ struct ProcessOptions {
     }
 };
 
+// The command line that starts a program this project built: through the
+// emulator that runs the tests when they were cross-built for another
+// architecture, since the machine may not start foreign executables itself.
+std::vector<std::string> built_program(const std::string& program, std::vector<std::string> arguments = {});
+
 ProcessResult run_process(const std::vector<std::string>& arguments, const ProcessOptions& options = {});
 
 // A started child whose output goes to the given files; for tests that signal it midway.

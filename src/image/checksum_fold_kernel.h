@@ -1,9 +1,11 @@
-// One folding kernel for every x86 vector width. checksum_x86.cpp includes
-// this file once per width, after defining:
+// One folding kernel for every vector width and architecture. checksum_x86.cpp
+// and checksum_arm.cpp include this file once per kernel, after defining:
 //   FOLD_FUNCTION  the kernel's name: (state, bytes) -> state
 //   FOLD_TARGET    its target attribute
 //   FOLD_VECTOR    a struct of vector operations, all built for FOLD_TARGET
 //   FOLD_SHORT     the kernel that takes inputs shorter than one stride
+// and reduce_lanes_then_tail(lanes, count, tail, left), which reduces the
+// `count` stored 128-bit lanes and the `left` bytes after them to the state.
 // Four accumulators, written out so that they stay in registers.
 
 FOLD_TARGET std::uint16_t FOLD_FUNCTION(std::uint16_t state, std::span<const std::uint8_t> bytes)
