@@ -1,7 +1,7 @@
 // The converter's two ways of moving the payload, each run as a user would:
-// quarnel itself (in the kernel where Linux offers it) and quarnel_read_write
-// (through memory, as on platforms without an in-kernel copy). Both must
-// leave the same bytes and fail the same way.
+// quarnel itself (through memory, on a local file system) and
+// quarnel_kernel_copy (in the kernel where Linux offers it, as between two
+// files on one file server). Both must leave the same bytes and fail the same way.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -108,9 +108,9 @@ TEST_P(CopyPaths, InterruptionLeavesNothing)
     EXPECT_EQ(fs::directory_iterator(path("work"))->path().filename(), "stderr.txt");
 }
 
-INSTANTIATE_TEST_SUITE_P(Programs, CopyPaths, ::testing::Values(QUARNEL_BINARY, QUARNEL_READ_WRITE_BINARY),
+INSTANTIATE_TEST_SUITE_P(Programs, CopyPaths, ::testing::Values(QUARNEL_BINARY, QUARNEL_KERNEL_COPY_BINARY),
                          [](const ::testing::TestParamInfo<std::string>& info) {
-                             return info.param == QUARNEL_BINARY ? "InKernelWhereOffered" : "ReadWrite";
+                             return info.param == QUARNEL_BINARY ? "ThroughMemory" : "InKernelWhereOffered";
                          });
 
 }  // namespace

@@ -132,9 +132,9 @@ TEST_P(PayloadCopyTest, TableDescribesTheDestinationWhenTheSourceChanges)
     EXPECT_EQ(copied.table, reference_table(copied.payload));
 }
 
-INSTANTIATE_TEST_SUITE_P(Methods, PayloadCopyTest, ::testing::Values(CopyMethod::Automatic, CopyMethod::ReadWrite),
+INSTANTIATE_TEST_SUITE_P(Methods, PayloadCopyTest, ::testing::Values(CopyMethod::Kernel, CopyMethod::ReadWrite),
                          [](const ::testing::TestParamInfo<CopyMethod>& info) {
-                             return info.param == CopyMethod::Automatic ? "InKernelWhereOffered" : "ReadWrite";
+                             return info.param == CopyMethod::Kernel ? "InKernelWhereOffered" : "ReadWrite";
                          });
 
 TEST(KernelCopy, ReportsEachWayItEnds)

@@ -135,7 +135,8 @@ PayloadResult copy_payload(const Payload& payload, CopyMethod method, const Copy
 {
     Writeback writeback(payload.destination, payload.destination_offset);
     std::uint64_t start = 0;
-    if (method == CopyMethod::Automatic) {
+    if (method == CopyMethod::Kernel ||
+        (method == CopyMethod::Automatic && copies_on_the_server(payload.source, payload.destination))) {
         const KernelCopyOutcome outcome = copy_through_kernel(payload, writeback, progress);
         switch (outcome.end) {
         case KernelCopyEnd::Complete:

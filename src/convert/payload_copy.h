@@ -11,8 +11,14 @@
 
 namespace quarnel {
 
+// Locally, reading through memory (one pass, the checksums taken from the very
+// bytes written) beats an in-kernel copy that must read the image back for
+// them: the payload's offset in the image is not page-aligned, so the kernel
+// can share or offload nothing. A file server that copies on its own side is
+// the exception.
 enum class CopyMethod {
-    Automatic,  // in the kernel where the platform and both files allow it, else through memory
+    Automatic,  // in the kernel where both files are on one file server, else through memory
+    Kernel,     // in the kernel wherever the platform and both files allow it, else through memory
     ReadWrite,  // always through memory, as where no in-kernel copy exists
 };
 

@@ -9,6 +9,7 @@
 #else
 #include <fcntl.h>
 #include <sys/types.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 #endif
 
@@ -67,6 +68,21 @@ void finish_writeback(const FileHandle& file, std::uint64_t offset, std::uint64_
                             SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
 }
 
+bool copies_on_the_server(const FileHandle& source, const FileHandle& destination)
+{
+    // NFS 4.2 and SMB copy on the server: the bytes never cross the network.
+    constexpr long kNfs = 0x6969;
+    constexpr long kSmb2 = 0xFE534D42;
+    constexpr long kCifs = 0xFF534D42;
+    struct statfs from {};
+    struct statfs to {};
+    if (::fstatfs(source.descriptor(), &from) != 0 || ::fstatfs(destination.descriptor(), &to) != 0) {
+        return false;
+    }
+    const auto type = static_cast<long>(to.f_type);
+    return static_cast<long>(from.f_type) == type && (type == kNfs || type == kSmb2 || type == kCifs);
+}
+
 #else
 
 KernelCopyResult copy_in_kernel(const FileHandle&, std::uint64_t, const FileHandle&, std::uint64_t, std::uint64_t)
@@ -77,6 +93,8 @@ KernelCopyResult copy_in_kernel(const FileHandle&, std::uint64_t, const FileHand
 void start_writeback(const FileHandle&, std::uint64_t, std::uint64_t) {}
 
 void finish_writeback(const FileHandle&, std::uint64_t, std::uint64_t) {}
+
+bool copies_on_the_server(const FileHandle&, const FileHandle&) { return false; }
 
 #endif
 

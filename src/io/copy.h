@@ -29,6 +29,10 @@ struct KernelCopyResult {
                                               const FileHandle& destination, std::uint64_t destination_offset,
                                               std::uint64_t length);
 
+// Whether an in-kernel copy between these files runs on a file server (both
+// on NFS or on SMB), so that the bytes need not cross the network twice.
+[[nodiscard]] bool copies_on_the_server(const FileHandle& source, const FileHandle& destination);
+
 // Reads at an offset until the buffer is full or the file ends; the byte
 // count, or -1. Safe beside other threads using the same file on POSIX (pread).
 [[nodiscard]] std::int64_t read_at(const FileHandle& file, std::uint64_t offset, std::span<std::uint8_t> buffer);
