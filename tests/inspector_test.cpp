@@ -5,12 +5,14 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <string>
 #include <sys/mount.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -260,12 +262,15 @@ std::string final_screen(const std::string& raw)
 struct TerminalRun {
     std::string raw;  // all the program wrote on its standard error, a pseudo-terminal
     int exit_status = -1;
+    int end_signal = 0;
     double seconds = 0;
+    bool interrupted = false;  // the signal asked for was sent
 };
 
 // Runs a program with standard error on a pseudo-terminal of the test's own,
-// and standard input and output on /dev/null.
-TerminalRun run_on_terminal(const std::vector<std::string>& arguments)
+// and standard input and output on /dev/null; with `interrupt`, holds it past
+// the progress delay and sends that signal once a progress line has appeared.
+TerminalRun run_on_terminal(const std::vector<std::string>& arguments, int interrupt = 0)
 {
     TerminalRun run;
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
@@ -291,11 +296,22 @@ TerminalRun run_on_terminal(const std::vector<std::string>& arguments)
         ::_exit(127);
     }
     ::close(slave);
+    bool paused = false;
     char buffer[4096];
     for (;;) {
         const ssize_t got = ::read(master, buffer, sizeof buffer);
         if (got > 0) {
             run.raw.append(buffer, static_cast<std::size_t>(got));
+            if (interrupt != 0 && !paused && run.raw.find("\r\n\r\n") != std::string::npos) {
+                // Held past the progress delay just after the banner, so that
+                // the next step draws the line however fast the machine is.
+                paused = ::kill(pid, SIGSTOP) == 0;
+                std::this_thread::sleep_for(std::chrono::milliseconds(700));
+                ::kill(pid, SIGCONT);
+            }
+            if (interrupt != 0 && !run.interrupted && run.raw.find(" MiB/s") != std::string::npos) {
+                run.interrupted = ::kill(pid, interrupt) == 0;
+            }
         } else if (got < 0 && errno == EINTR) {
             continue;
         } else {
@@ -306,6 +322,7 @@ TerminalRun run_on_terminal(const std::vector<std::string>& arguments)
     ::waitpid(pid, &status, 0);
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     run.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.end_signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     ::close(master);
     return run;
 }
@@ -339,14 +356,26 @@ TEST_F(Inspector, ProgressOnATerminalLeavesOnlyTheMessages)
     const std::string pid = std::to_string(::getpid());
     const fs::path source = scratch / ("quarnel-progress-" + pid + ".iso");
     const fs::path image = scratch / ("quarnel-progress-" + pid + ".bin");
+    const fs::path again = scratch / ("quarnel-progress-" + pid + "-again.bin");
     test::make_sparse_file(source, (std::uintmax_t{1} << 31) - 2048);
 
     const TerminalRun conversion =
         run_on_terminal(test::built_program(QUARNEL_BINARY, {source.string(), image.string()}));
-    fs::remove(source);
     EXPECT_EQ(conversion.exit_status, 0);
     EXPECT_EQ(final_screen(conversion.raw), final_screen(as_terminal_shows(banner_and(kSuccess))));
     expect_progress_only_when_long(conversion);
+
+    // An interruption's message erases the line as well.
+    const TerminalRun interrupted =
+        run_on_terminal(test::built_program(QUARNEL_BINARY, {source.string(), again.string()}), SIGINT);
+    fs::remove(again);
+    // (A signal that lands only after the rename finds the run settled: success.)
+    if (interrupted.interrupted && interrupted.end_signal == SIGINT) {
+        EXPECT_EQ(final_screen(interrupted.raw),
+                  final_screen(as_terminal_shows(banner_and("Error: conversion interrupted.\n"))));
+    }
+
+    fs::remove(source);
 
     const TerminalRun inspection = run_on_terminal(test::built_program(QUARNEL_INSPECT_BINARY, {image.string()}));
     EXPECT_EQ(inspection.exit_status, 0);

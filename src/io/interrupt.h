@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <string_view>
 
+#include "io/terminal.h"
+
 #ifndef _WIN32
 #include <csignal>
 #endif
@@ -55,6 +57,10 @@ private:
 // the name is too long to keep.
 [[nodiscard]] int register_file_to_remove(int directory, const std::filesystem::path& name, int descriptor);
 void unregister_file_to_remove();
+
+// Whether a progress line stands on the terminal, and how the interruption's
+// message must first erase it (Terminal::None: nothing to erase).
+void set_line_to_erase(Terminal terminal);
 
 // At start-up: a write that cannot be done (a closed pipe, a file-size limit)
 // becomes a write error rather than the end of the process.

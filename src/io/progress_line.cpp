@@ -5,6 +5,7 @@
 #include <string>
 
 #include "io/console.h"
+#include "io/interrupt.h"
 
 namespace quarnel {
 namespace {
@@ -73,15 +74,25 @@ TerminalProgress::TerminalProgress()
     if (terminal == Terminal::None) {
         return;
     }
+    // A line on the screen is also what an interruption's message must erase first.
     line_.emplace(
-        console::print_transient, [] { return std::chrono::steady_clock::now(); }, terminal);
-    console::set_transient_eraser([this] { line_->erase(); });
+        [terminal](std::string_view text) {
+            // Before the line appears: a signal between the two then erases nothing, harmlessly.
+            set_line_to_erase(terminal);
+            console::print_transient(text);
+        },
+        [] { return std::chrono::steady_clock::now(); }, terminal);
+    console::set_transient_eraser([this] {
+        line_->erase();
+        set_line_to_erase(Terminal::None);
+    });
 }
 
 TerminalProgress::~TerminalProgress()
 {
     if (line_) {
         line_->erase();
+        set_line_to_erase(Terminal::None);
         console::set_transient_eraser({});
     }
 }
