@@ -106,7 +106,7 @@ TEST(DiscVolume, EachKindOfDescriptorIsRecognised)
         {"El Torito",
          [&](Payload& p) {
              const auto boot = p.descriptor(16, 0, "CD001");
-             const std::string_view system = "EL TORITO SPECIFICATION";
+             const std::string_view system = "EL TORITO ";
              std::copy(system.begin(), system.end(), boot.begin() + 7);
              p.primary(17, "A", 30);
          },

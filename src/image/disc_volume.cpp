@@ -26,7 +26,9 @@ constexpr std::uint8_t kBootRecord = 0;
 constexpr std::uint8_t kPrimary = 1;
 constexpr std::uint8_t kSupplementary = 2;
 constexpr std::uint8_t kTerminator = 255;
-constexpr std::string_view kElToritoSystem = "EL TORITO SPECIFICATION";
+// The start of an El Torito boot record's system identifier; the rest names
+// the document that defines it.
+constexpr std::string_view kElToritoSystem = "EL TORITO ";
 
 // Offsets inside a descriptor.
 constexpr std::size_t kIdentifierAt = 1;
