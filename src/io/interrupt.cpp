@@ -28,23 +28,11 @@ const char* g_message = nullptr;
 std::size_t g_message_length = 0;
 volatile std::sig_atomic_t g_line_to_erase = static_cast<int>(Terminal::None);
 
-// Erases a progress line, as its drawing does, with what a handler may call.
-void erase_line(int descriptor)
-{
-    static constexpr char kAnsi[] = "\r\x1b[K";
-    static constexpr char kSpaces[] = "\r                                        \r";
-    const auto terminal = static_cast<Terminal>(g_line_to_erase);
-    const std::string_view eraser = terminal == Terminal::Ansi           ? std::string_view(kAnsi)
-                                    : terminal == Terminal::PlainConsole ? std::string_view(kSpaces)
-                                                                         : std::string_view();
-    if (!eraser.empty()) {
-#ifdef _WIN32
-        (void)::_write(descriptor, eraser.data(), static_cast<unsigned>(eraser.size()));
-#else
-        (void)!::write(descriptor, eraser.data(), eraser.size());
-#endif
-    }
-}
+// What erases a progress line, as its drawing does, by Terminal value; a
+// handler writes it before its message (nothing when no line stands).
+constexpr std::string_view kLineErasers[] = {"", "\r\x1b[K", "\r                                        \r"};
+static_assert(static_cast<int>(Terminal::None) == 0 && static_cast<int>(Terminal::Ansi) == 1 &&
+              static_cast<int>(Terminal::PlainConsole) == 2);
 
 #ifdef _WIN32
 
@@ -70,7 +58,8 @@ BOOL WINAPI on_console_event(DWORD /*event*/)
         ::_close(g_descriptor_to_close);
         ::_wunlink(g_name_to_remove);
     }
-    erase_line(2);
+    const std::string_view eraser = kLineErasers[g_line_to_erase];
+    ::_write(2, eraser.data(), static_cast<unsigned>(eraser.size()));
     ::_write(2, g_message, static_cast<unsigned>(g_message_length));
     ::_exit(-1);
 }
@@ -127,7 +116,8 @@ void on_signal(int signal_number)
         if (g_have_file_to_remove != 0) {
             (void)::unlinkat(g_directory, g_name_to_remove, 0);
         }
-        erase_line(STDERR_FILENO);
+        const std::string_view eraser = kLineErasers[g_line_to_erase];
+        (void)!::write(STDERR_FILENO, eraser.data(), eraser.size());
         (void)!::write(STDERR_FILENO, g_message, g_message_length);
     }
     (void)::signal(signal_number, SIG_DFL);
