@@ -13,11 +13,10 @@
 #include <unistd.h>
 #endif
 
+#include "io/transfer_loop.h"
+
 namespace quarnel {
 namespace {
-
-// One system call moves at most this much, which every platform's count type holds.
-constexpr std::uint64_t kMaxIoChunk = std::uint64_t{1} << 30;
 
 #ifdef __linux__
 [[nodiscard]] bool means_unsupported(int error)
@@ -39,7 +38,7 @@ KernelCopyResult copy_in_kernel(const FileHandle& source, std::uint64_t source_o
     while (copied < length) {
         auto from = static_cast<off_t>(source_offset + copied);
         auto to = static_cast<off_t>(destination_offset + copied);
-        const auto want = static_cast<std::size_t>(std::min(length - copied, kMaxIoChunk));
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(length - copied, transfer::kMaxIoChunk));
         const ssize_t moved = ::copy_file_range(source.descriptor(), &from, destination.descriptor(), &to, want, 0);
         if (moved < 0 && errno == EINTR) {
             continue;
@@ -118,39 +117,16 @@ int write_at(const FileHandle& file, std::uint64_t offset, std::span<const std::
 
 std::int64_t read_at(const FileHandle& file, std::uint64_t offset, std::span<std::uint8_t> buffer)
 {
-    std::size_t done = 0;
-    while (done < buffer.size()) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size() - done, kMaxIoChunk));
-        const ssize_t got = ::pread(file.descriptor(), buffer.data() + done, want, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return -1;
-        }
-        if (got == 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    return static_cast<std::int64_t>(done);
+    return transfer::read_until_full(buffer, [&](std::uint8_t* data, std::size_t size, std::size_t done) {
+        return ::pread(file.descriptor(), data, size, static_cast<off_t>(offset + done));
+    });
 }
 
 int write_at(const FileHandle& file, std::uint64_t offset, std::span<const std::uint8_t> bytes)
 {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size() - done, kMaxIoChunk));
-        const ssize_t wrote = ::pwrite(file.descriptor(), bytes.data() + done, want, static_cast<off_t>(offset + done));
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote <= 0) {
-            return -1;
-        }
-        done += static_cast<std::size_t>(wrote);
-    }
-    return 0;
+    return transfer::write_until_done(bytes, [&](const std::uint8_t* data, std::size_t size, std::size_t done) {
+        return ::pwrite(file.descriptor(), data, size, static_cast<off_t>(offset + done));
+    });
 }
 
 #endif

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include "io/transfer_loop.h"
+
 #ifdef _WIN32
 #include <io.h>
 #else
@@ -14,9 +16,6 @@
 
 namespace quarnel {
 namespace {
-
-// One system call moves at most this much, which every platform's count type holds.
-constexpr std::size_t kMaxIoChunk = std::size_t{1} << 30;
 
 #ifdef _WIN32
 using ByteCount = int;
@@ -156,22 +155,9 @@ int seek_to_start(const FileHandle& file) { return seek(file.descriptor(), 0, SE
 
 std::int64_t read_full(const FileHandle& file, std::span<std::uint8_t> buffer)
 {
-    std::size_t done = 0;
-    while (done < buffer.size()) {
-        const std::size_t want = std::min(buffer.size() - done, kMaxIoChunk);
-        const ByteCount got = read_some(file.descriptor(), buffer.data() + done, want);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return -1;
-        }
-        if (got == 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    return static_cast<std::int64_t>(done);
+    return transfer::read_until_full(buffer, [&](std::uint8_t* data, std::size_t size, std::size_t) {
+        return read_some(file.descriptor(), data, size);
+    });
 }
 
 std::int64_t read_full_at(const FileHandle& file, std::uint64_t offset, std::span<std::uint8_t> buffer)
@@ -184,19 +170,9 @@ std::int64_t read_full_at(const FileHandle& file, std::uint64_t offset, std::spa
 
 int write_all(const FileHandle& file, std::span<const std::uint8_t> bytes)
 {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const std::size_t want = std::min(bytes.size() - done, kMaxIoChunk);
-        const ByteCount wrote = write_some(file.descriptor(), bytes.data() + done, want);
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote <= 0) {
-            return -1;
-        }
-        done += static_cast<std::size_t>(wrote);
-    }
-    return 0;
+    return transfer::write_until_done(bytes, [&](const std::uint8_t* data, std::size_t size, std::size_t) {
+        return write_some(file.descriptor(), data, size);
+    });
 }
 
 }  // namespace quarnel
