@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <pwd.h>
 #include <set>
@@ -55,6 +56,37 @@ std::string read_text(const fs::path& file)
 {
     const Bytes bytes = test::read_file(file.string());
     return {bytes.begin(), bytes.end()};
+}
+
+std::string read_attribute(const fs::path& file, const char* name)
+{
+    std::string value(256, '\0');
+    const ssize_t length = ::getxattr(file.c_str(), name, value.data(), value.size());
+    value.resize(static_cast<std::size_t>(std::max<ssize_t>(length, 0)));
+    return value;
+}
+
+// A mounted file system, unmounted (and its loop device let go) when the test ends however it ends.
+struct Mounted {
+    std::string directory;
+    bool mounted = false;
+    ~Mounted()
+    {
+        if (mounted) {
+            ::umount2(directory.c_str(), MNT_DETACH);
+        }
+    }
+};
+
+// Mounts the ext4 file system in `image` through a loop device. Its journal
+// is committed every ten minutes only, so what the program leaves to it is
+// not yet in the file when a copy is taken: the copy is what a power cut
+// leaves, and mounting it replays the journal as a reboot does.
+void mount_ext4(const std::string& image, Mounted& mount)
+{
+    fs::create_directories(mount.directory);
+    mount.mounted =
+        test::run_process({"/bin/mount", "-o", "loop,commit=600", image, mount.directory}).exit_status == 0;
 }
 
 class Safety : public EndToEnd {
@@ -500,6 +532,62 @@ TEST_F(Safety, UserReplacesOnlyWhatTheyMayWrite)
     expect_failure(as_user("not-the-users.bin"), kUnableToCreateDestination);
     EXPECT_FALSE(has_temporary_file(path("home")));
     EXPECT_FALSE(has_temporary_file(dir_));
+}
+
+// Exit status 0 survives a power cut: the copy of the disk taken the moment
+// the program has exited holds the complete new file with what it promised.
+TEST_F(Safety, ExitZeroSurvivesAPowerCut)
+{
+    const passwd* other = other_user();
+    if (!is_root() || other == nullptr) {
+        GTEST_SKIP() << "needs root, loop devices and a user 'nobody' to own the replaced file";
+    }
+    make_sparse_file(path("disk.img"), std::uintmax_t{64} << 20);
+    Mounted disk{path("disk")};
+    if (test::run_process({"/sbin/mkfs.ext4", "-q", "-F", path("disk.img")}).exit_status == 0) {
+        mount_ext4(path("disk.img"), disk);
+    }
+    if (!disk.mounted) {
+        GTEST_SKIP() << "no ext4 file system on a loop device here";
+    }
+    const Bytes source = make_source("in.iso", 300 * 2048, 10);
+    const Bytes image = test::expected_image(source, Model::Default);
+    test::write_file(path("good.bin"), image);
+    struct Case {
+        const char* name;
+        std::vector<std::string> command;
+        const Bytes& expected;
+    };
+    const Case cases[] = {
+        {"out.bin", test::built_program(QUARNEL_BINARY, {path("in.iso"), path("disk/out.bin")}), image},
+        {"back.iso", test::built_program(QUARNEL_INSPECT_BINARY, {path("good.bin"), path("disk/back.iso")}), source},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path replaced = path("disk") + "/" + c.name;
+        test::write_file(replaced, Bytes{'o', 'l', 'd'});
+        ASSERT_EQ(::chown(replaced.c_str(), other->pw_uid, other->pw_gid), 0);
+        fs::permissions(replaced, fs::perms(0640));
+        ASSERT_EQ(::setxattr(replaced.c_str(), "user.note", "kept", 4, 0), 0);
+        const int root = ::open(path("disk").c_str(), O_RDONLY | O_DIRECTORY);
+        ASSERT_EQ(::syncfs(root), 0);  // the old file is on the disk before the run
+        ::close(root);
+
+        EXPECT_EQ(test::run_process(c.command).exit_status, 0);
+        fs::remove(path("cut.img"));
+        ASSERT_EQ(test::run_process({"/bin/cp", "--sparse=always", path("disk.img"), path("cut.img")}).exit_status, 0);
+        Mounted cut{path("cut")};
+        mount_ext4(path("cut.img"), cut);
+        ASSERT_TRUE(cut.mounted);
+        const fs::path found = path("cut") + "/" + c.name;
+        struct stat info {};
+        ASSERT_EQ(::stat(found.c_str(), &info), 0);
+        EXPECT_TRUE(test::read_file(found) == c.expected) << "holds " << info.st_size << " bytes, not the new file";
+        EXPECT_EQ(info.st_mode & 07777, 0640U);
+        EXPECT_EQ(info.st_uid, other->pw_uid);
+        EXPECT_EQ(read_attribute(found, "user.note"), "kept");
+        EXPECT_FALSE(has_temporary_file(path("cut")));
+    }
 }
 
 // Finding 10: `quarnel /dev/loop0 /dev/loop0`, and two nodes of one device.
