@@ -11,6 +11,8 @@
 #include <pwd.h>
 #include <set>
 #include <string>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -66,6 +68,36 @@ std::string read_attribute(const fs::path& file, const char* name)
     return value;
 }
 
+// An ACL as the kernel stores it in an attribute: a version, then for each
+// entry its tag, its permissions and the user or group it names.
+struct AclEntry {
+    std::uint16_t tag;
+    std::uint16_t permissions;
+    std::uint32_t id = 0xFFFFFFFF;  // none
+};
+constexpr std::uint16_t kOwner = 0x01;
+constexpr std::uint16_t kUser = 0x02;
+constexpr std::uint16_t kOwningGroup = 0x04;
+constexpr std::uint16_t kMask = 0x10;
+constexpr std::uint16_t kOthers = 0x20;
+constexpr const char* kAccessAcl = "system.posix_acl_access";
+
+std::string acl_text(std::initializer_list<AclEntry> entries)
+{
+    std::string acl = {2, 0, 0, 0};
+    const auto put = [&acl](std::uint32_t value, int bytes) {
+        for (int byte = 0; byte < bytes; ++byte) {
+            acl += static_cast<char>(value >> (8 * byte));
+        }
+    };
+    for (const AclEntry& entry : entries) {
+        put(entry.tag, 2);
+        put(entry.permissions, 2);
+        put(entry.id, 4);
+    }
+    return acl;
+}
+
 // A mounted file system, unmounted (and its loop device let go) when the test ends however it ends.
 struct Mounted {
     std::string directory;
@@ -109,6 +141,30 @@ protected:
         return test::wait_process(pid, path("work/stderr.txt"));
     }
 
+    // sticky (root's, as /tmp), sticky-of-other (nobody's, sticky) and ordinary,
+    // all writable by anyone.
+    void make_shared_directories(const passwd& other)
+    {
+        for (const char* name : {"sticky", "sticky-of-other", "ordinary"}) {
+            fs::create_directory(path(name));
+            fs::permissions(path(name), fs::perms(std::string_view(name) == "ordinary" ? 0777 : 01777));
+        }
+        ASSERT_EQ(::chown(path("sticky-of-other").c_str(), other.pw_uid, other.pw_gid), 0);
+    }
+
+    // Runs a copy of quarnel as the user, from a place the user can reach.
+    ProcessResult as_user(const passwd& user, const std::vector<std::string>& arguments)
+    {
+        fs::permissions(dir_, fs::perms(0711));
+        if (!fs::exists(path("quarnel"))) {
+            fs::copy_file(QUARNEL_BINARY, path("quarnel"));
+            fs::permissions(path("quarnel"), fs::perms(0755));
+        }
+        std::vector<std::string> command = {"/usr/sbin/runuser", "-u", user.pw_name, "--", path("quarnel")};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        return test::run_process(command);
+    }
+
     // The names left in dir/work, the stderr capture aside.
     std::set<std::string> left_in_work() const
     {
@@ -132,12 +188,9 @@ TEST_F(Safety, AnotherUsersLinkInAStickyDirectoryIsNotFollowed)
     const Bytes source = make_source("in.iso", 6144, 1);
     const Bytes image = test::expected_image(source, Model::Default);
     test::write_file(path("good.bin"), image);
-    for (const char* name : {"sticky", "sticky-of-other", "ordinary"}) {
-        fs::create_directory(path(name));
-    }
-    fs::permissions(path("sticky"), fs::perms(01777));
-    fs::permissions(path("sticky-of-other"), fs::perms(01777));
-    ASSERT_EQ(::chown(path("sticky-of-other").c_str(), other->pw_uid, other->pw_gid), 0);
+    make_shared_directories(*other);
+    fs::create_directory(path("victim-dir"));
+    fs::create_directory(path("own-dir"));
 
     auto plant = [&](const std::string& link, const std::string& target, bool by_other) {
         fs::create_symlink(target, path(link));
@@ -150,6 +203,7 @@ TEST_F(Safety, AnotherUsersLinkInAStickyDirectoryIsNotFollowed)
         const char* target;
         bool by_other;
         bool followed;
+        const char* below = "";  // the destination below the link, which is then a directory part
     };
     const Case cases[] = {
         {"sticky/victim-link", "../victim.txt", true, false},
@@ -158,6 +212,9 @@ TEST_F(Safety, AnotherUsersLinkInAStickyDirectoryIsNotFollowed)
         {"sticky-of-other/owners-link", "../owners.bin", true, true},
         {"ordinary/others-link", "../ordinary.bin", true, true},
         {"chain-link", "sticky/victim-link", false, false},
+        {"sticky/dir-link", "../victim-dir", true, false, "/data.bin"},
+        {"sticky/own-dir-link", "../own-dir", false, true, "/data.bin"},
+        {"ordinary/through-link", "../sticky/dir-link/data.bin", false, false},
     };
     for (const Case& c : cases) {
         plant(c.link, c.target, c.by_other);
@@ -165,23 +222,73 @@ TEST_F(Safety, AnotherUsersLinkInAStickyDirectoryIsNotFollowed)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.link);
         test::write_file(path("victim.txt"), Bytes{'v'});
-        const ProcessResult result = quarnel({path("in.iso"), path(c.link)});
+        const ProcessResult result = quarnel({path("in.iso"), path(c.link) + c.below});
         const fs::path target = fs::weakly_canonical(fs::path(path(c.link)).parent_path() / c.target);
         if (c.followed) {
             expect_success(result);
-            EXPECT_EQ(test::read_file(target.string()), image);
+            EXPECT_EQ(test::read_file(target.string() + c.below), image);
         } else {
             expect_failure(result, kUnableToCreateDestination);
             EXPECT_EQ(read_text(path("victim.txt")), "v");
             EXPECT_FALSE(fs::exists(path("created.bin")));
+            EXPECT_TRUE(fs::is_empty(path("victim-dir")));
         }
         EXPECT_TRUE(fs::is_symlink(fs::symlink_status(path(c.link))));
         EXPECT_FALSE(has_temporary_file(path("sticky")));
     }
-    const ProcessResult extracted = inspect({path("good.bin"), path("sticky/victim-link")});
-    EXPECT_EQ(extracted.standard_error, kUnableToCreateExtracted);
-    EXPECT_EQ(extracted.exit_status, kFailureStatus);
+    for (const char* destination : {"sticky/victim-link", "sticky/dir-link/back.iso"}) {
+        const ProcessResult extracted = inspect({path("good.bin"), path(destination)});
+        EXPECT_EQ(extracted.standard_error, kUnableToCreateExtracted);
+        EXPECT_EQ(extracted.exit_status, kFailureStatus);
+    }
     EXPECT_EQ(read_text(path("victim.txt")), "v");
+    EXPECT_TRUE(fs::is_empty(path("victim-dir")));
+}
+
+// The kernel's protected_regular rule. Another user's file in
+// a shared sticky directory is theirs to change after the run, so it is not
+// replaced unless it belongs to the directory's owner.
+TEST_F(Safety, AnotherUsersFileInAStickyDirectoryIsNotReplaced)
+{
+    const passwd* other = other_user();
+    if (!is_root() || other == nullptr) {
+        GTEST_SKIP() << "needs root and a user 'nobody' to own a planted file";
+    }
+    const Bytes source = make_source("in.iso", 4096, 11);
+    const Bytes image = test::expected_image(source, Model::Default);
+    test::write_file(path("good.bin"), image);
+    make_shared_directories(*other);
+    struct Case {
+        const char* name;
+        bool by_other;
+        bool replaced;
+    };
+    const Case cases[] = {
+        {"sticky/others.bin", true, false},
+        {"sticky/roots.bin", false, true},
+        {"sticky-of-other/owners.bin", true, true},
+        {"ordinary/others.bin", true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::write_file(path(c.name), Bytes{'k'});
+        fs::permissions(path(c.name), fs::perms(0666));
+        if (c.by_other) {
+            ASSERT_EQ(::chown(path(c.name).c_str(), other->pw_uid, other->pw_gid), 0);
+        }
+        const ProcessResult result = quarnel({path("in.iso"), path(c.name)});
+        if (c.replaced) {
+            expect_success(result);
+            EXPECT_EQ(test::read_file(path(c.name)), image);
+        } else {
+            expect_failure(result, kUnableToCreateDestination);
+            EXPECT_EQ(read_text(path(c.name)), "k");
+        }
+    }
+    const ProcessResult extracted = inspect({path("good.bin"), path("sticky/others.bin")});
+    EXPECT_EQ(extracted.standard_error, kUnableToCreateExtracted);
+    EXPECT_EQ(read_text(path("sticky/others.bin")), "k");
+    EXPECT_FALSE(has_temporary_file(path("sticky")));
 }
 
 // Finding 2: nobody can read the new image through its temporary file.
@@ -436,20 +543,9 @@ TEST_F(Safety, ReplacingKeepsOwnerGroupAndExtendedAttributes)
     if (::setxattr(path("out.bin").c_str(), "user.note", note.data(), note.size(), 0) != 0) {
         GTEST_SKIP() << "no extended attributes on this file system";
     }
-    // An access ACL as the kernel stores it: owner rw, user nobody r, group r, mask r, others none.
-    const auto entry = [](std::uint16_t tag, std::uint16_t permissions, std::uint32_t id) {
-        return Bytes{static_cast<std::uint8_t>(tag),         static_cast<std::uint8_t>(tag >> 8),
-                     static_cast<std::uint8_t>(permissions), 0,
-                     static_cast<std::uint8_t>(id),          static_cast<std::uint8_t>(id >> 8),
-                     static_cast<std::uint8_t>(id >> 16),    static_cast<std::uint8_t>(id >> 24)};
-    };
-    Bytes acl = {2, 0, 0, 0};
-    for (const Bytes& part : {entry(0x01, 6, 0xFFFFFFFF), entry(0x02, 4, other->pw_uid), entry(0x04, 4, 0xFFFFFFFF),
-                              entry(0x10, 4, 0xFFFFFFFF), entry(0x20, 0, 0xFFFFFFFF)}) {
-        acl.insert(acl.end(), part.begin(), part.end());
-    }
+    const std::string acl = acl_text({{kOwner, 6}, {kUser, 4, other->pw_uid}, {kOwningGroup, 4}, {kMask, 4}, {kOthers, 0}});
     const bool with_acl =
-        ::setxattr(path("out.bin").c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) == 0;
+        ::setxattr(path("out.bin").c_str(), kAccessAcl, acl.data(), acl.size(), 0) == 0;
     // A file capability (CAP_NET_RAW permitted), which new contents must not inherit.
     const Bytes capability = {0, 0, 0, 2, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     const bool with_capability =
@@ -465,10 +561,7 @@ TEST_F(Safety, ReplacingKeepsOwnerGroupAndExtendedAttributes)
     const ssize_t length = ::getxattr(path("out.bin").c_str(), "user.note", value.data(), value.size());
     EXPECT_EQ(value.substr(0, static_cast<std::size_t>(std::max<ssize_t>(length, 0))), note);
     if (with_acl) {
-        Bytes kept(acl.size() + 16);
-        const ssize_t got = ::getxattr(path("out.bin").c_str(), "system.posix_acl_access", kept.data(), kept.size());
-        kept.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
-        EXPECT_EQ(kept, acl);
+        EXPECT_EQ(read_attribute(path("out.bin"), kAccessAcl), acl);
     }
     if (with_capability) {
         EXPECT_LT(::getxattr(path("out.bin").c_str(), "security.capability", nullptr, 0), 0);
@@ -484,12 +577,8 @@ TEST_F(Safety, UserReplacesOnlyWhatTheyMayWrite)
     if (!is_root() || other == nullptr || ::access("/usr/sbin/runuser", X_OK) != 0) {
         GTEST_SKIP() << "needs root, runuser and a user 'nobody' to run as";
     }
-    // The user runs a copy of the program from a place it can reach.
-    fs::permissions(dir_, fs::perms(0711));
     fs::create_directory(path("home"));
     ASSERT_EQ(::chown(path("home").c_str(), other->pw_uid, other->pw_gid), 0);
-    fs::copy_file(QUARNEL_BINARY, path("quarnel"));
-    fs::permissions(path("quarnel"), fs::perms(0755));
     const Bytes source = make_source("home/in.iso", 4096, 8);
     fs::permissions(path("home/in.iso"), fs::perms(0644));
     struct Case {
@@ -511,27 +600,149 @@ TEST_F(Safety, UserReplacesOnlyWhatTheyMayWrite)
         }
         fs::permissions(path(c.name), fs::perms(c.permissions));
     }
-    auto as_user = [&](const std::string& destination) {
-        return test::run_process(
-            {"/usr/sbin/runuser", "-u", other->pw_name, "--", path("quarnel"), path("home/in.iso"), path(destination)});
+    auto convert = [&](const std::string& destination) {
+        return as_user(*other, {path("home/in.iso"), path(destination)});
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         if (!c.replaced_with) {
-            expect_failure(as_user(c.name), kUnableToCreateDestination);
+            expect_failure(convert(c.name), kUnableToCreateDestination);
             EXPECT_EQ(read_text(path(c.name)), "k");
             continue;
         }
-        expect_success(as_user(c.name));
+        expect_success(convert(c.name));
         EXPECT_EQ(test::read_file(path(c.name)), test::expected_image(source, Model::Default));
         struct stat info {};
         ASSERT_EQ(::stat(path(c.name).c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 07777, *c.replaced_with);
         EXPECT_EQ(info.st_gid, other->pw_gid);
     }
-    expect_failure(as_user("not-the-users.bin"), kUnableToCreateDestination);
+    expect_failure(convert("not-the-users.bin"), kUnableToCreateDestination);
     EXPECT_FALSE(has_temporary_file(path("home")));
     EXPECT_FALSE(has_temporary_file(dir_));
+}
+
+// A new file gets what any program's new file gets in its directory: a
+// default ACL there decides its permissions rather than the umask, and a named
+// user's entry stays as the ACL gives it.
+TEST_F(Safety, NewFileGetsWhatTheDirectorysDefaultAclGives)
+{
+    const passwd* other = other_user();
+    if (other == nullptr) {
+        GTEST_SKIP() << "needs a user 'nobody' to name in an ACL";
+    }
+    const Bytes source = make_source("in.iso", 4096, 12);
+    test::write_file(path("good.bin"), test::expected_image(source, Model::Default));
+    ProcessOptions options;
+    options.umask = 022;
+    const std::string defaults[] = {
+        acl_text({{kOwner, 6}, {kOwningGroup, 4}, {kOthers, 0}}),
+        acl_text({{kOwner, 6}, {kUser, 6, other->pw_uid}, {kOwningGroup, 4}, {kMask, 6}, {kOthers, 0}}),
+    };
+    for (const std::string& acl : defaults) {
+        const std::string directory = path("acl-" + std::to_string(acl.size()));
+        fs::create_directory(directory);
+        if (::setxattr(directory.c_str(), "system.posix_acl_default", acl.data(), acl.size(), 0) != 0) {
+            GTEST_SKIP() << "no ACLs on this file system";
+        }
+        // What open(O_CREAT, 0666) makes there under the runs' umask.
+        const mode_t saved = ::umask(*options.umask);
+        ::close(::open((directory + "/touched").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0666));
+        ::umask(saved);
+        expect_success(quarnel({path("in.iso"), directory + "/out.bin"}, options));
+        EXPECT_EQ(inspect({path("good.bin"), directory + "/back.iso"}, options).exit_status, 0);
+        const fs::perms touched = fs::status(directory + "/touched").permissions();
+        for (const char* name : {"/out.bin", "/back.iso"}) {
+            SCOPED_TRACE(directory + name);
+            EXPECT_EQ(fs::status(directory + name).permissions(), touched);
+            EXPECT_EQ(read_attribute(directory + name, kAccessAcl), read_attribute(directory + "/touched", kAccessAcl));
+        }
+    }
+}
+
+// An old file's ACL is carried over also when the file cannot be read (its
+// user's own write-only file) or its attributes cannot be listed (more than
+// 64 KiB of names, on a tmpfs), so that its mask never becomes the owning
+// group's rights.
+TEST_F(Safety, AclIsCarriedWhereTheAttributesCannotBeListed)
+{
+    const passwd* other = other_user();
+    if (!is_root() || other == nullptr || ::access("/usr/sbin/runuser", X_OK) != 0) {
+        GTEST_SKIP() << "needs root, runuser and a user 'nobody' to run as";
+    }
+    const Bytes source = make_source("in.iso", 4096, 13);
+    fs::permissions(path("in.iso"), fs::perms(0644));
+    fs::create_directory(path("home"));
+    ASSERT_EQ(::chown(path("home").c_str(), other->pw_uid, other->pw_gid), 0);
+    Mounted small{path("small")};
+    fs::create_directory(small.directory);
+    small.mounted = ::mount("tmpfs", small.directory.c_str(), "tmpfs", 0, "size=4m") == 0;
+    struct Case {
+        const char* name;
+        bool by_other;
+        std::string acl;
+        unsigned permissions;  // what the ACL makes of the mode
+    };
+    const Case cases[] = {
+        {"home/write-only.bin", true, acl_text({{kOwner, 2}, {kUser, 4, 0}, {kOwningGroup, 0}, {kMask, 4}, {kOthers, 0}}),
+         0240},
+        {"small/many-names.bin", false,
+         acl_text({{kOwner, 6}, {kUser, 6, other->pw_uid}, {kOwningGroup, 0}, {kMask, 6}, {kOthers, 0}}), 0660},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (fs::path(c.name).parent_path() == "small" && !small.mounted) {
+            continue;  // no tmpfs to be had here
+        }
+        test::write_file(path(c.name), Bytes{'k'});
+        if (c.by_other) {
+            ASSERT_EQ(::chown(path(c.name).c_str(), other->pw_uid, other->pw_gid), 0);
+        }
+        ASSERT_EQ(::setxattr(path(c.name).c_str(), kAccessAcl, c.acl.data(), c.acl.size(), 0), 0);
+        for (int i = 0; i < 300 && !c.by_other; ++i) {
+            const std::string name = "user." + std::to_string(i) + std::string(240, 'n');
+            ASSERT_EQ(::setxattr(path(c.name).c_str(), name.c_str(), "v", 1, 0), 0);
+        }
+        const std::vector<std::string> arguments = {path("in.iso"), path(c.name)};
+        expect_success(c.by_other ? as_user(*other, arguments) : quarnel(arguments));
+        EXPECT_EQ(read_attribute(path(c.name), kAccessAcl), c.acl);
+        EXPECT_EQ(fs::status(path(c.name)).permissions(), fs::perms(c.permissions));
+        EXPECT_EQ(test::read_file(path(c.name)), test::expected_image(source, Model::Default));
+    }
+}
+
+// A directory whose names cannot be removed (append-only) or changed at all
+// (immutable) cannot take the new file under the destination's name: the run
+// finds that out before it makes anything there.
+TEST_F(Safety, AppendOnlyOrImmutableDirectoryIsRefusedUpFront)
+{
+    if (!is_root()) {
+        GTEST_SKIP() << "setting a directory append-only or immutable needs root";
+    }
+    const Bytes source = make_source("in.iso", 4096, 14);
+    test::write_file(path("good.bin"), test::expected_image(source, Model::Default));
+    for (const int flag : {FS_APPEND_FL, FS_IMMUTABLE_FL}) {
+        SCOPED_TRACE(flag);
+        fs::create_directory(path("work"));
+        test::write_file(path("work/out.bin"), Bytes{'o', 'l', 'd'});
+        const int directory = ::open(path("work").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        int flags = 0;
+        if (::ioctl(directory, FS_IOC_GETFLAGS, &flags) != 0 || (flags |= flag, ::ioctl(directory, FS_IOC_SETFLAGS, &flags)) != 0) {
+            ::close(directory);
+            GTEST_SKIP() << "no append-only or immutable directories on this file system";
+        }
+        const ProcessResult converted = quarnel({path("in.iso"), path("work/out.bin")});
+        const ProcessResult extracted = inspect({path("good.bin"), path("work/back.iso")});
+        const std::set<std::string> left = left_in_work();
+        flags &= ~flag;
+        ASSERT_EQ(::ioctl(directory, FS_IOC_SETFLAGS, &flags), 0);
+        ::close(directory);
+        expect_failure(converted, kUnableToCreateDestination);
+        EXPECT_EQ(extracted.standard_error, kUnableToCreateExtracted);
+        EXPECT_EQ(left, std::set<std::string>{"out.bin"});
+        EXPECT_EQ(read_text(path("work/out.bin")), "old");
+        fs::remove_all(path("work"));
+    }
 }
 
 // Exit status 0 survives a power cut: the copy of the disk taken the moment
