@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <thread>
@@ -229,11 +230,17 @@ TEST_F(FullDisk, FailedExtractionReportsEveryCheckThenTheFailure)
 
 // What a terminal shows once it has interpreted carriage returns, newlines and
 // "erase to the end of the line"; any other escape sequence shows as <ESC>.
-std::string final_screen(const std::string& raw)
+// One `columns` wide (0: unbounded) goes on to the next line where a character
+// would pass its edge, as terminals do.
+std::string final_screen(const std::string& raw, std::size_t columns = 0)
 {
     std::vector<std::string> lines(1);
     std::size_t column = 0;
     for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (columns != 0 && column == columns && raw[i] != '\r' && raw[i] != '\n') {
+            lines.emplace_back();
+            column = 0;
+        }
         std::string& line = lines.back();
         if (raw[i] == '\r') {
             column = 0;
@@ -267,11 +274,19 @@ struct TerminalRun {
     bool interrupted = false;  // the signal asked for was sent
 };
 
+struct TerminalSetting {
+    int interrupt = 0;           // sent once a progress line has appeared
+    bool hold = false;           // held past the progress delay just after the banner (also with `interrupt`)
+    unsigned short columns = 0;  // the terminal's width; 0 leaves it unset
+    const char* term = nullptr;  // TERM for the program, else the test's own
+};
+
 // Runs a program with standard error on a pseudo-terminal of the test's own,
 // and standard input and output on /dev/null; with `interrupt`, holds it past
 // the progress delay and sends that signal once a progress line has appeared.
-TerminalRun run_on_terminal(const std::vector<std::string>& arguments, int interrupt = 0)
+TerminalRun run_on_terminal(const std::vector<std::string>& arguments, const TerminalSetting& setting = {})
 {
+    const int interrupt = setting.interrupt;
     TerminalRun run;
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
@@ -280,9 +295,16 @@ TerminalRun run_on_terminal(const std::vector<std::string>& arguments, int inter
     }
     // Opened here so that reading the master cannot find it closed before the child has it.
     const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+    if (setting.columns != 0) {
+        const winsize size{24, setting.columns, 0, 0};
+        ::ioctl(slave, TIOCSWINSZ, &size);
+    }
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = ::fork();
     if (pid == 0) {
+        if (setting.term != nullptr) {
+            ::setenv("TERM", setting.term, 1);
+        }
         const int null = ::open("/dev/null", O_RDWR);
         ::dup2(null, 0);
         ::dup2(null, 1);
@@ -302,7 +324,7 @@ TerminalRun run_on_terminal(const std::vector<std::string>& arguments, int inter
         const ssize_t got = ::read(master, buffer, sizeof buffer);
         if (got > 0) {
             run.raw.append(buffer, static_cast<std::size_t>(got));
-            if (interrupt != 0 && !paused && run.raw.find("\r\n\r\n") != std::string::npos) {
+            if ((interrupt != 0 || setting.hold) && !paused && run.raw.find("\r\n\r\n") != std::string::npos) {
                 // Held past the progress delay just after the banner, so that
                 // the next step draws the line however fast the machine is.
                 paused = ::kill(pid, SIGSTOP) == 0;
@@ -367,7 +389,7 @@ TEST_F(Inspector, ProgressOnATerminalLeavesOnlyTheMessages)
 
     // An interruption's message erases the line as well.
     const TerminalRun interrupted =
-        run_on_terminal(test::built_program(QUARNEL_BINARY, {source.string(), again.string()}), SIGINT);
+        run_on_terminal(test::built_program(QUARNEL_BINARY, {source.string(), again.string()}), {.interrupt = SIGINT});
     fs::remove(again);
     // (A signal that lands only after the rename finds the run settled: success.)
     if (interrupted.interrupted && interrupted.end_signal == SIGINT) {
@@ -389,6 +411,33 @@ TEST_F(Inspector, ProgressOnATerminalLeavesOnlyTheMessages)
     EXPECT_EQ(damaged.exit_status, kFailureStatus);
     EXPECT_EQ(final_screen(damaged.raw), "Error: image file is truncated.\n");
     expect_progress_only_when_long(damaged);
+}
+
+// On a terminal narrower than the progress line the line is cut to fit, or
+// not drawn, so that erasing it leaves no fragments of wrapped lines; a dumb
+// terminal, which cannot erase, gets no line at all.
+TEST_F(Inspector, ProgressFitsANarrowTerminalAndADumbOneGetsNone)
+{
+    const fs::path scratch = test::scratch_directory();
+    const std::string pid = std::to_string(::getpid());
+    const fs::path source = scratch / ("quarnel-narrow-" + pid + ".iso");
+    const fs::path image = scratch / ("quarnel-narrow-" + pid + ".bin");
+    test::make_sparse_file(source, std::uintmax_t{256} << 20);
+    struct Case {
+        unsigned short columns;
+        const char* term;
+        bool drawn;
+    };
+    for (const Case& c : {Case{12, "xterm", true}, Case{4, "xterm", false}, Case{80, "dumb", false}}) {
+        SCOPED_TRACE(std::to_string(c.columns) + " " + c.term);
+        const TerminalRun run = run_on_terminal(test::built_program(QUARNEL_BINARY, {source.string(), image.string()}),
+                                                {.hold = true, .columns = c.columns, .term = c.term});
+        EXPECT_EQ(run.exit_status, 0);
+        EXPECT_EQ(final_screen(run.raw, c.columns), final_screen(as_terminal_shows(banner_and(kSuccess)), c.columns));
+        EXPECT_EQ(run.raw.find('%') != std::string::npos, c.drawn);
+    }
+    fs::remove(source);
+    fs::remove(image);
 }
 
 }  // namespace

@@ -8,10 +8,10 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <linux/fs.h>
 #include <pwd.h>
 #include <set>
 #include <string>
-#include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -117,8 +117,7 @@ struct Mounted {
 void mount_ext4(const std::string& image, Mounted& mount)
 {
     fs::create_directories(mount.directory);
-    mount.mounted =
-        test::run_process({"/bin/mount", "-o", "loop,commit=600", image, mount.directory}).exit_status == 0;
+    mount.mounted = test::run_process({"/bin/mount", "-o", "loop,commit=600", image, mount.directory}).exit_status == 0;
 }
 
 class Safety : public EndToEnd {
@@ -543,9 +542,9 @@ TEST_F(Safety, ReplacingKeepsOwnerGroupAndExtendedAttributes)
     if (::setxattr(path("out.bin").c_str(), "user.note", note.data(), note.size(), 0) != 0) {
         GTEST_SKIP() << "no extended attributes on this file system";
     }
-    const std::string acl = acl_text({{kOwner, 6}, {kUser, 4, other->pw_uid}, {kOwningGroup, 4}, {kMask, 4}, {kOthers, 0}});
-    const bool with_acl =
-        ::setxattr(path("out.bin").c_str(), kAccessAcl, acl.data(), acl.size(), 0) == 0;
+    const std::string acl =
+        acl_text({{kOwner, 6}, {kUser, 4, other->pw_uid}, {kOwningGroup, 4}, {kMask, 4}, {kOthers, 0}});
+    const bool with_acl = ::setxattr(path("out.bin").c_str(), kAccessAcl, acl.data(), acl.size(), 0) == 0;
     // A file capability (CAP_NET_RAW permitted), which new contents must not inherit.
     const Bytes capability = {0, 0, 0, 2, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     const bool with_capability =
@@ -684,8 +683,8 @@ TEST_F(Safety, AclIsCarriedWhereTheAttributesCannotBeListed)
         unsigned permissions;  // what the ACL makes of the mode
     };
     const Case cases[] = {
-        {"home/write-only.bin", true, acl_text({{kOwner, 2}, {kUser, 4, 0}, {kOwningGroup, 0}, {kMask, 4}, {kOthers, 0}}),
-         0240},
+        {"home/write-only.bin", true,
+         acl_text({{kOwner, 2}, {kUser, 4, 0}, {kOwningGroup, 0}, {kMask, 4}, {kOthers, 0}}), 0240},
         {"small/many-names.bin", false,
          acl_text({{kOwner, 6}, {kUser, 6, other->pw_uid}, {kOwningGroup, 0}, {kMask, 6}, {kOthers, 0}}), 0660},
     };
@@ -727,7 +726,8 @@ TEST_F(Safety, AppendOnlyOrImmutableDirectoryIsRefusedUpFront)
         test::write_file(path("work/out.bin"), Bytes{'o', 'l', 'd'});
         const int directory = ::open(path("work").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         int flags = 0;
-        if (::ioctl(directory, FS_IOC_GETFLAGS, &flags) != 0 || (flags |= flag, ::ioctl(directory, FS_IOC_SETFLAGS, &flags)) != 0) {
+        if (::ioctl(directory, FS_IOC_GETFLAGS, &flags) != 0 ||
+            (flags |= flag, ::ioctl(directory, FS_IOC_SETFLAGS, &flags)) != 0) {
             ::close(directory);
             GTEST_SKIP() << "no append-only or immutable directories on this file system";
         }
