@@ -15,8 +15,9 @@ constexpr double kMebibyte = 1024.0 * 1024.0;
 
 }  // namespace
 
-ProgressLine::ProgressLine(Writer write, Clock clock, Terminal terminal, ProgressTiming timing)
-    : write_(std::move(write)), clock_(std::move(clock)), terminal_(terminal), timing_(timing), start_(clock_())
+ProgressLine::ProgressLine(Writer write, Clock clock, Terminal terminal, ProgressTiming timing, Columns columns)
+    : write_(std::move(write)), clock_(std::move(clock)), terminal_(terminal), timing_(timing),
+      columns_(std::move(columns)), start_(clock_())
 {
 }
 
@@ -34,12 +35,27 @@ void ProgressLine::update(std::uint64_t done, std::uint64_t total)
     const int length = std::snprintf(text.data(), text.size(), "%3u%%, %.1f MiB/s", static_cast<unsigned>(percent),
                                      static_cast<double>(done) / kMebibyte / seconds);
     if (length > 0) {
-        draw(std::string_view(text.data(), std::min(static_cast<std::size_t>(length), text.size() - 1)));
+        draw(fit(std::string_view(text.data(), std::min(static_cast<std::size_t>(length), text.size() - 1))));
     }
+}
+
+// A line as wide as the terminal or wider wraps, and a carriage return goes
+// back over the last part alone: the line loses its speed, else is not drawn.
+std::string_view ProgressLine::fit(std::string_view text) const
+{
+    const std::size_t columns = columns_ ? columns_() : 0;
+    if (columns == 0 || text.size() < columns) {
+        return text;
+    }
+    const std::string_view percent = text.substr(0, text.find(','));
+    return percent.size() < columns ? percent : std::string_view();
 }
 
 void ProgressLine::draw(std::string_view text)
 {
+    if (text.empty()) {
+        return;
+    }
     std::string line(1, '\r');
     line += text;
     if (terminal_ == Terminal::Ansi) {
@@ -81,7 +97,7 @@ TerminalProgress::TerminalProgress()
             set_line_to_erase(terminal);
             console::print_transient(text);
         },
-        [] { return std::chrono::steady_clock::now(); }, terminal);
+        [] { return std::chrono::steady_clock::now(); }, terminal, ProgressTiming{}, standard_error_columns);
     console::set_transient_eraser([this] {
         line_->erase();
         set_line_to_erase(Terminal::None);

@@ -25,15 +25,18 @@ class ProgressLine {
 public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
     using Writer = std::function<void(std::string_view)>;
+    using Columns = std::function<std::size_t()>;
 
-    // The run starts now, by the clock given; `terminal` says how a line is erased.
-    ProgressLine(Writer write, Clock clock, Terminal terminal, ProgressTiming timing = {});
+    // The run starts now, by the clock given; `terminal` says how a line is
+    // erased, `columns` how wide the terminal is now (empty or 0: unknown).
+    ProgressLine(Writer write, Clock clock, Terminal terminal, ProgressTiming timing = {}, Columns columns = {});
 
     void update(std::uint64_t done, std::uint64_t total);
     // Leaves the cursor at the start of an empty line, if a line was drawn.
     void erase();
 
 private:
+    std::string_view fit(std::string_view text) const;
     void draw(std::string_view text);
 
     std::mutex mutex_;  // a driver may report from another thread than the one that prints
@@ -41,6 +44,7 @@ private:
     Clock clock_;
     Terminal terminal_;
     ProgressTiming timing_;
+    Columns columns_;
     std::chrono::steady_clock::time_point start_;
     std::optional<std::chrono::steady_clock::time_point> last_drawn_;
     std::size_t drawn_width_ = 0;

@@ -1,8 +1,12 @@
 #include "io/terminal.h"
 
 #ifdef _WIN32
+#include <algorithm>
 #include <windows.h>
 #else
+#include <cstdlib>
+#include <string_view>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -18,9 +22,29 @@ Terminal standard_error_terminal()
     return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0 ? Terminal::PlainConsole : Terminal::None;
 }
 
+std::size_t standard_error_columns()
+{
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (::GetConsoleScreenBufferInfo(::GetStdHandle(STD_ERROR_HANDLE), &info) == 0) {
+        return 0;
+    }
+    return static_cast<std::size_t>(std::max(0, info.srWindow.Right - info.srWindow.Left + 1));
+}
+
 #else
 
-Terminal standard_error_terminal() { return ::isatty(STDERR_FILENO) == 1 ? Terminal::Ansi : Terminal::None; }
+Terminal standard_error_terminal()
+{
+    const char* term = std::getenv("TERM");
+    const bool dumb = term != nullptr && std::string_view(term) == "dumb";
+    return ::isatty(STDERR_FILENO) == 1 && !dumb ? Terminal::Ansi : Terminal::None;
+}
+
+std::size_t standard_error_columns()
+{
+    winsize size{};
+    return ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
 
 #endif
 
