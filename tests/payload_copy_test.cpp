@@ -15,12 +15,6 @@
 namespace quarnel {
 namespace {
 
-// A new file open for reading and writing, as the output file's temporary file is.
-FileHandle create_exclusive(const std::filesystem::path& path)
-{
-    return FileHandle(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-}
-
 namespace fs = std::filesystem;
 
 constexpr std::size_t kBlock = 4096;

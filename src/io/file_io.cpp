@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include "io/platform.h"
 #include "io/transfer_loop.h"
 
 #ifdef _WIN32
@@ -81,6 +82,13 @@ int FileHandle::close()
     return closing >= 0 && close_descriptor(closing) == 0 ? 0 : -1;
 }
 
+int FileHandle::release()
+{
+    const int released = descriptor_;
+    descriptor_ = -1;
+    return released;
+}
+
 #ifdef _WIN32
 
 FileHandle open_measurable_source(const std::filesystem::path& path)
@@ -123,6 +131,11 @@ FileHandle open_measurable_source(const std::filesystem::path& path)
         return FileHandle();
     }
     return file;
+}
+
+FileHandle create_exclusive(const std::filesystem::path& path)
+{
+    return FileHandle(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR));
 }
 
 int sync_data(const FileHandle& file) { return ::fdatasync(file.descriptor()) == 0 ? 0 : -1; }

@@ -1,5 +1,6 @@
 #include "io/progress_line.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <string>
@@ -19,6 +20,12 @@ ProgressLine::ProgressLine(Writer write, Clock clock, Terminal terminal, Progres
     : write_(std::move(write)), clock_(std::move(clock)), terminal_(terminal), timing_(timing),
       columns_(std::move(columns)), start_(clock_())
 {
+}
+
+void ProgressLine::hand_eraser_to(Writer take)
+{
+    const std::lock_guard lock(mutex_);
+    take_eraser_ = std::move(take);
 }
 
 void ProgressLine::update(std::uint64_t done, std::uint64_t total)
@@ -51,10 +58,27 @@ std::string_view ProgressLine::fit(std::string_view text) const
     return percent.size() < columns ? percent : std::string_view();
 }
 
+// "\r", then what clears `width` characters; on a plain console "\r" again.
+std::string ProgressLine::eraser(std::size_t width) const
+{
+    std::string line(1, '\r');
+    if (terminal_ == Terminal::Ansi) {
+        line += kEraseToEndOfLine;
+    } else {
+        line.append(width, ' ');
+        line += '\r';
+    }
+    return line;
+}
+
 void ProgressLine::draw(std::string_view text)
 {
     if (text.empty()) {
         return;
+    }
+    // Before the line appears: a signal between the two then erases no more than it must.
+    if (take_eraser_) {
+        take_eraser_(eraser(std::max(drawn_width_, text.size())));
     }
     std::string line(1, '\r');
     line += text;
@@ -73,15 +97,11 @@ void ProgressLine::erase()
     if (drawn_width_ == 0) {
         return;
     }
-    std::string line(1, '\r');
-    if (terminal_ == Terminal::Ansi) {
-        line += kEraseToEndOfLine;
-    } else {
-        line.append(drawn_width_, ' ');
-        line += '\r';
-    }
-    write_(line);
+    write_(eraser(drawn_width_));
     drawn_width_ = 0;
+    if (take_eraser_) {
+        take_eraser_("");
+    }
 }
 
 TerminalProgress::TerminalProgress()
@@ -90,25 +110,17 @@ TerminalProgress::TerminalProgress()
     if (terminal == Terminal::None) {
         return;
     }
+    line_.emplace([](std::string_view text) { console::print_transient(text); },
+                  [] { return std::chrono::steady_clock::now(); }, terminal, ProgressTiming{}, standard_error_columns);
     // A line on the screen is also what an interruption's message must erase first.
-    line_.emplace(
-        [terminal](std::string_view text) {
-            // Before the line appears: a signal between the two then erases nothing, harmlessly.
-            set_line_to_erase(terminal);
-            console::print_transient(text);
-        },
-        [] { return std::chrono::steady_clock::now(); }, terminal, ProgressTiming{}, standard_error_columns);
-    console::set_transient_eraser([this] {
-        line_->erase();
-        set_line_to_erase(Terminal::None);
-    });
+    line_->hand_eraser_to(set_line_eraser);
+    console::set_transient_eraser([this] { line_->erase(); });
 }
 
 TerminalProgress::~TerminalProgress()
 {
     if (line_) {
         line_->erase();
-        set_line_to_erase(Terminal::None);
         console::set_transient_eraser({});
     }
 }

@@ -3,14 +3,15 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include "io/platform.h"
+
 #ifdef _WIN32
 #include <io.h>
 #else
 #include <cerrno>
+#include <csignal>
 #include <unistd.h>
 #endif
-
-#include "io/interrupt.h"
 
 namespace quarnel {
 namespace {
@@ -44,7 +45,10 @@ constexpr unsigned kDefaultNewFilePermissions = 0666;
 
 unsigned read_new_file_permissions() { return kDefaultNewFilePermissions; }
 
-#else
+// Windows raises no signal for a write that cannot be done.
+void ignore_write_signals() {}
+
+#elif defined(__linux__)
 
 // The lowest free descriptor is the one a new open gets, so going up from 0
 // fills exactly the closed ones.
@@ -68,6 +72,17 @@ unsigned read_new_file_permissions()
     const mode_t mask = ::umask(077);
     (void)::umask(mask);
     return 0666U & ~static_cast<unsigned>(mask);
+}
+
+// A write that cannot be done (a closed pipe, a file-size limit) becomes a
+// write error rather than the end of the process.
+void ignore_write_signals()
+{
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    (void)::sigaction(SIGPIPE, &ignore, nullptr);
+    (void)::sigaction(SIGXFSZ, &ignore, nullptr);
 }
 
 #endif
