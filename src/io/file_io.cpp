@@ -11,6 +11,7 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -107,7 +108,11 @@ FileHandle create_exclusive(const std::filesystem::path& path)
         ::_wopen(path.c_str(), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE));
 }
 
-int sync_data(const FileHandle& file) { return ::_commit(file.descriptor()) == 0 ? 0 : -1; }
+int sync_file(const FileHandle& file)
+{
+    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(file.descriptor()));
+    return handle != INVALID_HANDLE_VALUE && ::FlushFileBuffers(handle) != 0 ? 0 : -1;
+}
 
 bool is_same_file(const std::filesystem::path& a, const std::filesystem::path& b)
 {
@@ -138,7 +143,7 @@ FileHandle create_exclusive(const std::filesystem::path& path)
     return FileHandle(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR));
 }
 
-int sync_data(const FileHandle& file) { return ::fdatasync(file.descriptor()) == 0 ? 0 : -1; }
+int sync_file(const FileHandle& file) { return ::fsync(file.descriptor()) == 0 ? 0 : -1; }
 
 bool is_same_file(const std::filesystem::path& a, const std::filesystem::path& b)
 {
