@@ -422,7 +422,7 @@ TEST_F(Inspector, ProgressFitsANarrowTerminalAndADumbOneGetsNone)
     const std::string pid = std::to_string(::getpid());
     const fs::path source = scratch / ("quarnel-narrow-" + pid + ".iso");
     const fs::path image = scratch / ("quarnel-narrow-" + pid + ".bin");
-    test::make_sparse_file(source, std::uintmax_t{256} << 20);
+    test::make_sparse_file(source, std::uintmax_t{1} << 30);
     struct Case {
         unsigned short columns;
         const char* term;
@@ -434,7 +434,8 @@ TEST_F(Inspector, ProgressFitsANarrowTerminalAndADumbOneGetsNone)
                                                 {.hold = true, .columns = c.columns, .term = c.term});
         EXPECT_EQ(run.exit_status, 0);
         EXPECT_EQ(final_screen(run.raw, c.columns), final_screen(as_terminal_shows(banner_and(kSuccess)), c.columns));
-        EXPECT_EQ(run.raw.find('%') != std::string::npos, c.drawn);
+        const bool drawn = run.raw.find('%') != std::string::npos;
+        EXPECT_TRUE(drawn == c.drawn || (!drawn && run.seconds < 1.0)) << run.seconds << " s";
     }
     fs::remove(source);
     fs::remove(image);
