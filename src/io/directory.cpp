@@ -210,7 +210,8 @@ FileHandle Directory::create_unnamed() const
     errno = EOPNOTSUPP;
     return FileHandle();
 #elif defined(__linux__)
-    FileHandle file(::openat(native_handle(), ".", O_RDWR | O_TMPFILE | O_CLOEXEC, 0666));
+    // O_EXCL: it can never be given a name.
+    FileHandle file(::openat(native_handle(), ".", O_RDWR | O_TMPFILE | O_EXCL | O_CLOEXEC, 0666));
     if (!file.is_open() && errno == EISDIR) {
         errno = EOPNOTSUPP;  // what a kernel that does not know O_TMPFILE says
     }
