@@ -1,16 +1,15 @@
 #include "io/directory.h"
 
+#include <cerrno>
+#include <string>
+
 #include "io/platform.h"
 
-#ifdef _WIN32
-#include <cerrno>
-#else
+#ifdef __linux__
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
-
-#include <string>
 
 namespace quarnel {
 namespace fs = std::filesystem;
@@ -65,11 +64,21 @@ DirectoryEntry Directory::look_at(const fs::path& name) const
     DirectoryEntry found;
     found.permissions = static_cast<unsigned>(status.permissions() & fs::perms::all);
     switch (status.type()) {
-    case fs::file_type::not_found: found.kind = DirectoryEntry::Kind::Missing; break;
-    case fs::file_type::symlink: found.kind = DirectoryEntry::Kind::Link; break;
-    case fs::file_type::regular: found.kind = DirectoryEntry::Kind::Regular; break;
-    case fs::file_type::none: found.kind = DirectoryEntry::Kind::Unreadable; break;
-    default: found.kind = DirectoryEntry::Kind::Other; break;
+    case fs::file_type::not_found:
+        found.kind = DirectoryEntry::Kind::Missing;
+        break;
+    case fs::file_type::symlink:
+        found.kind = DirectoryEntry::Kind::Link;
+        break;
+    case fs::file_type::regular:
+        found.kind = DirectoryEntry::Kind::Regular;
+        break;
+    case fs::file_type::none:
+        found.kind = DirectoryEntry::Kind::Unreadable;
+        break;
+    default:
+        found.kind = DirectoryEntry::Kind::Other;
+        break;
     }
     return found;
 }
@@ -84,7 +93,7 @@ DirectoryEntry Directory::look_at(const fs::path& name) const
         found.kind = errno == ENOENT ? DirectoryEntry::Kind::Missing : DirectoryEntry::Kind::Unreadable;
         return found;
     }
-    found.kind = S_ISLNK(info.st_mode)   ? DirectoryEntry::Kind::Link
+    found.kind = S_ISLNK(info.st_mode) ? DirectoryEntry::Kind::Link
                  : S_ISREG(info.st_mode) ? DirectoryEntry::Kind::Regular
                                          : DirectoryEntry::Kind::Other;
     found.permissions = static_cast<unsigned>(info.st_mode) & kPermissionBits;
@@ -147,8 +156,8 @@ FileHandle Directory::create_exclusive(const fs::path& name) const
     return quarnel::create_exclusive(entry(name));
 #elif defined(__linux__)
     // O_NOFOLLOW: a link planted under the name is refused, never written through.
-    return FileHandle(::openat(native_handle(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                               S_IRUSR | S_IWUSR));
+    return FileHandle(
+        ::openat(native_handle(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR));
 #endif
 }
 

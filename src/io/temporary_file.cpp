@@ -18,7 +18,7 @@
 
 #ifdef _WIN32
 #include <io.h>
-#else
+#elif defined(__linux__)
 #include <fcntl.h>
 #include <sys/random.h>
 #include <unistd.h>
