@@ -17,10 +17,10 @@ namespace quarnel {
 struct DirectoryEntry {
     enum class Kind { Missing, Link, Regular, Other, Unreadable };
     Kind kind = Kind::Unreadable;
-    unsigned permissions = 0;         // the read, write and execute bits
-    std::optional<unsigned> owner;    // Linux: the owner and group a successor can be given
+    unsigned permissions = 0;       // the read, write and execute bits
+    std::optional<unsigned> owner;  // Linux: the owner and group a successor can be given
     std::optional<unsigned> group;
-    std::uint64_t device = 0;         // Linux: which file it is, to recognise it when opened
+    std::uint64_t device = 0;  // Linux: which file it is, to recognise it when opened
     std::uint64_t inode = 0;
 };
 
