@@ -46,14 +46,8 @@ int Directory::native_handle() const
 #endif
 }
 
-fs::path Directory::entry(const fs::path& name) const
-{
-#ifdef _WIN32
-    return path_ / name;
-#elif defined(__linux__)
-    return name;
-#endif
-}
+// On Linux the path stays empty and the name is what stays.
+fs::path Directory::entry(const fs::path& name) const { return path_ / name; }
 
 #ifdef _WIN32
 
