@@ -49,56 +49,37 @@ int Directory::native_handle() const
 // On Linux the path stays empty and the name is what stays.
 fs::path Directory::entry(const fs::path& name) const { return path_ / name; }
 
-#ifdef _WIN32
-
+// symlink_status on Windows; fstatat, which also tells the owner, the group
+// and the file's identity, on Linux.
 DirectoryEntry Directory::look_at(const fs::path& name) const
 {
+    using Kind = DirectoryEntry::Kind;
+    DirectoryEntry found;
+#ifdef _WIN32
     std::error_code error;
     const fs::file_status status = fs::symlink_status(entry(name), error);
-    DirectoryEntry found;
+    const fs::file_type type = status.type();
+    found.kind = type == fs::file_type::not_found ? Kind::Missing
+                 : type == fs::file_type::symlink ? Kind::Link
+                 : type == fs::file_type::regular ? Kind::Regular
+                 : type == fs::file_type::none    ? Kind::Unreadable
+                                                  : Kind::Other;
     found.permissions = static_cast<unsigned>(status.permissions() & fs::perms::all);
-    switch (status.type()) {
-    case fs::file_type::not_found:
-        found.kind = DirectoryEntry::Kind::Missing;
-        break;
-    case fs::file_type::symlink:
-        found.kind = DirectoryEntry::Kind::Link;
-        break;
-    case fs::file_type::regular:
-        found.kind = DirectoryEntry::Kind::Regular;
-        break;
-    case fs::file_type::none:
-        found.kind = DirectoryEntry::Kind::Unreadable;
-        break;
-    default:
-        found.kind = DirectoryEntry::Kind::Other;
-        break;
-    }
-    return found;
-}
-
 #elif defined(__linux__)
-
-DirectoryEntry Directory::look_at(const fs::path& name) const
-{
     struct stat info {};
-    DirectoryEntry found;
     if (::fstatat(native_handle(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-        found.kind = errno == ENOENT ? DirectoryEntry::Kind::Missing : DirectoryEntry::Kind::Unreadable;
+        found.kind = errno == ENOENT ? Kind::Missing : Kind::Unreadable;
         return found;
     }
-    found.kind = S_ISLNK(info.st_mode) ? DirectoryEntry::Kind::Link
-                 : S_ISREG(info.st_mode) ? DirectoryEntry::Kind::Regular
-                                         : DirectoryEntry::Kind::Other;
+    found.kind = S_ISLNK(info.st_mode) ? Kind::Link : S_ISREG(info.st_mode) ? Kind::Regular : Kind::Other;
     found.permissions = static_cast<unsigned>(info.st_mode) & kPermissionBits;
     found.owner = info.st_uid;
     found.group = info.st_gid;
     found.device = info.st_dev;
     found.inode = info.st_ino;
+#endif
     return found;
 }
-
-#endif
 
 int Directory::read_link(const fs::path& name, fs::path& target) const
 {
