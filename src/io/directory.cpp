@@ -1,18 +1,18 @@
 #include "io/directory.h"
 
+#include <cerrno>
+#include <string>
+
 #include "io/platform.h"
 
 #ifdef _WIN32
-#include <cerrno>
 #include <windows.h>
-#else
+#elif defined(__linux__)
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 #endif
-
-#include <string>
 
 namespace quarnel {
 namespace fs = std::filesystem;
@@ -69,66 +69,41 @@ int Directory::native_handle() const
 #endif
 }
 
-fs::path Directory::entry(const fs::path& name) const
-{
-#ifdef _WIN32
-    return path_ / name;
-#elif defined(__linux__)
-    return name;
-#endif
-}
+// On Linux the path stays empty and the name is what stays.
+fs::path Directory::entry(const fs::path& name) const { return path_ / name; }
 
-#ifdef _WIN32
-
+// symlink_status on Windows; statx, which also tells the owner, the group,
+// the file's identity and whether it is append-only or immutable, on Linux.
 DirectoryEntry Directory::look_at(const fs::path& name) const
 {
+    using Kind = DirectoryEntry::Kind;
+    DirectoryEntry found;
+#ifdef _WIN32
     std::error_code error;
     const fs::file_status status = fs::symlink_status(entry(name), error);
-    DirectoryEntry found;
+    const fs::file_type type = status.type();
+    found.kind = type == fs::file_type::not_found ? Kind::Missing
+                 : type == fs::file_type::symlink ? Kind::Link
+                 : type == fs::file_type::regular ? Kind::Regular
+                 : type == fs::file_type::none    ? Kind::Unreadable
+                                                  : Kind::Other;
     found.permissions = static_cast<unsigned>(status.permissions() & fs::perms::all);
-    switch (status.type()) {
-    case fs::file_type::not_found:
-        found.kind = DirectoryEntry::Kind::Missing;
-        break;
-    case fs::file_type::symlink:
-        found.kind = DirectoryEntry::Kind::Link;
-        break;
-    case fs::file_type::regular:
-        found.kind = DirectoryEntry::Kind::Regular;
-        break;
-    case fs::file_type::none:
-        found.kind = DirectoryEntry::Kind::Unreadable;
-        break;
-    default:
-        found.kind = DirectoryEntry::Kind::Other;
-        break;
-    }
-    return found;
-}
-
 #elif defined(__linux__)
-
-DirectoryEntry Directory::look_at(const fs::path& name) const
-{
     struct statx info {};
-    DirectoryEntry found;
     if (::statx(native_handle(), name.c_str(), AT_SYMLINK_NOFOLLOW, kLookedAt, &info) != 0) {
-        found.kind = errno == ENOENT ? DirectoryEntry::Kind::Missing : DirectoryEntry::Kind::Unreadable;
+        found.kind = errno == ENOENT ? Kind::Missing : Kind::Unreadable;
         return found;
     }
-    found.kind = S_ISLNK(info.stx_mode) ? DirectoryEntry::Kind::Link
-                 : S_ISREG(info.stx_mode) ? DirectoryEntry::Kind::Regular
-                                          : DirectoryEntry::Kind::Other;
+    found.kind = S_ISLNK(info.stx_mode) ? Kind::Link : S_ISREG(info.stx_mode) ? Kind::Regular : Kind::Other;
     found.permissions = static_cast<unsigned>(info.stx_mode) & kPermissionBits;
     found.owner = info.stx_uid;
     found.group = info.stx_gid;
     found.device = makedev(info.stx_dev_major, info.stx_dev_minor);
     found.inode = info.stx_ino;
     found.locked = (info.stx_attributes & kLockedAttributes) != 0;
+#endif
     return found;
 }
-
-#endif
 
 int Directory::read_link(const fs::path& name, fs::path& target) const
 {
@@ -179,13 +154,13 @@ bool Directory::may_replace(const DirectoryEntry& file) const
 #endif
 }
 
+// Not known to be locked when the question cannot be asked: the rename then tells.
 bool Directory::is_locked() const
 {
 #ifdef _WIN32
     return false;
 #elif defined(__linux__)
     struct statx info {};
-    // Not known to be locked when the question cannot be asked: the rename then tells.
     return ::statx(native_handle(), "", AT_EMPTY_PATH, STATX_TYPE, &info) == 0 &&
            (info.stx_attributes & kLockedAttributes) != 0;
 #endif
@@ -219,26 +194,26 @@ FileHandle Directory::create_unnamed() const
 #endif
 }
 
+// On Windows the move returns only once it is on the disk.
 int Directory::rename(const fs::path& from, const fs::path& to) const
 {
 #ifdef _WIN32
-    // Returns only once the move is on the disk.
-    return ::MoveFileExW(entry(from).c_str(), entry(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
-                   0
-               ? 0
-               : -1;
+    constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    return ::MoveFileExW(entry(from).c_str(), entry(to).c_str(), kFlags) != 0 ? 0 : -1;
 #elif defined(__linux__)
     return ::renameat(native_handle(), from.c_str(), native_handle(), to.c_str()) == 0 ? 0 : -1;
 #endif
 }
 
+// An O_PATH descriptor cannot be flushed: the directory is opened again, for
+// reading; where the caller may not read it, the file system is flushed
+// through the file.
 int Directory::flush(const fs::path& name) const
 {
 #ifdef _WIN32
     (void)name;
     return 0;
 #elif defined(__linux__)
-    // An O_PATH descriptor cannot be flushed: the directory is opened again, for reading.
     const FileHandle directory(::openat(native_handle(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (directory.is_open()) {
         return ::fsync(directory.descriptor()) == 0 ? 0 : -1;

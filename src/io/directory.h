@@ -80,7 +80,7 @@ public:
 
 private:
     FileHandle handle_;           // Linux: the O_PATH descriptor; closed for the working directory
-    std::filesystem::path path_;  // Windows: the path; empty for the working directory
+    std::filesystem::path path_;  // Windows: the path; empty for the working directory, and on Linux
 };
 
 }  // namespace quarnel

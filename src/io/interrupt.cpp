@@ -10,7 +10,7 @@
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
-#else
+#elif defined(__linux__)
 #include <pthread.h>
 #include <unistd.h>
 #endif
@@ -71,11 +71,7 @@ BOOL WINAPI on_console_event(DWORD /*event*/)
     ::_exit(-1);
 }
 
-void install_handlers() { ::SetConsoleCtrlHandler(on_console_event, TRUE); }
-
-void restore_handlers() { ::SetConsoleCtrlHandler(on_console_event, FALSE); }
-
-#else
+#elif defined(__linux__)
 
 // Every signal whose default action ends the process, except those that
 // report a fault of the program itself (SIGSEGV, SIGBUS, SIGILL, SIGFPE,
@@ -130,8 +126,15 @@ void on_signal(int signal_number)
     (void)::raise(signal_number);
 }
 
+#endif
+
+// A console-event handler on Windows; on Linux a handler for each handled
+// signal the caller did not leave ignored.
 void install_handlers()
 {
+#ifdef _WIN32
+    ::SetConsoleCtrlHandler(on_console_event, TRUE);
+#elif defined(__linux__)
     g_handling_thread = ::pthread_self();
     struct sigaction action {};
     action.sa_handler = on_signal;
@@ -148,19 +151,22 @@ void install_handlers()
         }
         g_installed[signal_number] = ::sigaction(signal_number, &action, &g_saved_actions[signal_number]) == 0;
     }
+#endif
 }
 
 void restore_handlers()
 {
+#ifdef _WIN32
+    ::SetConsoleCtrlHandler(on_console_event, FALSE);
+#elif defined(__linux__)
     for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
         if (g_installed[signal_number]) {
             (void)::sigaction(signal_number, &g_saved_actions[signal_number], nullptr);
             g_installed[signal_number] = false;
         }
     }
-}
-
 #endif
+}
 
 }  // namespace
 
@@ -173,33 +179,27 @@ InterruptHandling::InterruptHandling(std::string_view message)
 
 InterruptHandling::~InterruptHandling() { restore_handlers(); }
 
-#ifdef _WIN32
-
-InterruptsHeld::InterruptsHeld() { ::EnterCriticalSection(&hold_lock().section); }
-
-InterruptsHeld::~InterruptsHeld()
-{
-    if (!kept_) {
-        ::LeaveCriticalSection(&hold_lock().section);
-    }
-}
-
-#else
-
 InterruptsHeld::InterruptsHeld()
 {
+#ifdef _WIN32
+    ::EnterCriticalSection(&hold_lock().section);
+#elif defined(__linux__)
     const sigset_t held = handled_signals();
     ::pthread_sigmask(SIG_BLOCK, &held, &saved_mask_);
+#endif
 }
 
 InterruptsHeld::~InterruptsHeld()
 {
-    if (!kept_) {
-        ::pthread_sigmask(SIG_SETMASK, &saved_mask_, nullptr);
+    if (kept_) {
+        return;
     }
-}
-
+#ifdef _WIN32
+    ::LeaveCriticalSection(&hold_lock().section);
+#elif defined(__linux__)
+    ::pthread_sigmask(SIG_SETMASK, &saved_mask_, nullptr);
 #endif
+}
 
 void set_line_eraser(std::string_view eraser)
 {

@@ -18,7 +18,7 @@
 
 #ifdef _WIN32
 #include <io.h>
-#else
+#elif defined(__linux__)
 #include <fcntl.h>
 #include <sys/random.h>
 #include <unistd.h>
@@ -114,13 +114,13 @@ void remove_entry(int directory, const NativeChar* entry)
 int TemporaryFile::create(const Directory& directory, bool as_any_new_file)
 {
     for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
-        fs::path name = temporary_name();
+        fs::path candidate = temporary_name();
         const InterruptsHeld held;
         // One slot: a second live temporary file would have its predecessor's name overwritten.
-        if (g_registered != 0 || keep_entry(directory.native_handle(), directory.entry(name)) != 0) {
+        if (g_registered != 0 || keep_entry(directory.native_handle(), directory.entry(candidate)) != 0) {
             return -1;
         }
-        FileHandle file = directory.create_exclusive(name, as_any_new_file);
+        FileHandle file = directory.create_exclusive(candidate, as_any_new_file);
         if (!file.is_open()) {
             if (errno == EEXIST) {
                 continue;
@@ -128,7 +128,7 @@ int TemporaryFile::create(const Directory& directory, bool as_any_new_file)
             return -1;
         }
         file_ = std::move(file);
-        name_ = std::move(name);
+        name_ = std::move(candidate);
         g_descriptor = file_.descriptor();
         g_registered = 1;
         return 0;
