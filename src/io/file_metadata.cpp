@@ -36,61 +36,102 @@ FileHandle open_replaced(const Directory& directory, const fs::path& name, const
 #endif
 }
 
-#ifdef __linux__
-
+// Linux's names and limits for extended attributes: ACLs are the attribute
+// system.posix_acl_access; a name list and a value hold 64 KiB at most.
 constexpr const char* kAccessAclName = "system.posix_acl_access";
-constexpr std::size_t kMaxAttributeBytes = 65536;  // Linux's limit for a name list and for a value
+constexpr std::size_t kMaxAttributeBytes = 65536;
+constexpr unsigned kGroupBits = 070;
 
-// The outcome of reading the ACL attribute: its value, or why there is none.
-AccessAcl access_acl_read(ssize_t length, const std::string& value)
+// The ACL attribute read through the open file, or by `path` where one is
+// given; Windows: none.
+AccessAcl read_access_acl(const FileHandle& file, const std::string& path = {})
 {
+#ifdef _WIN32
+    (void)file, (void)path;
+    return {};
+#elif defined(__linux__)
+    std::string value(kMaxAttributeBytes, '\0');
+    const ssize_t length = path.empty() ? ::fgetxattr(file.descriptor(), kAccessAclName, value.data(), value.size())
+                                        : ::getxattr(path.c_str(), kAccessAclName, value.data(), value.size());
     if (length >= 0) {
-        return {AccessAcl::State::Present, value.substr(0, static_cast<std::size_t>(length))};
+        value.resize(static_cast<std::size_t>(length));
+        return {AccessAcl::State::Present, std::move(value)};
     }
     const bool none = errno == ENODATA || errno == ENOTSUP || errno == EOPNOTSUPP;
     return {none ? AccessAcl::State::None : AccessAcl::State::Unknown, {}};
+#endif
 }
 
-// The replaced file's ACL: through its open handle, else through a handle
-// that needs no right to read it (O_PATH), checked to be the file looked at,
-// whose /proc name reads the attribute of that very file.
-AccessAcl read_access_acl(const FileHandle& replaced, const Directory& directory, const fs::path& name,
-                          const DirectoryEntry& looked_at)
+// The replaced file's ACL, also when it could not be opened for reading:
+// then through a handle that needs no right to read it (O_PATH), checked to
+// be the file looked at, whose /proc name reads that very file's attribute.
+AccessAcl replaced_access_acl(const KeptMetadata& kept, const Directory& directory, const fs::path& name,
+                              const DirectoryEntry& looked_at)
 {
-    std::string value(kMaxAttributeBytes, '\0');
-    if (replaced.is_open()) {
-        return access_acl_read(::fgetxattr(replaced.descriptor(), kAccessAclName, value.data(), value.size()), value);
+    if (kept.replaced.is_open()) {
+        return read_access_acl(kept.replaced);
     }
+#ifdef _WIN32
+    (void)directory, (void)name, (void)looked_at;
+    return {};
+#elif defined(__linux__)
     const FileHandle file(::openat(directory.native_handle(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     struct stat info {};
     if (!file.is_open() || ::fstat(file.descriptor(), &info) != 0 || info.st_dev != looked_at.device ||
         info.st_ino != looked_at.inode) {
         return {AccessAcl::State::Unknown, {}};
     }
-    const std::string path = "/proc/self/fd/" + std::to_string(file.descriptor());
-    return access_acl_read(::getxattr(path.c_str(), kAccessAclName, value.data(), value.size()), value);
-}
-
-// The owning group's own rights in an ACL (its ACL_GROUP_OBJ entry), as
-// group permission bits; none when the ACL cannot be read. An entry is a
-// little-endian tag and permissions of 16 bits and an id of 32, after a
-// 4-byte version.
-unsigned owning_group_bits(const AccessAcl& acl)
-{
-    constexpr std::size_t kHeader = 4;
-    constexpr std::size_t kEntry = 8;
-    constexpr unsigned kGroupObject = 0x04;
-    for (std::size_t at = kHeader; acl.state == AccessAcl::State::Present && at + kEntry <= acl.value.size();
-         at += kEntry) {
-        const auto byte = [&](std::size_t offset) { return static_cast<unsigned char>(acl.value[at + offset]); };
-        if ((byte(0) | byte(1) << 8) == kGroupObject) {
-            return (byte(2) & 07U) << 3;
-        }
-    }
-    return 0;
-}
-
+    return read_access_acl(file, "/proc/self/fd/" + std::to_string(file.descriptor()));
 #endif
+}
+
+// Whether the file was given the ACL; never on Windows.
+bool give_access_acl(const FileHandle& file, const AccessAcl& acl)
+{
+#ifdef _WIN32
+    (void)file, (void)acl;
+    return false;
+#elif defined(__linux__)
+    return acl.state == AccessAcl::State::Present &&
+           ::fsetxattr(file.descriptor(), kAccessAclName, acl.value.data(), acl.value.size(), 0) == 0;
+#endif
+}
+
+// A new file with what any program's new file gets in the directory: one
+// without a name (Linux's O_TMPFILE); where there can be none, an empty one
+// under a temporary name, gone with the handle. Nothing can be learnt from
+// either while it is open to others. Windows: none is needed.
+FileHandle create_probe(const Directory& directory, TemporaryFile& named)
+{
+#ifdef _WIN32
+    (void)directory, (void)named;
+    return FileHandle();
+#elif defined(__linux__)
+    FileHandle unnamed = directory.create_unnamed();
+    if (unnamed.is_open() || errno != EOPNOTSUPP || named.create(directory, true) != 0) {
+        return unnamed;
+    }
+    return FileHandle(::dup(named.handle().descriptor()));
+#endif
+}
+
+// The permission bits of an open file (-1 when it is not open); Windows,
+// where none is opened, a new file's.
+[[nodiscard]] int read_permissions(const FileHandle& file, unsigned& permissions)
+{
+#ifdef _WIN32
+    (void)file;
+    permissions = new_file_permissions();
+    return 0;
+#elif defined(__linux__)
+    struct stat info {};
+    if (::fstat(file.descriptor(), &info) != 0) {
+        return -1;
+    }
+    permissions = static_cast<unsigned>(info.st_mode) & 0777U;
+    return 0;
+#endif
+}
 
 // Root keeps owner and group; another user the group, where a member of it.
 // The old group's rights are not another group's: they go from
@@ -162,36 +203,21 @@ KeptMetadata keep_metadata(const Directory& directory, const fs::path& name, con
 {
     // Read, write and execute bits only: set-user-ID and the like do not pass to new contents.
     KeptMetadata kept{file.permissions, file.owner, file.group, {}, open_replaced(directory, name, file)};
-#ifdef __linux__
-    kept.acl = read_access_acl(kept.replaced, directory, name, file);
-#endif
+    kept.acl = replaced_access_acl(kept, directory, name, file);
     return kept;
 }
 
 int probe_new_file(const Directory& directory, KeptMetadata& kept)
 {
-#ifdef _WIN32
-    (void)directory;
-    kept.permissions = new_file_permissions();
-    return 0;
-#elif defined(__linux__)
-    // A file without a name; where there can be none, an empty one gone at
-    // once, so that nothing can be learnt from it while it is open to others.
     TemporaryFile named;
-    FileHandle unnamed = directory.create_unnamed();
-    if (!unnamed.is_open() && (errno != EOPNOTSUPP || named.create(directory, true) != 0)) {
+    const FileHandle probe = create_probe(directory, named);
+    unsigned permissions = 0;
+    if (read_permissions(probe, permissions) != 0) {
         return -1;
     }
-    const int probe = unnamed.is_open() ? unnamed.descriptor() : named.handle().descriptor();
-    struct stat info {};
-    if (::fstat(probe, &info) != 0) {
-        return -1;
-    }
-    kept.permissions = static_cast<unsigned>(info.st_mode) & 0777U;
-    std::string value(kMaxAttributeBytes, '\0');
-    kept.acl = access_acl_read(::fgetxattr(probe, kAccessAclName, value.data(), value.size()), value);
+    kept.permissions = permissions;
+    kept.acl = read_access_acl(probe);
     return kept.acl.state == AccessAcl::State::Unknown ? -1 : 0;
-#endif
 }
 
 int pass_on_metadata(const KeptMetadata& kept, const FileHandle& file, const fs::path& entry)
@@ -206,18 +232,14 @@ int pass_on_metadata(const KeptMetadata& kept, const FileHandle& file, const fs:
             copy_extended_attributes(kept.replaced, file);
         }
     }
-#ifdef __linux__
-    const bool acl_given =
-        kept.acl.state == AccessAcl::State::Present &&
-        ::fsetxattr(file.descriptor(), kAccessAclName, kept.acl.value.data(), kept.acl.value.size(), 0) == 0;
+    const bool acl_given = give_access_acl(file, kept.acl);
     if (!replacing && kept.acl.state == AccessAcl::State::Present) {
         // The ACL gives a new file all its permission bits; without it the file is not what others' new files are.
         return acl_given ? 0 : -1;
     }
     if (!acl_given && kept.acl.state != AccessAcl::State::None) {
-        permissions = (permissions & ~070U) | (permissions & owning_group_bits(kept.acl));
+        permissions &= ~kGroupBits;  // they were the ACL's mask, not the owning group's rights
     }
-#endif
     return set_permissions(file, entry, permissions);
 }
 

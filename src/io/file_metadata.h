@@ -42,9 +42,9 @@ KeptMetadata keep_metadata(const Directory& directory, const std::filesystem::pa
 // Gives the new file, open as `file` and named `entry` as Directory::entry
 // gives it, what was kept. Best effort for the owner and the extended
 // attributes, as cp --preserve=all, but the owning group never gets more than
-// it had: where the replaced file's ACL is not carried over, its group bits
-// (the ACL's mask) are cut to the owning group's own entry. 0, or -1 when the
-// permissions, or a new file's ACL, cannot be set.
+// it had: where the replaced file has or may have an ACL that is not carried
+// over, its group bits (the ACL's mask) are not given to the owning group.
+// 0, or -1 when the permissions, or a new file's ACL, cannot be set.
 [[nodiscard]] int pass_on_metadata(const KeptMetadata& kept, const FileHandle& file,
                                    const std::filesystem::path& entry);
 
