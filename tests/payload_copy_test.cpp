@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
 #include <unistd.h>
@@ -14,12 +15,6 @@
 
 namespace quarnel {
 namespace {
-
-// A new file open for reading and writing, as the output file's temporary file is.
-FileHandle create_exclusive(const std::filesystem::path& path)
-{
-    return FileHandle(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-}
 
 namespace fs = std::filesystem;
 
@@ -162,6 +157,23 @@ TEST(KernelCopy, ReportsEachWayItEnds)
     EXPECT_EQ(copy_in_kernel(zero, 0, destination, 0, 4096).status, KernelCopyStatus::Unsupported);
     fs::remove(source_path);
     fs::remove(destination_path);
+}
+
+// The destination of these copies, as of the output file: neither a taken
+// name nor a link, dangling or not, is opened, so nothing is written through.
+TEST(CreateExclusive, RefusesATakenNameAndALink)
+{
+    const fs::path directory = fs::temp_directory_path() / ("quarnel-exclusive-" + std::to_string(::getpid()));
+    fs::create_directory(directory);
+    fs::create_symlink(directory / "nowhere", directory / "link");
+    EXPECT_TRUE(create_exclusive(directory / "new").is_open());
+    for (const char* taken : {"new", "link"}) {
+        errno = 0;
+        EXPECT_FALSE(create_exclusive(directory / taken).is_open()) << taken;
+        EXPECT_EQ(errno, EEXIST) << taken;
+    }
+    EXPECT_FALSE(fs::exists(directory / "nowhere"));
+    fs::remove_all(directory);
 }
 
 }  // namespace

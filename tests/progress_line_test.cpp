@@ -65,6 +65,18 @@ TEST(ProgressLine, PlainConsoleErasesWithSpaces)
                                                    "\r" + std::string(16, ' ') + "\r"}));
 }
 
+TEST(ProgressLine, HandsOnAnEraserWideEnoughForWhatItDrew)
+{
+    Harness h(Terminal::PlainConsole);
+    std::vector<std::string> erasers;
+    h.line.hand_eraser_to([&](std::string_view eraser) { erasers.emplace_back(eraser); });
+    h.at(2000, 512 * kMiB, 1024 * kMiB);  // 17 characters
+    h.at(8000, 512 * kMiB, 1024 * kMiB);  // 16, drawn over the 17
+    h.line.erase();
+    const std::string seventeen = "\r" + std::string(17, ' ') + "\r";
+    EXPECT_EQ(erasers, (std::vector<std::string>{seventeen, seventeen, ""}));
+}
+
 TEST(ProgressLine, EmptyTotalCountsAsDone)
 {
     Harness h(Terminal::Ansi);

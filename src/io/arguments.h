@@ -5,7 +5,7 @@
 
 namespace quarnel {
 
-// The platform's own argument strings: bytes on POSIX, UTF-16 on Windows.
+// The platform's own argument strings: bytes on Linux, UTF-16 on Windows.
 using ArgChar = std::filesystem::path::value_type;
 
 }  // namespace quarnel

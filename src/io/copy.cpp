@@ -3,17 +3,18 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "io/platform.h"
+#include "io/transfer_loop.h"
+
 #ifdef _WIN32
 #include <io.h>
 #include <stdio.h>
-#else
+#elif defined(__linux__)
 #include <fcntl.h>
 #include <sys/types.h>
-#include <sys/vfs.h>
+#include <sys/vfs.h>  // statfs's f_type, Linux's file-system numbers
 #include <unistd.h>
 #endif
-
-#include "io/transfer_loop.h"
 
 namespace quarnel {
 namespace {
@@ -27,13 +28,30 @@ namespace {
 }
 #endif
 
+// sync_file_range, Linux's: starts writing the range out, and with `wait`
+// waits first for earlier writes of it and then for this one. Advice only: a
+// failure here shows again in the final flush, which is checked. Windows: nothing.
+void write_back(const FileHandle& file, std::uint64_t offset, std::uint64_t length, bool wait)
+{
+#ifdef _WIN32
+    (void)file, (void)offset, (void)length, (void)wait;
+#elif defined(__linux__)
+    const unsigned flags =
+        wait ? SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER : SYNC_FILE_RANGE_WRITE;
+    (void)::sync_file_range(file.descriptor(), static_cast<off_t>(offset), static_cast<off_t>(length), flags);
+#endif
+}
+
 }  // namespace
 
-#ifdef __linux__
-
+// copy_file_range, Linux's; Windows copies through memory.
 KernelCopyResult copy_in_kernel(const FileHandle& source, std::uint64_t source_offset, const FileHandle& destination,
                                 std::uint64_t destination_offset, std::uint64_t length)
 {
+#ifdef _WIN32
+    (void)source, (void)source_offset, (void)destination, (void)destination_offset, (void)length;
+    return {KernelCopyStatus::Unsupported, 0};
+#elif defined(__linux__)
     std::uint64_t copied = 0;
     while (copied < length) {
         auto from = static_cast<off_t>(source_offset + copied);
@@ -52,24 +70,27 @@ KernelCopyResult copy_in_kernel(const FileHandle& source, std::uint64_t source_o
         copied += static_cast<std::uint64_t>(moved);
     }
     return {KernelCopyStatus::Copied, copied};
+#endif
 }
 
 void start_writeback(const FileHandle& file, std::uint64_t offset, std::uint64_t length)
 {
-    // Advice only: a failure here shows again in the final flush, which is checked.
-    (void)::sync_file_range(file.descriptor(), static_cast<off_t>(offset), static_cast<off_t>(length),
-                            SYNC_FILE_RANGE_WRITE);
+    write_back(file, offset, length, false);
 }
 
 void finish_writeback(const FileHandle& file, std::uint64_t offset, std::uint64_t length)
 {
-    (void)::sync_file_range(file.descriptor(), static_cast<off_t>(offset), static_cast<off_t>(length),
-                            SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+    write_back(file, offset, length, true);
 }
 
+// NFS 4.2 and SMB copy on the server: the bytes never cross the network.
+// Linux's fstatfs tells the file system by its magic number.
 bool copies_on_the_server(const FileHandle& source, const FileHandle& destination)
 {
-    // NFS 4.2 and SMB copy on the server: the bytes never cross the network.
+#ifdef _WIN32
+    (void)source, (void)destination;
+    return false;
+#elif defined(__linux__)
     constexpr long kNfs = 0x6969;
     constexpr long kSmb2 = 0xFE534D42;
     constexpr long kCifs = 0xFF534D42;
@@ -80,55 +101,35 @@ bool copies_on_the_server(const FileHandle& source, const FileHandle& destinatio
     }
     const auto type = static_cast<long>(to.f_type);
     return static_cast<long>(from.f_type) == type && (type == kNfs || type == kSmb2 || type == kCifs);
-}
-
-#else
-
-KernelCopyResult copy_in_kernel(const FileHandle&, std::uint64_t, const FileHandle&, std::uint64_t, std::uint64_t)
-{
-    return {KernelCopyStatus::Unsupported, 0};
-}
-
-void start_writeback(const FileHandle&, std::uint64_t, std::uint64_t) {}
-
-void finish_writeback(const FileHandle&, std::uint64_t, std::uint64_t) {}
-
-bool copies_on_the_server(const FileHandle&, const FileHandle&) { return false; }
-
 #endif
+}
 
-#ifdef _WIN32
-
-// One thread reads or writes a file at a time here, so seeking first is safe.
+// pread on Linux; on Windows one thread reads or writes a file at a time
+// here, so seeking first is safe.
 std::int64_t read_at(const FileHandle& file, std::uint64_t offset, std::span<std::uint8_t> buffer)
 {
+#ifdef _WIN32
     return read_full_at(file, offset, buffer);
+#elif defined(__linux__)
+    return transfer::read_until_full(buffer, [&](std::uint8_t* data, std::size_t size, std::size_t done) {
+        return ::pread(file.descriptor(), data, size, static_cast<off_t>(offset + done));
+    });
+#endif
 }
 
+// pwrite on Linux; on Windows a seek, then the sequential write.
 int write_at(const FileHandle& file, std::uint64_t offset, std::span<const std::uint8_t> bytes)
 {
+#ifdef _WIN32
     if (::_lseeki64(file.descriptor(), static_cast<std::int64_t>(offset), SEEK_SET) < 0) {
         return -1;
     }
     return write_all(file, bytes);
-}
-
-#else
-
-std::int64_t read_at(const FileHandle& file, std::uint64_t offset, std::span<std::uint8_t> buffer)
-{
-    return transfer::read_until_full(buffer, [&](std::uint8_t* data, std::size_t size, std::size_t done) {
-        return ::pread(file.descriptor(), data, size, static_cast<off_t>(offset + done));
-    });
-}
-
-int write_at(const FileHandle& file, std::uint64_t offset, std::span<const std::uint8_t> bytes)
-{
+#elif defined(__linux__)
     return transfer::write_until_done(bytes, [&](const std::uint8_t* data, std::size_t size, std::size_t done) {
         return ::pwrite(file.descriptor(), data, size, static_cast<off_t>(offset + done));
     });
-}
-
 #endif
+}
 
 }  // namespace quarnel

@@ -34,7 +34,7 @@ struct KernelCopyResult {
 [[nodiscard]] bool copies_on_the_server(const FileHandle& source, const FileHandle& destination);
 
 // Reads at an offset until the buffer is full or the file ends; the byte
-// count, or -1. Safe beside other threads using the same file on POSIX (pread).
+// count, or -1. Safe beside other threads using the same file on Linux (pread).
 [[nodiscard]] std::int64_t read_at(const FileHandle& file, std::uint64_t offset, std::span<std::uint8_t> buffer);
 
 // Writes every byte at an offset; 0 or -1.

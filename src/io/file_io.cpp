@@ -6,50 +6,61 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include "io/platform.h"
 #include "io/transfer_loop.h"
 
 #ifdef _WIN32
 #include <io.h>
-#else
+#elif defined(__linux__)
 #include <unistd.h>
 #endif
 
 namespace quarnel {
 namespace {
 
+// The descriptor calls: the C runtime's _close, _read, _write and _lseeki64
+// on Windows, whose byte counts are int; the system calls on Linux.
 #ifdef _WIN32
 using ByteCount = int;
-
-[[nodiscard]] int close_descriptor(int descriptor) { return ::_close(descriptor); }
-[[nodiscard]] ByteCount read_some(int descriptor, void* data, std::size_t size)
-{
-    return ::_read(descriptor, data, static_cast<unsigned>(size));
-}
-[[nodiscard]] ByteCount write_some(int descriptor, const void* data, std::size_t size)
-{
-    return ::_write(descriptor, data, static_cast<unsigned>(size));
-}
-[[nodiscard]] std::int64_t seek(int descriptor, std::int64_t offset, int whence)
-{
-    return ::_lseeki64(descriptor, offset, whence);
-}
-#else
+#elif defined(__linux__)
 using ByteCount = ssize_t;
+#endif
 
-[[nodiscard]] int close_descriptor(int descriptor) { return ::close(descriptor); }
+[[nodiscard]] int close_descriptor(int descriptor)
+{
+#ifdef _WIN32
+    return ::_close(descriptor);
+#elif defined(__linux__)
+    return ::close(descriptor);
+#endif
+}
+
 [[nodiscard]] ByteCount read_some(int descriptor, void* data, std::size_t size)
 {
+#ifdef _WIN32
+    return ::_read(descriptor, data, static_cast<unsigned>(size));
+#elif defined(__linux__)
     return ::read(descriptor, data, size);
+#endif
 }
+
 [[nodiscard]] ByteCount write_some(int descriptor, const void* data, std::size_t size)
 {
+#ifdef _WIN32
+    return ::_write(descriptor, data, static_cast<unsigned>(size));
+#elif defined(__linux__)
     return ::write(descriptor, data, size);
+#endif
 }
+
 [[nodiscard]] std::int64_t seek(int descriptor, std::int64_t offset, int whence)
 {
+#ifdef _WIN32
+    return ::_lseeki64(descriptor, offset, whence);
+#elif defined(__linux__)
     return ::lseek(descriptor, offset, whence);
-}
 #endif
+}
 
 }  // namespace
 
@@ -81,37 +92,25 @@ int FileHandle::close()
     return closing >= 0 && close_descriptor(closing) == 0 ? 0 : -1;
 }
 
-#ifdef _WIN32
+int FileHandle::release()
+{
+    const int released = descriptor_;
+    descriptor_ = -1;
+    return released;
+}
 
+// _wopen on Windows, where a regular file alone is measurable; on Linux a
+// block device too, opened non-blocking so that a FIFO without a writer
+// cannot hold the open.
 FileHandle open_measurable_source(const std::filesystem::path& path)
 {
+#ifdef _WIN32
     FileHandle file(::_wopen(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT));
     struct _stat64 info {};
     if (!file.is_open() || ::_fstat64(file.descriptor(), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) {
         return FileHandle();
     }
-    return file;
-}
-
-FileHandle create_exclusive(const std::filesystem::path& path)
-{
-    return FileHandle(
-        ::_wopen(path.c_str(), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE));
-}
-
-int sync_data(const FileHandle& file) { return ::_commit(file.descriptor()) == 0 ? 0 : -1; }
-
-bool is_same_file(const std::filesystem::path& a, const std::filesystem::path& b)
-{
-    std::error_code error;
-    return std::filesystem::equivalent(a, b, error) && !error;
-}
-
-#else
-
-FileHandle open_measurable_source(const std::filesystem::path& path)
-{
-    // Non-blocking, so that a FIFO without a writer cannot hold the open.
+#elif defined(__linux__)
     FileHandle file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat info {};
     if (!file.is_open() || ::fstat(file.descriptor(), &info) != 0 ||
@@ -122,13 +121,35 @@ FileHandle open_measurable_source(const std::filesystem::path& path)
     if (flags < 0 || ::fcntl(file.descriptor(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
         return FileHandle();
     }
+#endif
     return file;
 }
 
-int sync_data(const FileHandle& file) { return ::fdatasync(file.descriptor()) == 0 ? 0 : -1; }
+FileHandle create_exclusive(const std::filesystem::path& path)
+{
+#ifdef _WIN32
+    return FileHandle(
+        ::_wopen(path.c_str(), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE));
+#elif defined(__linux__)
+    return FileHandle(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR));
+#endif
+}
+
+int sync_data(const FileHandle& file)
+{
+#ifdef _WIN32
+    return ::_commit(file.descriptor()) == 0 ? 0 : -1;
+#elif defined(__linux__)
+    return ::fdatasync(file.descriptor()) == 0 ? 0 : -1;
+#endif
+}
 
 bool is_same_file(const std::filesystem::path& a, const std::filesystem::path& b)
 {
+#ifdef _WIN32
+    std::error_code error;
+    return std::filesystem::equivalent(a, b, error) && !error;
+#elif defined(__linux__)
     struct stat first {};
     struct stat second {};
     if (::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0) {
@@ -141,9 +162,8 @@ bool is_same_file(const std::filesystem::path& a, const std::filesystem::path& b
         return true;
     }
     return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
-
 #endif
+}
 
 std::int64_t measure_length(const FileHandle& file)
 {

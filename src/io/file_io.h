@@ -1,5 +1,6 @@
-// The thin seam between the programs and the platform's file descriptors,
-// so that POSIX and Windows builds share everything above it.
+// Open files as descriptors, one API on Linux and Windows: the handle that
+// closes them, and reading, writing, seeking, measuring and flushing whole
+// transfers. Files in a directory by name are io/directory.h's.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +25,8 @@ public:
 
     // Closes now and reports whether the close succeeded (0 / -1).
     [[nodiscard]] int close();
+    // Gives the descriptor up without closing it; the handle is closed after.
+    [[nodiscard]] int release();
 
 private:
     int descriptor_ = -1;
@@ -34,7 +37,7 @@ private:
 bool is_same_file(const std::filesystem::path& a, const std::filesystem::path& b);
 
 // Opens a file whose length can be measured for reading: a regular file, or
-// on POSIX also a block device. Anything else (a FIFO, a directory, a socket,
+// on Linux also a block device. Anything else (a FIFO, a directory, a socket,
 // a character device) gives a closed handle, without waiting for a writer to
 // appear on a FIFO.
 FileHandle open_measurable_source(const std::filesystem::path& path);
@@ -52,12 +55,11 @@ FileHandle open_measurable_source(const std::filesystem::path& path);
 
 [[nodiscard]] int write_all(const FileHandle& file, std::span<const std::uint8_t> bytes);
 
-#ifdef _WIN32
-// Creates a new file for reading and writing; fails when the name exists.
+// Creates a new file, readable and writable by its owner alone, open for
+// reading and writing; a closed handle, errno EEXIST, when the name exists.
 FileHandle create_exclusive(const std::filesystem::path& path);
-#endif
 
-// Flushes the file's data to the device.
+// Flushes the file's data to the device (fdatasync on Linux, _commit on Windows).
 [[nodiscard]] int sync_data(const FileHandle& file);
 
 }  // namespace quarnel

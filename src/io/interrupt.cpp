@@ -1,15 +1,16 @@
 #include "io/interrupt.h"
 
 #include <algorithm>
-#include <cassert>
+#include <atomic>
 #include <csignal>
+
+#include "io/platform.h"
+#include "io/temporary_file.h"
 
 #ifdef _WIN32
 #include <io.h>
-#include <stdlib.h>
 #include <windows.h>
-#else
-#include <fcntl.h>
+#elif defined(__linux__)
 #include <pthread.h>
 #include <unistd.h>
 #endif
@@ -17,22 +18,35 @@
 namespace quarnel {
 namespace {
 
-using NativeChar = std::filesystem::path::value_type;
-
-constexpr std::size_t kMaxNameLength = 4096;
-NativeChar g_name_to_remove[kMaxNameLength + 1];
-volatile std::sig_atomic_t g_directory = -1;
-volatile std::sig_atomic_t g_descriptor_to_close = -1;
-volatile std::sig_atomic_t g_have_file_to_remove = 0;
 const char* g_message = nullptr;
 std::size_t g_message_length = 0;
-volatile std::sig_atomic_t g_line_to_erase = static_cast<int>(Terminal::None);
 
-// What erases a progress line, as its drawing does, by Terminal value; a
-// handler writes it before its message (nothing when no line stands).
-constexpr std::string_view kLineErasers[] = {"", "\r\x1b[K", "\r                                        \r"};
-static_assert(static_cast<int>(Terminal::None) == 0 && static_cast<int>(Terminal::Ansi) == 1 &&
-              static_cast<int>(Terminal::PlainConsole) == 2);
+// The line eraser, where a handler reads it without a lock: two buffers, the
+// one not shown rewritten and then shown by one atomic store of its index
+// and length.
+constexpr std::size_t kMaxEraserLength = 255;
+char g_erasers[2][kMaxEraserLength];
+std::atomic<unsigned> g_shown_eraser{0};  // index << 8 | length
+static_assert(std::atomic<unsigned>::is_always_lock_free);
+
+// Standard error on both platforms: write on Linux, _write on Windows.
+void write_to_standard_error(const char* text, std::size_t length)
+{
+#ifdef _WIN32
+    (void)::_write(2, text, static_cast<unsigned>(length));
+#elif defined(__linux__)
+    (void)!::write(STDERR_FILENO, text, length);
+#endif
+}
+
+// What every handler does before the process ends: async-signal-safe.
+void remove_file_and_print_message()
+{
+    remove_registered_file();
+    const unsigned shown = g_shown_eraser.load();
+    write_to_standard_error(g_erasers[shown >> 8U], shown & 0xFFU);
+    write_to_standard_error(g_message, g_message_length);
+}
 
 #ifdef _WIN32
 
@@ -53,27 +67,18 @@ HoldLock& hold_lock()
 BOOL WINAPI on_console_event(DWORD /*event*/)
 {
     ::EnterCriticalSection(&hold_lock().section);
-    if (g_have_file_to_remove != 0) {
-        // Windows keeps an open file from being deleted.
-        ::_close(g_descriptor_to_close);
-        ::_wunlink(g_name_to_remove);
-    }
-    const std::string_view eraser = kLineErasers[g_line_to_erase];
-    ::_write(2, eraser.data(), static_cast<unsigned>(eraser.size()));
-    ::_write(2, g_message, static_cast<unsigned>(g_message_length));
+    remove_file_and_print_message();
     ::_exit(-1);
 }
 
-void install_handlers() { ::SetConsoleCtrlHandler(on_console_event, TRUE); }
-
-void restore_handlers() { ::SetConsoleCtrlHandler(on_console_event, FALSE); }
-
-#else
+#elif defined(__linux__)
 
 // Every signal whose default action ends the process, except those that
 // report a fault of the program itself (SIGSEGV, SIGBUS, SIGILL, SIGFPE,
 // SIGABRT, SIGSYS, SIGTRAP), which stay as they are for a debugger or a
-// sanitizer to see. SIGPIPE and SIGXFSZ are ignored instead.
+// sanitizer to see. SIGPIPE and SIGXFSZ are ignored instead (io/startup.h).
+// SIGPOLL is Linux's name for SIGIO; SIGPWR and SIGSTKFLT exist on some of
+// Linux's architectures only.
 constexpr int kFixedSignals[] = {
     SIGHUP,    SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGPOLL,
 #ifdef SIGPWR
@@ -113,12 +118,7 @@ void on_signal(int signal_number)
     // A second signal pending behind the first only ends the process.
     if (g_acted == 0) {
         g_acted = 1;
-        if (g_have_file_to_remove != 0) {
-            (void)::unlinkat(g_directory, g_name_to_remove, 0);
-        }
-        const std::string_view eraser = kLineErasers[g_line_to_erase];
-        (void)!::write(STDERR_FILENO, eraser.data(), eraser.size());
-        (void)!::write(STDERR_FILENO, g_message, g_message_length);
+        remove_file_and_print_message();
     }
     (void)::signal(signal_number, SIG_DFL);
     // Pending until this returns; then the default action ends the process
@@ -126,8 +126,15 @@ void on_signal(int signal_number)
     (void)::raise(signal_number);
 }
 
+#endif
+
+// A console-event handler on Windows; on Linux a handler for each handled
+// signal the caller did not leave ignored.
 void install_handlers()
 {
+#ifdef _WIN32
+    ::SetConsoleCtrlHandler(on_console_event, TRUE);
+#elif defined(__linux__)
     g_handling_thread = ::pthread_self();
     struct sigaction action {};
     action.sa_handler = on_signal;
@@ -144,19 +151,22 @@ void install_handlers()
         }
         g_installed[signal_number] = ::sigaction(signal_number, &action, &g_saved_actions[signal_number]) == 0;
     }
+#endif
 }
 
 void restore_handlers()
 {
+#ifdef _WIN32
+    ::SetConsoleCtrlHandler(on_console_event, FALSE);
+#elif defined(__linux__)
     for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
         if (g_installed[signal_number]) {
             (void)::sigaction(signal_number, &g_saved_actions[signal_number], nullptr);
             g_installed[signal_number] = false;
         }
     }
-}
-
 #endif
+}
 
 }  // namespace
 
@@ -169,68 +179,34 @@ InterruptHandling::InterruptHandling(std::string_view message)
 
 InterruptHandling::~InterruptHandling() { restore_handlers(); }
 
-#ifdef _WIN32
-
-InterruptsHeld::InterruptsHeld() { ::EnterCriticalSection(&hold_lock().section); }
-
-InterruptsHeld::~InterruptsHeld()
-{
-    if (!kept_) {
-        ::LeaveCriticalSection(&hold_lock().section);
-    }
-}
-
-void ignore_write_signals() {}
-
-#else
-
 InterruptsHeld::InterruptsHeld()
 {
+#ifdef _WIN32
+    ::EnterCriticalSection(&hold_lock().section);
+#elif defined(__linux__)
     const sigset_t held = handled_signals();
     ::pthread_sigmask(SIG_BLOCK, &held, &saved_mask_);
+#endif
 }
 
 InterruptsHeld::~InterruptsHeld()
 {
-    if (!kept_) {
-        ::pthread_sigmask(SIG_SETMASK, &saved_mask_, nullptr);
+    if (kept_) {
+        return;
     }
-}
-
-void ignore_write_signals()
-{
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    (void)::sigaction(SIGPIPE, &ignore, nullptr);
-    (void)::sigaction(SIGXFSZ, &ignore, nullptr);
-}
-
+#ifdef _WIN32
+    ::LeaveCriticalSection(&hold_lock().section);
+#elif defined(__linux__)
+    ::pthread_sigmask(SIG_SETMASK, &saved_mask_, nullptr);
 #endif
-
-int register_file_to_remove(int directory, const std::filesystem::path& name, int descriptor)
-{
-    // One slot: a second live output file would have its predecessor's name overwritten.
-    assert(g_have_file_to_remove == 0);
-    const auto& native = name.native();
-    if (native.size() > kMaxNameLength) {
-        return -1;
-    }
-    g_have_file_to_remove = 0;
-    std::copy(native.begin(), native.end(), g_name_to_remove);
-    g_name_to_remove[native.size()] = 0;
-    g_directory = directory;
-    g_descriptor_to_close = descriptor;
-    g_have_file_to_remove = 1;
-    return 0;
 }
 
-void unregister_file_to_remove()
+void set_line_eraser(std::string_view eraser)
 {
-    g_have_file_to_remove = 0;
-    g_descriptor_to_close = -1;
+    const unsigned next = (g_shown_eraser.load() >> 8U) ^ 1U;
+    const std::size_t length = std::min(eraser.size(), kMaxEraserLength);
+    std::copy_n(eraser.data(), length, g_erasers[next]);
+    g_shown_eraser.store((next << 8U) | static_cast<unsigned>(length));
 }
-
-void set_line_to_erase(Terminal terminal) { g_line_to_erase = static_cast<int>(terminal); }
 
 }  // namespace quarnel

@@ -3,12 +3,11 @@
 // not show.
 #pragma once
 
-#include <filesystem>
 #include <string_view>
 
-#include "io/terminal.h"
+#include "io/platform.h"
 
-#ifndef _WIN32
+#ifdef __linux__
 #include <csignal>
 #endif
 
@@ -16,7 +15,8 @@ namespace quarnel {
 
 // While alive, every signal whose default action ends the process (SIGHUP,
 // SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGALRM, ...; on Windows Ctrl+C,
-// Ctrl+Break and closing the console) removes the registered temporary file,
+// Ctrl+Break and closing the console) removes the registered temporary file
+// (remove_registered_file(), io/temporary_file.h), erases a progress line,
 // prints the message and ends the process as the signal asks. A signal the
 // caller left ignored stays ignored. Signals are acted on in the thread that
 // set the handling up; other threads pass them on to it.
@@ -46,24 +46,15 @@ public:
 
 private:
     bool kept_ = false;
-#ifndef _WIN32
+#ifdef __linux__
     sigset_t saved_mask_{};
 #endif
 };
 
-// The file an interruption removes: its name in the directory open as
-// `directory` (on Windows a full path, the directory unused) and its open
-// descriptor. One at a time, so one output file may be live. 0, or -1 when
-// the name is too long to keep.
-[[nodiscard]] int register_file_to_remove(int directory, const std::filesystem::path& name, int descriptor);
-void unregister_file_to_remove();
-
-// Whether a progress line stands on the terminal, and how the interruption's
-// message must first erase it (Terminal::None: nothing to erase).
-void set_line_to_erase(Terminal terminal);
-
-// At start-up: a write that cannot be done (a closed pipe, a file-size limit)
-// becomes a write error rather than the end of the process.
-void ignore_write_signals();
+// What the interruption's message must first write to erase what stands on
+// the terminal ("" for nothing): handed over by the progress line, which
+// alone knows what it drew. Calls must not overlap; a handler may run between
+// any two and finds the one or the other.
+void set_line_eraser(std::string_view eraser);
 
 }  // namespace quarnel

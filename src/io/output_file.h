@@ -2,33 +2,42 @@
 // in the destination's own directory and renamed over the destination only
 // once complete, so a failed or interrupted run never leaves a partial image
 // under the destination's name and an existing destination survives it.
+//
+// States:
+//   empty       nothing on disk: before create(), or after a create() that failed;
+//   writing     create() resolved the destination (io/destination.h) and made
+//               the temporary file (io/temporary_file.h), registered so that an
+//               interruption removes it; append() and overwrite_start() write it;
+//   committed   commit() gave it the replaced file's metadata
+//               (io/file_metadata.h), flushed, closed and renamed it over the
+//               destination: nothing is left to remove, and a signal no longer
+//               turns the run into an interruption;
+//   discarded   the destructor, or an interruption, removed the temporary file
+//               of an output file not committed (also after a commit() that
+//               failed); the destination is as it was.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <span>
 
+#include "io/destination.h"
 #include "io/file_io.h"
+#include "io/temporary_file.h"
 
 namespace quarnel {
 
 class OutputFile {
 public:
     OutputFile() = default;
-    ~OutputFile();  // removes the temporary file unless committed
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Refuses a destination that exists but is not a regular file, or that
-    // the caller may not write. A symbolic link is followed, so the file it
-    // names is replaced and the link stays; but in a sticky directory that
-    // anyone may write (such as /tmp) only a link of the caller's or of the
-    // directory's owner is followed, as the kernel's protected_symlinks does.
+    // Refuses a destination resolve_destination() refuses.
     [[nodiscard]] int create(const std::filesystem::path& destination);
 
     // The temporary file, open for reading and writing.
-    const FileHandle& handle() const { return file_; }
+    const FileHandle& handle() const { return temporary_.handle(); }
 
     [[nodiscard]] int append(std::span<const std::uint8_t> bytes);
     [[nodiscard]] int overwrite_start(std::span<const std::uint8_t> bytes);
@@ -41,19 +50,8 @@ public:
     [[nodiscard]] int commit();
 
 private:
-    [[nodiscard]] int find_target(const std::filesystem::path& destination);
-    [[nodiscard]] int create_temporary();
-    [[nodiscard]] int pass_on_attributes();
-    void discard();
-
-    FileHandle directory_;             // POSIX: names below are relative to it
-    std::filesystem::path target_;     // on Windows a full path
-    std::filesystem::path temporary_;  // on Windows a full path
-    FileHandle replaced_;              // POSIX: the existing destination, for its extended attributes
-    std::optional<unsigned> kept_permissions_;
-    std::optional<unsigned> kept_owner_;
-    std::optional<unsigned> kept_group_;
-    FileHandle file_;
+    Destination destination_;  // outlives temporary_, which lives in its directory
+    TemporaryFile temporary_;  // removes itself unless committed
 };
 
 }  // namespace quarnel

@@ -1,5 +1,6 @@
 #include "io/progress_line.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <string>
@@ -20,6 +21,12 @@ ProgressLine::ProgressLine(Writer write, Clock clock, Terminal terminal, Progres
 {
 }
 
+void ProgressLine::hand_eraser_to(Writer take)
+{
+    const std::lock_guard lock(mutex_);
+    take_eraser_ = std::move(take);
+}
+
 void ProgressLine::update(std::uint64_t done, std::uint64_t total)
 {
     const std::lock_guard lock(mutex_);
@@ -38,8 +45,25 @@ void ProgressLine::update(std::uint64_t done, std::uint64_t total)
     }
 }
 
+// "\r", then what clears `width` characters; on a plain console "\r" again.
+std::string ProgressLine::eraser(std::size_t width) const
+{
+    std::string line(1, '\r');
+    if (terminal_ == Terminal::Ansi) {
+        line += kEraseToEndOfLine;
+    } else {
+        line.append(width, ' ');
+        line += '\r';
+    }
+    return line;
+}
+
 void ProgressLine::draw(std::string_view text)
 {
+    // Before the line appears: a signal between the two then erases no more than it must.
+    if (take_eraser_) {
+        take_eraser_(eraser(std::max(drawn_width_, text.size())));
+    }
     std::string line(1, '\r');
     line += text;
     if (terminal_ == Terminal::Ansi) {
@@ -57,15 +81,11 @@ void ProgressLine::erase()
     if (drawn_width_ == 0) {
         return;
     }
-    std::string line(1, '\r');
-    if (terminal_ == Terminal::Ansi) {
-        line += kEraseToEndOfLine;
-    } else {
-        line.append(drawn_width_, ' ');
-        line += '\r';
-    }
-    write_(line);
+    write_(eraser(drawn_width_));
     drawn_width_ = 0;
+    if (take_eraser_) {
+        take_eraser_("");
+    }
 }
 
 TerminalProgress::TerminalProgress()
@@ -74,25 +94,17 @@ TerminalProgress::TerminalProgress()
     if (terminal == Terminal::None) {
         return;
     }
+    line_.emplace([](std::string_view text) { console::print_transient(text); },
+                  [] { return std::chrono::steady_clock::now(); }, terminal);
     // A line on the screen is also what an interruption's message must erase first.
-    line_.emplace(
-        [terminal](std::string_view text) {
-            // Before the line appears: a signal between the two then erases nothing, harmlessly.
-            set_line_to_erase(terminal);
-            console::print_transient(text);
-        },
-        [] { return std::chrono::steady_clock::now(); }, terminal);
-    console::set_transient_eraser([this] {
-        line_->erase();
-        set_line_to_erase(Terminal::None);
-    });
+    line_->hand_eraser_to(set_line_eraser);
+    console::set_transient_eraser([this] { line_->erase(); });
 }
 
 TerminalProgress::~TerminalProgress()
 {
     if (line_) {
         line_->erase();
-        set_line_to_erase(Terminal::None);
         console::set_transient_eraser({});
     }
 }

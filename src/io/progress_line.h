@@ -10,6 +10,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "io/terminal.h"
@@ -29,15 +30,22 @@ public:
     // The run starts now, by the clock given; `terminal` says how a line is erased.
     ProgressLine(Writer write, Clock clock, Terminal terminal, ProgressTiming timing = {});
 
+    // Hands `take` the bytes that erase what stands on the terminal, before
+    // each drawing (sized to cover it) and once erased (""), so that whatever
+    // prints a final message without this line (an interruption) erases it first.
+    void hand_eraser_to(Writer take);
+
     void update(std::uint64_t done, std::uint64_t total);
     // Leaves the cursor at the start of an empty line, if a line was drawn.
     void erase();
 
 private:
     void draw(std::string_view text);
+    std::string eraser(std::size_t width) const;
 
     std::mutex mutex_;  // a driver may report from another thread than the one that prints
     Writer write_;
+    Writer take_eraser_;
     Clock clock_;
     Terminal terminal_;
     ProgressTiming timing_;

@@ -3,12 +3,13 @@
 
 #include "inspect/inspect_messages.h"
 #include "io/console.h"
+#include "io/platform.h"
 #include "io/startup.h"
 #include "main/inspect_command_line.h"
 
 #ifdef _WIN32
 int wmain(int argc, wchar_t** argv)
-#else
+#elif defined(__linux__)
 int main(int argc, char** argv)
 #endif
 {

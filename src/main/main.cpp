@@ -3,13 +3,14 @@
 
 #include "convert/quarnel_messages.h"
 #include "io/console.h"
+#include "io/platform.h"
 #include "io/startup.h"
 #include "main/command_line.h"
 
 #ifdef _WIN32
 // Wide arguments, so that paths in any script reach the program intact.
 int wmain(int argc, wchar_t** argv)
-#else
+#elif defined(__linux__)
 int main(int argc, char** argv)
 #endif
 {

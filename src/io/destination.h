@@ -1,0 +1,28 @@
+// Where the output goes: the destination a command line names, resolved
+// under the link rules into a directory, a name in it and what the file it
+// replaces passes on.
+#pragma once
+
+#include <filesystem>
+
+#include "io/directory.h"
+#include "io/file_metadata.h"
+
+namespace quarnel {
+
+struct Destination {
+    Directory directory;         // holds the destination and its temporary file
+    std::filesystem::path name;  // the destination's name in it
+    KeptMetadata kept;           // of the replaced file; empty for a new one
+};
+
+// Refuses a destination that exists but is not a regular file, or that the
+// caller may not write. A symbolic link is followed, also when it dangles (the
+// file it points to is then created), so the file it names is replaced and
+// the link stays; in a sticky directory that anyone may write (such as /tmp)
+// only a link of the caller's or of the directory's owner is followed, as
+// Linux's protected_symlinks does. Works from the destination's directory
+// alone, so that any path the system accepts works, however long. 0 / -1.
+[[nodiscard]] int resolve_destination(const std::filesystem::path& destination, Destination& resolved);
+
+}  // namespace quarnel

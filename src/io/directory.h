@@ -1,0 +1,63 @@
+// A directory that files are looked at, created and renamed in by name: the
+// primitives the output file is written over, one API on Linux and Windows.
+// On Linux it is an O_PATH descriptor and names are relative to it, so that
+// a path of any length works and a directory renamed meanwhile stays the one
+// looked at; on Windows it is the directory's path, names joined to it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+
+#include "io/file_io.h"
+
+namespace quarnel {
+
+// What a name in a directory stands for, its links not followed.
+struct DirectoryEntry {
+    enum class Kind { Missing, Link, Regular, Other, Unreadable };
+    Kind kind = Kind::Unreadable;
+    unsigned permissions = 0;       // the read, write and execute bits
+    std::optional<unsigned> owner;  // Linux: the owner and group a successor can be given
+    std::optional<unsigned> group;
+    std::uint64_t device = 0;  // Linux: which file it is, to recognise it when opened
+    std::uint64_t inode = 0;
+};
+
+class Directory {
+public:
+    Directory() = default;  // the working directory
+
+    // The directory `path` names, taken from this one when relative. On
+    // Windows it is not opened, and a missing one shows when a file is created.
+    [[nodiscard]] std::optional<Directory> open_directory(const std::filesystem::path& path) const;
+
+    // The descriptor names are relative to (AT_FDCWD for the working
+    // directory); -1 on Windows, where `entry` gives a full path instead.
+    int native_handle() const;
+    // A name of this directory as the platform's calls take it: the name
+    // itself on Linux, the joined path on Windows.
+    std::filesystem::path entry(const std::filesystem::path& name) const;
+
+    DirectoryEntry look_at(const std::filesystem::path& name) const;
+    [[nodiscard]] int read_link(const std::filesystem::path& name, std::filesystem::path& target) const;
+    // Whether the caller may write the regular file `name` looked at as `file`.
+    bool may_write(const std::filesystem::path& name, const DirectoryEntry& file) const;
+    // Linux's protected_symlinks rule, for a link found in this directory: in
+    // a sticky directory anyone may write (such as /tmp), only a link of the
+    // caller's or of the directory's owner is followed. Windows has no such
+    // directories.
+    bool may_follow_link(const DirectoryEntry& link) const;
+
+    // A new file, readable and writable by its owner alone, open for reading
+    // and writing; a closed handle, errno EEXIST, when the name is taken.
+    FileHandle create_exclusive(const std::filesystem::path& name) const;
+    // Renames `from` over `to`, both in this directory; 0 / -1.
+    [[nodiscard]] int rename(const std::filesystem::path& from, const std::filesystem::path& to) const;
+
+private:
+    FileHandle handle_;           // Linux: the O_PATH descriptor; closed for the working directory
+    std::filesystem::path path_;  // Windows: the path; empty for the working directory, and on Linux
+};
+
+}  // namespace quarnel

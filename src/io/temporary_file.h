@@ -1,0 +1,51 @@
+// The temporary file an output file is written to: its unguessable name, its
+// exclusive creation in the destination's directory, and its registration,
+// so that an interruption removes it by the same routine a discard does.
+#pragma once
+
+#include <filesystem>
+
+#include "io/directory.h"
+#include "io/file_io.h"
+
+namespace quarnel {
+
+// States, as handle() and name() show them:
+//   none        no file: before create(), after keep() or discard();
+//   open        created and registered, the handle open for writing;
+//   closed      flushed and closed for its rename, still registered.
+// create(): none -> open. close(): open -> closed. keep(): open or closed ->
+// none, the file staying under another name. discard() and the destructor:
+// open or closed -> none, the file removed.
+class TemporaryFile {
+public:
+    TemporaryFile() = default;
+    ~TemporaryFile() { discard(); }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    // A new file under a new unguessable name in `directory`, which must
+    // outlive it; readable and writable by its owner alone. One at a time.
+    [[nodiscard]] int create(const Directory& directory);
+
+    const FileHandle& handle() const { return file_; }
+    // Its name in the directory; empty in the state none.
+    const std::filesystem::path& name() const { return name_; }
+
+    // Closes the handle and reports whether the close succeeded (0 / -1).
+    [[nodiscard]] int close();
+    // Its name was renamed away: nothing is left to remove. Called under an InterruptsHeld.
+    void keep();
+    void discard();
+
+private:
+    FileHandle file_;
+    std::filesystem::path name_;
+};
+
+// Removes the registered temporary file, if any, and forgets it: the one
+// removal routine, used by discard() and by the interruption handlers, and so
+// async-signal-safe (no allocation, no lock; close and unlink alone).
+void remove_registered_file();
+
+}  // namespace quarnel
