@@ -35,8 +35,9 @@ KeptMetadata keep_metadata(const Directory& directory, const std::filesystem::pa
 
 // What a new file gets in `directory`: exactly what any program's new file
 // (open with O_CREAT and 0666) gets there, after the umask or the
-// directory's default ACL, as an empty file made and removed there shows.
-// 0 / -1.
+// directory's default ACL, as a file made there without a name shows (or,
+// where the file system cannot make one, an empty file made and removed at
+// once). 0 / -1.
 [[nodiscard]] int probe_new_file(const Directory& directory, KeptMetadata& kept);
 
 // Gives the new file, open as `file` and named `entry` as Directory::entry
