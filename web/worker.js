@@ -1,0 +1,100 @@
+// The page's Web Worker: it reads the chosen file in slices of a few MiB with
+// FileReaderSync, so that memory stays flat whatever the file's size, and
+// hands each slice to the WebAssembly module (createQuarnel, from
+// src/web/web_binding.cpp), which checksums and checks it. The page ends a
+// job by terminating the worker; every message below answers one job.
+'use strict';
+
+const reader = new FileReaderSync();
+let file = null;
+let quarnel = null;
+let lastProgress = 0;
+
+// Copies file bytes [offset, offset + length) into the module's memory: the count, or -1 when the file cannot be read.
+// A file changed since it was chosen cannot be read any more: Chromium refuses the slice.
+function readInto(offset, pointer, length) {
+  try {
+    const bytes = new Uint8Array(reader.readAsArrayBuffer(file.slice(offset, offset + length)));
+    quarnel.HEAPU8.set(bytes, pointer);
+    return bytes.length;
+  } catch {
+    return -1;
+  }
+}
+
+function progress(done, total) {
+  const now = performance.now();
+  if (now - lastProgress >= 50 || done === total) {
+    lastProgress = now;
+    postMessage({ kind: 'progress', done, total });
+  }
+}
+
+// The sizes and the time the file was last changed, as when it was chosen: a file that changed is refused.
+function unchanged(chosen) {
+  return file.size === chosen.size && file.lastModified === chosen.lastModified;
+}
+
+function convert(model) {
+  const chosen = { size: file.size, lastModified: file.lastModified };
+  if (quarnel._quarnel_convert_begin(file.size, model) !== 0) {
+    return { kind: 'refused', message: quarnel.UTF8ToString(quarnel._quarnel_message()) };
+  }
+  const chunkSize = quarnel._quarnel_chunk_size();
+  for (let offset = 0; offset < chosen.size; offset += chunkSize) {
+    const length = Math.min(chunkSize, chosen.size - offset);
+    if (readInto(offset, quarnel._quarnel_chunk_buffer(), length) !== length) {
+      return { kind: 'refused', message: quarnel.UTF8ToString(quarnel._quarnel_unreadable_source_message()) };
+    }
+    quarnel._quarnel_convert_chunk(offset, length);
+    progress(offset + length, chosen.size);
+  }
+  if (!unchanged(chosen)) {
+    return { kind: 'refused', message: quarnel.UTF8ToString(quarnel._quarnel_unreadable_source_message()) };
+  }
+  const area = quarnel._quarnel_convert_finish();
+  const header = quarnel.HEAPU8.slice(area, area + quarnel._quarnel_header_area_size());
+  return { kind: 'converted', header };
+}
+
+function check() {
+  const name = new TextEncoder().encode(file.name);
+  quarnel.HEAPU8.set(name, quarnel._quarnel_name_buffer(name.length));
+  const status = quarnel._quarnel_check(file.size);
+  const report = quarnel.UTF8ToString(quarnel._quarnel_text());
+  if (status !== 0) {
+    return { kind: 'refused', report, message: quarnel.UTF8ToString(quarnel._quarnel_message()) };
+  }
+  return {
+    kind: 'checked',
+    report,
+    payloadOffset: quarnel._quarnel_payload_offset(),
+    payloadLength: quarnel._quarnel_payload_length(),
+  };
+}
+
+// The checksum's own speed, for bench/web_convert.mjs: `rounds` chunks of
+// varied bytes checksummed from the module's memory, the reads left out.
+function measure(rounds) {
+  const chunkSize = quarnel._quarnel_chunk_size();
+  quarnel._quarnel_convert_begin(rounds * chunkSize, 0);
+  const chunk = quarnel.HEAPU8.subarray(quarnel._quarnel_chunk_buffer(), quarnel._quarnel_chunk_buffer() + chunkSize);
+  chunk.forEach((_, i) => { chunk[i] = (i * 2654435761) >>> 24; });
+  const start = performance.now();
+  for (let round = 0; round < rounds; ++round) {
+    quarnel._quarnel_convert_chunk(round * chunkSize, chunkSize);
+  }
+  return { kind: 'measured', bytes: rounds * chunkSize, seconds: (performance.now() - start) / 1000 };
+}
+
+const ready = createQuarnel({ readInto, progress }).then((module) => {
+  quarnel = module;
+});
+
+onmessage = async ({ data }) => {
+  await ready;
+  file = data.file;
+  const jobs = { convert: () => convert(data.model), check, measure: () => measure(data.rounds) };
+  const result = jobs[data.job]();
+  postMessage(result, result.header ? [result.header.buffer] : []);
+};
