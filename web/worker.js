@@ -1,25 +1,45 @@
-// The page's Web Worker: it reads the chosen file in slices of a few MiB with
-// FileReaderSync, so that memory stays flat whatever the file's size, and
-// hands each slice to the WebAssembly module (createQuarnel, from
+// The page's Web Worker: it reads the chosen file in slices of a few MiB, so
+// that memory stays flat whatever the file's size, and hands each slice to the WebAssembly module (createQuarnel, from
 // src/web/web_binding.cpp), which checksums and checks it. The page ends a
 // job by terminating the worker; every message below answers one job.
 'use strict';
 
-const reader = new FileReaderSync();
 let file = null;
 let quarnel = null;
 let lastProgress = 0;
 
-// Copies file bytes [offset, offset + length) into the module's memory: the count, or -1 when the file cannot be read.
-// A file changed since it was chosen cannot be read any more: Chromium refuses the slice.
-function readInto(offset, pointer, length) {
+// The one buffer every read goes through on its way into the module's memory:
+// a byte stream's reader fills it in place, so reading leaves no garbage
+// behind and memory stays flat however large the file.
+let spare = new ArrayBuffer(1 << 20);
+
+// Fills `length` bytes of the module's memory at `pointer` from a byte
+// stream's reader: the count, or -1 when the file cannot be read. A file
+// changed since it was chosen cannot be read any more: Chromium fails the stream.
+async function fill(reader, pointer, length) {
   try {
-    const bytes = new Uint8Array(reader.readAsArrayBuffer(file.slice(offset, offset + length)));
-    quarnel.HEAPU8.set(bytes, pointer);
-    return bytes.length;
+    let done = 0;
+    while (done < length) {
+      const { done: ended, value } =
+        await reader.read(new Uint8Array(spare, 0, Math.min(spare.byteLength, length - done)));
+      if (ended) {
+        break;
+      }
+      quarnel.HEAPU8.set(value, pointer + done);
+      done += value.length;
+      spare = value.buffer;
+    }
+    return done;
   } catch {
     return -1;
   }
+}
+
+const streamOf = (blob) => blob.stream().getReader({ mode: 'byob' });
+
+// File bytes [offset, offset + length) into the module's memory, for the check's reads here and there.
+function readInto(offset, pointer, length) {
+  return fill(streamOf(file.slice(offset, offset + length)), pointer, length);
 }
 
 function progress(done, total) {
@@ -35,15 +55,17 @@ function unchanged(chosen) {
   return file.size === chosen.size && file.lastModified === chosen.lastModified;
 }
 
-function convert(model) {
+async function convert(model) {
   const chosen = { size: file.size, lastModified: file.lastModified };
   if (quarnel._quarnel_convert_begin(file.size, model) !== 0) {
     return { kind: 'refused', message: quarnel.UTF8ToString(quarnel._quarnel_message()) };
   }
+  // One stream from start to end: the browser reads ahead while the module checksums.
+  const source = streamOf(file);
   const chunkSize = quarnel._quarnel_chunk_size();
   for (let offset = 0; offset < chosen.size; offset += chunkSize) {
     const length = Math.min(chunkSize, chosen.size - offset);
-    if (readInto(offset, quarnel._quarnel_chunk_buffer(), length) !== length) {
+    if (await fill(source, quarnel._quarnel_chunk_buffer(), length) !== length) {
       return { kind: 'refused', message: quarnel.UTF8ToString(quarnel._quarnel_unreadable_source_message()) };
     }
     quarnel._quarnel_convert_chunk(offset, length);
@@ -57,10 +79,11 @@ function convert(model) {
   return { kind: 'converted', header };
 }
 
-function check() {
+async function check() {
   const name = new TextEncoder().encode(file.name);
   quarnel.HEAPU8.set(name, quarnel._quarnel_name_buffer(name.length));
-  const status = quarnel._quarnel_check(file.size);
+  // The check reads through readInto, which waits: the module is built to pause for it (Asyncify).
+  const status = await quarnel.ccall('quarnel_check', 'number', ['number'], [file.size], { async: true });
   const report = quarnel.UTF8ToString(quarnel._quarnel_text());
   if (status !== 0) {
     return { kind: 'refused', report, message: quarnel.UTF8ToString(quarnel._quarnel_message()) };
@@ -95,6 +118,6 @@ onmessage = async ({ data }) => {
   await ready;
   file = data.file;
   const jobs = { convert: () => convert(data.model), check, measure: () => measure(data.rounds) };
-  const result = jobs[data.job]();
+  const result = await jobs[data.job]();
   postMessage(result, result.header ? [result.header.buffer] : []);
 };

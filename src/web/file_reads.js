@@ -3,7 +3,8 @@
 // gives them as Module.readInto and Module.progress when it creates the module.
 mergeInto(LibraryManager.library, {
   quarnel_js_read: function (offset, buffer, length) {
-    return Module['readInto'](offset, buffer, length);
+    // The read waits for the file: the module pauses here until it is done (Asyncify).
+    return Asyncify.handleAsync(() => Module['readInto'](offset, buffer, length));
   },
   quarnel_js_progress: function (done, total) {
     Module['progress'](done, total);
