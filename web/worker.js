@@ -37,9 +37,22 @@ async function fill(reader, pointer, length) {
 
 const streamOf = (blob) => blob.stream().getReader({ mode: 'byob' });
 
-// File bytes [offset, offset + length) into the module's memory, for the check's reads here and there.
-function readInto(offset, pointer, length) {
-  return fill(streamOf(file.slice(offset, offset + length)), pointer, length);
+// The check reads the checksum table and the payload in turn, each front to
+// back, and a few sectors here and there: a stream is kept open for each of
+// the two latest places, and a read that goes on where one ended continues it.
+let open = [];
+
+// File bytes [offset, offset + length) into the module's memory, for the check.
+async function readInto(offset, pointer, length) {
+  let stream = open.find((candidate) => candidate.next === offset);
+  if (!stream) {
+    stream = { next: offset, reader: streamOf(file.slice(offset)) };
+    open.unshift(stream);
+    open.splice(2).forEach((dropped) => dropped.reader.cancel().catch(() => {}));
+  }
+  const got = await fill(stream.reader, pointer, length);
+  stream.next += Math.max(got, 0);
+  return got;
 }
 
 function progress(done, total) {
