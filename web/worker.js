@@ -13,29 +13,64 @@ let lastProgress = 0;
 // behind and memory stays flat however large the file.
 let spare = new ArrayBuffer(1 << 20);
 
-// Fills `length` bytes of the module's memory at `pointer` from a byte
-// stream's reader: the count, or -1 when the file cannot be read. A file
-// changed since it was chosen cannot be read any more: Chromium fails the stream.
+// A reader of a Blob's bytes in order, up to `max` at a time: a byte stream's
+// reader fills the spare buffer in place; where a browser offers no byte
+// stream for a Blob, the stream's own chunks, the rest of one kept for the next.
+function streamOf(blob) {
+  const stream = blob.stream();
+  let bytes;
+  try {
+    bytes = stream.getReader({ mode: 'byob' });
+  } catch {
+    const chunks = stream.getReader();
+    let rest = new Uint8Array(0);
+    return {
+      async read(max) {
+        if (rest.length === 0) {
+          const { done, value } = await chunks.read();
+          if (done) {
+            return { done };
+          }
+          rest = value;
+        }
+        const value = rest.subarray(0, max);
+        rest = rest.subarray(value.length);
+        return { done: false, value };
+      },
+      cancel: () => chunks.cancel(),
+    };
+  }
+  return {
+    async read(max) {
+      const { done, value } = await bytes.read(new Uint8Array(spare, 0, max));
+      if (value) {
+        spare = value.buffer;  // the same memory, handed back
+      }
+      return { done, value };
+    },
+    cancel: () => bytes.cancel(),
+  };
+}
+
+// Fills `length` bytes of the module's memory at `pointer` from a reader: the
+// count, or -1 when the file cannot be read. A file changed since it was
+// chosen cannot be read any more: Chromium fails the stream.
 async function fill(reader, pointer, length) {
   try {
     let done = 0;
     while (done < length) {
-      const { done: ended, value } =
-        await reader.read(new Uint8Array(spare, 0, Math.min(spare.byteLength, length - done)));
+      const { done: ended, value } = await reader.read(Math.min(spare.byteLength, length - done));
       if (ended) {
         break;
       }
       quarnel.HEAPU8.set(value, pointer + done);
       done += value.length;
-      spare = value.buffer;
     }
     return done;
   } catch {
     return -1;
   }
 }
-
-const streamOf = (blob) => blob.stream().getReader({ mode: 'byob' });
 
 // The check reads the checksum table and the payload in turn, each front to
 // back, and a few sectors here and there: a stream is kept open for each of
