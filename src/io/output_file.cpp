@@ -347,14 +347,9 @@ int OutputFile::pass_on_attributes()
     unsigned permissions = kept_permissions_.value_or(new_file_permissions());
     if (kept_owner_ && kept_group_) {
         // Root keeps both; another user the group, where a member of it.
-        if (::fchown(descriptor, *kept_owner_, *kept_group_) != 0) {
-            (void)::fchown(descriptor, static_cast<uid_t>(-1), *kept_group_);
-        }
-        struct stat info {};
-        if (::fstat(descriptor, &info) != 0) {
-            return -1;
-        }
-        if (info.st_gid != *kept_group_) {
+        const bool group_kept = ::fchown(descriptor, *kept_owner_, *kept_group_) == 0 ||
+                                ::fchown(descriptor, static_cast<uid_t>(-1), *kept_group_) == 0;
+        if (!group_kept) {
             permissions &= ~static_cast<unsigned>(S_IRWXG);  // the old group's rights are not another group's
         }
         if (replaced_.is_open()) {
