@@ -138,5 +138,16 @@ else
     echo "FAILED: real ISO round trip"
 fi
 
+# On a console, which wine makes of a terminal, a file name in the report shows
+# as it is: written as UTF-16, not as UTF-8 bytes read in the console's code page.
+shown=$(cd "$work/windows" && script -qec "wine $(printf %q "$windows/quarnel-inspect.exe") 光盘.bin" /dev/null)
+if grep -q -F 'Image: 光盘.bin, ' <<<"$shown"; then
+    passed=$((passed + 1))
+    echo "ok: a non-ASCII file name shown on a console"
+else
+    failed=$((failed + 1))
+    echo "FAILED: a non-ASCII file name on a console: $(head -n 1 <<<"$shown")"
+fi
+
 echo "windows: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
