@@ -68,7 +68,9 @@ cp "$fixture/five.iso" "$fixture/$long/five.iso"
 "$linux/quarnel" /model:E220 "$fixture/five.iso" "$fixture/good.bin" 2>/dev/null
 cp "$fixture/good.bin" "$fixture/bad.bin"
 cp "$fixture/good.bin" "$fixture/$long/good.bin"
-printf '\xff' | dd of="$fixture/bad.bin" bs=1 seek=5000 conv=notrunc status=none
+# One bit flipped in the payload: a fixed byte value would leave it alone one time in 256.
+byte=$(od -An -tu1 -j5000 -N1 "$fixture/bad.bin")
+printf "\\x$(printf %02x $((byte ^ 1)))" | dd of="$fixture/bad.bin" bs=1 seek=5000 conv=notrunc status=none
 
 crlf() { sed 's/$/\r/' "$1"; }
 
