@@ -4,5 +4,5 @@
 #   cmake -S . -B build-aarch64 --toolchain cmake/aarch64-linux-gnu.cmake
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
 include(${CMAKE_CURRENT_LIST_DIR}/debian-cross-linux.cmake)
-# Debian's name for it, for the package CPack builds.
-set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+# Debian's name for it, for the package the deb target builds.
+set(QUARNEL_DEBIAN_ARCHITECTURE arm64)

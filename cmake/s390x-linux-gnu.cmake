@@ -4,5 +4,5 @@
 #   cmake -S . -B build-s390x --toolchain cmake/s390x-linux-gnu.cmake
 set(CMAKE_SYSTEM_PROCESSOR s390x)
 include(${CMAKE_CURRENT_LIST_DIR}/debian-cross-linux.cmake)
-# Debian's name for it, for the package CPack builds.
-set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE s390x)
+# Debian's name for it, for the package the deb target builds.
+set(QUARNEL_DEBIAN_ARCHITECTURE s390x)

@@ -341,6 +341,7 @@ TEST_F(EndToEnd, InspectReportsAndRefuses)
     const Case failures[] = {
         {{}, usage},
         {{"a", "b", "c"}, usage},
+        {{"--help", path("out.iso")}, "Error: unable to open image file.\n"},  // an option only as the sole argument
         {{path("missing.bin")}, "Error: unable to open image file.\n"},
         {{path("bad.bin"), path("out.iso")}, "Error: block checksum does not match.\n"},
         {{path("in.iso")}, "Error: image prologue is not zero.\n"},
@@ -353,6 +354,15 @@ TEST_F(EndToEnd, InspectReportsAndRefuses)
         EXPECT_EQ(result.exit_status, kFailureStatus);
         EXPECT_EQ(entries(), (std::set<std::string>{"in.iso", "good.bin", "bad.bin"}));
     }
+    // --help and --version print on standard output and succeed, as xz's do.
+    for (const auto& [option, start] : {std::pair{"--help", "Usage: quarnel-inspect <image .bin> [<extracted .iso>]\n"},
+                                        std::pair{"--version", "quarnel-inspect 1."}}) {
+        const test::ProcessResult shown = inspect({option});
+        EXPECT_EQ(shown.exit_status, 0) << option;
+        EXPECT_EQ(shown.standard_error, "") << option;
+        EXPECT_TRUE(shown.standard_output.starts_with(start)) << shown.standard_output;
+    }
+
     const test::ProcessResult bad = inspect({path("bad.bin")});
     EXPECT_NE(bad.standard_output.find("  Block checksums:  block 1 bad, at offset 4520\n"), std::string::npos);
     EXPECT_NE(bad.standard_output.find("Verdict: invalid: block checksum does not match\n"), std::string::npos);

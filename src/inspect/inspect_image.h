@@ -19,9 +19,6 @@ struct InspectRequest {
     std::function<void(std::uint64_t done, std::uint64_t total)> progress;
 };
 
-// The report printed on standard output: one block per record, the model and a verdict.
-std::string describe_report(const std::string& image_name, const ImageReport& report);
-
 // 0 when the image passes every check (and was extracted, when asked); -1
 // after a failure named on standard error.
 [[nodiscard]] int inspect_image(const InspectRequest& request);

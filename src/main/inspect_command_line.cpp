@@ -1,10 +1,25 @@
 #include "main/inspect_command_line.h"
 
+#include <string>
+#include <string_view>
+
 #include "inspect/inspect_messages.h"
 #include "io/console.h"
 #include "io/progress_line.h"
 
 namespace quarnel {
+namespace {
+
+// The version --version prints, from the project's version in CMakeLists.txt.
+constexpr std::string_view kVersionLine = "quarnel-inspect " QUARNEL_VERSION "\n";
+
+// Whether an argument is exactly the given ASCII option, in the platform's own characters.
+bool is_option(std::basic_string_view<ArgChar> argument, std::string_view option)
+{
+    return argument == std::basic_string<ArgChar>(option.begin(), option.end());
+}
+
+}  // namespace
 
 std::optional<InspectRequest> parse_inspect_command_line(std::span<const ArgChar* const> arguments)
 {
@@ -21,6 +36,13 @@ std::optional<InspectRequest> parse_inspect_command_line(std::span<const ArgChar
 
 int run_quarnel_inspect(std::span<const ArgChar* const> arguments)
 {
+    // Recognised as the sole argument only; an image named so is given as ./--help.
+    if (arguments.size() == 2 && is_option(arguments[1], "--help")) {
+        return console::write_standard_output(inspect_messages::kHelp);
+    }
+    if (arguments.size() == 2 && is_option(arguments[1], "--version")) {
+        return console::write_standard_output(kVersionLine);
+    }
     std::optional<InspectRequest> request = parse_inspect_command_line(arguments);
     if (!request) {
         console::print(inspect_messages::kUsage);

@@ -3,7 +3,10 @@
 # case runs with both on identical copies of the same files, and must give the
 # same exit status, the same standard output and error (with CRLF line ends,
 # as a Windows console program writes them) and the same files, byte for byte.
-# Usage: tests/windows/wine_test.sh WINDOWS_BUILD_DIR LINUX_BUILD_DIR
+# First it checks that each .exe is stripped and carries its version resource
+# and manifest.
+# Usage: tests/windows/wine_test.sh WINDOWS_PROGRAMS_DIR LINUX_BUILD_DIR
+# (the Windows build directory, or the folder unpacked from the release zip)
 set -uo pipefail
 
 windows=$(cd "$1" && pwd)
@@ -21,9 +24,39 @@ failed=0
 wine wineboot --init >/dev/null 2>&1
 wineserver -w
 
-# The files every case starts from.
+# resource NAME EXE PATTERN: the resources windres reads back from EXE match PATTERN.
+resource() {
+    local name=$1 exe=$2 pattern=$3
+    if x86_64-w64-mingw32-windres -i "$windows/$exe" -O rc 2>/dev/null | grep -q -E "$pattern"; then
+        passed=$((passed + 1))
+        echo "ok: $exe: $name"
+    else
+        failed=$((failed + 1))
+        echo "FAILED: $exe: no $name ($pattern)"
+    fi
+}
+for exe in quarnel.exe quarnel-inspect.exe; do
+    resource "product name" $exe 'VALUE "ProductName", "quarnel"'
+    resource "product version" $exe 'VALUE "ProductVersion", "[0-9]+\.[0-9]+\.[0-9]+"'
+    resource "description" $exe 'VALUE "FileDescription", "[A-Z][^"]+"'
+    resource "manifest" $exe '^1 24 '
+    resource "long path awareness" $exe '<longPathAware [^>]*>true</longPathAware>'
+    resource "UTF-8 code page" $exe '<activeCodePage [^>]*>UTF-8</activeCodePage>'
+    resource "Windows 10 in the supported systems" $exe '<supportedOS Id=""\{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a\}""/>'
+    if x86_64-w64-mingw32-nm "$windows/$exe" 2>&1 | grep -q 'no symbols'; then
+        passed=$((passed + 1))
+        echo "ok: $exe: stripped"
+    else
+        failed=$((failed + 1))
+        echo "FAILED: $exe: not stripped"
+    fi
+done
+
+# The files every case starts from; a folder whose path, relative to the
+# case's folder, is longer than the 260 characters of Windows' MAX_PATH.
 fixture=$work/fixture
-mkdir -p "$fixture/folder" "$fixture/tree/docs" "$fixture/Диск"
+long=$(printf 'a%.0s' {1..60})/$(printf 'b%.0s' {1..60})/$(printf 'c%.0s' {1..60})/$(printf 'd%.0s' {1..60})/$(printf 'e%.0s' {1..60})
+mkdir -p "$fixture/folder" "$fixture/tree/docs" "$fixture/Диск" "$fixture/$long"
 head -c 10240 /dev/urandom >"$fixture/five.iso"
 head -c 2049 /dev/urandom >"$fixture/odd.iso"
 head -c 100 /dev/urandom >"$fixture/existing.bin"
@@ -31,9 +64,13 @@ head -c 70000 /dev/urandom >"$fixture/tree/docs/DATA.BIN"
 echo "sample" >"$fixture/tree/README.TXT"
 genisoimage -quiet -r -J -V QUARNEL -o "$fixture/disc.iso" "$fixture/tree" || exit 1
 cp "$fixture/five.iso" "$fixture/Диск/образ.iso"
+cp "$fixture/five.iso" "$fixture/$long/five.iso"
 "$linux/quarnel" /model:E220 "$fixture/five.iso" "$fixture/good.bin" 2>/dev/null
 cp "$fixture/good.bin" "$fixture/bad.bin"
-printf '\xff' | dd of="$fixture/bad.bin" bs=1 seek=5000 conv=notrunc status=none
+cp "$fixture/good.bin" "$fixture/$long/good.bin"
+# One bit flipped in the payload: a fixed byte value would leave it alone one time in 256.
+byte=$(od -An -tu1 -j5000 -N1 "$fixture/bad.bin")
+printf "\\x$(printf %02x $((byte ^ 1)))" | dd of="$fixture/bad.bin" bs=1 seek=5000 conv=notrunc status=none
 
 crlf() { sed 's/$/\r/' "$1"; }
 
@@ -82,10 +119,14 @@ same "destination is a directory" quarnel five.iso folder
 same "real ISO, E220" quarnel /model:E220 disc.iso disc.bin
 same "real ISO, default" quarnel disc.iso disc.bin
 same "Cyrillic and CJK names" quarnel Диск/образ.iso 光盘.bin
+same "paths longer than 260 characters" quarnel "$long/five.iso" "$long/out.bin"
 same "inspect a valid image" quarnel-inspect good.bin
 same "inspect and extract" quarnel-inspect good.bin back.iso
 same "inspect a damaged image" quarnel-inspect bad.bin back.iso
 same "inspect usage" quarnel-inspect
+same "inspect --help" quarnel-inspect --help
+same "inspect --version" quarnel-inspect --version
+same "inspect and extract, paths longer than 260 characters" quarnel-inspect "$long/good.bin" "$long/back.iso"
 same "inspect, same file" quarnel-inspect good.bin good.bin
 
 # Round trip on Windows alone: convert a real ISO and extract it again.
@@ -97,6 +138,17 @@ if (cd "$work/windows" && wine "$windows/quarnel.exe" /model:E220 disc.iso 光�
 else
     failed=$((failed + 1))
     echo "FAILED: real ISO round trip"
+fi
+
+# On a console, which wine makes of a terminal, a file name in the report shows
+# as it is: written as UTF-16, not as UTF-8 bytes read in the console's code page.
+shown=$(cd "$work/windows" && script -qec "wine $(printf %q "$windows/quarnel-inspect.exe") 光盘.bin" /dev/null)
+if grep -q -F 'Image: 光盘.bin, ' <<<"$shown"; then
+    passed=$((passed + 1))
+    echo "ok: a non-ASCII file name shown on a console"
+else
+    failed=$((failed + 1))
+    echo "FAILED: a non-ASCII file name on a console: $(head -n 1 <<<"$shown")"
 fi
 
 echo "windows: $passed passed, $failed failed"

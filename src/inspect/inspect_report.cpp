@@ -1,0 +1,157 @@
+#include "inspect/inspect_report.h"
+
+#include <cstdio>
+#include <string>
+#include <utility>
+
+#include "inspect/inspect_messages.h"
+#include "inspect/shown_text.h"
+
+namespace quarnel {
+
+namespace {
+
+// A fixed-width text field, up to its zero fill.
+template <std::size_t N> std::string field_text(const std::array<char, N>& field)
+{
+    const std::string_view text(field.data(), field.size());
+    return shown_text(text.substr(0, text.find('\0')));
+}
+
+std::string_view model_name(std::optional<ModemModel> model)
+{
+    if (!model) {
+        return "unknown";
+    }
+    return *model == ModemModel::E220 ? "E220" : "Default";
+}
+
+std::string type_code_meaning(std::uint16_t type_code)
+{
+    const TypeCodeMeaning meaning = describe_type_code(type_code);
+    switch (meaning.kind) {
+    case RecordKind::Signature:
+        return "signature record, " + std::string(model_name(meaning.model)) + " codes";
+    case RecordKind::Image:
+        return "image record, " + std::string(model_name(meaning.model)) + " codes";
+    case RecordKind::Unknown:
+        break;
+    }
+    return "unknown";
+}
+
+void append_line(std::string& out, const char* format, auto... values)
+{
+    const int length = std::snprintf(nullptr, 0, format, values...);
+    if (length <= 0) {
+        return;
+    }
+    std::string line(static_cast<std::size_t>(length) + 1, '\0');
+    if (std::snprintf(line.data(), line.size(), format, values...) == length) {
+        out.append(line.data(), static_cast<std::size_t>(length));
+    }
+}
+
+void describe_record(std::string& out, std::size_t number, const RecordReport& record)
+{
+    const RecordHeader& header = record.header;
+    append_line(out, "\nRecord %zu at offset %llu\n", number, static_cast<unsigned long long>(record.offset));
+    append_line(out, "  Type code:        0x%04X (%s)\n", unsigned{header.type_code},
+                type_code_meaning(header.type_code).c_str());
+    append_line(out, "  Header length:    %lu\n", static_cast<unsigned long>(std::uint32_t{header.header_length}));
+    append_line(out, "  Payload length:   %lu\n", static_cast<unsigned long>(std::uint32_t{header.payload_length}));
+    append_line(out, "  Block size:       %u\n", unsigned{header.block_size});
+    append_line(out, "  Blocks:           %llu\n", static_cast<unsigned long long>(record.table_entries));
+    append_line(out, "  Ident text:       %s\n", field_text(header.ident_text).c_str());
+    append_line(out, "  Date text:        %s\n", field_text(header.date_text).c_str());
+    append_line(out, "  Time text:        %s\n", field_text(header.time_text).c_str());
+    append_line(out, "  Label text:       %s\n", field_text(header.label_text).c_str());
+    append_line(out, "  Header checksum:  0x%04X, %s\n", unsigned{header.header_checksum},
+                record.header_checksum_good() ? "good" : "bad");
+    if (record.first_bad_block) {
+        append_line(out, "  Block checksums:  block %llu bad, at offset %llu\n",
+                    static_cast<unsigned long long>(*record.first_bad_block),
+                    static_cast<unsigned long long>(record.first_bad_block_offset));
+    } else if (record.blocks_checked) {
+        append_line(out, "  Block checksums:  all %llu good\n", static_cast<unsigned long long>(record.table_entries));
+    } else {
+        out += "  Block checksums:  not checked\n";
+    }
+    if (describe_type_code(header.type_code).kind == RecordKind::Signature) {
+        const std::optional<std::string> text = signature_text(record.payload_head);
+        append_line(out, "  Signature text:   %s\n", text ? shown_text(*text).c_str() : "(malformed)");
+    }
+}
+
+std::string volume_formats(const DiscVolume& disc)
+{
+    std::string formats;
+    const std::pair<bool, const char*> named[] = {
+        {disc.iso9660, "ISO 9660"}, {disc.joliet, "Joliet"}, {disc.el_torito, "El Torito"}, {disc.udf, "UDF"}};
+    for (const auto& [present, name] : named) {
+        if (present) {
+            formats += formats.empty() ? "" : ", ";
+            formats += name;
+        }
+    }
+    return formats;
+}
+
+void describe_volume_size(std::string& out, const DiscVolume& disc, std::uint64_t payload_length)
+{
+    std::string size = std::to_string(disc.volume_blocks);
+    size += disc.block_size == kSectorSize ? " sectors" : " blocks of " + std::to_string(disc.block_size) + " bytes";
+    if (disc.volume_blocks_big_endian != disc.volume_blocks) {
+        size += " (its big-endian copy says " + std::to_string(disc.volume_blocks_big_endian) + ")";
+    }
+    const std::uint64_t payload_sectors = payload_length / kSectorSize;
+    if (disc.volume_bytes() > payload_length) {
+        size += ", but the payload holds only " + std::to_string(payload_sectors);
+    } else if (disc.volume_bytes() + kSectorSize <= payload_length) {
+        size += ", then " + std::to_string(payload_sectors - disc.volume_bytes() / kSectorSize) + " sectors of padding";
+    }
+    append_line(out, "  Volume size:      %s\n", size.c_str());
+}
+
+void describe_disc(std::string& out, const DiscVolume& disc, std::uint64_t payload_length)
+{
+    out += "\nDisc in the image record\n";
+    if (!disc.found()) {
+        out += "  Volume formats:   none found\n";
+        out += "  Warning:          no ISO 9660 or UDF volume descriptor, not a CD-ROM image?\n";
+        return;
+    }
+    append_line(out, "  Volume formats:   %s\n", volume_formats(disc).c_str());
+    if (disc.iso9660) {
+        const std::string label = shown_text(disc.volume_identifier);
+        append_line(out, "  Volume label:     %s\n", label.empty() ? "(none)" : label.c_str());
+        describe_volume_size(out, disc, payload_length);
+    }
+}
+
+}  // namespace
+
+std::string describe_report(const std::string& image_name, const ImageReport& report)
+{
+    std::string out;
+    append_line(out, "Image: %s, %llu bytes\n", shown_text(image_name, Shown::Utf8Allowed).c_str(),
+                static_cast<unsigned long long>(report.file_size));
+    for (std::size_t i = 0; i < report.records.size(); ++i) {
+        describe_record(out, i + 1, report.records[i]);
+    }
+    if (report.disc) {
+        describe_disc(out, *report.disc, report.records.back().header.payload_length);
+    }
+    append_line(out, "\nModel: %s\n", std::string(model_name(report.model)).c_str());
+    if (report.valid()) {
+        out += "Verdict: valid modem image\n";
+    } else {
+        append_line(out, "Verdict: invalid: %s\n", inspect_messages::fault_description(report).c_str());
+    }
+    if (report.payload_sink_failed) {
+        out += inspect_messages::kExtractionFailedLine;
+    }
+    return out;
+}
+
+}  // namespace quarnel

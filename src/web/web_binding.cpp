@@ -1,0 +1,179 @@
+// The web page's entry points into the format library, called from the page's
+// Web Worker (web/worker.js). The worker reads the chosen file in slices; the
+// bytes it hands over are checksummed and checked here, with the same code and
+// in the same words as the command-line programs. Nothing here reaches the
+// operating system: the one way out is quarnel_js_read (src/web/file_reads.js).
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "convert/quarnel_messages.h"
+#include "image/checksum.h"
+#include "image/header_area.h"
+#include "image/image_reader.h"
+#include "image/image_source.h"
+#include "inspect/inspect_messages.h"
+#include "inspect/inspect_report.h"
+
+extern "C" {
+// Fills `length` bytes at `buffer` from the file at `offset`; the count read, or -1 when the file cannot be read.
+double quarnel_js_read(double offset, std::uint8_t* buffer, std::size_t length);
+// The furthest byte of the file read so far, and the file's size.
+void quarnel_js_progress(double done, double total);
+}
+
+namespace quarnel::web {
+
+// One conversion or check at a time: the worker runs one job, then the page starts another worker.
+struct State {
+    std::vector<std::uint8_t> chunk;
+    std::vector<std::uint8_t> header_area;
+    std::uint64_t source_length = 0;
+    ModemModel model = ModemModel::Default;
+    std::string image_name;
+    std::string text;     // the report, or empty
+    std::string message;  // the command line's error line, or empty
+    std::uint64_t payload_offset = 0;
+    std::uint64_t payload_length = 0;
+};
+
+namespace {
+
+// The slice the worker reads at a time: large enough that a slice costs
+// little beyond its bytes, small enough that memory stays flat.
+constexpr std::size_t kChunkSize = std::size_t{4} << 20;
+static_assert(kChunkSize % kBlockSize == 0);
+
+State& state()
+{
+    static State instance;
+    return instance;
+}
+
+// Sources from 2 GiB on do not fit the image record's fields and are refused, as by quarnel.
+bool is_convertible_length(double length)
+{
+    return length >= 0 && length <= static_cast<double>(kMaxSourceLength) &&
+           static_cast<std::uint64_t>(length) % kSectorSize == 0;
+}
+
+class PageImageSource final : public ImageSource {
+public:
+    explicit PageImageSource(std::uint64_t size) : size_(size) {}
+    std::uint64_t size() const override { return size_; }
+    [[nodiscard]] std::int64_t read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) override
+    {
+        const std::size_t length =
+            static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size_ - std::min(offset, size_)));
+        const double got = length == 0 ? 0 : quarnel_js_read(static_cast<double>(offset), buffer.data(), length);
+        if (got < 0) {
+            return -1;
+        }
+        // The reader goes front to back but for a few small reads: the furthest byte read is the progress.
+        if (offset + static_cast<std::uint64_t>(got) > furthest_) {
+            furthest_ = offset + static_cast<std::uint64_t>(got);
+            quarnel_js_progress(static_cast<double>(furthest_), static_cast<double>(size_));
+        }
+        return static_cast<std::int64_t>(got);
+    }
+
+private:
+    std::uint64_t size_;
+    std::uint64_t furthest_ = 0;
+};
+
+}  // namespace
+}  // namespace quarnel::web
+
+using quarnel::web::state;
+
+extern "C" {
+
+// Starts a conversion of a source of `source_length` bytes for `model` (0
+// Default, 1 E220): 0, or -1 with the refusal in quarnel_message().
+int quarnel_convert_begin(double source_length, int model)
+{
+    quarnel::web::State& s = state();
+    s = {};
+    if (!quarnel::web::is_convertible_length(source_length)) {
+        s.message = quarnel::messages::kBadSourceLength;
+        return -1;
+    }
+    s.source_length = static_cast<std::uint64_t>(source_length);
+    s.model = model == 1 ? quarnel::ModemModel::E220 : quarnel::ModemModel::Default;
+    s.header_area.assign(quarnel::header_area_size(quarnel::block_count_for(s.source_length)), 0);
+    s.chunk.resize(quarnel::web::kChunkSize);
+    return 0;
+}
+
+// Where the worker puts each slice of the source, and how large a slice is.
+std::uint8_t* quarnel_chunk_buffer() { return state().chunk.data(); }
+std::size_t quarnel_chunk_size() { return quarnel::web::kChunkSize; }
+
+// Checksums the `length` bytes of the chunk buffer, the source's bytes from
+// `offset` (a whole number of chunks), into the image record's table.
+void quarnel_convert_chunk(double offset, std::size_t length)
+{
+    quarnel::web::State& s = state();
+    const std::span<std::uint8_t> table = quarnel::image_checksum_table(s.header_area);
+    const std::span<const std::uint8_t> data(s.chunk.data(), std::min(length, s.chunk.size()));
+    std::uint64_t block = static_cast<std::uint64_t>(offset) / quarnel::kBlockSize;
+    for (std::size_t at = 0; at < data.size(); at += quarnel::kBlockSize, ++block) {
+        const std::size_t block_length = std::min<std::size_t>(quarnel::kBlockSize, data.size() - at);
+        quarnel::store_ul16(table, quarnel::kTableEntrySize * block,
+                            quarnel::block_checksum(data.subspan(at, block_length)));
+    }
+}
+
+// Once every chunk is checksummed: the header area, which goes before the
+// source's own bytes in the image.
+const std::uint8_t* quarnel_convert_finish()
+{
+    quarnel::web::State& s = state();
+    quarnel::build_header_area(s.header_area, static_cast<std::uint32_t>(s.source_length), s.model);
+    return s.header_area.data();
+}
+std::size_t quarnel_header_area_size() { return state().header_area.size(); }
+
+// Where the worker puts the image's name, as UTF-8, before quarnel_check().
+char* quarnel_name_buffer(std::size_t length)
+{
+    quarnel::web::State& s = state();
+    s = {};
+    s.image_name.assign(length, '\0');
+    return s.image_name.data();
+}
+
+// Checks an image of `image_size` bytes read through quarnel_js_read: 0 when
+// it is valid, -1 otherwise. The report is in quarnel_text(), the failure's
+// line in quarnel_message(); a valid image's ISO lies at
+// quarnel_payload_offset() for quarnel_payload_length() bytes.
+int quarnel_check(double image_size)
+{
+    quarnel::web::State& s = state();
+    quarnel::web::PageImageSource source(static_cast<std::uint64_t>(image_size));
+    const quarnel::ImageReport report = quarnel::read_image(source, nullptr);
+    s.text = quarnel::describe_report(s.image_name, report);
+    if (!report.valid()) {
+        s.message = quarnel::inspect_messages::fault_message(report);
+        return -1;
+    }
+    const quarnel::RecordReport& image = report.records.back();
+    s.payload_offset = image.offset + image.header.header_length;
+    s.payload_length = image.header.payload_length;
+    return 0;
+}
+
+const char* quarnel_text() { return state().text.c_str(); }
+const char* quarnel_message() { return state().message.c_str(); }
+double quarnel_payload_offset() { return static_cast<double>(state().payload_offset); }
+double quarnel_payload_length() { return static_cast<double>(state().payload_length); }
+
+// The refusal when the source cannot be read, or changes while it is read.
+const char* quarnel_unreadable_source_message() { return quarnel::messages::kUnableToReadSource.data(); }
+
+}  // extern "C"

@@ -1,0 +1,136 @@
+// The web page in Chromium against the command-line programs: one table of
+// cases, each run from a local web server and from the folder as file://.
+// A conversion's download must be byte for byte what quarnel writes, a check's
+// report what quarnel-inspect prints, a refusal its error line, and nothing may
+// be downloaded after a failure.
+// node web_test.mjs <page dir> <quarnel> <quarnel-inspect> <samples dir>
+import { spawnSync } from 'node:child_process';
+import { appendFileSync, copyFileSync, mkdirSync, mkdtempSync, readFileSync, rmSync, truncateSync, unlinkSync,
+  writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join, resolve } from 'node:path';
+import { fileUrl, launchChromium, runJob, servePage } from './browser.mjs';
+
+const [pageDir, quarnel, inspect, samples] = process.argv.slice(2).map((path) => resolve(path));
+const work = mkdtempSync(join(tmpdir(), 'quarnel-web-'));
+const at = (name) => join(work, name);
+const run = (command, args, options) => spawnSync(command, args, { encoding: 'utf8', ...options });
+const errorLine = (text) => text.split('\n').find((line) => line.startsWith('Error: ')) ?? '';
+
+// The discs: the sample, genisoimage's and xorriso's kinds, and the edges.
+mkdirSync(at('tree/docs'), { recursive: true });
+writeFileSync(at('tree/docs/readme.txt'), 'A small disc for the browser tests.\n'.repeat(200));
+writeFileSync(at('tree/boot.img'), Buffer.alloc(2048, 0xAA));
+const genisoimage = (name, ...options) => run('genisoimage', ['-quiet', ...options, '-o', at(name), at('tree')]);
+copyFileSync(join(samples, 'sample.iso'), at('sample.iso'));
+genisoimage('plain.iso', '-V', 'PLAIN');
+genisoimage('joliet.iso', '-J', '-V', 'JOLIET');
+genisoimage('boot.iso', '-J', '-V', 'BOOT', '-b', 'boot.img', '-no-emul-boot', '-boot-load-size', '4');
+genisoimage('udf.iso', '-udf', '-V', 'UDF');
+run('xorriso', ['-as', 'mkisofs', '-quiet', '-J', '-V', 'XORRISO', '-o', at('xorriso.iso'), at('tree')]);
+writeFileSync(at('empty.iso'), '');
+writeFileSync(at('one-sector.iso'), Buffer.alloc(2048, 0x5A));
+writeFileSync(at('odd.iso'), Buffer.alloc(2049));
+writeFileSync(at('2gib.iso'), '');
+truncateSync(at('2gib.iso'), 2 ** 31);
+writeFileSync(at('large.iso'), '');
+truncateSync(at('large.iso'), 2 ** 31 - 2048);
+
+// Modem images: valid ones from quarnel, then damaged copies.
+const convertNatively = (iso, image, model) =>
+  run(quarnel, [...(model === 'E220' ? ['/model:E220'] : []), at(iso), at(image)]);
+convertNatively('sample.iso', 'sample.bin', 'Default');
+convertNatively('udf.iso', 'udf-e220.bin', 'E220');
+convertNatively('boot.iso', 'boot.bin', 'Default');
+convertNatively('empty.iso', 'empty.bin', 'Default');
+const damaged = (name, change) => {
+  copyFileSync(at('sample.bin'), at(name));
+  const bytes = readFileSync(at(name));
+  writeFileSync(at(name), change(bytes));
+};
+damaged('bad-block.bin', (b) => { b[b.length - 100] ^= 1; return b; });
+damaged('truncated.bin', (b) => b.subarray(0, b.length - 2048));
+damaged('block-size.bin', (b) => { b.writeUInt16LE(2048, 320 + 94); return b; });
+damaged('trailing.bin', (b) => Buffer.concat([b, Buffer.alloc(2048)]));
+
+// Chosen, then changed or removed before the page reads it.
+const changed = (name) => ({ path: at(name), afterChoosing: () => appendFileSync(at(name), Buffer.alloc(2048, 1)) });
+const removed = (name) => ({ path: at(name), afterChoosing: () => unlinkSync(at(name)) });
+const copied = (from, to) => { copyFileSync(at(from), at(to)); return to; };
+const unreadable = 'Error: unable to read source file.';
+const unreadableImage = 'Error: unable to read image file.';
+
+const cases = [
+  ...['sample.iso', 'plain.iso', 'joliet.iso', 'boot.iso', 'udf.iso', 'xorriso.iso', 'empty.iso', 'one-sector.iso']
+    .map((iso) => ({ view: 'convert', file: iso })),
+  { view: 'convert', file: 'sample.iso', model: 'E220' },
+  { view: 'convert', file: 'udf.iso', model: 'E220' },
+  { view: 'convert', file: 'odd.iso' },
+  { view: 'convert', file: '2gib.iso' },
+  { view: 'convert', file: 'changed.iso', make: () => changed(copied('sample.iso', 'changed.iso')), expect: unreadable },
+  { view: 'convert', file: 'removed.iso', make: () => removed(copied('sample.iso', 'removed.iso')), expect: unreadable },
+  { view: 'convert', file: 'large.iso', cancel: true, expect: 'Cancelled: nothing was saved.' },
+  ...['sample.bin', 'udf-e220.bin', 'boot.bin', 'empty.bin', 'bad-block.bin', 'truncated.bin', 'block-size.bin',
+    'trailing.bin', 'sample.iso'].map((image) => ({ view: 'check', file: image })),
+  { view: 'check', file: 'changed.bin', make: () => changed(copied('sample.bin', 'changed.bin')),
+    expect: unreadableImage },
+];
+
+// What the command line does with the case's file: { ok, message, output, report }.
+function native(test) {
+  const out = at('native.out');
+  rmSync(out, { force: true });
+  if (test.view === 'convert') {
+    const result = convertNatively(test.file, 'native.out', test.model);
+    return { ok: result.status === 0, message: errorLine(result.stderr), output: out };
+  }
+  const result = run(inspect, [test.file, out], { cwd: work });
+  return { ok: result.status === 0, message: errorLine(result.stderr), output: out, report: result.stdout };
+}
+
+const same = (a, b) => run('cmp', ['-s', a, b]).status === 0;
+
+function verdict(test, expected, got) {
+  const wrong = [];
+  if (test.expect !== undefined) {
+    if (got.result !== test.expect) wrong.push(`shows "${got.result}", not "${test.expect}"`);
+  } else if (expected.ok) {
+    if (got.failed) wrong.push(`fails: "${got.result}"`);
+    if (!got.download || !same(got.download, expected.output)) wrong.push('download differs from the program\'s output');
+  } else if (got.result !== expected.message) {
+    wrong.push(`shows "${got.result}", not "${expected.message}"`);
+  }
+  if (expected.report !== undefined && test.expect === undefined && got.report !== expected.report) {
+    wrong.push(`report differs:\n${got.report}\n--- quarnel-inspect:\n${expected.report}`);
+  }
+  if ((test.expect !== undefined || !expected.ok) && got.downloads !== 0) wrong.push('downloaded after a failure');
+  return wrong;
+}
+
+const browser = await launchChromium();
+const server = await servePage(pageDir);
+let failures = 0;
+for (const [mode, url] of [['http', server.url], ['file', fileUrl(pageDir)]]) {
+  for (const test of cases) {
+    const expected = test.make ? { ok: false } : native(test);
+    const file = test.make ? test.make() : at(test.file);
+    const context = await browser.newContext({ acceptDownloads: true });
+    const page = await context.newPage();
+    const errors = [];
+    page.on('pageerror', (error) => errors.push(String(error)));
+    page.on('console', (message) => message.type() === 'error' && errors.push(message.text()));
+    await page.goto(url);
+    const savedir = mkdtempSync(join(work, 'download-'));
+    const got = await runJob(page, test.view, file, { model: test.model, savedir, cancel: test.cancel });
+    const wrong = [...verdict(test, expected, got), ...errors.map((e) => `page error: ${e}`)];
+    const name = `${test.view} ${test.file}${test.model ? ' /model:' + test.model : ''}${test.cancel ? ', cancelled' : ''} (${mode})`;
+    console.log(`${wrong.length === 0 ? 'ok  ' : 'FAIL'} ${name}${wrong.map((w) => '\n     ' + w).join('')}`);
+    failures += wrong.length === 0 ? 0 : 1;
+    await context.close();
+  }
+}
+server.close();
+await browser.close();
+rmSync(work, { recursive: true, force: true });
+console.log(failures === 0 ? `all ${cases.length * 2} cases passed` : `${failures} of ${cases.length * 2} cases failed`);
+process.exit(failures === 0 ? 0 : 1);

@@ -1,0 +1,171 @@
+// The page's Web Worker: it reads the chosen file in slices of a few MiB, so
+// that memory stays flat whatever the file's size, and hands each slice to the WebAssembly module (createQuarnel, from
+// src/web/web_binding.cpp), which checksums and checks it. The page ends a
+// job by terminating the worker; every message below answers one job.
+'use strict';
+
+let file = null;
+let quarnel = null;
+let lastProgress = 0;
+
+// The one buffer every read goes through on its way into the module's memory:
+// a byte stream's reader fills it in place, so reading leaves no garbage
+// behind and memory stays flat however large the file.
+let spare = new ArrayBuffer(1 << 20);
+
+// A reader of a Blob's bytes in order, up to `max` at a time: a byte stream's
+// reader fills the spare buffer in place; where a browser offers no byte
+// stream for a Blob, the stream's own chunks, the rest of one kept for the next.
+function streamOf(blob) {
+  const stream = blob.stream();
+  let bytes;
+  try {
+    bytes = stream.getReader({ mode: 'byob' });
+  } catch {
+    const chunks = stream.getReader();
+    let rest = new Uint8Array(0);
+    return {
+      async read(max) {
+        if (rest.length === 0) {
+          const { done, value } = await chunks.read();
+          if (done) {
+            return { done };
+          }
+          rest = value;
+        }
+        const value = rest.subarray(0, max);
+        rest = rest.subarray(value.length);
+        return { done: false, value };
+      },
+      cancel: () => chunks.cancel(),
+    };
+  }
+  return {
+    async read(max) {
+      const { done, value } = await bytes.read(new Uint8Array(spare, 0, max));
+      if (value) {
+        spare = value.buffer;  // the same memory, handed back
+      }
+      return { done, value };
+    },
+    cancel: () => bytes.cancel(),
+  };
+}
+
+// Fills `length` bytes of the module's memory at `pointer` from a reader: the
+// count, or -1 when the file cannot be read. A file changed since it was
+// chosen cannot be read any more: Chromium fails the stream.
+async function fill(reader, pointer, length) {
+  try {
+    let done = 0;
+    while (done < length) {
+      const { done: ended, value } = await reader.read(Math.min(spare.byteLength, length - done));
+      if (ended) {
+        break;
+      }
+      quarnel.HEAPU8.set(value, pointer + done);
+      done += value.length;
+    }
+    return done;
+  } catch {
+    return -1;
+  }
+}
+
+// The check reads the checksum table and the payload in turn, each front to
+// back, and a few sectors here and there: a stream is kept open for each of
+// the two latest places, and a read that goes on where one ended continues it.
+let open = [];
+
+// File bytes [offset, offset + length) into the module's memory, for the check.
+async function readInto(offset, pointer, length) {
+  let stream = open.find((candidate) => candidate.next === offset);
+  if (!stream) {
+    stream = { next: offset, reader: streamOf(file.slice(offset)) };
+    open.unshift(stream);
+    open.splice(2).forEach((dropped) => dropped.reader.cancel().catch(() => {}));
+  }
+  const got = await fill(stream.reader, pointer, length);
+  stream.next += Math.max(got, 0);
+  return got;
+}
+
+function progress(done, total) {
+  const now = performance.now();
+  if (now - lastProgress >= 50 || done === total) {
+    lastProgress = now;
+    postMessage({ kind: 'progress', done, total });
+  }
+}
+
+// The sizes and the time the file was last changed, as when it was chosen: a file that changed is refused.
+function unchanged(chosen) {
+  return file.size === chosen.size && file.lastModified === chosen.lastModified;
+}
+
+async function convert(model) {
+  const chosen = { size: file.size, lastModified: file.lastModified };
+  if (quarnel._quarnel_convert_begin(file.size, model) !== 0) {
+    return { kind: 'refused', message: quarnel.UTF8ToString(quarnel._quarnel_message()) };
+  }
+  // One stream from start to end: the browser reads ahead while the module checksums.
+  const source = streamOf(file);
+  const chunkSize = quarnel._quarnel_chunk_size();
+  for (let offset = 0; offset < chosen.size; offset += chunkSize) {
+    const length = Math.min(chunkSize, chosen.size - offset);
+    if (await fill(source, quarnel._quarnel_chunk_buffer(), length) !== length) {
+      return { kind: 'refused', message: quarnel.UTF8ToString(quarnel._quarnel_unreadable_source_message()) };
+    }
+    quarnel._quarnel_convert_chunk(offset, length);
+    progress(offset + length, chosen.size);
+  }
+  if (!unchanged(chosen)) {
+    return { kind: 'refused', message: quarnel.UTF8ToString(quarnel._quarnel_unreadable_source_message()) };
+  }
+  const area = quarnel._quarnel_convert_finish();
+  const header = quarnel.HEAPU8.slice(area, area + quarnel._quarnel_header_area_size());
+  return { kind: 'converted', header };
+}
+
+async function check() {
+  const name = new TextEncoder().encode(file.name);
+  quarnel.HEAPU8.set(name, quarnel._quarnel_name_buffer(name.length));
+  // The check reads through readInto, which waits: the module is built to pause for it (Asyncify).
+  const status = await quarnel.ccall('quarnel_check', 'number', ['number'], [file.size], { async: true });
+  const report = quarnel.UTF8ToString(quarnel._quarnel_text());
+  if (status !== 0) {
+    return { kind: 'refused', report, message: quarnel.UTF8ToString(quarnel._quarnel_message()) };
+  }
+  return {
+    kind: 'checked',
+    report,
+    payloadOffset: quarnel._quarnel_payload_offset(),
+    payloadLength: quarnel._quarnel_payload_length(),
+  };
+}
+
+// The checksum's own speed, for bench/web_convert.mjs: `rounds` chunks of
+// varied bytes checksummed from the module's memory, the reads left out.
+function measure(rounds) {
+  const chunkSize = quarnel._quarnel_chunk_size();
+  quarnel._quarnel_convert_begin(rounds * chunkSize, 0);
+  const chunk = quarnel.HEAPU8.subarray(quarnel._quarnel_chunk_buffer(), quarnel._quarnel_chunk_buffer() + chunkSize);
+  chunk.forEach((_, i) => { chunk[i] = (i * 2654435761) >>> 24; });
+  const start = performance.now();
+  for (let round = 0; round < rounds; ++round) {
+    quarnel._quarnel_convert_chunk(round * chunkSize, chunkSize);
+  }
+  return { kind: 'measured', bytes: rounds * chunkSize, seconds: (performance.now() - start) / 1000 };
+}
+
+const ready = createQuarnel({ readInto, progress }).then((module) => {
+  quarnel = module;
+});
+
+onmessage = async ({ data }) => {
+  await ready;
+  file = data.file;
+  const jobs = { convert: () => convert(data.model), check, measure: () => measure(data.rounds) };
+  const result = await jobs[data.job]();
+  postMessage(result, result.header ? [result.header.buffer] : []);
+};
