@@ -143,14 +143,13 @@ FileHandle create_probe(const Directory& directory, TemporaryFile& named)
     return 0;
 #elif defined(__linux__)
     const int descriptor = file.descriptor();
-    if (::fchown(descriptor, owner, group) != 0) {
-        (void)::fchown(descriptor, static_cast<uid_t>(-1), group);
-    }
+    const bool group_kept =
+        ::fchown(descriptor, owner, group) == 0 || ::fchown(descriptor, static_cast<uid_t>(-1), group) == 0;
     struct stat info {};
     if (::fstat(descriptor, &info) != 0) {
         return -1;
     }
-    if (info.st_gid != group) {
+    if (!group_kept || info.st_gid != group) {
         permissions &= ~static_cast<unsigned>(S_IRWXG);
     }
     return 0;
