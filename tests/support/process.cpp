@@ -94,9 +94,21 @@ void drain(int out_fd, int err_fd, const ProcessOptions& options, ProcessResult&
     }
 }
 
+void record_status(int status, ProcessResult& result)
+{
+    if (WIFEXITED(status)) {
+        result.exit_status = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        result.end_signal = WTERMSIG(status);
+    }
+}
+
+}  // namespace
+
 // A coverage build's runtime complains on standard error when a file-size
-// limit, or running as another user, keeps it from saving its counters; that
-// is the test's doing, not the program's.
+// limit, or running as another user, keeps it from saving its counters, and
+// later runs find the counters it left cut short; that is the test's doing,
+// not the program's.
 std::string without_coverage_complaints(const std::string& text)
 {
     static constexpr std::string_view kComplaint = "libgcov profiling error:";
@@ -113,17 +125,6 @@ std::string without_coverage_complaints(const std::string& text)
     }
     return kept;
 }
-
-void record_status(int status, ProcessResult& result)
-{
-    if (WIFEXITED(status)) {
-        result.exit_status = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        result.end_signal = WTERMSIG(status);
-    }
-}
-
-}  // namespace
 
 std::vector<std::string> built_program(const std::string& program, std::vector<std::string> arguments)
 {
@@ -196,7 +197,7 @@ ProcessResult wait_process(pid_t pid, const std::string& standard_error_file)
     std::ifstream in(standard_error_file, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
-    result.standard_error = text.str();
+    result.standard_error = without_coverage_complaints(text.str());
     return result;
 }
 

@@ -52,6 +52,9 @@ struct ProcessOptions {
 // architecture, since the machine may not start foreign executables itself.
 std::vector<std::string> built_program(const std::string& program, std::vector<std::string> arguments = {});
 
+// Standard error less what a coverage build's runtime adds to it.
+std::string without_coverage_complaints(const std::string& text);
+
 ProcessResult run_process(const std::vector<std::string>& arguments, const ProcessOptions& options = {});
 
 // A started child whose output goes to the given files; for tests that signal it midway.
