@@ -58,7 +58,7 @@ void build_header_area(std::span<std::uint8_t> area, std::uint32_t source_length
 
     write_record_header(area, kSignatureRecordOffset, 1, codes.signature_record, kSignatureBlockSize);
     std::copy(kSignatureBlock.begin(), kSignatureBlock.end(), area.begin() + kSignatureBlockOffset);
-    store_ul16(area, kSignatureTableOffset, block_checksum(kSignatureBlock));
+    store<ul16>(area, kSignatureTableOffset, block_checksum(kSignatureBlock));
 
     write_record_header(area, kImageRecordOffset, static_cast<std::uint32_t>(block_count), codes.image_record,
                         source_length);

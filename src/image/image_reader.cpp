@@ -85,6 +85,8 @@ private:
             report_.deviation = std::move(deviation);
         }
     }
+    // The fault of a read that does not fill the buffer, or None.
+    ImageFault read_fault(std::uint64_t offset, std::span<std::uint8_t> buffer);
     bool read_exactly(std::uint64_t offset, std::span<std::uint8_t> buffer);
     bool prologue_is_zero();
     // The offset after the record, or nothing when the rest cannot be read.
@@ -98,15 +100,20 @@ private:
     ImageReport report_;
 };
 
-bool Reader::read_exactly(std::uint64_t offset, std::span<std::uint8_t> buffer)
+ImageFault Reader::read_fault(std::uint64_t offset, std::span<std::uint8_t> buffer)
 {
     const std::int64_t got = source_.read_at(offset, buffer);
     if (got < 0) {
-        note(ImageFault::ReadFailed);
-        return false;
+        return ImageFault::ReadFailed;
     }
-    if (static_cast<std::uint64_t>(got) != buffer.size()) {
-        note(ImageFault::Truncated);
+    return static_cast<std::uint64_t>(got) == buffer.size() ? ImageFault::None : ImageFault::Truncated;
+}
+
+bool Reader::read_exactly(std::uint64_t offset, std::span<std::uint8_t> buffer)
+{
+    const ImageFault fault = read_fault(offset, buffer);
+    if (fault != ImageFault::None) {
+        note(fault);
         return false;
     }
     return true;
@@ -197,39 +204,89 @@ std::optional<std::uint64_t> Reader::read_record(std::uint64_t offset, std::size
     return end;
 }
 
+// A record's table window and payload window, one of the two that alternate.
+struct BlockWindow {
+    std::vector<std::uint8_t> table;
+    std::vector<std::uint8_t> payload;
+};
+
+// Settles the source's read-ahead before the windows it may be filling are freed.
+class ReadAheadSettled {
+public:
+    explicit ReadAheadSettled(ImageSource& source) : source_(source) {}
+    ~ReadAheadSettled() { source_.settle_read_ahead(); }
+    ReadAheadSettled(const ReadAheadSettled&) = delete;
+    ReadAheadSettled& operator=(const ReadAheadSettled&) = delete;
+
+private:
+    ImageSource& source_;
+};
+
 bool Reader::check_blocks(RecordReport& record, PayloadSink* sink)
 {
     const std::size_t block_size = record.header.block_size;
+    const std::uint64_t blocks_in_all = record.table_entries;
     const std::uint64_t payload_length = record.header.payload_length;
     const std::uint64_t table_offset = record.offset + kRecordHeaderSize;
     const std::uint64_t payload_offset = record.offset + record.header.header_length;
     // No larger than the record needs: small records are the common case of damaged input.
     const std::size_t window_blocks = static_cast<std::size_t>(
-        std::clamp<std::uint64_t>(record.table_entries, 1, std::max<std::size_t>(1, kPayloadWindow / block_size)));
+        std::clamp<std::uint64_t>(blocks_in_all, 1, std::max<std::size_t>(1, kPayloadWindow / block_size)));
 
-    std::vector<std::uint8_t> payload(window_blocks * block_size);
-    std::vector<std::uint8_t> table(window_blocks * kTableEntrySize);
-    for (std::uint64_t first = 0; first < record.table_entries; first += window_blocks) {
-        const auto blocks =
-            static_cast<std::size_t>(std::min<std::uint64_t>(window_blocks, record.table_entries - first));
-        const auto length =
-            static_cast<std::size_t>(std::min<std::uint64_t>(blocks * block_size, payload_length - first * block_size));
-        const std::span<std::uint8_t> entries(table.data(), blocks * kTableEntrySize);
-        const std::span<std::uint8_t> data(payload.data(), length);
-        if (!read_exactly(table_offset + first * kTableEntrySize, entries) ||
-            !read_exactly(payload_offset + first * block_size, data)) {
+    // The payload of one window is checked while the source reads the next
+    // one ahead; the tables are read one window ahead too, so that the source
+    // never serves two reads at once.
+    BlockWindow windows[2];
+    for (std::size_t i = 0; i < (blocks_in_all > window_blocks ? 2 : 1); ++i) {
+        windows[i].table.resize(window_blocks * kTableEntrySize);
+        windows[i].payload.resize(window_blocks * block_size);
+    }
+    std::vector<std::uint8_t> computed(window_blocks * kTableEntrySize);
+    const ReadAheadSettled settled(source_);
+    const auto blocks_from = [&](std::uint64_t first) {
+        return static_cast<std::size_t>(std::min<std::uint64_t>(window_blocks, blocks_in_all - first));
+    };
+    const auto table_of = [&](std::uint64_t first) {
+        return std::span(windows[first / window_blocks % 2].table).first(blocks_from(first) * kTableEntrySize);
+    };
+    const auto payload_of = [&](std::uint64_t first) {
+        return std::span(windows[first / window_blocks % 2].payload)
+            .first(static_cast<std::size_t>(
+                std::min<std::uint64_t>(blocks_from(first) * block_size, payload_length - first * block_size)));
+    };
+
+    ImageFault next_table_fault = read_fault(table_offset, table_of(0));
+    for (std::uint64_t first = 0; first < blocks_in_all; first += window_blocks) {
+        const ImageFault table_fault = next_table_fault;
+        const std::span<std::uint8_t> entries = table_of(first);
+        const std::span<std::uint8_t> data = payload_of(first);
+        if (table_fault != ImageFault::None) {
+            note(table_fault);
             return false;
+        }
+        if (!read_exactly(payload_offset + first * block_size, data)) {
+            return false;
+        }
+        const std::uint64_t next = first + window_blocks;
+        if (next < blocks_in_all) {
+            next_table_fault = read_fault(table_offset + next * kTableEntrySize, table_of(next));
+            if (next_table_fault == ImageFault::None) {
+                source_.read_ahead(payload_offset + next * block_size, payload_of(next));
+            }
         }
         if (first == 0) {
             const auto head = data.first(std::min(data.size(), kSignatureBlockSize));
             record.payload_head.assign(head.begin(), head.end());
         }
-        for (std::size_t i = 0; i < blocks && !record.first_bad_block; ++i) {
-            const std::size_t at = i * block_size;
-            const std::uint16_t computed = block_checksum(data.subspan(at, std::min(block_size, length - at)));
-            if (computed != load_ul16(entries, i * kTableEntrySize)) {
-                record.first_bad_block = first + i;
-                record.first_bad_block_offset = payload_offset + (first + i) * block_size;
+        if (!record.first_bad_block) {
+            const std::span<std::uint8_t> checksums = std::span(computed).first(entries.size());
+            checksum_blocks(data, 0, checksums, block_size);
+            const auto differs = std::mismatch(checksums.begin(), checksums.end(), entries.begin()).first;
+            if (differs != checksums.end()) {
+                const std::uint64_t bad =
+                    first + static_cast<std::uint64_t>(differs - checksums.begin()) / kTableEntrySize;
+                record.first_bad_block = bad;
+                record.first_bad_block_offset = payload_offset + bad * block_size;
                 note(ImageFault::BadBlockChecksum);
             }
         }
