@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
-#include <iterator>
 #include <string>
 #include <string_view>
-#include <tuple>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -21,48 +19,33 @@ constexpr std::size_t kImageRecord = 1;  // its index among the records
 // Payload bytes read at a time; the table window is sized to match.
 constexpr std::size_t kPayloadWindow = std::size_t{1} << 20;
 
-// A field and whether it holds what quarnel writes there.
-struct FieldCheck {
-    bool holds_written_value;
-    // cppcheck-suppress unusedStructMember ; read through find_if's result, which cppcheck does not follow
-    FieldDeviation found;
-};
-
 bool is_image_payload_length(std::uint64_t length) { return length % kSectorSize == 0 && length <= kMaxSourceLength; }
 
 // The first field, in the order of the header, that quarnel would never have written.
 std::optional<FieldDeviation> first_deviation(const RecordHeader& header, std::size_t record)
 {
-    const auto number = [record](HeaderField field, std::uint64_t value, std::uint64_t written) {
-        return FieldCheck{value == written, {record, field, value, {}}};
-    };
-    const auto text = [record](HeaderField field, const auto& value, std::string_view written) {
-        return FieldCheck{value == fixed_text<std::tuple_size_v<std::decay_t<decltype(value)>>>(written),
-                          {record, field, 0, std::string(value.begin(), value.end())}};
-    };
-    const std::uint64_t payload_length = header.payload_length;
-    FieldCheck payload = number(HeaderField::PayloadLength, payload_length, kSignatureBlockSize);
-    if (record == kImageRecord) {
-        payload.holds_written_value = is_image_payload_length(payload_length);
+    const auto bytes = std::bit_cast<RecordHeaderBytes>(header);
+    for (const HeaderFieldRow& row : kHeaderFields) {
+        FieldDeviation found{record, row.field, 0, {}};
+        bool written = false;
+        if (row.kind == FieldKind::Text) {
+            const auto first = bytes.begin() + static_cast<std::ptrdiff_t>(row.offset);
+            found.text.assign(first, first + static_cast<std::ptrdiff_t>(row.width));
+            written = found.text == written_text(row);
+        } else {
+            found.number = field_number(bytes, row);
+            if (row.kind == FieldKind::Number) {
+                written = found.number == row.number;
+            } else {
+                written = record == kImageRecord ? is_image_payload_length(found.number)
+                                                 : found.number == kSignatureBlockSize;
+            }
+        }
+        if (!written) {
+            return found;
+        }
     }
-    const FieldCheck checks[] = {
-        number(HeaderField::FixedOne, header.fixed_one, kFixedOne),
-        number(HeaderField::Zero10, header.zero_10, 0),
-        text(HeaderField::IdentText, header.ident_text, kIdentText),
-        number(HeaderField::Zero20, header.zero_20, 0),
-        payload,
-        text(HeaderField::DateText, header.date_text, kDateText),
-        text(HeaderField::TimeText, header.time_text, kTimeText),
-        text(HeaderField::LabelText, header.label_text, kLabelText),
-        number(HeaderField::BlockSize, header.block_size, kBlockSize),
-        number(HeaderField::Zero96, header.zero_96, 0),
-    };
-    const auto* deviating = std::find_if(std::begin(checks), std::end(checks),
-                                         [](const FieldCheck& check) { return !check.holds_written_value; });
-    if (deviating == std::end(checks)) {
-        return std::nullopt;
-    }
-    return deviating->found;
+    return std::nullopt;
 }
 
 class Reader {
@@ -305,8 +288,8 @@ void Reader::check_structure()
         return;
     }
     const RecordReport& signature = report_.records[0];
-    const TypeCodeMeaning signature_meaning = describe_type_code(signature.header.type_code);
-    if (signature_meaning.kind != RecordKind::Signature || signature.header.payload_length != kSignatureBlockSize ||
+    const RecordType signature_type = record_type(signature.header.type_code);
+    if (signature_type.kind != RecordKind::Signature || signature.header.payload_length != kSignatureBlockSize ||
         !signature_text(signature.payload_head)) {
         note(ImageFault::BadSignatureRecord);
         return;
@@ -315,16 +298,16 @@ void Reader::check_structure()
         note(ImageFault::BadImageRecord);
         return;
     }
-    const TypeCodeMeaning image_meaning = describe_type_code(report_.records[1].header.type_code);
-    if (image_meaning.kind != RecordKind::Image) {
+    const RecordType image_type = record_type(report_.records[1].header.type_code);
+    if (image_type.kind != RecordKind::Image) {
         note(ImageFault::BadImageRecord);
         return;
     }
-    if (signature_meaning.model != image_meaning.model) {
+    if (signature_type.model != image_type.model) {
         note(ImageFault::MixedModels);
         return;
     }
-    report_.model = image_meaning.model;
+    report_.model = image_type.model;
 }
 
 void Reader::read_disc()
@@ -348,7 +331,7 @@ void Reader::read_disc()
 
 }  // namespace
 
-TypeCodeMeaning describe_type_code(std::uint16_t type_code)
+RecordType record_type(std::uint16_t type_code)
 {
     for (ModemModel model : {ModemModel::Default, ModemModel::E220}) {
         const TypeCodes codes = type_codes(model);
