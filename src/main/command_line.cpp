@@ -61,7 +61,7 @@ std::optional<ConversionRequest> parse_command_line(std::span<const ArgChar* con
     return request;
 }
 
-int run_quarnel(std::span<const ArgChar* const> arguments, CopyMethod copy_method)
+int run_quarnel(std::span<const ArgChar* const> arguments)
 {
     console::print(messages::banner_text());
     std::optional<ConversionRequest> request = parse_command_line(arguments);
@@ -71,7 +71,6 @@ int run_quarnel(std::span<const ArgChar* const> arguments, CopyMethod copy_metho
     }
     TerminalProgress progress;
     request->progress = progress.callback();
-    request->copy_method = copy_method;
     return convert_image(*request);
 }
 

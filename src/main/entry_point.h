@@ -1,0 +1,48 @@
+// The start-up and the end every program of quarnel shares, around the run of
+// its command line.
+#pragma once
+
+#include <cstddef>
+#include <new>
+#include <span>
+#include <string_view>
+
+#include "io/arguments.h"
+#include "io/console.h"
+#include "io/startup.h"
+
+namespace quarnel {
+
+using ProgramRun = int (*)(std::span<const ArgChar* const> arguments);
+
+// The body of every main(): the process is made ready before anything is
+// opened or printed (without its standard descriptors it has nowhere to
+// report), then the command line runs. Allocation policy: containers are used
+// freely and running out of memory throws std::bad_alloc, caught here alone;
+// the unwinding has run every destructor (a temporary file removed, a worker
+// thread joined) before `unable_to_allocate` prints. Nothing else is expected
+// to throw. The result is the exit status.
+inline int run_program(std::span<const ArgChar* const> arguments, ProgramRun run, std::string_view unable_to_allocate)
+{
+    if (prepare_process() != 0) {
+        return -1;
+    }
+    try {
+        return run(arguments);
+    } catch (const std::bad_alloc&) {
+        return console::fail(unable_to_allocate);
+    }
+}
+
+}  // namespace quarnel
+
+// The entry point's signature: on Windows wmain takes the arguments as wide
+// strings, so that paths in any script reach the program intact.
+#ifdef _WIN32
+#define QUARNEL_MAIN int wmain(int argc, wchar_t** argv)
+#else
+#define QUARNEL_MAIN int main(int argc, char** argv)
+#endif
+
+// The arguments of QUARNEL_MAIN as run_program takes them.
+#define QUARNEL_ARGUMENTS std::span<const quarnel::ArgChar* const>(argv, static_cast<std::size_t>(argc))
