@@ -41,12 +41,12 @@ std::uint16_t continue_sliced(std::uint16_t state, std::span<const std::uint8_t>
 
 std::uint16_t block_checksum_reference(std::span<const std::uint8_t> bytes)
 {
-    return crc::finish(crc::continue_bytewise(crc::kInitialState, bytes));
+    return crc::checksum_with<crc::continue_bytewise>(bytes);
 }
 
 std::uint16_t block_checksum_portable(std::span<const std::uint8_t> bytes)
 {
-    return crc::finish(crc::continue_sliced(crc::kInitialState, bytes));
+    return crc::checksum_with<crc::continue_sliced>(bytes);
 }
 
 #if !defined(__x86_64__) && !defined(__aarch64__)
