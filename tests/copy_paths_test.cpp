@@ -75,30 +75,23 @@ TEST_P(CopyPaths, FullDiskLeavesNothingAndKeepsTheExistingDestination)
 
 TEST_P(CopyPaths, SourceThatShrinksIsAReadFailure)
 {
-    fs::create_directory(path("work"));
     const std::string source = path("shrinking.iso");
     make_sparse_file(source, std::uintmax_t{1} << 30);
-    const pid_t pid = start_and_pause(dir_ / "work", built_program(GetParam(), {source, path("work/out.bin")}));
-    fs::resize_file(source, 4096);
-    ::kill(pid, SIGCONT);
-    const ProcessResult result = wait_process(pid, path("work/stderr.txt"));
+    const ProcessResult result = run_stopped_midway(built_program(GetParam(), {source, path("work/out.bin")}),
+                                                    [&](pid_t) { fs::resize_file(source, 4096); });
     EXPECT_EQ(result.exit_status, kFailureStatus);
     EXPECT_EQ(result.standard_error, banner_and(kUnableToReadSource));
-    EXPECT_EQ(fs::directory_iterator(path("work"))->path().filename(), "stderr.txt");
+    EXPECT_TRUE(left_in_work().empty());
 }
 
 TEST_P(CopyPaths, InterruptionLeavesNothing)
 {
-    fs::create_directory(path("work"));
     const std::string source = path("big.iso");
     make_sparse_file(source, std::uintmax_t{1} << 30);
-    const pid_t pid = start_and_pause(dir_ / "work", built_program(GetParam(), {source, path("work/out.bin")}));
-    ::kill(pid, SIGINT);
-    ::kill(pid, SIGCONT);
-    const ProcessResult result = wait_process(pid, path("work/stderr.txt"));
+    const ProcessResult result = signal_midway(built_program(GetParam(), {source, path("work/out.bin")}), SIGINT);
     EXPECT_EQ(result.end_signal, SIGINT);
     EXPECT_EQ(result.standard_error, banner_and(kInterrupted));
-    EXPECT_EQ(fs::directory_iterator(path("work"))->path().filename(), "stderr.txt");
+    EXPECT_TRUE(left_in_work().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, CopyPaths, ::testing::Values(QUARNEL_BINARY, QUARNEL_KERNEL_COPY_BINARY),

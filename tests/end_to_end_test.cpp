@@ -189,33 +189,26 @@ TEST_F(EndToEnd, FullDiskKeepsTheExistingDestination)
 
 TEST_F(EndToEnd, InterruptionRemovesTheTemporaryFile)
 {
-    fs::create_directory(path("work"));
     const std::string source = path("big.iso");
     make_sparse_file(source, std::uintmax_t{1} << 30);
     for (int signal_number : {SIGINT, SIGTERM}) {
-        const pid_t pid = start_and_pause(dir_ / "work", built_program(QUARNEL_BINARY, {source, path("work/out.bin")}));
-        ::kill(pid, signal_number);
-        ::kill(pid, SIGCONT);
-        const ProcessResult result = wait_process(pid, path("work/stderr.txt"));
+        const ProcessResult result =
+            signal_midway(built_program(QUARNEL_BINARY, {source, path("work/out.bin")}), signal_number);
         EXPECT_EQ(result.end_signal, signal_number);
         EXPECT_EQ(result.standard_error, banner_and(kInterrupted));
-        EXPECT_EQ(fs::directory_iterator(path("work"))->path().filename(), "stderr.txt");
-        fs::remove(path("work/stderr.txt"));
+        EXPECT_TRUE(left_in_work().empty());
     }
 }
 
 TEST_F(EndToEnd, SourceThatEndsEarlyIsAReadFailure)
 {
-    fs::create_directory(path("work"));
     const std::string source = path("shrinking.iso");
     make_sparse_file(source, std::uintmax_t{1} << 30);
-    const pid_t pid = start_and_pause(dir_ / "work", built_program(QUARNEL_BINARY, {source, path("work/out.bin")}));
-    fs::resize_file(source, 4096);
-    ::kill(pid, SIGCONT);
-    const ProcessResult result = wait_process(pid, path("work/stderr.txt"));
+    const ProcessResult result = run_stopped_midway(built_program(QUARNEL_BINARY, {source, path("work/out.bin")}),
+                                                    [&](pid_t) { fs::resize_file(source, 4096); });
     EXPECT_EQ(result.exit_status, kFailureStatus);
     EXPECT_EQ(result.standard_error, banner_and(kUnableToReadSource));
-    EXPECT_EQ(fs::directory_iterator(path("work"))->path().filename(), "stderr.txt");
+    EXPECT_TRUE(left_in_work().empty());
 }
 
 TEST_F(EndToEnd, InterruptedExtractionLeavesNothing)
@@ -223,16 +216,12 @@ TEST_F(EndToEnd, InterruptedExtractionLeavesNothing)
     const fs::path image = scratch_directory() / ("quarnel-interrupt-" + std::to_string(::getpid()) + ".bin");
     make_sparse_file(path("big.iso"), std::uintmax_t{1} << 30);
     expect_success(quarnel({path("big.iso"), image.string()}));
-    fs::create_directory(path("work"));
-    const pid_t pid =
-        start_and_pause(dir_ / "work", built_program(QUARNEL_INSPECT_BINARY, {image.string(), path("work/back.iso")}));
-    ::kill(pid, SIGINT);
-    ::kill(pid, SIGCONT);
-    const ProcessResult result = wait_process(pid, path("work/stderr.txt"));
+    const ProcessResult result =
+        signal_midway(built_program(QUARNEL_INSPECT_BINARY, {image.string(), path("work/back.iso")}), SIGINT);
     fs::remove(image);
     EXPECT_EQ(result.end_signal, SIGINT);
-    EXPECT_EQ(result.standard_error, "Error: inspection interrupted.\n");
-    EXPECT_EQ(fs::directory_iterator(path("work"))->path().filename(), "stderr.txt");
+    EXPECT_EQ(result.standard_error, kInspectInterrupted);
+    EXPECT_TRUE(left_in_work().empty());
 }
 
 TEST_F(EndToEnd, TwoGibibyteLimit)

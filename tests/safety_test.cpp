@@ -48,28 +48,6 @@ protected:
         write_file(path(name), source);
         return source;
     }
-
-    // Runs the program stopped midway, sends the signal, lets it go on.
-    ProcessResult signal_midway(const std::vector<std::string>& arguments, int signal_number,
-                                const ProcessOptions& options = {})
-    {
-        const pid_t pid = start_and_pause(dir_ / "work", arguments, options);
-        ::kill(pid, signal_number);
-        ::kill(pid, SIGCONT);
-        return wait_process(pid, path("work/stderr.txt"));
-    }
-
-    // The names left in dir/work, the stderr capture aside.
-    std::set<std::string> left_in_work() const
-    {
-        std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir_ / "work")) {
-            if (entry.path().filename() != "stderr.txt") {
-                names.insert(entry.path().filename().string());
-            }
-        }
-        return names;
-    }
 };
 
 // quarnel applies the kernel's protected_symlinks rule itself.

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -57,6 +58,16 @@ protected:
     ProcessResult inspect(std::vector<std::string> arguments, const ProcessOptions& options = {});
     // The names in the test's directory.
     std::set<std::string> entries() const;
+
+    // Runs a program in dir/work, stopped midway (start_and_pause) while
+    // `midway` acts on it, then lets it go on to its end.
+    ProcessResult run_stopped_midway(const std::vector<std::string>& arguments,
+                                     const std::function<void(pid_t)>& midway, const ProcessOptions& options = {});
+    // The same, sending a signal midway.
+    ProcessResult signal_midway(const std::vector<std::string>& arguments, int signal_number,
+                                const ProcessOptions& options = {});
+    // The names left in dir/work, the stderr capture aside.
+    std::set<std::string> left_in_work() const;
 
     // A run of quarnel that ended with this message, or that succeeded.
     static void expect_failure(const ProcessResult& result, std::string_view message);
