@@ -59,7 +59,8 @@ int convert_image(const ConversionRequest& request)
     if (output.append(header_area) != 0) {
         return console::fail(messages::kUnableToWriteDestination);
     }
-    // Its threads have stopped when it returns, before the temporary file can go.
+    // copy_payload() stops its threads before it returns, so that none is
+    // still using the temporary file when a failure removes it.
     const Payload payload{source, source_length, output.handle(), header_area.size(),
                           image_checksum_table(header_area)};
     switch (copy_payload(payload, copy_method, request.progress)) {

@@ -346,7 +346,8 @@ int OutputFile::pass_on_attributes()
     const int descriptor = file_.descriptor();
     unsigned permissions = kept_permissions_.value_or(new_file_permissions());
     if (kept_owner_ && kept_group_) {
-        // Root keeps both; another user the group, where a member of it.
+        // The replacement takes the old file's owner and group when root runs
+        // quarnel; another user can give it only the group, and only one they belong to.
         if (::fchown(descriptor, *kept_owner_, *kept_group_) != 0) {
             (void)::fchown(descriptor, static_cast<uid_t>(-1), *kept_group_);
         }
