@@ -82,7 +82,10 @@ int SourceReader::next(std::span<const std::uint8_t>& chunk)
     }
     if (worker_.running()) {
         bool filled = false;
-        static_cast<void>(worker_.wait([&] { return (filled = filled_ > index) || failed_; }));
+        static_cast<void>(worker_.wait([&] {
+            filled = filled_ > index;
+            return filled || failed_;
+        }));
         if (!filled) {
             return -1;
         }

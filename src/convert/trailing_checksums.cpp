@@ -90,7 +90,10 @@ int TrailingChecksums::wait_until_checked(std::uint64_t end)
         return result;
     }
     bool failed = false;
-    static_cast<void>(worker_.wait([&] { return (failed = failed_) || checked_ >= target; }));
+    static_cast<void>(worker_.wait([&] {
+        failed = failed_;
+        return failed || checked_ >= target;
+    }));
     return failed ? -1 : 0;
 }
 

@@ -70,6 +70,7 @@ private:
     struct Ahead {
         std::uint64_t offset;
         std::span<std::uint8_t> buffer;
+        // cppcheck-suppress unusedStructMember ; read through the optional, which cppcheck does not follow
         bool done;
         std::int64_t got;
     };
