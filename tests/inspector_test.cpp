@@ -158,6 +158,22 @@ TEST_F(Inspector, BootableAndUdfDiscsAreNamed)
         << udf_report.standard_output;
 }
 
+// The file is read a window ahead of the check: every window is checked and extracted, in order.
+TEST_F(Inspector, EveryWindowIsCheckedAndExtracted)
+{
+    const Bytes source = random_bytes((3 << 20) + 2048, 21);
+    Bytes image = convert(source, "three");
+    EXPECT_EQ(inspect({path("three.bin"), path("three-back.iso")}).exit_status, 0);
+    EXPECT_EQ(read_file(path("three-back.iso")), source);
+    const std::size_t bad_block_at = image.size() - source.size() + 700 * 4096;
+    image[bad_block_at + 5] ^= 1;
+    write_file(path("bad.bin"), image);
+    const ProcessResult bad = inspect({path("bad.bin")});
+    EXPECT_EQ(bad.exit_status, kFailureStatus);
+    EXPECT_TRUE(has_line(bad, "  Block checksums:  block 700 bad, at offset " + std::to_string(bad_block_at) + "\n"))
+        << bad.standard_output;
+}
+
 TEST_F(Inspector, PayloadWithoutVolumeIsAWarningOnly)
 {
     convert(random_bytes(40 * 2048, 12), "random");

@@ -4,11 +4,13 @@
 
 #include <cstddef>
 #include <new>
+#include <optional>
 #include <span>
 #include <string_view>
 
 #include "io/arguments.h"
 #include "io/console.h"
+#include "io/progress_line.h"
 #include "io/startup.h"
 
 namespace quarnel {
@@ -32,6 +34,20 @@ inline int run_program(std::span<const ArgChar* const> arguments, ProgramRun run
     } catch (const std::bad_alloc&) {
         return console::fail(unable_to_allocate);
     }
+}
+
+// Runs the request a command line asked for, a progress line drawn when
+// standard error is a terminal; prints `usage` when there is none.
+template <typename Request>
+[[nodiscard]] int run_request(std::optional<Request> request, std::string_view usage, int (*run)(const Request&))
+{
+    if (!request) {
+        console::print(usage);
+        return -1;
+    }
+    TerminalProgress progress;
+    request->progress = progress.callback();
+    return run(*request);
 }
 
 }  // namespace quarnel

@@ -1,8 +1,7 @@
 #include "main/inspect_command_line.h"
 
 #include "inspect/inspect_messages.h"
-#include "io/console.h"
-#include "io/progress_line.h"
+#include "main/entry_point.h"
 
 namespace quarnel {
 
@@ -21,14 +20,7 @@ std::optional<InspectRequest> parse_inspect_command_line(std::span<const ArgChar
 
 int run_quarnel_inspect(std::span<const ArgChar* const> arguments)
 {
-    std::optional<InspectRequest> request = parse_inspect_command_line(arguments);
-    if (!request) {
-        console::print(inspect_messages::kUsage);
-        return -1;
-    }
-    TerminalProgress progress;
-    request->progress = progress.callback();
-    return inspect_image(*request);
+    return run_request(parse_inspect_command_line(arguments), inspect_messages::kUsage, inspect_image);
 }
 
 }  // namespace quarnel
