@@ -68,8 +68,6 @@ private:
             report_.deviation = std::move(deviation);
         }
     }
-    // The fault of a read that does not fill the buffer, or None.
-    ImageFault read_fault(std::uint64_t offset, std::span<std::uint8_t> buffer);
     bool read_exactly(std::uint64_t offset, std::span<std::uint8_t> buffer);
     bool prologue_is_zero();
     // The offset after the record, or nothing when the rest cannot be read.
@@ -83,20 +81,15 @@ private:
     ImageReport report_;
 };
 
-ImageFault Reader::read_fault(std::uint64_t offset, std::span<std::uint8_t> buffer)
+bool Reader::read_exactly(std::uint64_t offset, std::span<std::uint8_t> buffer)
 {
     const std::int64_t got = source_.read_at(offset, buffer);
     if (got < 0) {
-        return ImageFault::ReadFailed;
+        note(ImageFault::ReadFailed);
+        return false;
     }
-    return static_cast<std::uint64_t>(got) == buffer.size() ? ImageFault::None : ImageFault::Truncated;
-}
-
-bool Reader::read_exactly(std::uint64_t offset, std::span<std::uint8_t> buffer)
-{
-    const ImageFault fault = read_fault(offset, buffer);
-    if (fault != ImageFault::None) {
-        note(fault);
+    if (static_cast<std::uint64_t>(got) != buffer.size()) {
+        note(ImageFault::Truncated);
         return false;
     }
     return true;
@@ -216,9 +209,9 @@ bool Reader::check_blocks(RecordReport& record, PayloadSink* sink)
     const std::size_t window_blocks = static_cast<std::size_t>(
         std::clamp<std::uint64_t>(blocks_in_all, 1, std::max<std::size_t>(1, kPayloadWindow / block_size)));
 
-    // The payload of one window is checked while the source reads the next
-    // one ahead; the tables are read one window ahead too, so that the source
-    // never serves two reads at once.
+    // Two windows alternate: while one is checked, the source may read the
+    // other ahead. Each window's table and payload are announced as soon as
+    // the window is free, and read back in the order they were announced.
     BlockWindow windows[2];
     for (std::size_t i = 0; i < (blocks_in_all > window_blocks ? 2 : 1); ++i) {
         windows[i].table.resize(window_blocks * kTableEntrySize);
@@ -237,25 +230,21 @@ bool Reader::check_blocks(RecordReport& record, PayloadSink* sink)
             .first(static_cast<std::size_t>(
                 std::min<std::uint64_t>(blocks_from(first) * block_size, payload_length - first * block_size)));
     };
+    const auto announce = [&](std::uint64_t first) {
+        if (first < blocks_in_all) {
+            source_.read_ahead(table_offset + first * kTableEntrySize, table_of(first));
+            source_.read_ahead(payload_offset + first * block_size, payload_of(first));
+        }
+    };
 
-    ImageFault next_table_fault = read_fault(table_offset, table_of(0));
+    announce(0);
+    announce(window_blocks);
     for (std::uint64_t first = 0; first < blocks_in_all; first += window_blocks) {
-        const ImageFault table_fault = next_table_fault;
         const std::span<std::uint8_t> entries = table_of(first);
         const std::span<std::uint8_t> data = payload_of(first);
-        if (table_fault != ImageFault::None) {
-            note(table_fault);
+        if (!read_exactly(table_offset + first * kTableEntrySize, entries) ||
+            !read_exactly(payload_offset + first * block_size, data)) {
             return false;
-        }
-        if (!read_exactly(payload_offset + first * block_size, data)) {
-            return false;
-        }
-        const std::uint64_t next = first + window_blocks;
-        if (next < blocks_in_all) {
-            next_table_fault = read_fault(table_offset + next * kTableEntrySize, table_of(next));
-            if (next_table_fault == ImageFault::None) {
-                source_.read_ahead(payload_offset + next * block_size, payload_of(next));
-            }
         }
         if (first == 0) {
             const auto head = data.first(std::min(data.size(), kSignatureBlockSize));
@@ -276,6 +265,7 @@ bool Reader::check_blocks(RecordReport& record, PayloadSink* sink)
         if (sink != nullptr && !report_.payload_sink_failed && sink->write(data) != 0) {
             report_.payload_sink_failed = true;  // the image is still checked to its end
         }
+        announce(first + 2 * window_blocks);  // into the window just checked
     }
     record.blocks_checked = true;
     return true;

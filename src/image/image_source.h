@@ -13,13 +13,15 @@ public:
     // Fills the buffer from the offset; the count read (short only at the end), or -1.
     [[nodiscard]] virtual std::int64_t read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) = 0;
 
-    // Announces the next read_at of the same range into the same buffer, so
-    // that a source may start it now and overlap it with the caller's work.
-    // The caller leaves the buffer alone until that read_at, or until
+    // Announces a coming read_at of this range into this buffer, so that a
+    // source may start it now and overlap it with the caller's work. The
+    // announced reads come back in the order they were announced, and the
+    // caller leaves each buffer alone until its read_at, or until
     // settle_read_ahead(). A source that cannot overlap ignores both.
     virtual void read_ahead(std::uint64_t /*offset*/, std::span<std::uint8_t> /*buffer*/) {}
 
-    // Waits for the announced read, if any, to be over and drops it: its buffer may then be freed.
+    // Waits for the announced reads under way to be over and drops every
+    // announced read: their buffers may then be freed.
     virtual void settle_read_ahead() {}
 };
 

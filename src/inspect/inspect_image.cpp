@@ -1,7 +1,8 @@
 #include "inspect/inspect_image.h"
 
+#include <algorithm>
+#include <deque>
 #include <functional>
-#include <optional>
 #include <string>
 
 #include "inspect/inspect_messages.h"
@@ -17,9 +18,11 @@ namespace quarnel {
 
 namespace {
 
-// The image file, read ahead on a second thread where the reader announces its
-// next read, so that the file is read while the previous window is checked.
-// Reads never overlap one another: a read first settles the one ahead.
+// The image file, read ahead on a second thread where the reader announces
+// its reads, so that the file is read while the previous window is checked.
+// The thread takes the announced reads in order, one after the other; a read
+// that was not announced waits until none is under way, so that two reads
+// never overlap.
 class FileImageSource final : public ImageSource {
 public:
     using Progress = std::function<void(std::uint64_t done, std::uint64_t total)>;
@@ -33,9 +36,13 @@ public:
     [[nodiscard]] std::int64_t read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) override
     {
         std::int64_t got = 0;
-        if (ahead_ && ahead_->offset == offset && ahead_->buffer.data() == buffer.data() &&
-            ahead_->buffer.size() == buffer.size()) {
-            got = settle();
+        if (!ahead_.empty() && ahead_.front().offset == offset && ahead_.front().buffer.data() == buffer.data() &&
+            ahead_.front().buffer.size() == buffer.size()) {
+            static_cast<void>(worker_.wait([&] {
+                got = ahead_.front().got;
+                return ahead_.front().done;
+            }));
+            worker_.update([&] { ahead_.pop_front(); });
         } else {
             settle_read_ahead();
             got = quarnel::read_at(file_, offset, buffer);
@@ -50,7 +57,6 @@ public:
 
     void read_ahead(std::uint64_t offset, std::span<std::uint8_t> buffer) override
     {
-        settle_read_ahead();
         if (!worker_.running()) {
             if (tried_worker_) {
                 return;  // no thread to be had: read_at reads on demand
@@ -60,52 +66,50 @@ public:
                 return;
             }
         }
-        worker_.update([&] { ahead_ = Ahead{offset, buffer, false, 0}; });
+        worker_.update([&] { ahead_.push_back({offset, buffer}); });
     }
 
-    void settle_read_ahead() override { static_cast<void>(settle()); }
+    void settle_read_ahead() override
+    {
+        if (ahead_.empty()) {
+            return;
+        }
+        static_cast<void>(worker_.wait([&] {
+            return std::none_of(ahead_.begin(), ahead_.end(),
+                                [](const Ahead& read) { return read.started && !read.done; });
+        }));
+        worker_.update([&] { ahead_.clear(); });
+    }
 
 private:
     // A read announced by the reader, and its outcome once done.
     struct Ahead {
-        std::uint64_t offset;
+        std::uint64_t offset = 0;
         std::span<std::uint8_t> buffer;
-        // cppcheck-suppress unusedStructMember ; read through the optional, which cppcheck does not follow
-        bool done;
-        std::int64_t got;
+        bool started = false;
+        bool done = false;
+        std::int64_t got = 0;
     };
 
-    // Waits for the read ahead, if any, and drops it; its byte count (0 when none).
-    std::int64_t settle()
-    {
-        if (!ahead_) {
-            return 0;
-        }
-        std::int64_t got = 0;
-        static_cast<void>(worker_.wait([&] {
-            got = ahead_->got;
-            return ahead_->done;
-        }));
-        worker_.update([&] { ahead_.reset(); });
-        return got;
-    }
-
-    // Runs on the worker, which must not throw: it only reads into the announced buffer.
+    // Runs on the worker, which must not throw: it only reads into the announced buffers.
     void serve() noexcept
     {
-        Ahead request{};
+        Ahead* read = nullptr;
         const auto announced = [&] {
-            if (!ahead_ || ahead_->done) {
+            const auto next = std::find_if(ahead_.begin(), ahead_.end(), [](const Ahead& a) { return !a.started; });
+            if (next == ahead_.end()) {
                 return false;
             }
-            request = *ahead_;
+            next->started = true;
+            read = &*next;
             return true;
         };
         while (worker_.wait(announced)) {
-            const std::int64_t got = quarnel::read_at(file_, request.offset, request.buffer);
+            // The reader's thread drops a started read only once it is done, and the queue keeps its place.
+            const std::int64_t got = quarnel::read_at(file_, read->offset, read->buffer);
             worker_.update([&] {
-                ahead_->done = true;
-                ahead_->got = got;
+                read->done = true;
+                read->got = got;
             });
         }
     }
@@ -114,9 +118,9 @@ private:
     std::uint64_t size_;
     const Progress& progress_;
     std::uint64_t furthest_ = 0;
-    // Set and reset by the reader's thread under the worker's lock; the worker
-    // reads it and marks it done under the lock.
-    std::optional<Ahead> ahead_;
+    // Grown and shrunk by the reader's thread, under the worker's lock; the
+    // worker takes and completes reads under the lock.
+    std::deque<Ahead> ahead_;
     bool tried_worker_ = false;
     WorkerThread worker_;
 };
