@@ -18,11 +18,11 @@ namespace quarnel {
 
 namespace {
 
-// The image file, read ahead on a second thread where the reader announces
-// its reads, so that the file is read while the previous window is checked.
-// The thread takes the announced reads in order, one after the other; a read
-// that was not announced waits until none is under way, so that two reads
-// never overlap.
+// The image file, read on a second thread too where the reader announces
+// reads: that thread takes them in order and runs their checks, while the
+// reader's thread reads and checks the window before. Where the platform
+// cannot read one file from two threads at once, a read that was not
+// announced first waits until none is under way.
 class FileImageSource final : public ImageSource {
 public:
     using Progress = std::function<void(std::uint64_t done, std::uint64_t total)>;
@@ -44,7 +44,9 @@ public:
             }));
             worker_.update([&] { ahead_.pop_front(); });
         } else {
-            settle_read_ahead();
+            if (!kReadAtFromTwoThreads) {
+                settle_read_ahead();
+            }
             got = quarnel::read_at(file_, offset, buffer);
         }
         // The reader goes front to back but for a few small reads: the furthest byte read is the progress.
@@ -55,18 +57,13 @@ public:
         return got;
     }
 
-    void read_ahead(std::uint64_t offset, std::span<std::uint8_t> buffer) override
+    [[nodiscard]] bool read_ahead(std::uint64_t offset, std::span<std::uint8_t> buffer, const ReadCheck& check) override
     {
-        if (!worker_.running()) {
-            if (tried_worker_) {
-                return;  // no thread to be had: read_at reads on demand
-            }
-            tried_worker_ = true;
-            if (!worker_.start([this] { serve(); })) {
-                return;
-            }
+        if (!worker_.running() && (tried_worker_ || !start_worker())) {
+            return false;  // no thread to be had: the reader reads and checks on demand
         }
-        worker_.update([&] { ahead_.push_back({offset, buffer}); });
+        worker_.update([&] { ahead_.push_back({offset, buffer, check}); });
+        return true;
     }
 
     void settle_read_ahead() override
@@ -86,12 +83,20 @@ private:
     struct Ahead {
         std::uint64_t offset = 0;
         std::span<std::uint8_t> buffer;
+        ReadCheck check;
         bool started = false;
         bool done = false;
         std::int64_t got = 0;
     };
 
-    // Runs on the worker, which must not throw: it only reads into the announced buffers.
+    bool start_worker()
+    {
+        tried_worker_ = true;
+        return worker_.start([this] { serve(); });
+    }
+
+    // Runs on the worker, which must not throw: it only reads into the
+    // announced buffers and runs their checks, which allocate nothing.
     void serve() noexcept
     {
         Ahead* read = nullptr;
@@ -107,6 +112,9 @@ private:
         while (worker_.wait(announced)) {
             // The reader's thread drops a started read only once it is done, and the queue keeps its place.
             const std::int64_t got = quarnel::read_at(file_, read->offset, read->buffer);
+            if (got == static_cast<std::int64_t>(read->buffer.size()) && read->check) {
+                read->check(read->buffer);
+            }
             worker_.update([&] {
                 read->done = true;
                 read->got = got;
