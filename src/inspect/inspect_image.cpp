@@ -21,8 +21,7 @@ namespace {
 // The image file, read on a second thread too where the reader announces
 // reads: that thread takes them in order and runs their checks, while the
 // reader's thread reads and checks the window before. Where the platform
-// cannot read one file from two threads at once, a read that was not
-// announced first waits until none is under way.
+// cannot read one file from two threads at once, nothing is read ahead.
 class FileImageSource final : public ImageSource {
 public:
     using Progress = std::function<void(std::uint64_t done, std::uint64_t total)>;
@@ -44,9 +43,6 @@ public:
             }));
             worker_.update([&] { ahead_.pop_front(); });
         } else {
-            if (!kReadAtFromTwoThreads) {
-                settle_read_ahead();
-            }
             got = quarnel::read_at(file_, offset, buffer);
         }
         // The reader goes front to back but for a few small reads: the furthest byte read is the progress.
@@ -59,8 +55,8 @@ public:
 
     [[nodiscard]] bool read_ahead(std::uint64_t offset, std::span<std::uint8_t> buffer, const ReadCheck& check) override
     {
-        if (!worker_.running() && (tried_worker_ || !start_worker())) {
-            return false;  // no thread to be had: the reader reads and checks on demand
+        if (!kReadAtFromTwoThreads || (!worker_.running() && (tried_worker_ || !start_worker()))) {
+            return false;  // the reader reads and checks on demand
         }
         worker_.update([&] { ahead_.push_back({offset, buffer, check}); });
         return true;
@@ -71,10 +67,15 @@ public:
         if (ahead_.empty()) {
             return;
         }
-        static_cast<void>(worker_.wait([&] {
-            return std::none_of(ahead_.begin(), ahead_.end(),
-                                [](const Ahead& read) { return read.started && !read.done; });
-        }));
+        // The reads not started, which the worker takes in order and so stand
+        // last, are dropped at once; the started ones once they are done.
+        worker_.update([&] {
+            while (!ahead_.empty() && !ahead_.back().started) {
+                ahead_.pop_back();
+            }
+        });
+        static_cast<void>(worker_.wait(
+            [&] { return std::all_of(ahead_.begin(), ahead_.end(), [](const Ahead& read) { return read.done; }); }));
         worker_.update([&] { ahead_.clear(); });
     }
 
