@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "inspect/inspect_messages.h"
 #include "inspect/inspect_report.h"
@@ -20,7 +21,8 @@ namespace {
 
 // The image file, read on a second thread too where the reader announces
 // reads: that thread takes them in order and runs their checks, while the
-// reader's thread reads and checks the window before. Where the platform
+// reader's thread reads and checks the window before (and takes an announced
+// read itself when it gets there first). Where the platform
 // cannot read one file from two threads at once, nothing is read ahead.
 class FileImageSource final : public ImageSource {
 public:
@@ -37,11 +39,7 @@ public:
         std::int64_t got = 0;
         if (!ahead_.empty() && ahead_.front().offset == offset && ahead_.front().buffer.data() == buffer.data() &&
             ahead_.front().buffer.size() == buffer.size()) {
-            static_cast<void>(worker_.wait([&] {
-                got = ahead_.front().got;
-                return ahead_.front().done;
-            }));
-            worker_.update([&] { ahead_.pop_front(); });
+            got = take_front();
         } else {
             got = quarnel::read_at(file_, offset, buffer);
         }
@@ -90,6 +88,36 @@ private:
         std::int64_t got = 0;
     };
 
+    // The announced read at the front of the queue, done by the worker or,
+    // when it has not started it yet (a busy machine may not have run it),
+    // here; its byte count.
+    std::int64_t take_front()
+    {
+        bool here = false;
+        worker_.update([&] { here = !std::exchange(ahead_.front().started, true); });
+        std::int64_t got = 0;
+        if (here) {
+            got = run(ahead_.front());
+        } else {
+            static_cast<void>(worker_.wait([&] {
+                got = ahead_.front().got;
+                return ahead_.front().done;
+            }));
+        }
+        worker_.update([&] { ahead_.pop_front(); });
+        return got;
+    }
+
+    // Reads and checks an announced read; the byte count.
+    std::int64_t run(const Ahead& read) noexcept
+    {
+        const std::int64_t got = quarnel::read_at(file_, read.offset, read.buffer);
+        if (got == static_cast<std::int64_t>(read.buffer.size()) && read.check) {
+            read.check(read.buffer);
+        }
+        return got;
+    }
+
     bool start_worker()
     {
         tried_worker_ = true;
@@ -112,10 +140,7 @@ private:
         };
         while (worker_.wait(announced)) {
             // The reader's thread drops a started read only once it is done, and the queue keeps its place.
-            const std::int64_t got = quarnel::read_at(file_, read->offset, read->buffer);
-            if (got == static_cast<std::int64_t>(read->buffer.size()) && read->check) {
-                read->check(read->buffer);
-            }
+            const std::int64_t got = run(*read);
             worker_.update([&] {
                 read->done = true;
                 read->got = got;
