@@ -62,7 +62,7 @@ void set_child_state(const ProcessOptions& options)
     ::_exit(127);
 }
 
-void drain(int out_fd, int err_fd, const ProcessOptions& options, ProcessResult& result)
+void drain(pid_t pid, int out_fd, int err_fd, const ProcessOptions& options, ProcessResult& result)
 {
     pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
     std::string* sinks[2] = {&result.standard_output, &result.standard_error};
@@ -82,6 +82,9 @@ void drain(int out_fd, int err_fd, const ProcessOptions& options, ProcessResult&
             const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
             if (got > 0) {
                 sinks[i]->append(buffer, static_cast<std::size_t>(got));
+                if (i == 1 && options.on_error_output) {
+                    options.on_error_output(pid, *sinks[i]);
+                }
             }
             const bool stop_early =
                 i == 1 && options.close_error_after_first_line && sinks[i]->find('\n') != std::string::npos;
@@ -123,6 +126,24 @@ void record_status(int status, ProcessResult& result)
     }
 }
 
+// The pipe, or with error_on_terminal the pseudo-terminal, that standard
+// error goes through: {the test's end, the child's end}.
+void open_error_channel(const ProcessOptions& options, int (&ends)[2])
+{
+    if (!options.error_on_terminal) {
+        if (::pipe(ends) != 0) {
+            std::abort();
+        }
+        return;
+    }
+    ends[0] = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (ends[0] < 0 || ::grantpt(ends[0]) != 0 || ::unlockpt(ends[0]) != 0) {
+        std::abort();
+    }
+    // Opened here so that reading the test's end cannot find it closed before the child has it.
+    ends[1] = ::open(::ptsname(ends[0]), O_RDWR | O_NOCTTY);
+}
+
 }  // namespace
 
 std::vector<std::string> built_program(const std::string& program, std::vector<std::string> arguments)
@@ -137,9 +158,10 @@ ProcessResult run_process(const std::vector<std::string>& arguments, const Proce
 {
     int out_pipe[2];
     int err_pipe[2];
-    if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) {
+    if (::pipe(out_pipe) != 0) {
         std::abort();
     }
+    open_error_channel(options, err_pipe);
     if (options.close_output_at_start) {
         // Before the child starts, so that its every write finds no reader.
         ::close(out_pipe[0]);
@@ -150,6 +172,11 @@ ProcessResult run_process(const std::vector<std::string>& arguments, const Proce
         ::dup2(out_pipe[1], STDOUT_FILENO);
         if (!options.standard_output_file.empty()) {
             ::dup2(::open(options.standard_output_file.c_str(), O_WRONLY), STDOUT_FILENO);
+        }
+        if (options.error_on_terminal) {
+            const int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, STDIN_FILENO);
+            ::dup2(null, STDOUT_FILENO);
         }
         ::dup2(err_pipe[1], STDERR_FILENO);
         ::close(out_pipe[0]);
@@ -165,7 +192,8 @@ ProcessResult run_process(const std::vector<std::string>& arguments, const Proce
     ::close(out_pipe[1]);
     ::close(err_pipe[1]);
     ProcessResult result;
-    drain(out_pipe[0], err_pipe[0], options, result);
+    // A pseudo-terminal reads EIO once the child's end is closed: the end of its output.
+    drain(pid, out_pipe[0], err_pipe[0], options, result);
     result.standard_error = without_coverage_complaints(result.standard_error);
     int status = 0;
     ::waitpid(pid, &status, 0);
