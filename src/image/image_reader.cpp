@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -24,7 +23,7 @@ bool is_image_payload_length(std::uint64_t length) { return length % kSectorSize
 // The first field, in the order of the header, that quarnel would never have written.
 std::optional<FieldDeviation> first_deviation(const RecordHeader& header, std::size_t record)
 {
-    const auto bytes = std::bit_cast<RecordHeaderBytes>(header);
+    const auto bytes = bytes_of(header);
     for (const HeaderFieldRow& row : kHeaderFields) {
         FieldDeviation found{record, row.field, 0, {}};
         bool written = false;

@@ -1,7 +1,6 @@
 #include "image/record_header.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <span>
 
@@ -12,12 +11,12 @@ namespace quarnel {
 std::uint16_t header_checksum_of(RecordHeader header)
 {
     header.header_checksum = 0;
-    return block_checksum(std::bit_cast<RecordHeaderBytes>(header));
+    return block_checksum(bytes_of(header));
 }
 
 void write_fixed_fields(RecordHeader& header)
 {
-    auto bytes = std::bit_cast<RecordHeaderBytes>(header);
+    auto bytes = bytes_of(header);
     for (const HeaderFieldRow& row : kHeaderFields) {
         if (row.kind == FieldKind::Text) {
             const std::string text = written_text(row);
@@ -28,7 +27,7 @@ void write_fixed_fields(RecordHeader& header)
             store<ul32>(bytes, row.offset, row.number);
         }
     }
-    header = std::bit_cast<RecordHeader>(bytes);
+    header = header_from(bytes);
 }
 
 std::uint32_t field_number(const RecordHeaderBytes& bytes, const HeaderFieldRow& row)

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <string>
 #include <string_view>
@@ -129,6 +130,22 @@ static_assert(at_row<ul16>(offsetof(RecordHeader, fixed_one), HeaderField::Fixed
 
 // The header's bytes, as they lie in the file.
 using RecordHeaderBytes = std::array<std::uint8_t, sizeof(RecordHeader)>;
+
+// A header as its bytes and back. Copied with memcpy rather than std::bit_cast,
+// which the C++ library of the WebAssembly build (Emscripten 3.1.6) lacks.
+inline RecordHeaderBytes bytes_of(const RecordHeader& header)
+{
+    RecordHeaderBytes bytes;
+    std::memcpy(bytes.data(), &header, sizeof header);
+    return bytes;
+}
+
+inline RecordHeader header_from(const RecordHeaderBytes& bytes)
+{
+    RecordHeader header;
+    std::memcpy(&header, bytes.data(), sizeof header);
+    return header;
+}
 
 // Writes every Number and Text field of the table into a header.
 void write_fixed_fields(RecordHeader& header);
