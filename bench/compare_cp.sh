@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# Times quarnel against cp in alternating pairs and prints min / median / max
-# of the per-pair ratio quarnel/cp for three cases:
+# Times quarnel against cp, and quarnel-inspect against cat, in alternating
+# pairs and prints min / median / max of the per-pair ratio for four cases:
 #   new      a new destination on a memory file system, vs cp to a new file
 #   replace  an existing destination there, vs cp over an existing file
 #   disk     a new destination in a directory on the disk, vs cp followed by
 #            sync -d of the copy (quarnel flushes its output likewise, and
 #            then its directory)
-# Usage: bench/compare_cp.sh [SIZE_MIB]   (default 512; QUARNEL, PAIRS (at
-# least 9), SCRATCH (a tmpfs, default /dev/shm) and DISK (a directory on the
-# disk, default /var/tmp) override the binary, the pair count and the places)
+#   verify   quarnel-inspect checking the image on the memory file system, vs
+#            cat of the image to /dev/null (reading it alone)
+# Usage: bench/compare_cp.sh [SIZE_MIB]   (default 512; QUARNEL, INSPECT,
+# PAIRS (at least 9), SCRATCH (a tmpfs, default /dev/shm) and DISK (a
+# directory on the disk, default /var/tmp) override the binaries, the pair
+# count and the places)
 set -euo pipefail
 
 size_mib=${1:-512}
@@ -16,10 +19,12 @@ pairs=${PAIRS:-11}
 [ "$pairs" -ge 9 ] || pairs=9  # a median of fewer pairs says little
 here=$(cd "$(dirname "$0")/.." && pwd)
 quarnel=${QUARNEL:-$here/build/quarnel}
+inspect=${INSPECT:-$here/build/quarnel-inspect}
 scratch=${SCRATCH:-/dev/shm}
 disk=${DISK:-/var/tmp}
 
 [ -x "$quarnel" ] || { echo "no quarnel binary at $quarnel (build first, or set QUARNEL)" >&2; exit 1; }
+[ -x "$inspect" ] || { echo "no quarnel-inspect binary at $inspect (build first, or set INSPECT)" >&2; exit 1; }
 memory=$(mktemp -d "$scratch/quarnel-bench.XXXXXX")
 on_disk=$(mktemp -d "$disk/quarnel-bench.XXXXXX")
 trap 'rm -rf "$memory" "$on_disk"' EXIT
@@ -39,25 +44,28 @@ elapsed_ns() {
 run_quarnel() { "$quarnel" "$1/source.iso" "$1/image.bin"; }
 run_cp() { cp "$1/source.iso" "$1/copy.iso"; }
 run_cp_sync() { cp "$1/source.iso" "$1/copy.iso" && sync -d "$1/copy.iso"; }
+run_inspect() { "$inspect" "$1/image.bin"; }
+run_cat() { cat "$1/image.bin" >/dev/null; }
 
-# $1: case name; $2: directory; $3: the cp command; $4: "fresh" to remove the
-# outputs before each run (untimed), "keep" to replace them.
+# $1: case name; $2: directory; $3: the command timed; $4: the command it is
+# measured against; $5: "fresh" to remove the outputs before each run
+# (untimed), "keep" to replace them.
 measure() {
-    local name=$1 dir=$2 cp_command=$3 outputs=$4 ratios=() q c i
-    run_quarnel "$dir" >/dev/null 2>&1
+    local name=$1 dir=$2 command=$3 cp_command=$4 outputs=$5 ratios=() q c i
+    "$command" "$dir" >/dev/null 2>&1
     "$cp_command" "$dir"
     for ((i = 0; i < pairs; i++)); do
         [ "$outputs" = keep ] || rm -f "$dir/image.bin" "$dir/copy.iso"
         sync
         # The first of a pair alternates, so that neither always meets the other's leftovers.
         if ((i % 2 == 0)); then
-            q=$(elapsed_ns run_quarnel "$dir")
+            q=$(elapsed_ns "$command" "$dir")
             [ "$outputs" = keep ] || sync
             c=$(elapsed_ns "$cp_command" "$dir")
         else
             c=$(elapsed_ns "$cp_command" "$dir")
             [ "$outputs" = keep ] || sync
-            q=$(elapsed_ns run_quarnel "$dir")
+            q=$(elapsed_ns "$command" "$dir")
         fi
         ratios+=("$q $c")
     done
@@ -69,12 +77,13 @@ measure() {
         END {
             sort_values(ratio, NR); sort_values(quarnel, NR); sort_values(cp, NR)
             m = int((NR + 1) / 2)
-            printf "%-8s %2d pairs  ratio min %.2f  median %.2f  max %.2f   (median quarnel %.0f ms, cp %.0f ms)\n",
+            printf "%-8s %2d pairs  ratio min %.2f  median %.2f  max %.2f   (median %.0f ms against %.0f ms)\n",
                 name, pairs, ratio[1], ratio[m], ratio[NR], quarnel[m] / 1e6, cp[m] / 1e6
         }'
 }
 
-echo "source: $size_mib MiB; ratio = quarnel / cp, pair by pair"
-measure new "$memory" run_cp fresh
-measure replace "$memory" run_cp keep
-measure disk "$on_disk" run_cp_sync fresh
+echo "source: $size_mib MiB; ratio = quarnel / cp (verify: quarnel-inspect / cat), pair by pair"
+measure new "$memory" run_quarnel run_cp fresh
+measure replace "$memory" run_quarnel run_cp keep
+measure disk "$on_disk" run_quarnel run_cp_sync fresh
+measure verify "$memory" run_inspect run_cat keep

@@ -18,18 +18,13 @@ namespace quarnel {
 namespace {
 
 namespace fs = std::filesystem;
-using test::Bytes;
-using test::Model;
+using namespace test;
 
-constexpr std::string_view kUnableToReadSource = "Error: unable to read source file.\n";
-constexpr std::string_view kUnableToWriteDestination = "Error: unable to write destination file.\n";
-constexpr std::string_view kInterrupted = "Error: conversion interrupted.\n";
-
-class CopyPaths : public test::EndToEnd, public ::testing::WithParamInterface<std::string> {
+class CopyPaths : public EndToEnd, public ::testing::WithParamInterface<std::string> {
 protected:
-    test::ProcessResult convert(std::vector<std::string> arguments, const test::ProcessOptions& options = {})
+    ProcessResult convert(std::vector<std::string> arguments, const ProcessOptions& options = {})
     {
-        return test::run_process(test::built_program(GetParam(), std::move(arguments)), options);
+        return run_process(built_program(GetParam(), std::move(arguments)), options);
     }
 };
 
@@ -37,12 +32,12 @@ TEST_P(CopyPaths, SameImageForEveryLengthAndModel)
 {
     // Lengths around the steps of both paths (1 MiB chunks, 8 MiB in-kernel steps).
     for (std::size_t length : {0UL, 2048UL, 4096UL, (1UL << 20) + 2048, (8UL << 20) - 2048, (17UL << 20) + 6144}) {
-        const Bytes source = test::random_bytes(length, static_cast<unsigned>(length) + 11);
-        test::write_file(path("in.iso"), source);
+        const Bytes source = random_bytes(length, static_cast<unsigned>(length) + 11);
+        write_file(path("in.iso"), source);
         for (const auto& [option, model] :
              {std::pair{"/model:E220", Model::E220}, std::pair{"/model:x", Model::Default}}) {
             expect_success(convert({option, path("in.iso"), path("out.bin")}));
-            EXPECT_EQ(test::read_file(path("out.bin")), test::expected_image(source, model)) << length << option;
+            EXPECT_EQ(read_file(path("out.bin")), expected_image(source, model)) << length << option;
         }
     }
 }
@@ -50,62 +45,53 @@ TEST_P(CopyPaths, SameImageForEveryLengthAndModel)
 TEST_P(CopyPaths, SourceOnAnotherFileSystem)
 {
     // From a memory file system to the test's directory the kernel may decline: the result is the same.
-    const fs::path source = test::scratch_directory() / ("quarnel-paths-" + std::to_string(::getpid()) + ".iso");
-    const Bytes bytes = test::random_bytes((9UL << 20) + 2048, 12);
-    test::write_file(source.string(), bytes);
+    const fs::path source = scratch_directory() / ("quarnel-paths-" + std::to_string(::getpid()) + ".iso");
+    const Bytes bytes = random_bytes((9UL << 20) + 2048, 12);
+    write_file(source.string(), bytes);
     expect_success(convert({source.string(), path("out.bin")}));
     fs::remove(source);
-    EXPECT_EQ(test::read_file(path("out.bin")), test::expected_image(bytes, Model::Default));
+    EXPECT_EQ(read_file(path("out.bin")), expected_image(bytes, Model::Default));
 }
 
 // A file-size limit in the header area, inside the first and later steps of
 // the copy, and one byte short of the image, stands for a disk that fills up.
 TEST_P(CopyPaths, FullDiskLeavesNothingAndKeepsTheExistingDestination)
 {
-    const Bytes source = test::random_bytes((17UL << 20) + 2048, 13);
-    test::write_file(path("in.iso"), source);
-    const std::size_t image_size = test::expected_image(source, Model::Default).size();
+    const Bytes source = random_bytes((17UL << 20) + 2048, 13);
+    write_file(path("in.iso"), source);
+    const std::size_t image_size = expected_image(source, Model::Default).size();
     for (std::size_t limit : {0UL, 500UL, 9000UL, 4UL << 20, (8UL << 20) + 12345, image_size - 1}) {
-        expect_failure(convert({path("in.iso"), path("out.bin")}, test::ProcessOptions::with_file_size_limit(limit)),
+        expect_failure(convert({path("in.iso"), path("out.bin")}, ProcessOptions::with_file_size_limit(limit)),
                        kUnableToWriteDestination);
         EXPECT_EQ(entries(), (std::set<std::string>{"in.iso"})) << limit;
     }
-    const Bytes existing = test::random_bytes(70, 14);
-    test::write_file(path("out.bin"), existing);
-    expect_failure(convert({path("in.iso"), path("out.bin")}, test::ProcessOptions::with_file_size_limit(9UL << 20)),
+    const Bytes existing = random_bytes(70, 14);
+    write_file(path("out.bin"), existing);
+    expect_failure(convert({path("in.iso"), path("out.bin")}, ProcessOptions::with_file_size_limit(9UL << 20)),
                    kUnableToWriteDestination);
-    EXPECT_EQ(test::read_file(path("out.bin")), existing);
-    expect_success(convert({path("in.iso"), path("out.bin")}, test::ProcessOptions::with_file_size_limit(image_size)));
+    EXPECT_EQ(read_file(path("out.bin")), existing);
+    expect_success(convert({path("in.iso"), path("out.bin")}, ProcessOptions::with_file_size_limit(image_size)));
 }
 
 TEST_P(CopyPaths, SourceThatShrinksIsAReadFailure)
 {
-    fs::create_directory(path("work"));
     const std::string source = path("shrinking.iso");
-    test::make_sparse_file(source, std::uintmax_t{1} << 30);
-    const pid_t pid =
-        test::start_and_pause(dir_ / "work", test::built_program(GetParam(), {source, path("work/out.bin")}));
-    fs::resize_file(source, 4096);
-    ::kill(pid, SIGCONT);
-    const test::ProcessResult result = test::wait_process(pid, path("work/stderr.txt"));
-    EXPECT_EQ(result.exit_status, test::kFailureStatus);
-    EXPECT_EQ(result.standard_error, test::banner_and(kUnableToReadSource));
-    EXPECT_EQ(fs::directory_iterator(path("work"))->path().filename(), "stderr.txt");
+    make_sparse_file(source, std::uintmax_t{1} << 30);
+    const ProcessResult result = run_stopped_midway(built_program(GetParam(), {source, path("work/out.bin")}),
+                                                    [&](pid_t) { fs::resize_file(source, 4096); });
+    EXPECT_EQ(result.exit_status, kFailureStatus);
+    EXPECT_EQ(result.standard_error, banner_and(kUnableToReadSource));
+    EXPECT_TRUE(left_in_work().empty());
 }
 
 TEST_P(CopyPaths, InterruptionLeavesNothing)
 {
-    fs::create_directory(path("work"));
     const std::string source = path("big.iso");
-    test::make_sparse_file(source, std::uintmax_t{1} << 30);
-    const pid_t pid =
-        test::start_and_pause(dir_ / "work", test::built_program(GetParam(), {source, path("work/out.bin")}));
-    ::kill(pid, SIGINT);
-    ::kill(pid, SIGCONT);
-    const test::ProcessResult result = test::wait_process(pid, path("work/stderr.txt"));
+    make_sparse_file(source, std::uintmax_t{1} << 30);
+    const ProcessResult result = signal_midway(built_program(GetParam(), {source, path("work/out.bin")}), SIGINT);
     EXPECT_EQ(result.end_signal, SIGINT);
-    EXPECT_EQ(result.standard_error, test::banner_and(kInterrupted));
-    EXPECT_EQ(fs::directory_iterator(path("work"))->path().filename(), "stderr.txt");
+    EXPECT_EQ(result.standard_error, banner_and(kInterrupted));
+    EXPECT_TRUE(left_in_work().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, CopyPaths, ::testing::Values(QUARNEL_BINARY, QUARNEL_KERNEL_COPY_BINARY),

@@ -76,20 +76,18 @@ TEST(DiscVolume, PrimaryDescriptorGivesLabelAndSize)
 
 TEST(DiscVolume, EachKindOfDescriptorIsRecognised)
 {
+    struct Formats {
+        bool iso9660 = false;
+        bool joliet = false;
+        bool el_torito = false;
+        bool udf = false;
+    };
     struct Case {
         std::string what;
         std::function<void(Payload&)> write;
-        DiscVolume expected;
+        Formats expected;
     };
     const auto primary = [](Payload& p) { p.primary(16, "A", 30); };
-    const auto flags = [](bool iso, bool joliet, bool el_torito, bool udf) {
-        DiscVolume volume;
-        volume.iso9660 = iso;
-        volume.joliet = joliet;
-        volume.el_torito = el_torito;
-        volume.udf = udf;
-        return volume;
-    };
     const auto supplementary = [&](std::string_view escapes) {
         return [=](Payload& p) {
             primary(p);
@@ -98,11 +96,11 @@ TEST(DiscVolume, EachKindOfDescriptorIsRecognised)
         };
     };
     const std::vector<Case> cases = {
-        {"nothing", [](Payload&) {}, flags(false, false, false, false)},
-        {"Joliet level 1", supplementary("%/@"), flags(true, true, false, false)},
-        {"Joliet level 2", supplementary("%/C"), flags(true, true, false, false)},
-        {"Joliet level 3", supplementary("%/E"), flags(true, true, false, false)},
-        {"another supplementary", supplementary("%/F"), flags(true, false, false, false)},
+        {"nothing", [](Payload&) {}, Formats{}},
+        {"Joliet level 1", supplementary("%/@"), Formats{.iso9660 = true, .joliet = true}},
+        {"Joliet level 2", supplementary("%/C"), Formats{.iso9660 = true, .joliet = true}},
+        {"Joliet level 3", supplementary("%/E"), Formats{.iso9660 = true, .joliet = true}},
+        {"another supplementary", supplementary("%/F"), Formats{.iso9660 = true}},
         {"El Torito",
          [&](Payload& p) {
              const auto boot = p.descriptor(16, 0, "CD001");
@@ -110,9 +108,8 @@ TEST(DiscVolume, EachKindOfDescriptorIsRecognised)
              std::copy(system.begin(), system.end(), boot.begin() + 7);
              p.primary(17, "A", 30);
          },
-         flags(true, false, true, false)},
-        {"another boot record", [&](Payload& p) { p.descriptor(16, 0, "CD001")[7] = 'X'; },
-         flags(false, false, false, false)},
+         Formats{.iso9660 = true, .el_torito = true}},
+        {"another boot record", [&](Payload& p) { p.descriptor(16, 0, "CD001")[7] = 'X'; }, Formats{}},
         {"UDF bridge after the terminator",
          [&](Payload& p) {
              primary(p);
@@ -121,38 +118,38 @@ TEST(DiscVolume, EachKindOfDescriptorIsRecognised)
              p.descriptor(19, 0, "NSR03");
              p.descriptor(20, 0, "TEA01");
          },
-         flags(true, false, false, true)},
+         Formats{.iso9660 = true, .udf = true}},
         {"UDF alone",
          [](Payload& p) {
              p.descriptor(16, 0, "BEA01");
              p.descriptor(17, 0, "NSR02");
              p.descriptor(18, 0, "TEA01");
          },
-         flags(false, false, false, true)},
+         Formats{.udf = true}},
         {"descriptors after TEA01 are not read",
          [](Payload& p) {
              p.descriptor(16, 0, "TEA01");
              p.primary(17, "A", 30);
          },
-         flags(false, false, false, false)},
+         Formats{}},
         {"a sector that is no descriptor ends the walk",
          [](Payload& p) {
              p.descriptor(16, 1, "CD002");
              p.primary(17, "A", 30);
          },
-         flags(false, false, false, false)},
+         Formats{}},
         {"a descriptor of another version ends the walk",
          [](Payload& p) {
              p.descriptor(16, 2, "CD001", 2);
              p.primary(17, "A", 30);
          },
-         flags(false, false, false, false)},
+         Formats{}},
         {"the second primary is not read",
          [](Payload& p) {
              p.primary(16, "FIRST", 30);
              p.primary(17, "SECOND", 31);
          },
-         flags(true, false, false, false)},
+         Formats{.iso9660 = true}},
     };
     for (const Case& c : cases) {
         Payload payload(30);

@@ -20,25 +20,7 @@ namespace quarnel {
 namespace {
 
 namespace fs = std::filesystem;
-using test::banner_and;
-using test::Bytes;
-using test::EndToEnd;
-using test::kFailureStatus;
-using test::make_sparse_file;
-using test::Model;
-using test::scratch_directory;
-using test::start_and_pause;
-
-constexpr std::string_view kUsage = "Usage: quarnel [/model:<modem model>] <source .iso> <destination .bin>\n"
-                                    "\n"
-                                    "Where <modem model> can be E220.\n";
-constexpr std::string_view kUnableToOpenSource = "Error: unable to open source file.\n";
-constexpr std::string_view kBadSourceLength = "Error: source file length is not a multiple of 2048 bytes.\n";
-constexpr std::string_view kSameFile = "Error: source and destination are the same file.\n";
-constexpr std::string_view kUnableToCreateDestination = "Error: unable to create destination file.\n";
-constexpr std::string_view kUnableToReadSource = "Error: unable to read source file.\n";
-constexpr std::string_view kUnableToWriteDestination = "Error: unable to write destination file.\n";
-constexpr std::string_view kInterrupted = "Error: conversion interrupted.\n";
+using namespace test;
 
 TEST_F(EndToEnd, UsageForms)
 {
@@ -68,14 +50,14 @@ TEST_F(EndToEnd, ConvertsEverySizeForBothModels)
     unsigned seed = 1;
     for (std::size_t size : sizes) {
         for (const Case& c : models) {
-            const Bytes source = test::random_bytes(size, seed++);
-            test::write_file(path("in.iso"), source);
+            const Bytes source = random_bytes(size, seed++);
+            write_file(path("in.iso"), source);
             std::vector<std::string> arguments = {path("in.iso"), path("out.bin")};
             if (!c.option.empty()) {
                 arguments.insert(arguments.begin(), c.option);
             }
             expect_success(quarnel(arguments));
-            EXPECT_EQ(test::read_file(path("out.bin")), test::expected_image(source, c.model))
+            EXPECT_EQ(read_file(path("out.bin")), expected_image(source, c.model))
                 << size << " bytes, option '" << c.option << "'";
             EXPECT_EQ(entries(), (std::set<std::string>{"in.iso", "out.bin"}));
         }
@@ -84,10 +66,10 @@ TEST_F(EndToEnd, ConvertsEverySizeForBothModels)
 
 TEST_F(EndToEnd, UnusableSourcesLeaveTheDestinationAlone)
 {
-    const Bytes existing = test::random_bytes(100, 7);
-    test::write_file(path("out.bin"), existing);
-    test::write_file(path("odd.iso"), Bytes(2049, 1));
-    test::write_file(path("one.iso"), Bytes(1, 1));
+    const Bytes existing = random_bytes(100, 7);
+    write_file(path("out.bin"), existing);
+    write_file(path("odd.iso"), Bytes(2049, 1));
+    write_file(path("one.iso"), Bytes(1, 1));
     fs::create_directory(path("folder.iso"));
     ASSERT_EQ(::mkfifo(path("fifo.iso").c_str(), 0600), 0);
 
@@ -103,14 +85,14 @@ TEST_F(EndToEnd, UnusableSourcesLeaveTheDestinationAlone)
     const std::set<std::string> before = entries();
     for (const Case& c : cases) {
         expect_failure(quarnel({"/model:E220", c.source, path("out.bin")}), c.message);
-        EXPECT_EQ(test::read_file(path("out.bin")), existing) << c.source;
+        EXPECT_EQ(read_file(path("out.bin")), existing) << c.source;
         EXPECT_EQ(entries(), before) << c.source;
     }
 }
 
 TEST_F(EndToEnd, UnusableDestinations)
 {
-    test::write_file(path("in.iso"), Bytes(2048, 3));
+    write_file(path("in.iso"), Bytes(2048, 3));
     fs::create_directory(path("folder"));
     ASSERT_EQ(::mkfifo(path("fifo.bin").c_str(), 0600), 0);
     fs::create_symlink("folder", path("link-to-folder"));
@@ -135,8 +117,8 @@ TEST_F(EndToEnd, UnusableDestinations)
 
 TEST_F(EndToEnd, SameFileIsRefusedInEverySpelling)
 {
-    const Bytes source = test::random_bytes(4096, 11);
-    test::write_file(path("in.iso"), source);
+    const Bytes source = random_bytes(4096, 11);
+    write_file(path("in.iso"), source);
     fs::create_directory(path("sub"));
     fs::create_hard_link(path("in.iso"), path("hard.iso"));
     fs::create_symlink("in.iso", path("soft.iso"));
@@ -144,29 +126,29 @@ TEST_F(EndToEnd, SameFileIsRefusedInEverySpelling)
                                         (dir_ / "sub" / ".." / "in.iso").string(), path("hard.iso"), path("soft.iso")};
     for (const std::string& destination : destinations) {
         expect_failure(quarnel({path("in.iso"), destination}), kSameFile);
-        EXPECT_EQ(test::read_file(path("in.iso")), source) << destination;
+        EXPECT_EQ(read_file(path("in.iso")), source) << destination;
     }
-    expect_failure(quarnel({"in.iso", "./in.iso"}, test::ProcessOptions::in_directory(dir_.string())), kSameFile);
+    expect_failure(quarnel({"in.iso", "./in.iso"}, ProcessOptions::in_directory(dir_.string())), kSameFile);
     EXPECT_EQ(entries(), (std::set<std::string>{"in.iso", "sub", "hard.iso", "soft.iso"}));
 }
 
 TEST_F(EndToEnd, ReplacesTheFileALinkNamesAndKeepsPermissions)
 {
-    const Bytes source = test::random_bytes(6144, 5);
-    test::write_file(path("in.iso"), source);
-    test::write_file(path("target.bin"), Bytes(10, 0));
+    const Bytes source = random_bytes(6144, 5);
+    write_file(path("in.iso"), source);
+    write_file(path("target.bin"), Bytes(10, 0));
     fs::permissions(path("target.bin"), fs::perms(0640));
     fs::create_symlink("target.bin", path("link.bin"));
     fs::create_symlink("new.bin", path("dangling.bin"));
 
     expect_success(quarnel({path("in.iso"), path("link.bin")}));
     EXPECT_TRUE(fs::is_symlink(fs::symlink_status(path("link.bin"))));
-    EXPECT_EQ(test::read_file(path("target.bin")), test::expected_image(source, Model::Default));
+    EXPECT_EQ(read_file(path("target.bin")), expected_image(source, Model::Default));
     EXPECT_EQ(fs::status(path("target.bin")).permissions(), fs::perms(0640));
 
     expect_success(quarnel({path("in.iso"), path("dangling.bin")}));
     EXPECT_TRUE(fs::is_symlink(fs::symlink_status(path("dangling.bin"))));
-    EXPECT_EQ(test::read_file(path("new.bin")), test::expected_image(source, Model::Default));
+    EXPECT_EQ(read_file(path("new.bin")), expected_image(source, Model::Default));
 
     const mode_t mask = ::umask(0);
     ::umask(mask);
@@ -177,66 +159,57 @@ TEST_F(EndToEnd, ReplacesTheFileALinkNamesAndKeepsPermissions)
 // inside the header area stands for a disk that fills up there.
 TEST_F(EndToEnd, FullDiskSweepLeavesNothingBehind)
 {
-    const Bytes source = test::random_bytes(9 * 4096 + 2048, 9);
-    test::write_file(path("in.iso"), source);
-    const std::size_t image_size = test::expected_image(source, Model::Default).size();
+    const Bytes source = random_bytes(9 * 4096 + 2048, 9);
+    write_file(path("in.iso"), source);
+    const std::size_t image_size = expected_image(source, Model::Default).size();
     std::vector<std::size_t> limits = {1, 91, 92, 200, 319, 320, 417, 418, 437};
     for (std::size_t limit = 0; limit < image_size; limit += 4096) {
         limits.push_back(limit);
     }
     limits.push_back(image_size - 1);
     for (std::size_t limit : limits) {
-        expect_failure(quarnel({path("in.iso"), path("out.bin")}, test::ProcessOptions::with_file_size_limit(limit)),
+        expect_failure(quarnel({path("in.iso"), path("out.bin")}, ProcessOptions::with_file_size_limit(limit)),
                        kUnableToWriteDestination);
         EXPECT_EQ(entries(), (std::set<std::string>{"in.iso"})) << limit;
     }
-    expect_success(quarnel({path("in.iso"), path("out.bin")}, test::ProcessOptions::with_file_size_limit(image_size)));
+    expect_success(quarnel({path("in.iso"), path("out.bin")}, ProcessOptions::with_file_size_limit(image_size)));
 }
 
 TEST_F(EndToEnd, FullDiskKeepsTheExistingDestination)
 {
-    test::write_file(path("in.iso"), test::random_bytes(3 * 4096, 10));
-    const Bytes existing = test::random_bytes(50, 2);
-    test::write_file(path("out.bin"), existing);
+    write_file(path("in.iso"), random_bytes(3 * 4096, 10));
+    const Bytes existing = random_bytes(50, 2);
+    write_file(path("out.bin"), existing);
     for (std::size_t limit : {0UL, 418UL, 8192UL}) {
-        expect_failure(quarnel({path("in.iso"), path("out.bin")}, test::ProcessOptions::with_file_size_limit(limit)),
+        expect_failure(quarnel({path("in.iso"), path("out.bin")}, ProcessOptions::with_file_size_limit(limit)),
                        kUnableToWriteDestination);
-        EXPECT_EQ(test::read_file(path("out.bin")), existing) << limit;
+        EXPECT_EQ(read_file(path("out.bin")), existing) << limit;
         EXPECT_EQ(entries(), (std::set<std::string>{"in.iso", "out.bin"})) << limit;
     }
 }
 
 TEST_F(EndToEnd, InterruptionRemovesTheTemporaryFile)
 {
-    fs::create_directory(path("work"));
     const std::string source = path("big.iso");
     make_sparse_file(source, std::uintmax_t{1} << 30);
     for (int signal_number : {SIGINT, SIGTERM}) {
-        const pid_t pid =
-            start_and_pause(dir_ / "work", test::built_program(QUARNEL_BINARY, {source, path("work/out.bin")}));
-        ::kill(pid, signal_number);
-        ::kill(pid, SIGCONT);
-        const test::ProcessResult result = test::wait_process(pid, path("work/stderr.txt"));
+        const ProcessResult result =
+            signal_midway(built_program(QUARNEL_BINARY, {source, path("work/out.bin")}), signal_number);
         EXPECT_EQ(result.end_signal, signal_number);
         EXPECT_EQ(result.standard_error, banner_and(kInterrupted));
-        EXPECT_EQ(fs::directory_iterator(path("work"))->path().filename(), "stderr.txt");
-        fs::remove(path("work/stderr.txt"));
+        EXPECT_TRUE(left_in_work().empty());
     }
 }
 
 TEST_F(EndToEnd, SourceThatEndsEarlyIsAReadFailure)
 {
-    fs::create_directory(path("work"));
     const std::string source = path("shrinking.iso");
     make_sparse_file(source, std::uintmax_t{1} << 30);
-    const pid_t pid =
-        start_and_pause(dir_ / "work", test::built_program(QUARNEL_BINARY, {source, path("work/out.bin")}));
-    fs::resize_file(source, 4096);
-    ::kill(pid, SIGCONT);
-    const test::ProcessResult result = test::wait_process(pid, path("work/stderr.txt"));
+    const ProcessResult result = run_stopped_midway(built_program(QUARNEL_BINARY, {source, path("work/out.bin")}),
+                                                    [&](pid_t) { fs::resize_file(source, 4096); });
     EXPECT_EQ(result.exit_status, kFailureStatus);
     EXPECT_EQ(result.standard_error, banner_and(kUnableToReadSource));
-    EXPECT_EQ(fs::directory_iterator(path("work"))->path().filename(), "stderr.txt");
+    EXPECT_TRUE(left_in_work().empty());
 }
 
 TEST_F(EndToEnd, InterruptedExtractionLeavesNothing)
@@ -244,16 +217,12 @@ TEST_F(EndToEnd, InterruptedExtractionLeavesNothing)
     const fs::path image = scratch_directory() / ("quarnel-interrupt-" + std::to_string(::getpid()) + ".bin");
     make_sparse_file(path("big.iso"), std::uintmax_t{1} << 30);
     expect_success(quarnel({path("big.iso"), image.string()}));
-    fs::create_directory(path("work"));
-    const pid_t pid = start_and_pause(
-        dir_ / "work", test::built_program(QUARNEL_INSPECT_BINARY, {image.string(), path("work/back.iso")}));
-    ::kill(pid, SIGINT);
-    ::kill(pid, SIGCONT);
-    const test::ProcessResult result = test::wait_process(pid, path("work/stderr.txt"));
+    const ProcessResult result =
+        signal_midway(built_program(QUARNEL_INSPECT_BINARY, {image.string(), path("work/back.iso")}), SIGINT);
     fs::remove(image);
     EXPECT_EQ(result.end_signal, SIGINT);
-    EXPECT_EQ(result.standard_error, "Error: inspection interrupted.\n");
-    EXPECT_EQ(fs::directory_iterator(path("work"))->path().filename(), "stderr.txt");
+    EXPECT_EQ(result.standard_error, kInspectInterrupted);
+    EXPECT_TRUE(left_in_work().empty());
 }
 
 TEST_F(EndToEnd, TwoGibibyteLimit)
@@ -279,7 +248,7 @@ TEST_F(EndToEnd, TwoGibibyteLimit)
         std::ifstream in(destination, std::ios::binary);
         in.read(reinterpret_cast<char*>(header.data()), static_cast<std::streamsize>(header.size()));
     }
-    const Bytes small_image = test::expected_image(Bytes(8192 - 2048, 0), Model::Default);
+    const Bytes small_image = expected_image(Bytes(8192 - 2048, 0), Model::Default);
     EXPECT_EQ(header[324] | header[325] << 8 | header[326] << 16 | header[327] << 24, 98 + 2 * blocks);
     EXPECT_EQ(header[344] | header[345] << 8 | header[346] << 16 | std::uint32_t{header[347]} << 24, largest);
     // Every full zero block and the short last one checksum like those of a small all-zero image.
@@ -295,37 +264,37 @@ TEST_F(EndToEnd, TwoGibibyteLimit)
 
 TEST_F(EndToEnd, RealIsoImageRoundTrips)
 {
-    ASSERT_TRUE(test::make_iso(dir_, path("disc.iso"))) << "genisoimage is needed";
-    const Bytes iso = test::read_file(path("disc.iso"));
+    ASSERT_TRUE(make_iso(dir_, path("disc.iso"))) << "genisoimage is needed";
+    const Bytes iso = read_file(path("disc.iso"));
     ASSERT_EQ(iso.size() % 2048, 0U);
     ASSERT_EQ(std::string(iso.begin() + 0x8001, iso.begin() + 0x8006), "CD001");
 
     for (const auto& [option, model] :
          {std::pair{"/model:E220", Model::E220}, std::pair{"/model:none", Model::Default}}) {
         expect_success(quarnel({option, path("disc.iso"), path("modem.bin")}));
-        const Bytes image = test::read_file(path("modem.bin"));
-        EXPECT_EQ(image, test::expected_image(iso, model));
+        const Bytes image = read_file(path("modem.bin"));
+        EXPECT_EQ(image, expected_image(iso, model));
         const std::size_t header_area = 418 + 2 * ((iso.size() + 4095) / 4096);
         EXPECT_EQ(Bytes(image.begin() + static_cast<std::ptrdiff_t>(header_area), image.end()), iso);
 
-        const test::ProcessResult inspected = inspect({path("modem.bin"), path("back.iso")});
+        const ProcessResult inspected = inspect({path("modem.bin"), path("back.iso")});
         EXPECT_EQ(inspected.exit_status, 0) << inspected.standard_error;
         EXPECT_EQ(inspected.standard_error, "");
         EXPECT_NE(inspected.standard_output.find("\nVerdict: valid modem image\n"), std::string::npos);
-        EXPECT_EQ(test::read_file(path("back.iso")), iso);
+        EXPECT_EQ(read_file(path("back.iso")), iso);
     }
 }
 
 TEST_F(EndToEnd, InspectReportsAndRefuses)
 {
-    const Bytes source = test::random_bytes(10240, 21);
-    test::write_file(path("in.iso"), source);
+    const Bytes source = random_bytes(10240, 21);
+    write_file(path("in.iso"), source);
     expect_success(quarnel({"/model:E220", path("in.iso"), path("good.bin")}));
-    Bytes damaged = test::read_file(path("good.bin"));
+    Bytes damaged = read_file(path("good.bin"));
     damaged[424 + 5000] ^= 1;
-    test::write_file(path("bad.bin"), damaged);
+    write_file(path("bad.bin"), damaged);
 
-    const test::ProcessResult good = inspect({path("good.bin")});
+    const ProcessResult good = inspect({path("good.bin")});
     EXPECT_EQ(good.exit_status, 0);
     EXPECT_EQ(good.standard_error, "");
     for (const char* line : {"Record 1 at offset 92\n", "  Type code:        0xF200 (signature record, E220 codes)\n",
@@ -350,7 +319,7 @@ TEST_F(EndToEnd, InspectReportsAndRefuses)
         {{path("good.bin"), path("no-such-dir/out.iso")}, "Error: unable to create extracted file.\n"},
     };
     for (const Case& c : failures) {
-        const test::ProcessResult result = inspect(c.arguments);
+        const ProcessResult result = inspect(c.arguments);
         EXPECT_EQ(result.standard_error, c.message);
         EXPECT_EQ(result.exit_status, kFailureStatus);
         EXPECT_EQ(entries(), (std::set<std::string>{"in.iso", "good.bin", "bad.bin"}));
@@ -358,25 +327,24 @@ TEST_F(EndToEnd, InspectReportsAndRefuses)
     // --help and --version print on standard output and succeed, as xz's do.
     for (const auto& [option, start] : {std::pair{"--help", "Usage: quarnel-inspect <image .bin> [<extracted .iso>]\n"},
                                         std::pair{"--version", "quarnel-inspect 1."}}) {
-        const test::ProcessResult shown = inspect({option});
+        const ProcessResult shown = inspect({option});
         EXPECT_EQ(shown.exit_status, 0) << option;
         EXPECT_EQ(shown.standard_error, "") << option;
         EXPECT_TRUE(shown.standard_output.starts_with(start)) << shown.standard_output;
     }
 
-    const test::ProcessResult bad = inspect({path("bad.bin")});
+    const ProcessResult bad = inspect({path("bad.bin")});
     EXPECT_NE(bad.standard_output.find("  Block checksums:  block 1 bad, at offset 4520\n"), std::string::npos);
     EXPECT_NE(bad.standard_output.find("Verdict: invalid: block checksum does not match\n"), std::string::npos);
 
-    EXPECT_EQ(inspect({path("good.bin")}, test::ProcessOptions::with_output_to("/dev/full")).standard_error,
+    EXPECT_EQ(inspect({path("good.bin")}, ProcessOptions::with_output_to("/dev/full")).standard_error,
               "Error: unable to write report.\n");
 
-    const Bytes existing = test::random_bytes(30, 1);
-    test::write_file(path("out.iso"), existing);
-    EXPECT_EQ(
-        inspect({path("good.bin"), path("out.iso")}, test::ProcessOptions::with_file_size_limit(5000)).standard_error,
-        "Error: unable to write extracted file.\n");
-    EXPECT_EQ(test::read_file(path("out.iso")), existing);
+    const Bytes existing = random_bytes(30, 1);
+    write_file(path("out.iso"), existing);
+    EXPECT_EQ(inspect({path("good.bin"), path("out.iso")}, ProcessOptions::with_file_size_limit(5000)).standard_error,
+              kUnableToWriteExtracted);
+    EXPECT_EQ(read_file(path("out.iso")), existing);
 }
 
 }  // namespace

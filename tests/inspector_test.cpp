@@ -3,16 +3,11 @@
 // drive a terminal, and the progress line on a pseudo-terminal.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <string>
-#include <sys/ioctl.h>
 #include <sys/mount.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -25,24 +20,21 @@ namespace quarnel {
 namespace {
 
 namespace fs = std::filesystem;
-using test::banner_and;
-using test::Bytes;
-using test::kFailureStatus;
-using test::kSuccess;
+using namespace test;
 
 constexpr std::size_t kSignature = 92;
 constexpr std::size_t kImage = 320;
 
-class Inspector : public test::EndToEnd {
+class Inspector : public EndToEnd {
 protected:
     // Converts `source` into name.bin and gives that image's bytes.
     Bytes convert(const Bytes& source, const std::string& name)
     {
-        test::write_file(path(name + ".iso"), source);
+        write_file(path(name + ".iso"), source);
         expect_success(quarnel({path(name + ".iso"), path(name + ".bin")}));
-        return test::read_file(path(name + ".bin"));
+        return read_file(path(name + ".bin"));
     }
-    static bool has_line(const test::ProcessResult& result, const std::string& line)
+    static bool has_line(const ProcessResult& result, const std::string& line)
     {
         return result.standard_output.find(line) != std::string::npos;
     }
@@ -81,19 +73,19 @@ TEST_F(Inspector, FieldsQuarnelNeverWritesAreNamedWithTheirValue)
          "image record's label_text is \"INPUT\\x00\\x00\\x00\\x00\\x00\\x00"
          "\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x1B[2J\", not \"INPUT\""},
     };
-    const Bytes valid = convert(test::random_bytes(10240, 5), "good");
+    const Bytes valid = convert(random_bytes(10240, 5), "good");
     for (const Case& c : cases) {
         Bytes image = valid;
         if (c.width == 4) {
-            test::put32(image, c.record + c.at, c.value);
+            put32(image, c.record + c.at, c.value);
         } else if (c.width == 2) {
-            test::put16(image, c.record + c.at, c.value);
+            put16(image, c.record + c.at, c.value);
         } else {
             std::copy(c.text.begin(), c.text.end(), image.begin() + static_cast<std::ptrdiff_t>(c.record + c.at));
         }
-        test::reseal(image, c.record);
-        test::write_file(path("bad.bin"), image);
-        const test::ProcessResult result = inspect({path("bad.bin"), path("out.iso")});
+        reseal(image, c.record);
+        write_file(path("bad.bin"), image);
+        const ProcessResult result = inspect({path("bad.bin"), path("out.iso")});
         EXPECT_EQ(result.exit_status, kFailureStatus) << c.description;
         EXPECT_EQ(result.standard_error, "Error: " + c.description + ".\n");
         EXPECT_TRUE(has_line(result, "\nVerdict: invalid: " + c.description + "\n")) << result.standard_output;
@@ -103,15 +95,15 @@ TEST_F(Inspector, FieldsQuarnelNeverWritesAreNamedWithTheirValue)
 
 TEST_F(Inspector, DiscInsideIsDescribedAndMustNotBeCutShort)
 {
-    ASSERT_TRUE(test::make_iso(dir_, path("disc.iso"))) << "genisoimage is needed";
-    const Bytes iso = test::read_file(path("disc.iso"));
+    ASSERT_TRUE(make_iso(dir_, path("disc.iso"))) << "genisoimage is needed";
+    const Bytes iso = read_file(path("disc.iso"));
     const std::string sectors = std::to_string(iso.size() / 2048);
     const std::string disc_lines = "\nDisc in the image record\n"
                                    "  Volume formats:   ISO 9660, Joliet\n"
                                    "  Volume label:     QUARNEL\n";
 
     convert(iso, "whole");
-    const test::ProcessResult whole = inspect({path("whole.bin")});
+    const ProcessResult whole = inspect({path("whole.bin")});
     EXPECT_EQ(whole.exit_status, 0);
     EXPECT_EQ(whole.standard_error, "");
     EXPECT_TRUE(has_line(whole, disc_lines + "  Volume size:      " + sectors +
@@ -121,18 +113,18 @@ TEST_F(Inspector, DiscInsideIsDescribedAndMustNotBeCutShort)
     Bytes padded = iso;
     padded.resize(iso.size() + 5 * 2048, 0);
     convert(padded, "padded");
-    const test::ProcessResult pad = inspect({path("padded.bin"), path("padded-back.iso")});
+    const ProcessResult pad = inspect({path("padded.bin"), path("padded-back.iso")});
     EXPECT_EQ(pad.exit_status, 0);
     EXPECT_TRUE(
         has_line(pad, disc_lines + "  Volume size:      " + sectors +
                           " sectors, then 5 sectors of padding\n\nModel: Default\nVerdict: valid modem image\n"))
         << pad.standard_output;
-    EXPECT_EQ(test::read_file(path("padded-back.iso")), padded);
+    EXPECT_EQ(read_file(path("padded-back.iso")), padded);
 
     Bytes cut = iso;
     cut.resize(iso.size() / 2 / 2048 * 2048);
     convert(cut, "cut");
-    const test::ProcessResult short_disc = inspect({path("cut.bin"), path("cut-back.iso")});
+    const ProcessResult short_disc = inspect({path("cut.bin"), path("cut-back.iso")});
     EXPECT_EQ(short_disc.exit_status, kFailureStatus);
     EXPECT_EQ(short_disc.standard_error, "Error: disc volume is larger than the payload, the ISO was cut short.\n");
     EXPECT_TRUE(has_line(short_disc, disc_lines + "  Volume size:      " + sectors +
@@ -146,30 +138,46 @@ TEST_F(Inspector, DiscInsideIsDescribedAndMustNotBeCutShort)
 TEST_F(Inspector, BootableAndUdfDiscsAreNamed)
 {
     fs::create_directories(dir_ / "tree");
-    test::write_file(path("tree/boot.img"), test::random_bytes(2048, 8));
-    const test::ProcessResult boot =
-        test::run_process({"/usr/bin/genisoimage", "-quiet", "-J", "-V", "BOOT DISC", "-b", "boot.img", "-no-emul-boot",
-                           "-boot-load-size", "4", "-o", path("boot.iso"), path("tree")});
+    write_file(path("tree/boot.img"), random_bytes(2048, 8));
+    const ProcessResult boot =
+        run_process({"/usr/bin/genisoimage", "-quiet", "-J", "-V", "BOOT DISC", "-b", "boot.img", "-no-emul-boot",
+                     "-boot-load-size", "4", "-o", path("boot.iso"), path("tree")});
     ASSERT_EQ(boot.exit_status, 0) << boot.standard_error;
-    const test::ProcessResult udf = test::run_process(
-        {"/usr/bin/genisoimage", "-quiet", "-udf", "-V", "UDF DISC", "-o", path("udf.iso"), path("tree")});
+    const ProcessResult udf =
+        run_process({"/usr/bin/genisoimage", "-quiet", "-udf", "-V", "UDF DISC", "-o", path("udf.iso"), path("tree")});
     ASSERT_EQ(udf.exit_status, 0) << udf.standard_error;
 
-    convert(test::read_file(path("boot.iso")), "boot");
-    convert(test::read_file(path("udf.iso")), "udf");
-    const test::ProcessResult boot_report = inspect({path("boot.bin")});
+    convert(read_file(path("boot.iso")), "boot");
+    convert(read_file(path("udf.iso")), "udf");
+    const ProcessResult boot_report = inspect({path("boot.bin")});
     EXPECT_TRUE(has_line(boot_report, "  Volume formats:   ISO 9660, Joliet, El Torito\n"
                                       "  Volume label:     BOOT DISC\n"))
         << boot_report.standard_output;
-    const test::ProcessResult udf_report = inspect({path("udf.bin")});
+    const ProcessResult udf_report = inspect({path("udf.bin")});
     EXPECT_TRUE(has_line(udf_report, "  Volume formats:   ISO 9660, UDF\n  Volume label:     UDF DISC\n"))
         << udf_report.standard_output;
 }
 
+// The file is read a window ahead of the check: every window is checked and extracted, in order.
+TEST_F(Inspector, EveryWindowIsCheckedAndExtracted)
+{
+    const Bytes source = random_bytes((3 << 20) + 2048, 21);
+    Bytes image = convert(source, "three");
+    EXPECT_EQ(inspect({path("three.bin"), path("three-back.iso")}).exit_status, 0);
+    EXPECT_EQ(read_file(path("three-back.iso")), source);
+    const std::size_t bad_block_at = image.size() - source.size() + 700 * 4096;
+    image[bad_block_at + 5] ^= 1;
+    write_file(path("bad.bin"), image);
+    const ProcessResult bad = inspect({path("bad.bin")});
+    EXPECT_EQ(bad.exit_status, kFailureStatus);
+    EXPECT_TRUE(has_line(bad, "  Block checksums:  block 700 bad, at offset " + std::to_string(bad_block_at) + "\n"))
+        << bad.standard_output;
+}
+
 TEST_F(Inspector, PayloadWithoutVolumeIsAWarningOnly)
 {
-    convert(test::random_bytes(40 * 2048, 12), "random");
-    const test::ProcessResult result = inspect({path("random.bin")});
+    convert(random_bytes(40 * 2048, 12), "random");
+    const ProcessResult result = inspect({path("random.bin")});
     EXPECT_EQ(result.exit_status, 0);
     EXPECT_EQ(result.standard_error, "");
     EXPECT_TRUE(has_line(result, "\nDisc in the image record\n"
@@ -184,9 +192,9 @@ TEST_F(Inspector, ControlCharactersInTheFileNameAreEscaped)
     const std::string name = "disc-\xc2\x9b"
                              "31m-\x9b"
                              "2J-\xc3\xa9t\xc3\xa9.bin";
-    convert(test::random_bytes(2048, 2), "small");
+    convert(random_bytes(2048, 2), "small");
     fs::rename(path("small.bin"), path(name));
-    const test::ProcessResult result = inspect({path(name)});
+    const ProcessResult result = inspect({path(name)});
     EXPECT_EQ(result.exit_status, 0);
     EXPECT_TRUE(has_line(result, "disc-\\xC2\\x9B31m-\\x9B2J-\xc3\xa9t\xc3\xa9.bin, 2468 bytes\n"))
         << result.standard_output;
@@ -216,12 +224,12 @@ protected:
 
 TEST_F(FullDisk, FailedExtractionReportsEveryCheckThenTheFailure)
 {
-    convert(test::random_bytes(4 << 20, 14), "four");
-    const test::ProcessResult plain = inspect({path("four.bin")});
+    convert(random_bytes(4 << 20, 14), "four");
+    const ProcessResult plain = inspect({path("four.bin")});
     ASSERT_EQ(plain.exit_status, 0);
-    const test::ProcessResult extracted = inspect({path("four.bin"), path("small-disk/four.iso")});
+    const ProcessResult extracted = inspect({path("four.bin"), path("small-disk/four.iso")});
     EXPECT_EQ(extracted.exit_status, kFailureStatus);
-    EXPECT_EQ(extracted.standard_error, "Error: unable to write extracted file.\n");
+    EXPECT_EQ(extracted.standard_error, kUnableToWriteExtracted);
     EXPECT_EQ(extracted.standard_output, plain.standard_output + "Extraction: failed\n");
     EXPECT_TRUE(has_line(extracted, "  Block checksums:  all 1024 good\n\nDisc in the image record\n"));
     EXPECT_TRUE(has_line(extracted, "\nModel: Default\nVerdict: valid modem image\nExtraction: failed\n"));
@@ -266,87 +274,35 @@ std::string final_screen(const std::string& raw, std::size_t columns = 0)
     return screen;
 }
 
-struct TerminalRun {
-    std::string raw;  // all the program wrote on its standard error, a pseudo-terminal
-    int exit_status = -1;
-    int end_signal = 0;
+struct TerminalRun : ProcessResult {
     double seconds = 0;
     bool interrupted = false;  // the signal asked for was sent
 };
 
-struct TerminalSetting {
-    int interrupt = 0;           // sent once a progress line has appeared
-    bool hold = false;           // held past the progress delay just after the banner (also with `interrupt`)
-    unsigned short columns = 0;  // the terminal's width; 0 leaves it unset
-    const char* term = nullptr;  // TERM for the program, else the test's own
-};
-
-// Runs a program with standard error on a pseudo-terminal of the test's own,
-// and standard input and output on /dev/null; with `interrupt`, holds it past
-// the progress delay and sends that signal once a progress line has appeared.
-TerminalRun run_on_terminal(const std::vector<std::string>& arguments, const TerminalSetting& setting = {})
+// Runs a program with standard error on a pseudo-terminal; with `interrupt`,
+// or on a terminal of a set width, holds it past the progress delay, and with
+// `interrupt` sends that signal once a progress line has appeared.
+TerminalRun run_on_terminal(const std::vector<std::string>& arguments, int interrupt = 0, ProcessOptions options = {})
 {
-    const int interrupt = setting.interrupt;
     TerminalRun run;
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
-        ADD_FAILURE() << "no pseudo-terminal";
-        return run;
-    }
-    // Opened here so that reading the master cannot find it closed before the child has it.
-    const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
-    if (setting.columns != 0) {
-        const winsize size{24, setting.columns, 0, 0};
-        ::ioctl(slave, TIOCSWINSZ, &size);
-    }
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (setting.term != nullptr) {
-            ::setenv("TERM", setting.term, 1);
-        }
-        const int null = ::open("/dev/null", O_RDWR);
-        ::dup2(null, 0);
-        ::dup2(null, 1);
-        ::dup2(slave, 2);
-        std::vector<char*> argv;
-        for (const std::string& argument : arguments) {
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        }
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(slave);
+    options.error_on_terminal = true;
+    const bool hold = interrupt != 0 || options.terminal_columns != 0;
     bool paused = false;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(master, buffer, sizeof buffer);
-        if (got > 0) {
-            run.raw.append(buffer, static_cast<std::size_t>(got));
-            if ((interrupt != 0 || setting.hold) && !paused && run.raw.find("\r\n\r\n") != std::string::npos) {
-                // Held past the progress delay just after the banner, so that
-                // the next step draws the line however fast the machine is.
-                paused = ::kill(pid, SIGSTOP) == 0;
-                std::this_thread::sleep_for(std::chrono::milliseconds(700));
-                ::kill(pid, SIGCONT);
-            }
-            if (interrupt != 0 && !run.interrupted && run.raw.find(" MiB/s") != std::string::npos) {
-                run.interrupted = ::kill(pid, interrupt) == 0;
-            }
-        } else if (got < 0 && errno == EINTR) {
-            continue;
-        } else {
-            break;  // EIO once the child's end is closed
+    options.on_error_output = [&](pid_t pid, const std::string& raw) {
+        if (hold && !paused && raw.find("\r\n\r\n") != std::string::npos) {
+            // Held past the progress delay just after the banner, so that
+            // the next step draws the line however fast the machine is.
+            paused = ::kill(pid, SIGSTOP) == 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(700));
+            ::kill(pid, SIGCONT);
         }
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+        if (interrupt != 0 && !run.interrupted && raw.find(" MiB/s") != std::string::npos) {
+            run.interrupted = ::kill(pid, interrupt) == 0;
+        }
+    };
+    const auto start = std::chrono::steady_clock::now();
+    static_cast<ProcessResult&>(run) = run_process(arguments, options);
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.raw = test::without_coverage_complaints(run.raw);
-    run.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.end_signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-    ::close(master);
     return run;
 }
 
@@ -363,10 +319,10 @@ std::string as_terminal_shows(std::string_view text)
 // A run that long has drawn progress; one shorter than the delay cannot have.
 void expect_progress_only_when_long(const TerminalRun& run)
 {
-    const bool drawn = run.raw.find(" MiB/s") != std::string::npos;
+    const bool drawn = run.standard_error.find(" MiB/s") != std::string::npos;
     if (run.seconds > 1.0) {
         EXPECT_TRUE(drawn) << run.seconds << " s";
-        EXPECT_NE(run.raw.find("%, "), std::string::npos);
+        EXPECT_NE(run.standard_error.find("%, "), std::string::npos);
     }
     if (run.seconds < 0.5) {
         EXPECT_FALSE(drawn) << run.seconds << " s";
@@ -375,42 +331,40 @@ void expect_progress_only_when_long(const TerminalRun& run)
 
 TEST_F(Inspector, ProgressOnATerminalLeavesOnlyTheMessages)
 {
-    const fs::path scratch = test::scratch_directory();
+    const fs::path scratch = scratch_directory();
     const std::string pid = std::to_string(::getpid());
     const fs::path source = scratch / ("quarnel-progress-" + pid + ".iso");
     const fs::path image = scratch / ("quarnel-progress-" + pid + ".bin");
     const fs::path again = scratch / ("quarnel-progress-" + pid + "-again.bin");
-    test::make_sparse_file(source, (std::uintmax_t{1} << 31) - 2048);
+    make_sparse_file(source, (std::uintmax_t{1} << 31) - 2048);
 
-    const TerminalRun conversion =
-        run_on_terminal(test::built_program(QUARNEL_BINARY, {source.string(), image.string()}));
+    const TerminalRun conversion = run_on_terminal(built_program(QUARNEL_BINARY, {source.string(), image.string()}));
     EXPECT_EQ(conversion.exit_status, 0);
-    EXPECT_EQ(final_screen(conversion.raw), final_screen(as_terminal_shows(banner_and(kSuccess))));
+    EXPECT_EQ(final_screen(conversion.standard_error), final_screen(as_terminal_shows(banner_and(kSuccess))));
     expect_progress_only_when_long(conversion);
 
     // An interruption's message erases the line as well.
     const TerminalRun interrupted =
-        run_on_terminal(test::built_program(QUARNEL_BINARY, {source.string(), again.string()}), {.interrupt = SIGINT});
+        run_on_terminal(built_program(QUARNEL_BINARY, {source.string(), again.string()}), SIGINT);
     fs::remove(again);
     // (A signal that lands only after the rename finds the run settled: success.)
     if (interrupted.interrupted && interrupted.end_signal == SIGINT) {
-        EXPECT_EQ(final_screen(interrupted.raw),
-                  final_screen(as_terminal_shows(banner_and("Error: conversion interrupted.\n"))));
+        EXPECT_EQ(final_screen(interrupted.standard_error), final_screen(as_terminal_shows(banner_and(kInterrupted))));
     }
 
     fs::remove(source);
 
-    const TerminalRun inspection = run_on_terminal(test::built_program(QUARNEL_INSPECT_BINARY, {image.string()}));
+    const TerminalRun inspection = run_on_terminal(built_program(QUARNEL_INSPECT_BINARY, {image.string()}));
     EXPECT_EQ(inspection.exit_status, 0);
-    EXPECT_EQ(final_screen(inspection.raw), "");
+    EXPECT_EQ(final_screen(inspection.standard_error), "");
     expect_progress_only_when_long(inspection);
 
     // A failure erases the line too: the same image with its last byte gone.
     fs::resize_file(image, fs::file_size(image) - 1);
-    const TerminalRun damaged = run_on_terminal(test::built_program(QUARNEL_INSPECT_BINARY, {image.string()}));
+    const TerminalRun damaged = run_on_terminal(built_program(QUARNEL_INSPECT_BINARY, {image.string()}));
     fs::remove(image);
     EXPECT_EQ(damaged.exit_status, kFailureStatus);
-    EXPECT_EQ(final_screen(damaged.raw), "Error: image file is truncated.\n");
+    EXPECT_EQ(final_screen(damaged.standard_error), "Error: image file is truncated.\n");
     expect_progress_only_when_long(damaged);
 }
 
@@ -431,11 +385,15 @@ TEST_F(Inspector, ProgressFitsANarrowTerminalAndADumbOneGetsNone)
     };
     for (const Case& c : {Case{12, "xterm", true}, Case{4, "xterm", false}, Case{80, "dumb", false}}) {
         SCOPED_TRACE(std::to_string(c.columns) + " " + c.term);
-        const TerminalRun run = run_on_terminal(test::built_program(QUARNEL_BINARY, {source.string(), image.string()}),
-                                                {.hold = true, .columns = c.columns, .term = c.term});
+        ProcessOptions options;
+        options.terminal_columns = c.columns;
+        options.environment = {{"TERM", c.term}};
+        const TerminalRun run =
+            run_on_terminal(built_program(QUARNEL_BINARY, {source.string(), image.string()}), 0, options);
         EXPECT_EQ(run.exit_status, 0);
-        EXPECT_EQ(final_screen(run.raw, c.columns), final_screen(as_terminal_shows(banner_and(kSuccess)), c.columns));
-        const bool drawn = run.raw.find('%') != std::string::npos;
+        EXPECT_EQ(final_screen(run.standard_error, c.columns),
+                  final_screen(as_terminal_shows(banner_and(kSuccess)), c.columns));
+        const bool drawn = run.standard_error.find('%') != std::string::npos;
         EXPECT_TRUE(drawn == c.drawn || (!drawn && run.seconds < 1.0)) << run.seconds << " s";
     }
     fs::remove(source);

@@ -24,25 +24,7 @@ namespace quarnel {
 namespace {
 
 namespace fs = std::filesystem;
-using test::banner_and;
-using test::Bytes;
-using test::EndToEnd;
-using test::has_temporary_file;
-using test::kFailureStatus;
-using test::make_sparse_file;
-using test::Model;
-using test::ProcessOptions;
-using test::ProcessResult;
-using test::start_and_pause;
-
-constexpr std::string_view kSameFile = "Error: source and destination are the same file.\n";
-constexpr std::string_view kUnableToCreateDestination = "Error: unable to create destination file.\n";
-constexpr std::string_view kUnableToWriteDestination = "Error: unable to write destination file.\n";
-constexpr std::string_view kInterrupted = "Error: conversion interrupted.\n";
-constexpr std::string_view kInspectSameFile = "Error: image and extracted file are the same file.\n";
-constexpr std::string_view kUnableToCreateExtracted = "Error: unable to create extracted file.\n";
-constexpr std::string_view kUnableToWriteReport = "Error: unable to write report.\n";
-constexpr std::string_view kInspectInterrupted = "Error: inspection interrupted.\n";
+using namespace test;
 
 constexpr int kSignalledStatus = 128;
 constexpr std::uintmax_t kPausableSource = std::uintmax_t{1} << 26;  // long enough to stop midway
@@ -53,7 +35,7 @@ const passwd* other_user() { return ::getpwnam("nobody"); }
 
 std::string read_text(const fs::path& file)
 {
-    const Bytes bytes = test::read_file(file.string());
+    const Bytes bytes = read_file(file.string());
     return {bytes.begin(), bytes.end()};
 }
 
@@ -88,19 +70,9 @@ protected:
     // A source of `size` bytes in the test's directory; the image it must become.
     Bytes make_source(const std::string& name, std::size_t size, unsigned seed)
     {
-        const Bytes source = test::random_bytes(size, seed);
-        test::write_file(path(name), source);
+        const Bytes source = random_bytes(size, seed);
+        write_file(path(name), source);
         return source;
-    }
-
-    // Runs the program stopped midway, sends the signal, lets it go on.
-    ProcessResult signal_midway(const std::vector<std::string>& arguments, int signal_number,
-                                const ProcessOptions& options = {})
-    {
-        const pid_t pid = start_and_pause(dir_ / "work", arguments, options);
-        ::kill(pid, signal_number);
-        ::kill(pid, SIGCONT);
-        return test::wait_process(pid, path("work/stderr.txt"));
     }
 
     // Runs a copy of quarnel as the user, from a place the user can reach.
@@ -113,24 +85,12 @@ protected:
         }
         std::vector<std::string> command = {"/usr/sbin/runuser", "-u", user.pw_name, "--", path("quarnel")};
         command.insert(command.end(), arguments.begin(), arguments.end());
-        return test::run_process(command);
-    }
-
-    // The names left in dir/work, the stderr capture aside.
-    std::set<std::string> left_in_work() const
-    {
-        std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir_ / "work")) {
-            if (entry.path().filename() != "stderr.txt") {
-                names.insert(entry.path().filename().string());
-            }
-        }
-        return names;
+        return run_process(command);
     }
 };
 
-// Finding 1: the kernel's protected_symlinks rule, applied by hand to every
-// link of the path, and its protected_regular rule for a file found there.
+// quarnel applies the kernel's protected_symlinks rule itself, to every link
+// of the path, and its protected_regular rule to a file found there.
 TEST_F(Safety, AnotherUsersLinkInAStickyDirectoryIsNotFollowed)
 {
     const passwd* other = other_user();
@@ -215,7 +175,6 @@ TEST_F(Safety, AnotherUsersLinkInAStickyDirectoryIsNotFollowed)
     EXPECT_TRUE(fs::is_empty(path("victim-dir")));
 }
 
-// Finding 2: nobody can read the new image through its temporary file.
 TEST_F(Safety, TemporaryFileIsPrivateUntilItIsComplete)
 {
     make_sparse_file(path("big.iso"), kPausableSource);
@@ -231,9 +190,9 @@ TEST_F(Safety, TemporaryFileIsPrivateUntilItIsComplete)
         }
     }
     ::kill(pid, SIGCONT);
-    const ProcessResult result = test::wait_process(pid, path("work/stderr.txt"));
+    const ProcessResult result = wait_process(pid, path("work/stderr.txt"));
     EXPECT_EQ(seen, fs::perms(0600));
-    EXPECT_EQ(result.standard_error, banner_and(test::kSuccess));
+    EXPECT_EQ(result.standard_error, banner_and(kSuccess));
     EXPECT_EQ(fs::status(path("work/out.bin")).permissions(), fs::perms(0666));
 
     // The final permissions: a new file's from the umask, a replaced file's its own.
@@ -247,7 +206,7 @@ TEST_F(Safety, TemporaryFileIsPrivateUntilItIsComplete)
                           Case{077, unsigned{0664}, 0664}}) {
         fs::remove(path("out.bin"));
         if (c.existing) {
-            test::write_file(path("out.bin"), Bytes{1});
+            write_file(path("out.bin"), Bytes{1});
             fs::permissions(path("out.bin"), fs::perms(*c.existing));
         }
         ProcessOptions options;
@@ -257,7 +216,6 @@ TEST_F(Safety, TemporaryFileIsPrivateUntilItIsComplete)
     }
 }
 
-// Finding 3: a message stream nobody reads any more leaves the outcome as it was.
 TEST_F(Safety, ClosedMessageStreamKeepsTheOutcome)
 {
     make_sparse_file(path("big.iso"), kPausableSource);
@@ -270,7 +228,7 @@ TEST_F(Safety, ClosedMessageStreamKeepsTheOutcome)
     EXPECT_EQ(fs::file_size(path("out.bin")), kPausableSource + 418 + 2 * (kPausableSource / 4096));
 
     const Bytes source = make_source("in.iso", 8192, 3);
-    test::write_file(path("good.bin"), test::expected_image(source, Model::Default));
+    write_file(path("good.bin"), expected_image(source, Model::Default));
     ProcessOptions unread;
     unread.close_output_at_start = true;
     const ProcessResult inspected = inspect({path("good.bin"), path("back.iso")}, unread);
@@ -280,7 +238,7 @@ TEST_F(Safety, ClosedMessageStreamKeepsTheOutcome)
     EXPECT_EQ(entries(), (std::set<std::string>{"big.iso", "out.bin", "in.iso", "good.bin"}));
 }
 
-// Finding 3 with a real full disk: `quarnel big.iso /mnt/small/out.bin 2>&1 | head -n1`.
+// The run under test is `quarnel big.iso /mnt/small/out.bin 2>&1 | head -n1` on a full disk.
 TEST_F(Safety, FullSmallDiskWithAClosedPipeLeavesNothing)
 {
     if (!is_root()) {
@@ -301,12 +259,11 @@ TEST_F(Safety, FullSmallDiskWithAClosedPipeLeavesNothing)
     EXPECT_TRUE(empty);
 }
 
-// Finding 4: with standard descriptors closed, no file of ours takes their place.
 TEST_F(Safety, ClosedStandardDescriptorsCatchNoOutput)
 {
     const Bytes source = make_source("in.iso", 3 * 4096, 4);
-    const Bytes image = test::expected_image(source, Model::E220);
-    test::write_file(path("good.bin"), image);
+    const Bytes image = expected_image(source, Model::E220);
+    write_file(path("good.bin"), image);
     const std::vector<std::vector<int>> closings = {{0}, {1}, {2}, {0, 1}, {0, 2}, {1, 2}, {0, 1, 2}};
     for (const std::vector<int>& closed : closings) {
         SCOPED_TRACE(closed.size() == 3 ? "all" : std::to_string(closed.front()) + "," + std::to_string(closed.back()));
@@ -314,12 +271,12 @@ TEST_F(Safety, ClosedStandardDescriptorsCatchNoOutput)
         options.closed_descriptors = closed;
         const ProcessResult extracted = inspect({path("good.bin"), path("back.iso")}, options);
         EXPECT_EQ(extracted.exit_status, 0);
-        EXPECT_EQ(test::read_file(path("back.iso")), source);
+        EXPECT_EQ(read_file(path("back.iso")), source);
         const ProcessResult converted = quarnel({"/model:E220", path("in.iso"), path("out.bin")}, options);
         EXPECT_EQ(converted.exit_status, 0);
-        EXPECT_EQ(test::read_file(path("out.bin")), image);
-        EXPECT_EQ(test::read_file(path("good.bin")), image);
-        EXPECT_EQ(test::read_file(path("in.iso")), source);
+        EXPECT_EQ(read_file(path("out.bin")), image);
+        EXPECT_EQ(read_file(path("good.bin")), image);
+        EXPECT_EQ(read_file(path("in.iso")), source);
     }
 }
 
@@ -328,17 +285,16 @@ bool strace_works()
     if (::access("/usr/bin/strace", X_OK) != 0) {
         return false;
     }
-    return test::run_process({"/usr/bin/strace", "-o", "/dev/null", "/bin/true"}).exit_status == 0;
+    return run_process({"/usr/bin/strace", "-o", "/dev/null", "/bin/true"}).exit_status == 0;
 }
 
-// Finding 5: a signal that arrives while the file is renamed into place.
 TEST_F(Safety, SignalDuringTheRenameMatchesTheDisk)
 {
     if (!strace_works()) {
         GTEST_SKIP() << "strace is missing or cannot trace here";
     }
     const Bytes source = make_source("in.iso", 5 * 2048, 5);
-    const Bytes image = test::expected_image(source, Model::Default);
+    const Bytes image = expected_image(source, Model::Default);
     const Bytes old = {'o', 'l', 'd'};
     auto traced = [](const std::string& injection, const std::string& program, std::vector<std::string> arguments) {
         // A sanitizer build's leak check cannot run under ptrace, so it is left out there.
@@ -355,30 +311,29 @@ TEST_F(Safety, SignalDuringTheRenameMatchesTheDisk)
                                             "inject=?rename,?renameat,renameat2:" + injection,
                                             program};
         command.insert(command.end(), arguments.begin(), arguments.end());
-        return test::run_process(command);
+        return run_process(command);
     };
 
-    test::write_file(path("out.bin"), old);
+    write_file(path("out.bin"), old);
     expect_success(traced("signal=SIGINT", QUARNEL_BINARY, {path("in.iso"), path("out.bin")}));
-    EXPECT_EQ(test::read_file(path("out.bin")), image);
+    EXPECT_EQ(read_file(path("out.bin")), image);
 
-    test::write_file(path("out.bin"), old);
+    write_file(path("out.bin"), old);
     const ProcessResult failed = traced("error=EXDEV:signal=SIGINT", QUARNEL_BINARY, {path("in.iso"), path("out.bin")});
     EXPECT_EQ(failed.end_signal, SIGINT);
     EXPECT_EQ(failed.standard_error, banner_and(kInterrupted));
-    EXPECT_EQ(test::read_file(path("out.bin")), old);
+    EXPECT_EQ(read_file(path("out.bin")), old);
 
-    test::write_file(path("good.bin"), image);
+    write_file(path("good.bin"), image);
     const ProcessResult extracted =
         traced("signal=SIGTERM", QUARNEL_INSPECT_BINARY, {path("good.bin"), path("back.iso")});
     EXPECT_EQ(extracted.exit_status, 0);
     EXPECT_EQ(extracted.end_signal, 0);
-    EXPECT_EQ(test::read_file(path("back.iso")), source);
+    EXPECT_EQ(read_file(path("back.iso")), source);
     EXPECT_EQ(entries(), (std::set<std::string>{"in.iso", "out.bin", "good.bin", "back.iso"}));
 }
 
-// Finding 6: every signal whose default ends the process cleans up; and a
-// file-size limit without SIGXFSZ ignored is a write error.
+// A file-size limit without SIGXFSZ ignored is a write error, which cleans up too.
 TEST_F(Safety, EveryTerminatingSignalRemovesTheTemporaryFile)
 {
     make_sparse_file(path("big.iso"), kPausableSource);
@@ -410,7 +365,6 @@ TEST_F(Safety, EveryTerminatingSignalRemovesTheTemporaryFile)
     EXPECT_TRUE(left_in_work().empty());
 }
 
-// Finding 7: what the caller ignores stays ignored; the run goes on to its end.
 TEST_F(Safety, SignalsIgnoredAtStartStayIgnored)
 {
     make_sparse_file(path("big.iso"), kPausableSource);
@@ -423,14 +377,13 @@ TEST_F(Safety, SignalsIgnoredAtStartStayIgnored)
             signal_midway({QUARNEL_BINARY, path("big.iso"), path("work/out.bin")}, signal_number, ignoring);
         EXPECT_EQ(result.end_signal, 0);
         EXPECT_EQ(result.exit_status, 0);
-        EXPECT_EQ(result.standard_error, banner_and(test::kSuccess));
+        EXPECT_EQ(result.standard_error, banner_and(kSuccess));
         EXPECT_EQ(left_in_work(), (std::set<std::string>{"out.bin"}));
         fs::remove(path("work/out.bin"));
     }
 }
 
-// Finding 8: a destination path that the system accepts, however near PATH_MAX
-// (the temporary file's full path would be longer).
+// The system accepts the destination path, although the temporary file's full path would exceed PATH_MAX.
 TEST_F(Safety, DestinationNearPathMax)
 {
     constexpr std::size_t kDirectoryLength = 4070;  // a full path of 4095 bytes at most fits PATH_MAX
@@ -444,15 +397,14 @@ TEST_F(Safety, DestinationNearPathMax)
     const Bytes source = make_source("in.iso", 4096, 6);
     const std::string destination = (directory / "out.bin").string();
     expect_success(quarnel({path("in.iso"), destination}));
-    EXPECT_EQ(test::read_file(destination), test::expected_image(source, Model::Default));
+    EXPECT_EQ(read_file(destination), expected_image(source, Model::Default));
 
     const std::string extracted = (directory / "back.iso").string();
     EXPECT_EQ(inspect({destination, extracted}).exit_status, 0);
-    EXPECT_EQ(test::read_file(extracted), source);
+    EXPECT_EQ(read_file(extracted), source);
     EXPECT_FALSE(has_temporary_file(directory));
 }
 
-// Finding 9: root replacing another user's file keeps what the file carried.
 TEST_F(Safety, ReplacingKeepsOwnerGroupAndExtendedAttributes)
 {
     const passwd* other = other_user();
@@ -460,7 +412,7 @@ TEST_F(Safety, ReplacingKeepsOwnerGroupAndExtendedAttributes)
         GTEST_SKIP() << "needs root and a user 'nobody' to own the replaced file";
     }
     const Bytes source = make_source("in.iso", 4096, 7);
-    test::write_file(path("out.bin"), Bytes{1});
+    write_file(path("out.bin"), Bytes{1});
     ASSERT_EQ(::chown(path("out.bin").c_str(), other->pw_uid, other->pw_gid), 0);
     fs::permissions(path("out.bin"), fs::perms(0640));
     const std::string note = "kept";
@@ -504,11 +456,11 @@ TEST_F(Safety, ReplacingKeepsOwnerGroupAndExtendedAttributes)
     if (with_capability) {
         EXPECT_LT(::getxattr(path("out.bin").c_str(), "security.capability", nullptr, 0), 0);
     }
-    EXPECT_EQ(test::read_file(path("out.bin")), test::expected_image(source, Model::Default));
+    EXPECT_EQ(read_file(path("out.bin")), expected_image(source, Model::Default));
 }
 
-// Finding 9: a user may not replace what they may not write, as cp refuses;
-// what they may replace gives no other group the old group's rights.
+// A user may not replace what they may not write, as cp refuses, and what
+// they may replace gives no other group the old group's rights.
 TEST_F(Safety, UserReplacesOnlyWhatTheyMayWrite)
 {
     const passwd* other = other_user();
@@ -532,7 +484,7 @@ TEST_F(Safety, UserReplacesOnlyWhatTheyMayWrite)
         {"home/roots-open.bin", false, 0666, 0606},
     };
     for (const Case& c : cases) {
-        test::write_file(path(c.name), Bytes{'k'});
+        write_file(path(c.name), Bytes{'k'});
         if (c.user_owned) {
             ASSERT_EQ(::chown(path(c.name).c_str(), other->pw_uid, other->pw_gid), 0);
         }
@@ -549,7 +501,7 @@ TEST_F(Safety, UserReplacesOnlyWhatTheyMayWrite)
             continue;
         }
         expect_success(convert(c.name));
-        EXPECT_EQ(test::read_file(path(c.name)), test::expected_image(source, Model::Default));
+        EXPECT_EQ(read_file(path(c.name)), expected_image(source, Model::Default));
         struct stat info {};
         ASSERT_EQ(::stat(path(c.name).c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 07777, *c.replaced_with);
@@ -708,7 +660,7 @@ TEST_F(Safety, ExitZeroSurvivesAPowerCut)
     }
 }
 
-// Finding 10: `quarnel /dev/loop0 /dev/loop0`, and two nodes of one device.
+// Both `quarnel /dev/loop0 /dev/loop0` and two nodes of one device are refused.
 TEST_F(Safety, TwoNodesOfOneBlockDeviceAreTheSameFile)
 {
     if (!is_root()) {
@@ -719,8 +671,7 @@ TEST_F(Safety, TwoNodesOfOneBlockDeviceAreTheSameFile)
             GTEST_SKIP() << "device nodes cannot be made here";
         }
     }
-    if (test::run_process({"/bin/dd", "if=" + path("disc"), "of=/dev/null", "count=0", "status=none"}).exit_status !=
-        0) {
+    if (run_process({"/bin/dd", "if=" + path("disc"), "of=/dev/null", "count=0", "status=none"}).exit_status != 0) {
         GTEST_SKIP() << "the first loop device cannot be opened here";
     }
     fs::create_symlink("other-node", path("link"));

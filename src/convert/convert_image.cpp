@@ -19,7 +19,17 @@ bool is_convertible_length(std::int64_t length)
     return length >= 0 && static_cast<std::uint64_t>(length) <= kMaxSourceLength && length % kSectorSize == 0;
 }
 
+#ifdef QUARNEL_TEST_SUPPORT__DO_NOT_USE
+CopyMethod copy_method = CopyMethod::Automatic;
+#else
+constexpr CopyMethod copy_method = CopyMethod::Automatic;
+#endif
+
 }  // namespace
+
+#ifdef QUARNEL_TEST_SUPPORT__DO_NOT_USE
+void set_copy_method_for_tests(CopyMethod method) { copy_method = method; }
+#endif
 
 int convert_image(const ConversionRequest& request)
 {
@@ -49,10 +59,11 @@ int convert_image(const ConversionRequest& request)
     if (output.append(header_area) != 0) {
         return console::fail(messages::kUnableToWriteDestination);
     }
-    // Its threads have stopped when it returns, before the temporary file can go.
+    // copy_payload() stops its threads before it returns, so that none is
+    // still using the temporary file when a failure removes it.
     const Payload payload{source, source_length, output.handle(), header_area.size(),
                           image_checksum_table(header_area)};
-    switch (copy_payload(payload, request.copy_method, request.progress)) {
+    switch (copy_payload(payload, copy_method, request.progress)) {
     case PayloadResult::ReadFailed:
         return console::fail(messages::kUnableToReadSource);
     case PayloadResult::WriteFailed:

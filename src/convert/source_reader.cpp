@@ -1,12 +1,10 @@
 #include "convert/source_reader.h"
 
 #include <algorithm>
-#include <system_error>
 
 #include "image/checksum.h"
 #include "image/record_header.h"
 #include "io/copy.h"
-#include "io/interrupt.h"
 
 namespace quarnel {
 namespace {
@@ -28,20 +26,13 @@ SourceReader::SourceReader(const FileHandle& source, std::uint64_t source_length
     }
 }
 
-SourceReader::~SourceReader() { stop(); }
-
 void SourceReader::start()
 {
     if (chunk_count_ < 2) {
         return;  // nothing to overlap
     }
-    // The worker inherits the held signals: interruptions reach the main thread.
-    const InterruptsHeld held;
-    try {
-        worker_ = std::thread(&SourceReader::read_ahead, this);
-    } catch (const std::system_error&) {
-        // No thread to be had: next() reads each chunk itself.
-    }
+    // Where no thread can be had, next() reads each chunk itself.
+    static_cast<void>(worker_.start([this] { read_ahead(); }));
 }
 
 int SourceReader::fill(std::uint64_t chunk_index) noexcept
@@ -53,34 +44,28 @@ int SourceReader::fill(std::uint64_t chunk_index) noexcept
     if (read_at(source_, offset, data) != static_cast<std::int64_t>(slot.length)) {
         return -1;
     }
-    std::uint64_t block_index = offset / kBlockSize;
-    for (std::size_t at = 0; at < slot.length; at += kBlockSize) {
-        const std::size_t length = std::min<std::size_t>(kBlockSize, slot.length - at);
-        store_ul16(checksum_table_, kTableEntrySize * block_index++, block_checksum(data.subspan(at, length)));
-    }
+    checksum_blocks(data, offset / kBlockSize, checksum_table_);
     return 0;
 }
 
 void SourceReader::read_ahead() noexcept
 {
     for (std::uint64_t index = 0; index < chunk_count_; ++index) {
-        {
-            std::unique_lock lock(mutex_);
-            // Two slots: chunk `index` may reuse the slot of chunk index - 2 once it is released.
-            changed_.wait(lock, [&] { return stopping_ || index < released_ + 2; });
-            if (stopping_) {
-                return;
-            }
-        }
-        const int result = fill(index);
-        const std::lock_guard lock(mutex_);
-        if (result != 0) {
-            failed_ = true;
-            changed_.notify_all();
+        // Two slots: chunk `index` may reuse the slot of chunk index - 2 once it is released.
+        if (!worker_.wait([&] { return index < released_ + 2; })) {
             return;
         }
-        filled_ = index + 1;
-        changed_.notify_all();
+        const bool read = fill(index) == 0;
+        worker_.update([&] {
+            if (read) {
+                filled_ = index + 1;
+            } else {
+                failed_ = true;
+            }
+        });
+        if (!read) {
+            return;
+        }
     }
 }
 
@@ -89,18 +74,19 @@ int SourceReader::next(std::span<const std::uint8_t>& chunk)
     chunk = {};
     const std::uint64_t index = next_index_;
     if (index > 0) {
-        const std::lock_guard lock(mutex_);
-        released_ = index;
-        changed_.notify_all();
+        worker_.update([&] { released_ = index; });
     }
     if (index == chunk_count_) {
-        stop();  // every checksum is in the table from here on
+        worker_.stop();  // every checksum is in the table from here on
         return 0;
     }
-    if (worker_.joinable()) {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return filled_ > index || failed_; });
-        if (filled_ <= index) {
+    if (worker_.running()) {
+        bool filled = false;
+        static_cast<void>(worker_.wait([&] {
+            filled = filled_ > index;
+            return filled || failed_;
+        }));
+        if (!filled) {
             return -1;
         }
     } else if (fill(index) != 0) {
@@ -110,19 +96,6 @@ int SourceReader::next(std::span<const std::uint8_t>& chunk)
     const Slot& slot = slots_[index % 2];
     chunk = {slot.bytes.data(), slot.length};
     return 0;
-}
-
-void SourceReader::stop()
-{
-    if (!worker_.joinable()) {
-        return;
-    }
-    {
-        const std::lock_guard lock(mutex_);
-        stopping_ = true;
-        changed_.notify_all();
-    }
-    worker_.join();
 }
 
 }  // namespace quarnel

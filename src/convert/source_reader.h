@@ -4,14 +4,12 @@
 // about as much as the copy alone.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <span>
-#include <thread>
 #include <vector>
 
 #include "io/file_io.h"
+#include "io/worker_thread.h"
 
 namespace quarnel {
 
@@ -23,7 +21,7 @@ public:
     // chunk buffers.
     SourceReader(const FileHandle& source, std::uint64_t source_length, std::span<std::uint8_t> checksum_table,
                  std::uint64_t start_offset = 0);
-    ~SourceReader();
+    ~SourceReader() = default;
     SourceReader(const SourceReader&) = delete;
     SourceReader& operator=(const SourceReader&) = delete;
 
@@ -44,7 +42,6 @@ private:
     // into memory allocated beforehand.
     [[nodiscard]] int fill(std::uint64_t chunk_index) noexcept;
     void read_ahead() noexcept;
-    void stop();
 
     const FileHandle& source_;
     const std::uint64_t source_length_;
@@ -53,14 +50,13 @@ private:
     const std::span<std::uint8_t> checksum_table_;
     Slot slots_[2];
 
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::thread worker_;
+    // The state below is shared with the worker, under its lock; the worker
+    // is declared last so that it stops before the rest is destroyed.
     std::uint64_t filled_ = 0;      // chunks read ahead so far
     std::uint64_t released_ = 0;    // chunks the caller is done with
     std::uint64_t next_index_ = 0;  // the chunk next() returns next
     bool failed_ = false;           // the worker stopped at chunk filled_
-    bool stopping_ = false;
+    WorkerThread worker_;
 };
 
 }  // namespace quarnel

@@ -1,12 +1,10 @@
 #include "convert/trailing_checksums.h"
 
 #include <algorithm>
-#include <system_error>
 
 #include "image/checksum.h"
 #include "image/record_header.h"
 #include "io/copy.h"
-#include "io/interrupt.h"
 
 namespace quarnel {
 namespace {
@@ -24,8 +22,6 @@ TrailingChecksums::TrailingChecksums(const FileHandle& destination, std::uint64_
 {
 }
 
-TrailingChecksums::~TrailingChecksums() { stop(); }
-
 std::uint64_t TrailingChecksums::checkable(std::uint64_t end) const
 {
     return end >= payload_length_ ? payload_length_ : end / kBlockSize * kBlockSize;
@@ -39,12 +35,7 @@ int TrailingChecksums::check(std::uint64_t from, std::uint64_t to) noexcept
         if (read_at(destination_, payload_offset_ + from, data) != static_cast<std::int64_t>(length)) {
             return -1;
         }
-        std::uint64_t block_index = from / kBlockSize;
-        for (std::size_t at = 0; at < length; at += kBlockSize) {
-            const std::size_t block_length = std::min<std::size_t>(kBlockSize, length - at);
-            store_ul16(checksum_table_, kTableEntrySize * block_index++,
-                       block_checksum(data.subspan(at, block_length)));
-        }
+        checksum_blocks(data, from / kBlockSize, checksum_table_);
         from += length;
     }
     return 0;
@@ -54,17 +45,10 @@ void TrailingChecksums::landed(std::uint64_t end)
 {
     if (!started_) {
         started_ = true;
-        // The thread inherits the held signals: interruptions reach the main thread.
-        const InterruptsHeld held;
-        try {
-            worker_ = std::thread(&TrailingChecksums::trail, this);
-        } catch (const std::system_error&) {
-            // No thread to be had: the waits checksum on this one.
-        }
+        // Where no thread can be had, the waits checksum on this one.
+        static_cast<void>(worker_.start([this] { trail(); }));
     }
-    const std::lock_guard lock(mutex_);
-    landed_ = end;
-    changed_.notify_all();
+    worker_.update([&] { landed_ = end; });
 }
 
 void TrailingChecksums::trail() noexcept
@@ -72,31 +56,32 @@ void TrailingChecksums::trail() noexcept
     for (;;) {
         std::uint64_t from = 0;
         std::uint64_t to = 0;
-        {
-            std::unique_lock lock(mutex_);
-            changed_.wait(lock, [&] { return stopping_ || checkable(landed_) > checked_; });
-            if (stopping_) {
-                return;
-            }
+        const auto next_range = [&] {
             from = checked_;
             to = std::min(checkable(landed_), from + kReadBackSize);
-        }
-        const int result = check(from, to);
-        const std::lock_guard lock(mutex_);
-        if (result != 0) {
-            failed_ = true;
-            changed_.notify_all();
+            return to > from;
+        };
+        if (!worker_.wait(next_range)) {
             return;
         }
-        checked_ = to;
-        changed_.notify_all();
+        const bool read = check(from, to) == 0;
+        worker_.update([&] {
+            if (read) {
+                checked_ = to;
+            } else {
+                failed_ = true;
+            }
+        });
+        if (!read) {
+            return;
+        }
     }
 }
 
 int TrailingChecksums::wait_until_checked(std::uint64_t end)
 {
     const std::uint64_t target = checkable(end);
-    if (!worker_.joinable()) {
+    if (!worker_.running()) {
         if (checked_ >= target) {
             return 0;
         }
@@ -104,29 +89,19 @@ int TrailingChecksums::wait_until_checked(std::uint64_t end)
         checked_ = target;
         return result;
     }
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return failed_ || checked_ >= target; });
-    return failed_ ? -1 : 0;
+    bool failed = false;
+    static_cast<void>(worker_.wait([&] {
+        failed = failed_;
+        return failed || checked_ >= target;
+    }));
+    return failed ? -1 : 0;
 }
 
 int TrailingChecksums::finish(std::uint64_t end)
 {
     const int result = wait_until_checked(end);
-    stop();
+    worker_.stop();
     return result;
-}
-
-void TrailingChecksums::stop()
-{
-    if (!worker_.joinable()) {
-        return;
-    }
-    {
-        const std::lock_guard lock(mutex_);
-        stopping_ = true;
-        changed_.notify_all();
-    }
-    worker_.join();
 }
 
 }  // namespace quarnel

@@ -4,14 +4,12 @@
 // even when the source changes while it is copied.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <span>
-#include <thread>
 #include <vector>
 
 #include "io/file_io.h"
+#include "io/worker_thread.h"
 
 namespace quarnel {
 
@@ -21,7 +19,7 @@ public:
     // in checksum_table, which must outlive this. Allocates the read-back buffer.
     TrailingChecksums(const FileHandle& destination, std::uint64_t payload_offset, std::uint64_t payload_length,
                       std::span<std::uint8_t> checksum_table);
-    ~TrailingChecksums();
+    ~TrailingChecksums() = default;
     TrailingChecksums(const TrailingChecksums&) = delete;
     TrailingChecksums& operator=(const TrailingChecksums&) = delete;
 
@@ -43,7 +41,6 @@ private:
     // Runs on the thread, which must not throw: it reads into the buffer allocated beforehand.
     [[nodiscard]] int check(std::uint64_t from, std::uint64_t to) noexcept;
     void trail() noexcept;
-    void stop();
 
     const FileHandle& destination_;
     const std::uint64_t payload_offset_;
@@ -52,13 +49,12 @@ private:
     std::vector<std::uint8_t> buffer_;
     bool started_ = false;
 
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::thread worker_;
+    // The state below is shared with the worker, under its lock; the worker
+    // is declared last so that it stops before the rest is destroyed.
     std::uint64_t landed_ = 0;   // payload bytes in the destination
     std::uint64_t checked_ = 0;  // payload bytes with their checksums in the table
     bool failed_ = false;
-    bool stopping_ = false;
+    WorkerThread worker_;
 };
 
 }  // namespace quarnel

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "image/crc_state.h"
+#include "image/integers.h"
 
 namespace quarnel {
 namespace crc {
@@ -40,12 +41,12 @@ std::uint16_t continue_sliced(std::uint16_t state, std::span<const std::uint8_t>
 
 std::uint16_t block_checksum_reference(std::span<const std::uint8_t> bytes)
 {
-    return crc::finish(crc::continue_bytewise(crc::kInitialState, bytes));
+    return crc::checksum_with<crc::continue_bytewise>(bytes);
 }
 
 std::uint16_t block_checksum_portable(std::span<const std::uint8_t> bytes)
 {
-    return crc::finish(crc::continue_sliced(crc::kInitialState, bytes));
+    return crc::checksum_with<crc::continue_sliced>(bytes);
 }
 
 #if !defined(__x86_64__) && !defined(__aarch64__)
@@ -68,6 +69,16 @@ std::uint16_t block_checksum(std::span<const std::uint8_t> bytes)
 {
     static const ChecksumFunction chosen = choose_checksum();
     return chosen(bytes);
+}
+
+void checksum_blocks(std::span<const std::uint8_t> data, std::uint64_t first_block, std::span<std::uint8_t> table,
+                     std::size_t block_size)
+{
+    std::uint64_t entry = first_block;
+    for (std::size_t at = 0; at < data.size(); at += block_size) {
+        const std::uint16_t checksum = block_checksum(data.subspan(at, std::min(block_size, data.size() - at)));
+        store<ul16>(table, static_cast<std::size_t>(kTableEntrySize * entry++), checksum);
+    }
 }
 
 }  // namespace quarnel

@@ -2,9 +2,12 @@
 // 0x8408, initial value 0xFFFF, final complement). Check value: 0x906E.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
+
+#include "image/record_header.h"
 
 namespace quarnel {
 
@@ -12,6 +15,11 @@ using ChecksumFunction = std::uint16_t (*)(std::span<const std::uint8_t> bytes);
 
 // The fastest kernel this CPU can run, chosen once, on first use.
 std::uint16_t block_checksum(std::span<const std::uint8_t> bytes);
+
+// Checksums `data` block by block (the last block may be short) into the
+// checksum table `table`, whose entry `first_block` takes the first block's.
+void checksum_blocks(std::span<const std::uint8_t> data, std::uint64_t first_block, std::span<std::uint8_t> table,
+                     std::size_t block_size = kBlockSize);
 
 // One table lookup per byte: the definition every other implementation is tested against.
 std::uint16_t block_checksum_reference(std::span<const std::uint8_t> bytes);

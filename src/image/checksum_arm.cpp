@@ -45,42 +45,12 @@ struct VectorNeon {
     }
 };
 
-// Folds the one stored lane onto the whole lanes and then the bytes that
-// follow it, as the x86 kernels do: the last lane L satisfies message = L
-// modulo P, so the state is the CRC of L's sixteen bytes from a zero register.
-QUARNEL_TARGET_PMULL std::uint16_t reduce_lanes_then_tail(const std::uint8_t* lanes, [[maybe_unused]] std::size_t count,
-                                                          const std::uint8_t* tail, std::size_t left)
-{
-    VectorNeon::Type lane = VectorNeon::load(lanes);
-    const VectorNeon::Type one_lane = VectorNeon::broadcast(crc::kLaneFolds[0]);
-    for (; left >= crc::kLaneBytes; left -= crc::kLaneBytes, tail += crc::kLaneBytes) {
-        lane = VectorNeon::fold_xor(lane, one_lane, VectorNeon::load(tail));
-    }
-    alignas(16) std::uint8_t bytes[crc::kLaneBytes];
-    VectorNeon::store(bytes, lane);
-    return crc::continue_sliced(crc::continue_sliced(0, bytes), {tail, left});
-}
-
-// The kernel below calls this for inputs shorter than its stride.
-std::uint16_t continue_sliced(std::uint16_t state, std::span<const std::uint8_t> bytes)
-{
-    return crc::continue_sliced(state, bytes);
-}
-
 #define FOLD_FUNCTION continue_pmull
 #define FOLD_TARGET QUARNEL_TARGET_PMULL
 #define FOLD_VECTOR VectorNeon
-#define FOLD_SHORT continue_sliced
+#define FOLD_LANE VectorNeon
+#define FOLD_SHORT crc::continue_sliced
 #include "image/checksum_fold_kernel.h"
-#undef FOLD_FUNCTION
-#undef FOLD_TARGET
-#undef FOLD_VECTOR
-#undef FOLD_SHORT
-
-std::uint16_t checksum_pmull(std::span<const std::uint8_t> bytes)
-{
-    return crc::finish(continue_pmull(crc::kInitialState, bytes));
-}
 
 // Linux tells which instructions the CPU offers; where nothing here asks,
 // PMULL is left unused.
@@ -98,7 +68,7 @@ bool cpu_has_pmull()
 std::span<const ChecksumKernel> checksum_kernels()
 {
     static const std::array<ChecksumKernel, 1> kernels = {{
-        {"pmull", "PMULL (ARMv8 cryptography extension)", checksum_pmull, cpu_has_pmull()},
+        {"pmull", "PMULL (ARMv8 cryptography extension)", crc::checksum_with<continue_pmull>, cpu_has_pmull()},
     }};
     return kernels;
 }

@@ -3,10 +3,10 @@
 //   FOLD_FUNCTION  the kernel's name: (state, bytes) -> state
 //   FOLD_TARGET    its target attribute
 //   FOLD_VECTOR    a struct of vector operations, all built for FOLD_TARGET
-//   FOLD_SHORT     the kernel that takes inputs shorter than one stride
-// and reduce_lanes_then_tail(lanes, count, tail, left), which reduces the
-// `count` stored 128-bit lanes and the `left` bytes after them to the state.
-// Four accumulators, written out so that they stay in registers.
+//   FOLD_LANE      the same operations on one 128-bit lane, callable from FOLD_TARGET
+//   FOLD_SHORT     the function that takes inputs shorter than one stride
+// This file undefines them all at its end, so that the next kernel starts
+// afresh. Four accumulators are written out so that they stay in registers.
 
 FOLD_TARGET std::uint16_t FOLD_FUNCTION(std::uint16_t state, std::span<const std::uint8_t> bytes)
 {
@@ -46,5 +46,28 @@ FOLD_TARGET std::uint16_t FOLD_FUNCTION(std::uint16_t state, std::span<const std
     }
     alignas(64) std::uint8_t lanes[kBytes];
     Vector::store(lanes, x);
-    return reduce_lanes_then_tail(lanes, kBytes / crc::kLaneBytes, p, left);
+
+    // The stored 128-bit lanes fold into the last one, then the whole lanes
+    // and the bytes that follow them. The last lane L satisfies message = L
+    // modulo P, so the state is the CRC of L's sixteen bytes from a zero register.
+    using Lane = FOLD_LANE;
+    constexpr std::size_t kLanes = kBytes / crc::kLaneBytes;
+    Lane::Type lane = Lane::load(lanes + (kLanes - 1) * crc::kLaneBytes);
+    for (std::size_t j = 0; j + 1 < kLanes; ++j) {
+        lane = Lane::fold_xor(Lane::load(lanes + j * crc::kLaneBytes), Lane::broadcast(crc::kLaneFolds[kLanes - 2 - j]),
+                              lane);
+    }
+    const Lane::Type one_lane = Lane::broadcast(crc::kLaneFolds[0]);
+    for (; left >= crc::kLaneBytes; left -= crc::kLaneBytes, p += crc::kLaneBytes) {
+        lane = Lane::fold_xor(lane, one_lane, Lane::load(p));
+    }
+    alignas(16) std::uint8_t last[crc::kLaneBytes];
+    Lane::store(last, lane);
+    return crc::continue_sliced(crc::continue_sliced(0, last), {p, left});
 }
+
+#undef FOLD_FUNCTION
+#undef FOLD_TARGET
+#undef FOLD_VECTOR
+#undef FOLD_LANE
+#undef FOLD_SHORT

@@ -96,68 +96,26 @@ struct Vector512 {
     }
 };
 
-// Folds `count` (1 to 4) stored 128-bit lanes into the last one, then the
-// whole lanes and the bytes that follow them. The last lane L satisfies:
-// message = L modulo P, so the state is the CRC of L's sixteen bytes from a
-// zero register.
-QUARNEL_TARGET_PCLMUL std::uint16_t reduce_lanes_then_tail(const std::uint8_t* lanes, std::size_t count,
-                                                           const std::uint8_t* tail, std::size_t left)
-{
-    __m128i lane = Vector128::load(lanes + (count - 1) * crc::kLaneBytes);
-    for (std::size_t j = 0; j + 1 < count; ++j) {
-        lane = Vector128::fold_xor(Vector128::load(lanes + j * crc::kLaneBytes),
-                                   Vector128::broadcast(crc::kLaneFolds[count - 2 - j]), lane);
-    }
-    const __m128i one_lane = Vector128::broadcast(crc::kLaneFolds[0]);
-    for (; left >= crc::kLaneBytes; left -= crc::kLaneBytes, tail += crc::kLaneBytes) {
-        lane = Vector128::fold_xor(lane, one_lane, Vector128::load(tail));
-    }
-    alignas(16) std::uint8_t bytes[crc::kLaneBytes];
-    Vector128::store(bytes, lane);
-    return crc::continue_sliced(crc::continue_sliced(0, bytes), {tail, left});
-}
-
-// The template below calls this for inputs shorter than its stride.
-std::uint16_t continue_sliced(std::uint16_t state, std::span<const std::uint8_t> bytes)
-{
-    return crc::continue_sliced(state, bytes);
-}
-
 #define FOLD_FUNCTION continue_pclmul
 #define FOLD_TARGET QUARNEL_TARGET_PCLMUL
 #define FOLD_VECTOR Vector128
-#define FOLD_SHORT continue_sliced
+#define FOLD_LANE Vector128
+#define FOLD_SHORT crc::continue_sliced
 #include "image/checksum_fold_kernel.h"
-#undef FOLD_FUNCTION
-#undef FOLD_TARGET
-#undef FOLD_VECTOR
-#undef FOLD_SHORT
 
 #define FOLD_FUNCTION continue_vpclmul256
 #define FOLD_TARGET QUARNEL_TARGET_VPCLMUL256
 #define FOLD_VECTOR Vector256
+#define FOLD_LANE Vector128
 #define FOLD_SHORT continue_pclmul
 #include "image/checksum_fold_kernel.h"
-#undef FOLD_FUNCTION
-#undef FOLD_TARGET
-#undef FOLD_VECTOR
-#undef FOLD_SHORT
 
 #define FOLD_FUNCTION continue_vpclmul512
 #define FOLD_TARGET QUARNEL_TARGET_VPCLMUL512
 #define FOLD_VECTOR Vector512
+#define FOLD_LANE Vector128
 #define FOLD_SHORT continue_pclmul
 #include "image/checksum_fold_kernel.h"
-#undef FOLD_FUNCTION
-#undef FOLD_TARGET
-#undef FOLD_VECTOR
-#undef FOLD_SHORT
-
-template <std::uint16_t (*Continue)(std::uint16_t, std::span<const std::uint8_t>)>
-std::uint16_t checksum_with(std::span<const std::uint8_t> bytes)
-{
-    return crc::finish(Continue(crc::kInitialState, bytes));
-}
 
 bool cpu_has_pclmul() { return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1"); }
 
@@ -166,11 +124,11 @@ std::array<ChecksumKernel, 3> detect()
     __builtin_cpu_init();
     const bool vpclmul = cpu_has_pclmul() && __builtin_cpu_supports("vpclmulqdq");
     return {{
-        {"vpclmulqdq-avx512", "AVX-512F, AVX-512VL, VPCLMULQDQ", checksum_with<continue_vpclmul512>,
+        {"vpclmulqdq-avx512", "AVX-512F, AVX-512VL, VPCLMULQDQ", crc::checksum_with<continue_vpclmul512>,
          vpclmul && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl")},
-        {"vpclmulqdq-avx2", "AVX2, VPCLMULQDQ", checksum_with<continue_vpclmul256>,
+        {"vpclmulqdq-avx2", "AVX2, VPCLMULQDQ", crc::checksum_with<continue_vpclmul256>,
          vpclmul && __builtin_cpu_supports("avx2")},
-        {"pclmulqdq", "PCLMULQDQ, SSE4.1", checksum_with<continue_pclmul>, cpu_has_pclmul()},
+        {"pclmulqdq", "PCLMULQDQ, SSE4.1", crc::checksum_with<continue_pclmul>, cpu_has_pclmul()},
     }};
 }
 

@@ -43,4 +43,11 @@ inline constexpr SlicingTables kTables = make_slicing_tables();
 std::uint16_t continue_bytewise(std::uint16_t state, std::span<const std::uint8_t> bytes);
 std::uint16_t continue_sliced(std::uint16_t state, std::span<const std::uint8_t> bytes);
 
+// The checksum of `bytes` as the state-taking implementation Continue computes it.
+template <std::uint16_t (*Continue)(std::uint16_t, std::span<const std::uint8_t>)>
+std::uint16_t checksum_with(std::span<const std::uint8_t> bytes)
+{
+    return finish(Continue(kInitialState, bytes));
+}
+
 }  // namespace quarnel::crc

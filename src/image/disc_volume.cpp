@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "image/header_area.h"
+#include "image/integers.h"
 
 namespace quarnel {
 namespace {
@@ -51,17 +52,6 @@ bool holds_text(const Descriptor& bytes, std::size_t at, std::string_view text)
                       [](char c, std::uint8_t byte) { return static_cast<std::uint8_t>(c) == byte; });
 }
 
-std::uint32_t load_le32(const Descriptor& bytes, std::size_t at)
-{
-    return std::uint32_t{load_ul16(bytes, at)} | (std::uint32_t{load_ul16(bytes, at + 2)} << 16);
-}
-
-std::uint32_t load_be32(const Descriptor& bytes, std::size_t at)
-{
-    return (std::uint32_t{bytes[at]} << 24) | (std::uint32_t{bytes[at + 1]} << 16) |
-           (std::uint32_t{bytes[at + 2]} << 8) | std::uint32_t{bytes[at + 3]};
-}
-
 void read_primary(const Descriptor& bytes, DiscVolume& volume)
 {
     volume.iso9660 = true;
@@ -70,9 +60,9 @@ void read_primary(const Descriptor& bytes, DiscVolume& volume)
     const std::size_t end = identifier.find_last_not_of(std::string_view(" \0", 2));
     identifier.resize(end == std::string::npos ? 0 : end + 1);  // padding is spaces, or zeros from some tools
     volume.volume_identifier = std::move(identifier);
-    volume.volume_blocks = load_le32(bytes, kVolumeSpaceSizeAt);
-    volume.volume_blocks_big_endian = load_be32(bytes, kVolumeSpaceSizeAt + 4);
-    volume.block_size = load_ul16(bytes, kLogicalBlockSizeAt);
+    volume.volume_blocks = load<ul32>(bytes, kVolumeSpaceSizeAt);
+    volume.volume_blocks_big_endian = load<ub32>(bytes, kVolumeSpaceSizeAt + 4);
+    volume.block_size = load<ul16>(bytes, kLogicalBlockSizeAt);
 }
 
 void read_iso_descriptor(const Descriptor& bytes, DiscVolume& volume)

@@ -36,14 +36,9 @@ void write_record_header(std::span<std::uint8_t> area, std::size_t offset, std::
     RecordHeader header{};
     header.magic = kRecordMagic;
     header.header_length = static_cast<std::uint32_t>(kRecordHeaderSize + kTableEntrySize * table_entries);
-    header.fixed_one = kFixedOne;
-    header.ident_text = fixed_text<8>(kIdentText);
+    write_fixed_fields(header);
     header.type_code = type_code;
     header.payload_length = payload_length;
-    header.date_text = fixed_text<16>(kDateText);
-    header.time_text = fixed_text<16>(kTimeText);
-    header.label_text = fixed_text<32>(kLabelText);
-    header.block_size = kBlockSize;
 
     header.header_checksum = header_checksum_of(header);
     std::memcpy(area.subspan(offset, kRecordHeaderSize).data(), &header, kRecordHeaderSize);
@@ -58,7 +53,7 @@ void build_header_area(std::span<std::uint8_t> area, std::uint32_t source_length
 
     write_record_header(area, kSignatureRecordOffset, 1, codes.signature_record, kSignatureBlockSize);
     std::copy(kSignatureBlock.begin(), kSignatureBlock.end(), area.begin() + kSignatureBlockOffset);
-    store_ul16(area, kSignatureTableOffset, block_checksum(kSignatureBlock));
+    store<ul16>(area, kSignatureTableOffset, block_checksum(kSignatureBlock));
 
     write_record_header(area, kImageRecordOffset, static_cast<std::uint32_t>(block_count), codes.image_record,
                         source_length);

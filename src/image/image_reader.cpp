@@ -3,11 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <iterator>
 #include <string>
 #include <string_view>
-#include <tuple>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -21,48 +18,33 @@ constexpr std::size_t kImageRecord = 1;  // its index among the records
 // Payload bytes read at a time; the table window is sized to match.
 constexpr std::size_t kPayloadWindow = std::size_t{1} << 20;
 
-// A field and whether it holds what quarnel writes there.
-struct FieldCheck {
-    bool holds_written_value;
-    // cppcheck-suppress unusedStructMember ; read through find_if's result, which cppcheck does not follow
-    FieldDeviation found;
-};
-
 bool is_image_payload_length(std::uint64_t length) { return length % kSectorSize == 0 && length <= kMaxSourceLength; }
 
 // The first field, in the order of the header, that quarnel would never have written.
 std::optional<FieldDeviation> first_deviation(const RecordHeader& header, std::size_t record)
 {
-    const auto number = [record](HeaderField field, std::uint64_t value, std::uint64_t written) {
-        return FieldCheck{value == written, {record, field, value, {}}};
-    };
-    const auto text = [record](HeaderField field, const auto& value, std::string_view written) {
-        return FieldCheck{value == fixed_text<std::tuple_size_v<std::decay_t<decltype(value)>>>(written),
-                          {record, field, 0, std::string(value.begin(), value.end())}};
-    };
-    const std::uint64_t payload_length = header.payload_length;
-    FieldCheck payload = number(HeaderField::PayloadLength, payload_length, kSignatureBlockSize);
-    if (record == kImageRecord) {
-        payload.holds_written_value = is_image_payload_length(payload_length);
+    const auto bytes = bytes_of(header);
+    for (const HeaderFieldRow& row : kHeaderFields) {
+        FieldDeviation found{record, row.field, 0, {}};
+        bool written = false;
+        if (row.kind == FieldKind::Text) {
+            const auto first = bytes.begin() + static_cast<std::ptrdiff_t>(row.offset);
+            found.text.assign(first, first + static_cast<std::ptrdiff_t>(row.width));
+            written = found.text == written_text(row);
+        } else {
+            found.number = field_number(bytes, row);
+            if (row.kind == FieldKind::Number) {
+                written = found.number == row.number;
+            } else {
+                written = record == kImageRecord ? is_image_payload_length(found.number)
+                                                 : found.number == kSignatureBlockSize;
+            }
+        }
+        if (!written) {
+            return found;
+        }
     }
-    const FieldCheck checks[] = {
-        number(HeaderField::FixedOne, header.fixed_one, kFixedOne),
-        number(HeaderField::Zero10, header.zero_10, 0),
-        text(HeaderField::IdentText, header.ident_text, kIdentText),
-        number(HeaderField::Zero20, header.zero_20, 0),
-        payload,
-        text(HeaderField::DateText, header.date_text, kDateText),
-        text(HeaderField::TimeText, header.time_text, kTimeText),
-        text(HeaderField::LabelText, header.label_text, kLabelText),
-        number(HeaderField::BlockSize, header.block_size, kBlockSize),
-        number(HeaderField::Zero96, header.zero_96, 0),
-    };
-    const auto* deviating = std::find_if(std::begin(checks), std::end(checks),
-                                         [](const FieldCheck& check) { return !check.holds_written_value; });
-    if (deviating == std::end(checks)) {
-        return std::nullopt;
-    }
-    return deviating->found;
+    return std::nullopt;
 }
 
 class Reader {
@@ -197,39 +179,98 @@ std::optional<std::uint64_t> Reader::read_record(std::uint64_t offset, std::size
     return end;
 }
 
+// A record's table window and payload window, one of the two that alternate,
+// and the checksums computed over the payload.
+struct BlockWindow {
+    std::vector<std::uint8_t> table;
+    std::vector<std::uint8_t> payload;
+    std::vector<std::uint8_t> computed;
+    bool read_ahead = false;  // the source reads and checksums it
+};
+
+// Settles the source's read-ahead before the windows it may be filling are freed.
+class ReadAheadSettled {
+public:
+    explicit ReadAheadSettled(ImageSource& source) : source_(source) {}
+    ~ReadAheadSettled() { source_.settle_read_ahead(); }
+    ReadAheadSettled(const ReadAheadSettled&) = delete;
+    ReadAheadSettled& operator=(const ReadAheadSettled&) = delete;
+
+private:
+    ImageSource& source_;
+};
+
 bool Reader::check_blocks(RecordReport& record, PayloadSink* sink)
 {
     const std::size_t block_size = record.header.block_size;
+    const std::uint64_t blocks_in_all = record.table_entries;
     const std::uint64_t payload_length = record.header.payload_length;
     const std::uint64_t table_offset = record.offset + kRecordHeaderSize;
     const std::uint64_t payload_offset = record.offset + record.header.header_length;
     // No larger than the record needs: small records are the common case of damaged input.
     const std::size_t window_blocks = static_cast<std::size_t>(
-        std::clamp<std::uint64_t>(record.table_entries, 1, std::max<std::size_t>(1, kPayloadWindow / block_size)));
+        std::clamp<std::uint64_t>(blocks_in_all, 1, std::max<std::size_t>(1, kPayloadWindow / block_size)));
 
-    std::vector<std::uint8_t> payload(window_blocks * block_size);
-    std::vector<std::uint8_t> table(window_blocks * kTableEntrySize);
-    for (std::uint64_t first = 0; first < record.table_entries; first += window_blocks) {
-        const auto blocks =
-            static_cast<std::size_t>(std::min<std::uint64_t>(window_blocks, record.table_entries - first));
-        const auto length =
-            static_cast<std::size_t>(std::min<std::uint64_t>(blocks * block_size, payload_length - first * block_size));
-        const std::span<std::uint8_t> entries(table.data(), blocks * kTableEntrySize);
-        const std::span<std::uint8_t> data(payload.data(), length);
+    // Two windows alternate: while this thread reads and checksums one, the
+    // source may read and checksum the next on another thread.
+    BlockWindow windows[2];
+    for (std::size_t i = 0; i < (blocks_in_all > window_blocks ? 2 : 1); ++i) {
+        windows[i].table.resize(window_blocks * kTableEntrySize);
+        windows[i].payload.resize(window_blocks * block_size);
+        windows[i].computed.resize(window_blocks * kTableEntrySize);
+    }
+    const ReadAheadSettled settled(source_);
+    const auto window_of = [&](std::uint64_t first) -> BlockWindow& { return windows[first / window_blocks % 2]; };
+    const auto blocks_from = [&](std::uint64_t first) {
+        return static_cast<std::size_t>(std::min<std::uint64_t>(window_blocks, blocks_in_all - first));
+    };
+    const auto table_of = [&](std::uint64_t first) {
+        return std::span(window_of(first).table).first(blocks_from(first) * kTableEntrySize);
+    };
+    const auto payload_of = [&](std::uint64_t first) {
+        return std::span(window_of(first).payload)
+            .first(static_cast<std::size_t>(
+                std::min<std::uint64_t>(blocks_from(first) * block_size, payload_length - first * block_size)));
+    };
+    const auto checksums_of = [&](std::uint64_t first) {
+        return std::span(window_of(first).computed).first(blocks_from(first) * kTableEntrySize);
+    };
+    const auto checksum = [&](std::uint64_t first) {
+        return [checksums = checksums_of(first), block_size](std::span<const std::uint8_t> bytes) {
+            checksum_blocks(bytes, 0, checksums, block_size);
+        };
+    };
+
+    for (std::uint64_t first = 0; first < blocks_in_all; first += window_blocks) {
+        BlockWindow& window = window_of(first);
+        const std::uint64_t next = first + window_blocks;
+        if (!window.read_ahead && next < blocks_in_all) {
+            window_of(next).read_ahead =
+                source_.read_ahead(table_offset + next * kTableEntrySize, table_of(next), {}) &&
+                source_.read_ahead(payload_offset + next * block_size, payload_of(next), checksum(next));
+        }
+        const std::span<std::uint8_t> entries = table_of(first);
+        const std::span<std::uint8_t> data = payload_of(first);
         if (!read_exactly(table_offset + first * kTableEntrySize, entries) ||
             !read_exactly(payload_offset + first * block_size, data)) {
             return false;
         }
+        if (!window.read_ahead) {
+            checksum(first)(data);
+        }
+        window.read_ahead = false;
         if (first == 0) {
             const auto head = data.first(std::min(data.size(), kSignatureBlockSize));
             record.payload_head.assign(head.begin(), head.end());
         }
-        for (std::size_t i = 0; i < blocks && !record.first_bad_block; ++i) {
-            const std::size_t at = i * block_size;
-            const std::uint16_t computed = block_checksum(data.subspan(at, std::min(block_size, length - at)));
-            if (computed != load_ul16(entries, i * kTableEntrySize)) {
-                record.first_bad_block = first + i;
-                record.first_bad_block_offset = payload_offset + (first + i) * block_size;
+        if (!record.first_bad_block) {
+            const std::span<std::uint8_t> checksums = checksums_of(first);
+            const auto differs = std::mismatch(checksums.begin(), checksums.end(), entries.begin()).first;
+            if (differs != checksums.end()) {
+                const std::uint64_t bad =
+                    first + static_cast<std::uint64_t>(differs - checksums.begin()) / kTableEntrySize;
+                record.first_bad_block = bad;
+                record.first_bad_block_offset = payload_offset + bad * block_size;
                 note(ImageFault::BadBlockChecksum);
             }
         }
@@ -248,8 +289,8 @@ void Reader::check_structure()
         return;
     }
     const RecordReport& signature = report_.records[0];
-    const TypeCodeMeaning signature_meaning = describe_type_code(signature.header.type_code);
-    if (signature_meaning.kind != RecordKind::Signature || signature.header.payload_length != kSignatureBlockSize ||
+    const RecordType signature_type = record_type(signature.header.type_code);
+    if (signature_type.kind != RecordKind::Signature || signature.header.payload_length != kSignatureBlockSize ||
         !signature_text(signature.payload_head)) {
         note(ImageFault::BadSignatureRecord);
         return;
@@ -258,16 +299,16 @@ void Reader::check_structure()
         note(ImageFault::BadImageRecord);
         return;
     }
-    const TypeCodeMeaning image_meaning = describe_type_code(report_.records[1].header.type_code);
-    if (image_meaning.kind != RecordKind::Image) {
+    const RecordType image_type = record_type(report_.records[1].header.type_code);
+    if (image_type.kind != RecordKind::Image) {
         note(ImageFault::BadImageRecord);
         return;
     }
-    if (signature_meaning.model != image_meaning.model) {
+    if (signature_type.model != image_type.model) {
         note(ImageFault::MixedModels);
         return;
     }
-    report_.model = image_meaning.model;
+    report_.model = image_type.model;
 }
 
 void Reader::read_disc()
@@ -291,7 +332,7 @@ void Reader::read_disc()
 
 }  // namespace
 
-TypeCodeMeaning describe_type_code(std::uint16_t type_code)
+RecordType record_type(std::uint16_t type_code)
 {
     for (ModemModel model : {ModemModel::Default, ModemModel::E220}) {
         const TypeCodes codes = type_codes(model);

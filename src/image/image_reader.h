@@ -71,21 +71,6 @@ constexpr bool lists_each_fault_once()
 // A fault added to the enum breaks the build until it is listed here too.
 static_assert(kAllFaults.size() + 1 == static_cast<std::size_t>(ImageFault::Count) && lists_each_fault_once());
 
-// The header fields that hold one value in every image quarnel writes (or,
-// for the image record's payload_length, a whole number of sectors below 2 GiB).
-enum class HeaderField {
-    FixedOne,
-    Zero10,
-    IdentText,
-    Zero20,
-    PayloadLength,
-    DateText,
-    TimeText,
-    LabelText,
-    BlockSize,
-    Zero96,
-};
-
 // A field that holds what quarnel never writes: where, and what it holds.
 struct FieldDeviation {
     std::size_t record = 0;  // 0 the signature record, 1 the image record
@@ -96,12 +81,12 @@ struct FieldDeviation {
 
 enum class RecordKind { Signature, Image, Unknown };
 
-struct TypeCodeMeaning {
+struct RecordType {
     RecordKind kind = RecordKind::Unknown;
     std::optional<ModemModel> model;
 };
 
-TypeCodeMeaning describe_type_code(std::uint16_t type_code);
+RecordType record_type(std::uint16_t type_code);
 
 struct RecordReport {
     std::uint64_t offset = 0;

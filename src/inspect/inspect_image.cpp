@@ -1,19 +1,29 @@
 #include "inspect/inspect_image.h"
 
+#include <algorithm>
+#include <deque>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "inspect/inspect_messages.h"
 #include "inspect/inspect_report.h"
 #include "io/console.h"
+#include "io/copy.h"
 #include "io/file_io.h"
 #include "io/interrupt.h"
 #include "io/output_file.h"
+#include "io/worker_thread.h"
 
 namespace quarnel {
 
 namespace {
 
+// The image file, read on a second thread too where the reader announces
+// reads: that thread takes them in order and runs their checks, while the
+// reader's thread reads and checks the window before (and takes an announced
+// read itself when it gets there first). Where the platform
+// cannot read one file from two threads at once, nothing is read ahead.
 class FileImageSource final : public ImageSource {
 public:
     using Progress = std::function<void(std::uint64_t done, std::uint64_t total)>;
@@ -23,9 +33,16 @@ public:
     {
     }
     std::uint64_t size() const override { return size_; }
+
     [[nodiscard]] std::int64_t read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) override
     {
-        const std::int64_t got = read_full_at(file_, offset, buffer);
+        std::int64_t got = 0;
+        if (!ahead_.empty() && ahead_.front().offset == offset && ahead_.front().buffer.data() == buffer.data() &&
+            ahead_.front().buffer.size() == buffer.size()) {
+            got = take_front();
+        } else {
+            got = quarnel::read_at(file_, offset, buffer);
+        }
         // The reader goes front to back but for a few small reads: the furthest byte read is the progress.
         if (got > 0 && progress_ && offset + static_cast<std::uint64_t>(got) > furthest_) {
             furthest_ = offset + static_cast<std::uint64_t>(got);
@@ -34,11 +51,112 @@ public:
         return got;
     }
 
+    [[nodiscard]] bool read_ahead(std::uint64_t offset, std::span<std::uint8_t> buffer, const ReadCheck& check) override
+    {
+        if (!kReadAtFromTwoThreads || (!worker_.running() && (tried_worker_ || !start_worker()))) {
+            return false;  // the reader reads and checks on demand
+        }
+        worker_.update([&] { ahead_.push_back({offset, buffer, check}); });
+        return true;
+    }
+
+    void settle_read_ahead() override
+    {
+        if (ahead_.empty()) {
+            return;
+        }
+        // The reads not started, which the worker takes in order and so stand
+        // last, are dropped at once; the started ones once they are done.
+        worker_.update([&] {
+            while (!ahead_.empty() && !ahead_.back().started) {
+                ahead_.pop_back();
+            }
+        });
+        static_cast<void>(worker_.wait(
+            [&] { return std::all_of(ahead_.begin(), ahead_.end(), [](const Ahead& read) { return read.done; }); }));
+        worker_.update([&] { ahead_.clear(); });
+    }
+
 private:
+    // A read announced by the reader, and its outcome once done.
+    struct Ahead {
+        std::uint64_t offset = 0;
+        std::span<std::uint8_t> buffer;
+        ReadCheck check;
+        bool started = false;
+        bool done = false;
+        std::int64_t got = 0;
+    };
+
+    // The announced read at the front of the queue, done by the worker or,
+    // when it has not started it yet (a busy machine may not have run it),
+    // here; its byte count.
+    std::int64_t take_front()
+    {
+        bool here = false;
+        worker_.update([&] { here = !std::exchange(ahead_.front().started, true); });
+        std::int64_t got = 0;
+        if (here) {
+            got = run(ahead_.front());
+        } else {
+            static_cast<void>(worker_.wait([&] {
+                got = ahead_.front().got;
+                return ahead_.front().done;
+            }));
+        }
+        worker_.update([&] { ahead_.pop_front(); });
+        return got;
+    }
+
+    // Reads and checks an announced read; the byte count.
+    std::int64_t run(const Ahead& read) noexcept
+    {
+        const std::int64_t got = quarnel::read_at(file_, read.offset, read.buffer);
+        if (got == static_cast<std::int64_t>(read.buffer.size()) && read.check) {
+            read.check(read.buffer);
+        }
+        return got;
+    }
+
+    bool start_worker()
+    {
+        tried_worker_ = true;
+        return worker_.start([this] { serve(); });
+    }
+
+    // Runs on the worker, which must not throw: it only reads into the
+    // announced buffers and runs their checks, which allocate nothing.
+    void serve() noexcept
+    {
+        Ahead* read = nullptr;
+        const auto announced = [&] {
+            const auto next = std::find_if(ahead_.begin(), ahead_.end(), [](const Ahead& a) { return !a.started; });
+            if (next == ahead_.end()) {
+                return false;
+            }
+            next->started = true;
+            read = &*next;
+            return true;
+        };
+        while (worker_.wait(announced)) {
+            // The reader's thread drops a started read only once it is done, and the queue keeps its place.
+            const std::int64_t got = run(*read);
+            worker_.update([&] {
+                read->done = true;
+                read->got = got;
+            });
+        }
+    }
+
     const FileHandle& file_;
     std::uint64_t size_;
     const Progress& progress_;
     std::uint64_t furthest_ = 0;
+    // Grown and shrunk by the reader's thread, under the worker's lock; the
+    // worker takes and completes reads under the lock.
+    std::deque<Ahead> ahead_;
+    bool tried_worker_ = false;
+    WorkerThread worker_;
 };
 
 class ExtractedFile final : public PayloadSink {

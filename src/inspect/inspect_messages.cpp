@@ -12,40 +12,23 @@ std::string quoted(std::string_view text) { return '"' + shown_text(text) + '"';
 // What quarnel writes in the field, in the words a deviation is told with.
 std::string written_value(const FieldDeviation& deviation)
 {
-    switch (deviation.field) {
-    case HeaderField::FixedOne:
-        return std::to_string(kFixedOne);
-    case HeaderField::IdentText:
-        return quoted(kIdentText);
-    case HeaderField::PayloadLength:
-        return deviation.record == 0 ? std::to_string(kSignatureBlockSize)
-                                     : "a whole number of " + std::to_string(kSectorSize) + "-byte sectors below 2 GiB";
-    case HeaderField::DateText:
-        return quoted(kDateText);
-    case HeaderField::TimeText:
-        return quoted(kTimeText);
-    case HeaderField::LabelText:
-        return quoted(kLabelText);
-    case HeaderField::BlockSize:
-        return std::to_string(kBlockSize);
-    case HeaderField::Zero10:
-    case HeaderField::Zero20:
-    case HeaderField::Zero96:
+    const HeaderFieldRow& row = header_field(deviation.field);
+    switch (row.kind) {
+    case FieldKind::Number:
+        return std::to_string(row.number);
+    case FieldKind::Text:
+        return quoted(row.text);
+    case FieldKind::PayloadLength:
         break;
     }
-    return "0";
-}
-
-bool is_text_field(HeaderField field)
-{
-    return field == HeaderField::IdentText || field == HeaderField::DateText || field == HeaderField::TimeText ||
-           field == HeaderField::LabelText;
+    return deviation.record == 0 ? std::to_string(kSignatureBlockSize)
+                                 : "a whole number of " + std::to_string(kSectorSize) + "-byte sectors below 2 GiB";
 }
 
 // A text field as found: its zero fill dropped, any other zero byte shown.
 std::string found_value(const FieldDeviation& deviation)
 {
-    if (!is_text_field(deviation.field)) {
+    if (header_field(deviation.field).kind != FieldKind::Text) {
         return std::to_string(deviation.number);
     }
     const std::size_t end = deviation.text.find_last_not_of('\0');
@@ -55,38 +38,11 @@ std::string found_value(const FieldDeviation& deviation)
 std::string describe_deviation(const FieldDeviation& deviation)
 {
     return std::string(deviation.record == 0 ? "signature" : "image") + " record's " +
-           std::string(field_name(deviation.field)) + " is " + found_value(deviation) + ", not " +
+           std::string(header_field(deviation.field).name) + " is " + found_value(deviation) + ", not " +
            written_value(deviation);
 }
 
 }  // namespace
-
-std::string_view field_name(HeaderField field)
-{
-    switch (field) {
-    case HeaderField::FixedOne:
-        return "fixed_one";
-    case HeaderField::Zero10:
-        return "zero field at 10";
-    case HeaderField::IdentText:
-        return "ident_text";
-    case HeaderField::Zero20:
-        return "zero field at 20";
-    case HeaderField::PayloadLength:
-        return "payload_length";
-    case HeaderField::DateText:
-        return "date_text";
-    case HeaderField::TimeText:
-        return "time_text";
-    case HeaderField::LabelText:
-        return "label_text";
-    case HeaderField::BlockSize:
-        return "block_size";
-    case HeaderField::Zero96:
-        break;
-    }
-    return "zero field at 96";
-}
 
 std::string_view fault_description(ImageFault fault)
 {

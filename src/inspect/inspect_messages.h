@@ -49,7 +49,4 @@ std::string fault_description(const ImageReport& report);
 std::string fault_message(ImageFault fault);
 std::string fault_message(const ImageReport& report);
 
-// A header field as the format names it ("block_size").
-std::string_view field_name(HeaderField field);
-
 }  // namespace quarnel::inspect_messages

@@ -26,14 +26,14 @@ std::string_view model_name(std::optional<ModemModel> model)
     return *model == ModemModel::E220 ? "E220" : "Default";
 }
 
-std::string type_code_meaning(std::uint16_t type_code)
+std::string record_type_text(std::uint16_t type_code)
 {
-    const TypeCodeMeaning meaning = describe_type_code(type_code);
-    switch (meaning.kind) {
+    const RecordType type = record_type(type_code);
+    switch (type.kind) {
     case RecordKind::Signature:
-        return "signature record, " + std::string(model_name(meaning.model)) + " codes";
+        return "signature record, " + std::string(model_name(type.model)) + " codes";
     case RecordKind::Image:
-        return "image record, " + std::string(model_name(meaning.model)) + " codes";
+        return "image record, " + std::string(model_name(type.model)) + " codes";
     case RecordKind::Unknown:
         break;
     }
@@ -57,7 +57,7 @@ void describe_record(std::string& out, std::size_t number, const RecordReport& r
     const RecordHeader& header = record.header;
     append_line(out, "\nRecord %zu at offset %llu\n", number, static_cast<unsigned long long>(record.offset));
     append_line(out, "  Type code:        0x%04X (%s)\n", unsigned{header.type_code},
-                type_code_meaning(header.type_code).c_str());
+                record_type_text(header.type_code).c_str());
     append_line(out, "  Header length:    %lu\n", static_cast<unsigned long>(std::uint32_t{header.header_length}));
     append_line(out, "  Payload length:   %lu\n", static_cast<unsigned long>(std::uint32_t{header.payload_length}));
     append_line(out, "  Block size:       %u\n", unsigned{header.block_size});
@@ -77,7 +77,7 @@ void describe_record(std::string& out, std::size_t number, const RecordReport& r
     } else {
         out += "  Block checksums:  not checked\n";
     }
-    if (describe_type_code(header.type_code).kind == RecordKind::Signature) {
+    if (record_type(header.type_code).kind == RecordKind::Signature) {
         const std::optional<std::string> text = signature_text(record.payload_head);
         append_line(out, "  Signature text:   %s\n", text ? shown_text(*text).c_str() : "(malformed)");
     }

@@ -37,6 +37,14 @@ struct KernelCopyResult {
 // count, or -1. Safe beside other threads using the same file on Linux (pread).
 [[nodiscard]] std::int64_t read_at(const FileHandle& file, std::uint64_t offset, std::span<std::uint8_t> buffer);
 
+// Whether two threads may call read_at on one file at once: pread leaves the
+// file's position alone, while a read on Windows seeks first.
+#ifdef _WIN32
+inline constexpr bool kReadAtFromTwoThreads = false;
+#else
+inline constexpr bool kReadAtFromTwoThreads = true;
+#endif
+
 // Writes every byte at an offset; 0 or -1.
 [[nodiscard]] int write_at(const FileHandle& file, std::uint64_t offset, std::span<const std::uint8_t> bytes);
 

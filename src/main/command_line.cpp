@@ -6,7 +6,7 @@
 
 #include "convert/quarnel_messages.h"
 #include "io/console.h"
-#include "io/progress_line.h"
+#include "main/entry_point.h"
 
 namespace quarnel {
 namespace {
@@ -61,18 +61,10 @@ std::optional<ConversionRequest> parse_command_line(std::span<const ArgChar* con
     return request;
 }
 
-int run_quarnel(std::span<const ArgChar* const> arguments, CopyMethod copy_method)
+int run_quarnel(std::span<const ArgChar* const> arguments)
 {
     console::print(messages::banner_text());
-    std::optional<ConversionRequest> request = parse_command_line(arguments);
-    if (!request) {
-        console::print(messages::kUsage);
-        return -1;
-    }
-    TerminalProgress progress;
-    request->progress = progress.callback();
-    request->copy_method = copy_method;
-    return convert_image(*request);
+    return run_request(parse_command_line(arguments), messages::kUsage, convert_image);
 }
 
 }  // namespace quarnel

@@ -14,8 +14,6 @@ namespace quarnel {
 std::optional<ConversionRequest> parse_command_line(std::span<const ArgChar* const> arguments);
 
 // The whole run: banner, arguments, conversion; the result is the exit status.
-// The tests pass CopyMethod::Kernel to cover the in-kernel copy on a local file system.
-[[nodiscard]] int run_quarnel(std::span<const ArgChar* const> arguments,
-                              CopyMethod copy_method = CopyMethod::Automatic);
+[[nodiscard]] int run_quarnel(std::span<const ArgChar* const> arguments);
 
 }  // namespace quarnel

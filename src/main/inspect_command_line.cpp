@@ -4,8 +4,7 @@
 #include <string_view>
 
 #include "inspect/inspect_messages.h"
-#include "io/console.h"
-#include "io/progress_line.h"
+#include "main/entry_point.h"
 
 namespace quarnel {
 namespace {
@@ -43,14 +42,7 @@ int run_quarnel_inspect(std::span<const ArgChar* const> arguments)
     if (arguments.size() == 2 && is_option(arguments[1], "--version")) {
         return console::write_standard_output(kVersionLine);
     }
-    std::optional<InspectRequest> request = parse_inspect_command_line(arguments);
-    if (!request) {
-        console::print(inspect_messages::kUsage);
-        return -1;
-    }
-    TerminalProgress progress;
-    request->progress = progress.callback();
-    return inspect_image(*request);
+    return run_request(parse_inspect_command_line(arguments), inspect_messages::kUsage, inspect_image);
 }
 
 }  // namespace quarnel

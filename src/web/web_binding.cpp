@@ -121,12 +121,7 @@ void quarnel_convert_chunk(double offset, std::size_t length)
     quarnel::web::State& s = state();
     const std::span<std::uint8_t> table = quarnel::image_checksum_table(s.header_area);
     const std::span<const std::uint8_t> data(s.chunk.data(), std::min(length, s.chunk.size()));
-    std::uint64_t block = static_cast<std::uint64_t>(offset) / quarnel::kBlockSize;
-    for (std::size_t at = 0; at < data.size(); at += quarnel::kBlockSize, ++block) {
-        const std::size_t block_length = std::min<std::size_t>(quarnel::kBlockSize, data.size() - at);
-        quarnel::store_ul16(table, quarnel::kTableEntrySize * block,
-                            quarnel::block_checksum(data.subspan(at, block_length)));
-    }
+    quarnel::checksum_blocks(data, static_cast<std::uint64_t>(offset) / quarnel::kBlockSize, table);
 }
 
 // Once every chunk is checksummed: the header area, which goes before the

@@ -49,6 +49,34 @@ std::set<std::string> EndToEnd::entries() const
     return names;
 }
 
+ProcessResult EndToEnd::run_stopped_midway(const std::vector<std::string>& arguments,
+                                           const std::function<void(pid_t)>& midway, const ProcessOptions& options)
+{
+    fs::create_directories(dir_ / "work");
+    const pid_t pid = start_and_pause(dir_ / "work", arguments, options);
+    midway(pid);
+    ::kill(pid, SIGCONT);
+    return wait_process(pid, path("work/stderr.txt"));
+}
+
+ProcessResult EndToEnd::signal_midway(const std::vector<std::string>& arguments, int signal_number,
+                                      const ProcessOptions& options)
+{
+    return run_stopped_midway(
+        arguments, [signal_number](pid_t pid) { ::kill(pid, signal_number); }, options);
+}
+
+std::set<std::string> EndToEnd::left_in_work() const
+{
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_ / "work")) {
+        if (entry.path().filename() != "stderr.txt") {
+            names.insert(entry.path().filename().string());
+        }
+    }
+    return names;
+}
+
 void EndToEnd::expect_failure(const ProcessResult& result, std::string_view message)
 {
     EXPECT_EQ(result.standard_error, banner_and(message));

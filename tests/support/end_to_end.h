@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -19,13 +20,30 @@ namespace quarnel::test {
 
 inline constexpr int kFailureStatus = 255;  // -1 as a POSIX shell sees it
 
-// Written out here rather than taken from the program, so that a changed text fails.
+// quarnel's texts, written out here for every end-to-end test rather than
+// taken from the program, so that a changed text fails.
 inline constexpr std::string_view kBanner = "quarnel - ISO image to USB modem CD-ROM image converter v1.0\n"
                                             "Copyright (c) 2026 the quarnel developers.\n"
                                             "Free software under the MIT License, provided as is, without warranty.\n"
                                             "Project home page: https://quarnel.example.org\n"
                                             "\n";
 inline constexpr std::string_view kSuccess = "Operation successfully completed.\n";
+inline constexpr std::string_view kUsage = "Usage: quarnel [/model:<modem model>] <source .iso> <destination .bin>\n"
+                                           "\n"
+                                           "Where <modem model> can be E220.\n";
+inline constexpr std::string_view kUnableToOpenSource = "Error: unable to open source file.\n";
+inline constexpr std::string_view kBadSourceLength = "Error: source file length is not a multiple of 2048 bytes.\n";
+inline constexpr std::string_view kSameFile = "Error: source and destination are the same file.\n";
+inline constexpr std::string_view kUnableToCreateDestination = "Error: unable to create destination file.\n";
+inline constexpr std::string_view kUnableToReadSource = "Error: unable to read source file.\n";
+inline constexpr std::string_view kUnableToWriteDestination = "Error: unable to write destination file.\n";
+inline constexpr std::string_view kInterrupted = "Error: conversion interrupted.\n";
+// quarnel-inspect's texts on standard error.
+inline constexpr std::string_view kInspectSameFile = "Error: image and extracted file are the same file.\n";
+inline constexpr std::string_view kUnableToCreateExtracted = "Error: unable to create extracted file.\n";
+inline constexpr std::string_view kUnableToWriteExtracted = "Error: unable to write extracted file.\n";
+inline constexpr std::string_view kUnableToWriteReport = "Error: unable to write report.\n";
+inline constexpr std::string_view kInspectInterrupted = "Error: inspection interrupted.\n";
 
 // What quarnel prints on standard error: the banner, then `tail`.
 std::string banner_and(std::string_view tail);
@@ -40,6 +58,16 @@ protected:
     ProcessResult inspect(std::vector<std::string> arguments, const ProcessOptions& options = {});
     // The names in the test's directory.
     std::set<std::string> entries() const;
+
+    // Runs a program in dir/work, stopped midway (start_and_pause) while
+    // `midway` acts on it, then lets it go on to its end.
+    ProcessResult run_stopped_midway(const std::vector<std::string>& arguments,
+                                     const std::function<void(pid_t)>& midway, const ProcessOptions& options = {});
+    // The same, sending a signal midway.
+    ProcessResult signal_midway(const std::vector<std::string>& arguments, int signal_number,
+                                const ProcessOptions& options = {});
+    // The names left in dir/work, the stderr capture aside.
+    std::set<std::string> left_in_work() const;
 
     // A run of quarnel that ended with this message, or that succeeded.
     static void expect_failure(const ProcessResult& result, std::string_view message);

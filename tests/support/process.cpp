@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sstream>
 #include <string_view>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -49,6 +50,9 @@ void set_child_state(const ProcessOptions& options)
     for (int descriptor : options.closed_descriptors) {
         ::close(descriptor);
     }
+    for (const auto& [name, value] : options.environment) {
+        ::setenv(name.c_str(), value.c_str(), 1);
+    }
 }
 
 [[noreturn]] void exec_child(const std::vector<std::string>& arguments)
@@ -62,7 +66,7 @@ void set_child_state(const ProcessOptions& options)
     ::_exit(127);
 }
 
-void drain(int out_fd, int err_fd, const ProcessOptions& options, ProcessResult& result)
+void drain(pid_t pid, int out_fd, int err_fd, const ProcessOptions& options, ProcessResult& result)
 {
     pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
     std::string* sinks[2] = {&result.standard_output, &result.standard_error};
@@ -82,6 +86,9 @@ void drain(int out_fd, int err_fd, const ProcessOptions& options, ProcessResult&
             const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
             if (got > 0) {
                 sinks[i]->append(buffer, static_cast<std::size_t>(got));
+                if (i == 1 && options.on_error_output) {
+                    options.on_error_output(pid, *sinks[i]);
+                }
             }
             const bool stop_early =
                 i == 1 && options.close_error_after_first_line && sinks[i]->find('\n') != std::string::npos;
@@ -100,6 +107,28 @@ void record_status(int status, ProcessResult& result)
         result.exit_status = WEXITSTATUS(status);
     } else if (WIFSIGNALED(status)) {
         result.end_signal = WTERMSIG(status);
+    }
+}
+
+// The pipe, or with error_on_terminal the pseudo-terminal, that standard
+// error goes through: {the test's end, the child's end}.
+void open_error_channel(const ProcessOptions& options, int (&ends)[2])
+{
+    if (!options.error_on_terminal) {
+        if (::pipe(ends) != 0) {
+            std::abort();
+        }
+        return;
+    }
+    ends[0] = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (ends[0] < 0 || ::grantpt(ends[0]) != 0 || ::unlockpt(ends[0]) != 0) {
+        std::abort();
+    }
+    // Opened here so that reading the test's end cannot find it closed before the child has it.
+    ends[1] = ::open(::ptsname(ends[0]), O_RDWR | O_NOCTTY);
+    if (options.terminal_columns != 0) {
+        const winsize size{24, options.terminal_columns, 0, 0};
+        ::ioctl(ends[1], TIOCSWINSZ, &size);
     }
 }
 
@@ -138,9 +167,10 @@ ProcessResult run_process(const std::vector<std::string>& arguments, const Proce
 {
     int out_pipe[2];
     int err_pipe[2];
-    if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) {
+    if (::pipe(out_pipe) != 0) {
         std::abort();
     }
+    open_error_channel(options, err_pipe);
     if (options.close_output_at_start) {
         // Before the child starts, so that its every write finds no reader.
         ::close(out_pipe[0]);
@@ -151,6 +181,11 @@ ProcessResult run_process(const std::vector<std::string>& arguments, const Proce
         ::dup2(out_pipe[1], STDOUT_FILENO);
         if (!options.standard_output_file.empty()) {
             ::dup2(::open(options.standard_output_file.c_str(), O_WRONLY), STDOUT_FILENO);
+        }
+        if (options.error_on_terminal) {
+            const int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, STDIN_FILENO);
+            ::dup2(null, STDOUT_FILENO);
         }
         ::dup2(err_pipe[1], STDERR_FILENO);
         ::close(out_pipe[0]);
@@ -166,7 +201,8 @@ ProcessResult run_process(const std::vector<std::string>& arguments, const Proce
     ::close(out_pipe[1]);
     ::close(err_pipe[1]);
     ProcessResult result;
-    drain(out_pipe[0], err_pipe[0], options, result);
+    // A pseudo-terminal reads EIO once the child's end is closed: the end of its output.
+    drain(pid, out_pipe[0], err_pipe[0], options, result);
     result.standard_error = without_coverage_complaints(result.standard_error);
     int status = 0;
     ::waitpid(pid, &status, 0);

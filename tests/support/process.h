@@ -2,9 +2,11 @@
 #pragma once
 
 #include <csignal>
+#include <functional>
 #include <optional>
 #include <string>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 namespace quarnel::test {
@@ -25,6 +27,11 @@ struct ProcessOptions {
     std::optional<unsigned> umask;
     bool close_output_at_start = false;         // standard output is a pipe nobody reads (`| true`)
     bool close_error_after_first_line = false;  // the reader of standard error stops early (`2>&1 | head -n1`)
+    bool error_on_terminal = false;  // standard error a pseudo-terminal of the test's own, input and output /dev/null
+    unsigned short terminal_columns = 0;                           // that terminal's width; 0 leaves it unset
+    std::vector<std::pair<std::string, std::string>> environment;  // variables set in the child
+    // Told the child and all it has written on standard error so far, after each read of it.
+    std::function<void(pid_t child, const std::string& error_so_far)> on_error_output;
 
     static ProcessOptions with_file_size_limit(unsigned long long bytes)
     {
