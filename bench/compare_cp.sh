@@ -4,7 +4,8 @@
 #   new      a new destination on a memory file system, vs cp to a new file
 #   replace  an existing destination there, vs cp over an existing file
 #   disk     a new destination in a directory on the disk, vs cp followed by
-#            sync -d of the copy (quarnel flushes its output's data likewise)
+#            sync -d of the copy (quarnel flushes its output likewise, and
+#            then its directory)
 #   verify   quarnel-inspect checking the image on the memory file system, vs
 #            cat of the image to /dev/null (reading it alone)
 # Usage: bench/compare_cp.sh [SIZE_MIB]   (default 512; QUARNEL, INSPECT,

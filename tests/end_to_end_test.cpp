@@ -105,7 +105,8 @@ TEST_F(EndToEnd, UnusableDestinations)
                                  "/dev/null",
                                  path(std::string(5000, 'n')),
                                  "",
-                                 path("new-folder/")};
+                                 path("new-folder/"),
+                                 path("folder/")};
     const std::set<std::string> before = entries();
     for (const std::string& destination : cases) {
         expect_failure(quarnel({path("in.iso"), destination}), kUnableToCreateDestination);

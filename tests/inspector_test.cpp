@@ -238,11 +238,17 @@ TEST_F(FullDisk, FailedExtractionReportsEveryCheckThenTheFailure)
 
 // What a terminal shows once it has interpreted carriage returns, newlines and
 // "erase to the end of the line"; any other escape sequence shows as <ESC>.
-std::string final_screen(const std::string& raw)
+// One `columns` wide (0: unbounded) goes on to the next line where a character
+// would pass its edge, as terminals do.
+std::string final_screen(const std::string& raw, std::size_t columns = 0)
 {
     std::vector<std::string> lines(1);
     std::size_t column = 0;
     for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (columns != 0 && column == columns && raw[i] != '\r' && raw[i] != '\n') {
+            lines.emplace_back();
+            column = 0;
+        }
         std::string& line = lines.back();
         if (raw[i] == '\r') {
             column = 0;
@@ -274,15 +280,16 @@ struct TerminalRun : ProcessResult {
 };
 
 // Runs a program with standard error on a pseudo-terminal; with `interrupt`,
-// holds it past the progress delay and sends that signal once a progress line has appeared.
-TerminalRun run_on_terminal(const std::vector<std::string>& arguments, int interrupt = 0)
+// or on a terminal of a set width, holds it past the progress delay, and with
+// `interrupt` sends that signal once a progress line has appeared.
+TerminalRun run_on_terminal(const std::vector<std::string>& arguments, int interrupt = 0, ProcessOptions options = {})
 {
     TerminalRun run;
-    ProcessOptions options;
     options.error_on_terminal = true;
+    const bool hold = interrupt != 0 || options.terminal_columns != 0;
     bool paused = false;
     options.on_error_output = [&](pid_t pid, const std::string& raw) {
-        if (interrupt != 0 && !paused && raw.find("\r\n\r\n") != std::string::npos) {
+        if (hold && !paused && raw.find("\r\n\r\n") != std::string::npos) {
             // Held past the progress delay just after the banner, so that
             // the next step draws the line however fast the machine is.
             paused = ::kill(pid, SIGSTOP) == 0;
@@ -359,6 +366,38 @@ TEST_F(Inspector, ProgressOnATerminalLeavesOnlyTheMessages)
     EXPECT_EQ(damaged.exit_status, kFailureStatus);
     EXPECT_EQ(final_screen(damaged.standard_error), "Error: image file is truncated.\n");
     expect_progress_only_when_long(damaged);
+}
+
+// On a terminal narrower than the progress line the line is cut to fit, or
+// not drawn, so that erasing it leaves no fragments of wrapped lines; a dumb
+// terminal, which cannot erase, gets no line at all.
+TEST_F(Inspector, ProgressFitsANarrowTerminalAndADumbOneGetsNone)
+{
+    const fs::path scratch = test::scratch_directory();
+    const std::string pid = std::to_string(::getpid());
+    const fs::path source = scratch / ("quarnel-narrow-" + pid + ".iso");
+    const fs::path image = scratch / ("quarnel-narrow-" + pid + ".bin");
+    test::make_sparse_file(source, std::uintmax_t{1} << 30);
+    struct Case {
+        unsigned short columns;
+        const char* term;
+        bool drawn;
+    };
+    for (const Case& c : {Case{12, "xterm", true}, Case{4, "xterm", false}, Case{80, "dumb", false}}) {
+        SCOPED_TRACE(std::to_string(c.columns) + " " + c.term);
+        ProcessOptions options;
+        options.terminal_columns = c.columns;
+        options.environment = {{"TERM", c.term}};
+        const TerminalRun run =
+            run_on_terminal(built_program(QUARNEL_BINARY, {source.string(), image.string()}), 0, options);
+        EXPECT_EQ(run.exit_status, 0);
+        EXPECT_EQ(final_screen(run.standard_error, c.columns),
+                  final_screen(as_terminal_shows(banner_and(kSuccess)), c.columns));
+        const bool drawn = run.standard_error.find('%') != std::string::npos;
+        EXPECT_TRUE(drawn == c.drawn || (!drawn && run.seconds < 1.0)) << run.seconds << " s";
+    }
+    fs::remove(source);
+    fs::remove(image);
 }
 
 }  // namespace

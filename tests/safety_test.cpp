@@ -39,6 +39,32 @@ std::string read_text(const fs::path& file)
     return {bytes.begin(), bytes.end()};
 }
 
+constexpr const char* kAccessAcl = "system.posix_acl_access";
+
+std::string read_attribute(const fs::path& file, const char* name)
+{
+    std::string value(256, '\0');
+    value.resize(static_cast<std::size_t>(std::max<ssize_t>(::getxattr(file.c_str(), name, value.data(), 256), 0)));
+    return value;
+}
+
+bool set_acl(const std::string& file, const std::string& entries, const char* option = "-m")
+{
+    return test::run_process({"/usr/bin/setfacl", option, entries, file}).exit_status == 0;
+}
+
+// A file system mounted for a test, let go (with its loop device) however the test ends.
+struct Mounted {
+    std::string directory;
+    bool mounted = false;
+    ~Mounted()
+    {
+        if (mounted) {
+            ::umount2(directory.c_str(), MNT_DETACH);
+        }
+    }
+};
+
 class Safety : public EndToEnd {
 protected:
     // A source of `size` bytes in the test's directory; the image it must become.
@@ -48,9 +74,23 @@ protected:
         write_file(path(name), source);
         return source;
     }
+
+    // Runs a copy of quarnel as the user, from a place the user can reach.
+    ProcessResult as_user(const passwd& user, const std::vector<std::string>& arguments)
+    {
+        fs::permissions(dir_, fs::perms(0711));
+        if (!fs::exists(path("quarnel"))) {
+            fs::copy_file(QUARNEL_BINARY, path("quarnel"));
+            fs::permissions(path("quarnel"), fs::perms(0755));
+        }
+        std::vector<std::string> command = {"/usr/sbin/runuser", "-u", user.pw_name, "--", path("quarnel")};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        return run_process(command);
+    }
 };
 
-// quarnel applies the kernel's protected_symlinks rule itself.
+// quarnel applies the kernel's protected_symlinks rule itself, to every link
+// of the path, and its protected_regular rule to a file found there.
 TEST_F(Safety, AnotherUsersLinkInAStickyDirectoryIsNotFollowed)
 {
     const passwd* other = other_user();
@@ -58,17 +98,25 @@ TEST_F(Safety, AnotherUsersLinkInAStickyDirectoryIsNotFollowed)
         GTEST_SKIP() << "needs root and a user 'nobody' to own a planted link";
     }
     const Bytes source = make_source("in.iso", 6144, 1);
-    const Bytes image = expected_image(source, Model::Default);
-    write_file(path("good.bin"), image);
+    const Bytes image = test::expected_image(source, Model::Default);
+    test::write_file(path("good.bin"), image);
     for (const char* name : {"sticky", "sticky-of-other", "ordinary"}) {
         fs::create_directory(path(name));
     }
     fs::permissions(path("sticky"), fs::perms(01777));
     fs::permissions(path("sticky-of-other"), fs::perms(01777));
     ASSERT_EQ(::chown(path("sticky-of-other").c_str(), other->pw_uid, other->pw_gid), 0);
+    fs::create_directory(path("victim-dir"));
+    fs::create_directory(path("own-dir"));
 
-    auto plant = [&](const std::string& link, const std::string& target, bool by_other) {
-        fs::create_symlink(target, path(link));
+    // A link to `target`, or without one a file anyone may write.
+    auto plant = [&](const std::string& link, const char* target, bool by_other) {
+        if (target != nullptr) {
+            fs::create_symlink(target, path(link));
+        } else {
+            test::write_file(path(link), Bytes{'k'});
+            fs::permissions(path(link), fs::perms(0666));
+        }
         if (by_other) {
             ASSERT_EQ(::lchown(path(link).c_str(), other->pw_uid, other->pw_gid), 0);
         }
@@ -78,6 +126,7 @@ TEST_F(Safety, AnotherUsersLinkInAStickyDirectoryIsNotFollowed)
         const char* target;
         bool by_other;
         bool followed;
+        const char* below = "";  // the destination below the link, which is then a directory part
     };
     const Case cases[] = {
         {"sticky/victim-link", "../victim.txt", true, false},
@@ -86,30 +135,44 @@ TEST_F(Safety, AnotherUsersLinkInAStickyDirectoryIsNotFollowed)
         {"sticky-of-other/owners-link", "../owners.bin", true, true},
         {"ordinary/others-link", "../ordinary.bin", true, true},
         {"chain-link", "sticky/victim-link", false, false},
+        {"sticky/dir-link", "../victim-dir", true, false, "/data.bin"},
+        {"sticky/own-dir-link", "../own-dir", false, true, "/data.bin"},
+        {"ordinary/through-link", "../sticky/dir-link/data.bin", false, false},
+        {"sticky/others.bin", nullptr, true, false},
+        {"sticky/roots.bin", nullptr, false, true},
+        {"sticky-of-other/owners.bin", nullptr, true, true},
     };
     for (const Case& c : cases) {
         plant(c.link, c.target, c.by_other);
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.link);
-        write_file(path("victim.txt"), Bytes{'v'});
-        const ProcessResult result = quarnel({path("in.iso"), path(c.link)});
-        const fs::path target = fs::weakly_canonical(fs::path(path(c.link)).parent_path() / c.target);
+        test::write_file(path("victim.txt"), Bytes{'v'});
+        const ProcessResult result = quarnel({path("in.iso"), path(c.link) + c.below});
+        const fs::path target = c.target == nullptr
+                                    ? fs::path(path(c.link))
+                                    : fs::weakly_canonical(fs::path(path(c.link)).parent_path() / c.target);
         if (c.followed) {
             expect_success(result);
-            EXPECT_EQ(read_file(target.string()), image);
+            EXPECT_EQ(test::read_file(target.string() + c.below), image);
         } else {
             expect_failure(result, kUnableToCreateDestination);
             EXPECT_EQ(read_text(path("victim.txt")), "v");
             EXPECT_FALSE(fs::exists(path("created.bin")));
+            EXPECT_TRUE(fs::is_empty(path("victim-dir")));
+            EXPECT_TRUE(c.target != nullptr || read_text(target) == "k");
         }
-        EXPECT_TRUE(fs::is_symlink(fs::symlink_status(path(c.link))));
+        EXPECT_EQ(fs::is_symlink(fs::symlink_status(path(c.link))), c.target != nullptr);
         EXPECT_FALSE(has_temporary_file(path("sticky")));
     }
-    const ProcessResult extracted = inspect({path("good.bin"), path("sticky/victim-link")});
-    EXPECT_EQ(extracted.standard_error, kUnableToCreateExtracted);
-    EXPECT_EQ(extracted.exit_status, kFailureStatus);
+    for (const char* destination : {"sticky/victim-link", "sticky/dir-link/back.iso", "sticky/others.bin"}) {
+        const ProcessResult extracted = inspect({path("good.bin"), path(destination)});
+        EXPECT_EQ(extracted.standard_error, kUnableToCreateExtracted);
+        EXPECT_EQ(extracted.exit_status, kFailureStatus);
+    }
     EXPECT_EQ(read_text(path("victim.txt")), "v");
+    EXPECT_EQ(read_text(path("sticky/others.bin")), "k");
+    EXPECT_TRUE(fs::is_empty(path("victim-dir")));
 }
 
 TEST_F(Safety, TemporaryFileIsPrivateUntilItIsComplete)
@@ -404,12 +467,8 @@ TEST_F(Safety, UserReplacesOnlyWhatTheyMayWrite)
     if (!is_root() || other == nullptr || ::access("/usr/sbin/runuser", X_OK) != 0) {
         GTEST_SKIP() << "needs root, runuser and a user 'nobody' to run as";
     }
-    // The user runs a copy of the program from a place it can reach.
-    fs::permissions(dir_, fs::perms(0711));
     fs::create_directory(path("home"));
     ASSERT_EQ(::chown(path("home").c_str(), other->pw_uid, other->pw_gid), 0);
-    fs::copy_file(QUARNEL_BINARY, path("quarnel"));
-    fs::permissions(path("quarnel"), fs::perms(0755));
     const Bytes source = make_source("home/in.iso", 4096, 8);
     fs::permissions(path("home/in.iso"), fs::perms(0644));
     struct Case {
@@ -431,27 +490,174 @@ TEST_F(Safety, UserReplacesOnlyWhatTheyMayWrite)
         }
         fs::permissions(path(c.name), fs::perms(c.permissions));
     }
-    auto as_user = [&](const std::string& destination) {
-        return run_process(
-            {"/usr/sbin/runuser", "-u", other->pw_name, "--", path("quarnel"), path("home/in.iso"), path(destination)});
+    auto convert = [&](const std::string& destination) {
+        return as_user(*other, {path("home/in.iso"), path(destination)});
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         if (!c.replaced_with) {
-            expect_failure(as_user(c.name), kUnableToCreateDestination);
+            expect_failure(convert(c.name), kUnableToCreateDestination);
             EXPECT_EQ(read_text(path(c.name)), "k");
             continue;
         }
-        expect_success(as_user(c.name));
+        expect_success(convert(c.name));
         EXPECT_EQ(read_file(path(c.name)), expected_image(source, Model::Default));
         struct stat info {};
         ASSERT_EQ(::stat(path(c.name).c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 07777, *c.replaced_with);
         EXPECT_EQ(info.st_gid, other->pw_gid);
     }
-    expect_failure(as_user("not-the-users.bin"), kUnableToCreateDestination);
+    expect_failure(convert("not-the-users.bin"), kUnableToCreateDestination);
     EXPECT_FALSE(has_temporary_file(path("home")));
     EXPECT_FALSE(has_temporary_file(dir_));
+}
+
+// A new file gets what `touch` gets there: a default ACL decides its
+// permissions rather than the umask, a named user's entry included.
+TEST_F(Safety, NewFileGetsWhatTheDirectorysDefaultAclGives)
+{
+    const Bytes source = make_source("in.iso", 4096, 12);
+    test::write_file(path("good.bin"), test::expected_image(source, Model::Default));
+    ProcessOptions options;
+    options.umask = 022;
+    for (const std::string acl : {"u::rw,g::r,o::-", "u::rw,u:nobody:rw,g::r,m::rw,o::-"}) {
+        const std::string directory = path("acl-" + std::to_string(acl.size()));
+        fs::create_directory(directory);
+        if (!set_acl(directory, acl, "-dm")) {
+            GTEST_SKIP() << "no setfacl or no ACLs here";
+        }
+        ASSERT_EQ(test::run_process({"/bin/sh", "-c", "umask 022 && touch " + directory + "/touched"}).exit_status, 0);
+        expect_success(quarnel({path("in.iso"), directory + "/out.bin"}, options));
+        EXPECT_EQ(inspect({path("good.bin"), directory + "/back.iso"}, options).exit_status, 0);
+        for (const char* name : {"/out.bin", "/back.iso"}) {
+            SCOPED_TRACE(directory + name);
+            EXPECT_EQ(fs::status(directory + name).permissions(), fs::status(directory + "/touched").permissions());
+            EXPECT_EQ(read_attribute(directory + name, kAccessAcl), read_attribute(directory + "/touched", kAccessAcl));
+        }
+    }
+}
+
+// An ACL is carried over also from a file that cannot be read (its user's own
+// write-only file) or whose attributes cannot be listed (more than 64 KiB of
+// names, on a tmpfs), so that its mask never becomes the owning group's rights.
+TEST_F(Safety, AclIsCarriedWhereTheAttributesCannotBeListed)
+{
+    const passwd* other = other_user();
+    if (!is_root() || other == nullptr || ::access("/usr/sbin/runuser", X_OK) != 0 ||
+        ::access("/usr/bin/setfacl", X_OK) != 0) {
+        GTEST_SKIP() << "needs root, runuser, setfacl and a user 'nobody' to run as";
+    }
+    const Bytes source = make_source("in.iso", 4096, 13);
+    fs::permissions(path("in.iso"), fs::perms(0644));
+    fs::create_directory(path("home"));
+    ASSERT_EQ(::chown(path("home").c_str(), other->pw_uid, other->pw_gid), 0);
+    Mounted small{path("small")};
+    fs::create_directory(small.directory);
+    small.mounted = ::mount("tmpfs", small.directory.c_str(), "tmpfs", 0, "size=4m") == 0;
+    const std::pair<const char*, const char*> cases[] = {{"home/write-only.bin", "u::w,u:root:r,g::-,o::-"},
+                                                         {"small/many-names.bin", "u::rw,u:nobody:rw,g::-,o::-"}};
+    for (const auto& [name, acl] : cases) {
+        SCOPED_TRACE(name);
+        const bool as_other = fs::path(name).parent_path() == "home";
+        if (!as_other && !small.mounted) {
+            continue;  // no tmpfs to be had here
+        }
+        test::write_file(path(name), Bytes{'k'});
+        ASSERT_TRUE(set_acl(path(name), acl));
+        ASSERT_EQ(::chown(path(name).c_str(), as_other ? other->pw_uid : 0, as_other ? other->pw_gid : 0), 0);
+        for (int i = 0; i < 300 && !as_other; ++i) {
+            ASSERT_EQ(::setxattr(path(name).c_str(), ("user." + std::string(240, 'n') + std::to_string(i)).c_str(), "v",
+                                 1, 0),
+                      0);
+        }
+        const std::string old_acl = read_attribute(path(name), kAccessAcl);
+        const fs::perms old_permissions = fs::status(path(name)).permissions();
+        const std::vector<std::string> arguments = {path("in.iso"), path(name)};
+        expect_success(as_other ? as_user(*other, arguments) : quarnel(arguments));
+        EXPECT_EQ(read_attribute(path(name), kAccessAcl), old_acl);
+        EXPECT_EQ(fs::status(path(name)).permissions(), old_permissions);
+        EXPECT_EQ(test::read_file(path(name)), test::expected_image(source, Model::Default));
+    }
+}
+
+// No name in an append-only or immutable directory can be renamed over: the
+// run finds that out before it makes anything there.
+TEST_F(Safety, AppendOnlyOrImmutableDirectoryIsRefusedUpFront)
+{
+    if (!is_root()) {
+        GTEST_SKIP() << "setting a directory append-only or immutable needs root";
+    }
+    const Bytes source = make_source("in.iso", 4096, 14);
+    test::write_file(path("good.bin"), test::expected_image(source, Model::Default));
+    fs::create_directory(path("work"));
+    test::write_file(path("work/out.bin"), Bytes{'o', 'l', 'd'});
+    for (const char* flag : {"+a", "+i"}) {
+        SCOPED_TRACE(flag);
+        if (test::run_process({"/usr/bin/chattr", flag, path("work")}).exit_status != 0) {
+            GTEST_SKIP() << "no chattr, or no such directories here";
+        }
+        const ProcessResult converted = quarnel({path("in.iso"), path("work/out.bin")});
+        const ProcessResult extracted = inspect({path("good.bin"), path("work/back.iso")});
+        const std::set<std::string> left = left_in_work();
+        ASSERT_EQ(test::run_process({"/usr/bin/chattr", "-ai", path("work")}).exit_status, 0);
+        expect_failure(converted, kUnableToCreateDestination);
+        EXPECT_EQ(extracted.standard_error, kUnableToCreateExtracted);
+        EXPECT_EQ(left, std::set<std::string>{"out.bin"});
+        EXPECT_EQ(read_text(path("work/out.bin")), "old");
+    }
+}
+
+// Exit status 0 survives a power cut. An ext4 file system in a file, mounted
+// through a loop device, commits its journal only every ten minutes: a copy of
+// the file taken the moment the program has exited is what a power cut leaves,
+// and mounting it replays the journal as a reboot does.
+TEST_F(Safety, ExitZeroSurvivesAPowerCut)
+{
+    const passwd* other = other_user();
+    if (!is_root() || other == nullptr) {
+        GTEST_SKIP() << "needs root, loop devices and a user 'nobody' to own the replaced file";
+    }
+    auto mount_ext4 = [&](const char* name, Mounted& mount) {
+        fs::create_directory(mount.directory);
+        mount.mounted =
+            test::run_process({"/bin/mount", "-o", "loop,commit=600", path(name), mount.directory}).exit_status == 0;
+    };
+    make_sparse_file(path("disk.img"), std::uintmax_t{64} << 20);
+    Mounted disk{path("disk")};
+    if (test::run_process({"/sbin/mkfs.ext4", "-q", path("disk.img")}).exit_status == 0) {
+        mount_ext4("disk.img", disk);
+    }
+    if (!disk.mounted) {
+        GTEST_SKIP() << "no ext4 file system on a loop device here";
+    }
+    const Bytes source = make_source("in.iso", 300 * 2048, 10);
+    const Bytes image = test::expected_image(source, Model::Default);
+    test::write_file(path("good.bin"), image);
+    const std::pair<std::vector<std::string>, const Bytes&> runs[] = {
+        {test::built_program(QUARNEL_BINARY, {path("in.iso"), path("disk/new.bin")}), image},
+        {test::built_program(QUARNEL_INSPECT_BINARY, {path("good.bin"), path("disk/new.bin")}), source}};
+    for (const auto& [command, expected] : runs) {
+        SCOPED_TRACE(command.front());
+        test::write_file(path("disk/new.bin"), Bytes{'o', 'l', 'd'});
+        ASSERT_EQ(::chown(path("disk/new.bin").c_str(), other->pw_uid, other->pw_gid), 0);
+        fs::permissions(path("disk/new.bin"), fs::perms(0640));
+        ASSERT_EQ(::setxattr(path("disk/new.bin").c_str(), "user.note", "kept", 4, 0), 0);
+        ASSERT_EQ(test::run_process({"/bin/sync", "-f", path("disk")}).exit_status, 0);
+
+        EXPECT_EQ(test::run_process(command).exit_status, 0);
+        fs::remove(path("cut.img"));
+        ASSERT_EQ(test::run_process({"/bin/cp", "--sparse=always", path("disk.img"), path("cut.img")}).exit_status, 0);
+        Mounted cut{path("cut")};
+        mount_ext4("cut.img", cut);
+        ASSERT_TRUE(cut.mounted);
+        struct stat info {};
+        ASSERT_EQ(::stat(path("cut/new.bin").c_str(), &info), 0);
+        EXPECT_TRUE(test::read_file(path("cut/new.bin")) == expected) << "holds " << info.st_size << " bytes";
+        EXPECT_EQ(info.st_mode & 07777, 0640U);
+        EXPECT_EQ(info.st_uid, other->pw_uid);
+        EXPECT_EQ(read_attribute(path("cut/new.bin"), "user.note"), "kept");
+        EXPECT_FALSE(has_temporary_file(path("cut")));
+    }
 }
 
 // Both `quarnel /dev/loop0 /dev/loop0` and two nodes of one device are refused.

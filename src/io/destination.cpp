@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <utility>
+#include <vector>
 
 namespace quarnel {
 namespace fs = std::filesystem;
@@ -11,54 +12,83 @@ namespace {
 // Linux gives up on a chain of more links than this (ELOOP).
 constexpr int kMaxLinkHops = 40;
 
-struct PathParts {
-    fs::path directory;
-    fs::path name;
-};
-
-// "dir/name", "name" (in "."), "/name" (in "/"); a path ending in a separator has no name.
-PathParts split(const fs::path& path)
+// The parts of a path still to walk, the next one last; a path ending in a
+// separator ends in an empty part, which names no file.
+void push_parts(const fs::path& path, std::vector<fs::path>& pending)
 {
-    const fs::path directory = path.parent_path();
-    return {directory.empty() ? fs::path(".") : directory, path.filename()};
+    const fs::path relative = path.relative_path();
+    const std::vector<fs::path> parts(relative.begin(), relative.end());
+    pending.insert(pending.end(), parts.rbegin(), parts.rend());
+}
+
+// The directory a path starts from: its root, or `relative_to`.
+std::optional<Directory> starting_directory(const fs::path& path, const Directory& relative_to)
+{
+    return relative_to.open_directory(path.has_root_path() ? path.root_path() : fs::path("."));
+}
+
+// The last part of the destination, found in `directory`: a new file, or a
+// regular file the caller may replace there. Refused: a directory where no
+// name can be removed or renamed over (it would keep the temporary file),
+// anything but a regular file, and a file the caller may not write or, in a
+// shared sticky directory, that belongs to someone else.
+[[nodiscard]] int settle(Directory&& directory, const fs::path& name, const DirectoryEntry& entry,
+                         Destination& resolved)
+{
+    if (directory.is_locked()) {
+        return -1;
+    }
+    if (entry.kind == DirectoryEntry::Kind::Missing) {
+        KeptMetadata kept;
+        if (probe_new_file(directory, kept) != 0) {
+            return -1;
+        }
+        resolved = {std::move(directory), name, std::move(kept)};
+        return 0;
+    }
+    if (entry.kind != DirectoryEntry::Kind::Regular || entry.locked || !directory.may_write(name, entry) ||
+        !directory.may_replace(entry)) {
+        return -1;  // a directory, a device, or what cannot be looked at
+    }
+    resolved.kept = keep_metadata(directory, name, entry);
+    resolved.directory = std::move(directory);
+    resolved.name = name;
+    return 0;
 }
 
 }  // namespace
 
+// Walks the path a part at a time, as the kernel does, so that the link rule
+// holds for every link on the way, a directory part's too.
 int resolve_destination(const fs::path& destination, Destination& resolved)
 {
-    Directory base;  // where a relative link points from; at first the working directory
-    fs::path path = destination;
-    for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
-        const PathParts parts = split(path);
-        if (parts.name.empty()) {
+    std::optional<Directory> directory = starting_directory(destination, Directory());
+    std::vector<fs::path> pending;
+    push_parts(destination, pending);
+    int hops = 0;
+    while (directory && !pending.empty()) {
+        const fs::path name = std::move(pending.back());
+        pending.pop_back();
+        if (name.empty()) {
             return -1;  // "" or a path ending in a separator names no file
         }
-        std::optional<Directory> directory = base.open_directory(parts.directory);
-        if (!directory) {
-            return -1;
-        }
-        const DirectoryEntry entry = directory->look_at(parts.name);
-        switch (entry.kind) {
-        case DirectoryEntry::Kind::Missing:
-            resolved = {std::move(*directory), parts.name, {}};
-            return 0;
-        case DirectoryEntry::Kind::Link:
-            if (!directory->may_follow_link(entry) || directory->read_link(parts.name, path) != 0) {
+        const DirectoryEntry entry = directory->look_at(name);
+        if (entry.kind == DirectoryEntry::Kind::Link) {
+            fs::path target;
+            if (++hops > kMaxLinkHops || !directory->may_follow_link(entry) ||
+                directory->read_link(name, target) != 0) {
                 return -1;
             }
-            base = std::move(*directory);
-            continue;
-        case DirectoryEntry::Kind::Regular:
-            if (!directory->may_write(parts.name, entry)) {
-                return -1;
+            if (target.has_root_path()) {
+                directory = starting_directory(target, *directory);
             }
-            resolved.kept = keep_metadata(*directory, parts.name, entry);
-            resolved.directory = std::move(*directory);
-            resolved.name = parts.name;
-            return 0;
-        default:
-            return -1;  // a directory, a device, or what cannot be looked at
+            push_parts(target, pending);
+        } else if (pending.empty()) {
+            return settle(std::move(*directory), name, entry, resolved);
+        } else if (entry.kind == DirectoryEntry::Kind::Other) {
+            directory = directory->open_directory(name);  // not a link: looked at just now, and never followed
+        } else {
+            return -1;  // a file, or nothing, where a directory must be
         }
     }
     return -1;

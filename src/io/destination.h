@@ -21,8 +21,12 @@ struct Destination {
 // file it points to is then created), so the file it names is replaced and
 // the link stays; in a sticky directory that anyone may write (such as /tmp)
 // only a link of the caller's or of the directory's owner is followed, as
-// Linux's protected_symlinks does. Works from the destination's directory
-// alone, so that any path the system accepts works, however long. 0 / -1.
+// Linux's protected_symlinks does, whether the link is the last part of the
+// path or a directory on the way; and there a file of another user's is not
+// replaced, as Linux's protected_regular does. A directory that is
+// append-only or immutable is refused before anything is made in it. Works a
+// directory at a time, so that any path the system accepts works, however
+// long. 0 / -1.
 [[nodiscard]] int resolve_destination(const std::filesystem::path& destination, Destination& resolved);
 
 }  // namespace quarnel

@@ -22,14 +22,17 @@ struct DirectoryEntry {
     std::optional<unsigned> group;
     std::uint64_t device = 0;  // Linux: which file it is, to recognise it when opened
     std::uint64_t inode = 0;
+    bool locked = false;  // Linux: append-only or immutable, so no rename may replace it
 };
 
 class Directory {
 public:
     Directory() = default;  // the working directory
 
-    // The directory `path` names, taken from this one when relative. On
-    // Windows it is not opened, and a missing one shows when a file is created.
+    // The directory `path` names, taken from this one when relative; on
+    // Linux a link as its last part is refused, so that whoever walks a path
+    // decides about each link. On Windows it is not opened, and a missing one
+    // shows when a file is created.
     [[nodiscard]] std::optional<Directory> open_directory(const std::filesystem::path& path) const;
 
     // The descriptor names are relative to (AT_FDCWD for the working
@@ -48,12 +51,32 @@ public:
     // caller's or of the directory's owner is followed. Windows has no such
     // directories.
     bool may_follow_link(const DirectoryEntry& link) const;
+    // Linux's protected_regular rule, for a regular file found in this
+    // directory: in such a shared sticky directory only a file of the
+    // caller's or of the directory's owner is replaced, since another user
+    // could change the new file after the run. Windows: always.
+    bool may_replace(const DirectoryEntry& file) const;
+    // Whether this directory is append-only or immutable (Linux's chattr +a,
+    // +i): no name in it can then be removed or renamed over. Windows: never.
+    bool is_locked() const;
 
-    // A new file, readable and writable by its owner alone, open for reading
-    // and writing; a closed handle, errno EEXIST, when the name is taken.
-    FileHandle create_exclusive(const std::filesystem::path& name) const;
-    // Renames `from` over `to`, both in this directory; 0 / -1.
+    // A new file, open for reading and writing, readable and writable by its
+    // owner alone, or with `as_any_new_file` the permissions (and on Linux
+    // the ACL) any program's new file gets here; a closed handle, errno
+    // EEXIST, when the name is taken.
+    FileHandle create_exclusive(const std::filesystem::path& name, bool as_any_new_file = false) const;
+    // Linux: a new file with no name in this directory (O_TMPFILE), so
+    // nobody else can open it, with what any program's new file gets here; a
+    // closed handle, errno EOPNOTSUPP, where the file system cannot make one.
+    FileHandle create_unnamed() const;
+    // Renames `from` over `to`, both in this directory, the rename itself
+    // written through to the disk on Windows; 0 / -1.
     [[nodiscard]] int rename(const std::filesystem::path& from, const std::filesystem::path& to) const;
+    // Makes the names in this directory durable (fsync), so that a rename
+    // done survives a power cut. On Linux, in a directory the caller may not
+    // read, the whole file system that holds `name` is flushed instead.
+    // Windows: nothing left to do after rename(). 0 / -1.
+    [[nodiscard]] int flush(const std::filesystem::path& name) const;
 
 private:
     FileHandle handle_;           // Linux: the O_PATH descriptor; closed for the working directory

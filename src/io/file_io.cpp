@@ -11,6 +11,7 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #elif defined(__linux__)
 #include <unistd.h>
 #endif
@@ -135,12 +136,13 @@ FileHandle create_exclusive(const std::filesystem::path& path)
 #endif
 }
 
-int sync_data(const FileHandle& file)
+int sync_file(const FileHandle& file)
 {
 #ifdef _WIN32
-    return ::_commit(file.descriptor()) == 0 ? 0 : -1;
+    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(file.descriptor()));
+    return handle != INVALID_HANDLE_VALUE && ::FlushFileBuffers(handle) != 0 ? 0 : -1;
 #elif defined(__linux__)
-    return ::fdatasync(file.descriptor()) == 0 ? 0 : -1;
+    return ::fsync(file.descriptor()) == 0 ? 0 : -1;
 #endif
 }
 

@@ -59,7 +59,9 @@ FileHandle open_measurable_source(const std::filesystem::path& path);
 // reading and writing; a closed handle, errno EEXIST, when the name exists.
 FileHandle create_exclusive(const std::filesystem::path& path);
 
-// Flushes the file's data to the device (fdatasync on Linux, _commit on Windows).
-[[nodiscard]] int sync_data(const FileHandle& file);
+// Flushes the file's data and what the system keeps about it (its size,
+// permissions, owner, attributes) to the device: fsync on Linux,
+// FlushFileBuffers on Windows.
+[[nodiscard]] int sync_file(const FileHandle& file);
 
 }  // namespace quarnel

@@ -25,8 +25,9 @@ int OutputFile::overwrite_start(std::span<const std::uint8_t> bytes)
 int OutputFile::commit()
 {
     const Directory& directory = destination_.directory;
+    // The metadata first, so that the flush makes it durable with the data.
     if (pass_on_metadata(destination_.kept, temporary_.handle(), directory.entry(temporary_.name())) != 0 ||
-        sync_data(temporary_.handle()) != 0 || temporary_.close() != 0) {
+        sync_file(temporary_.handle()) != 0 || temporary_.close() != 0) {
         return -1;
     }
     InterruptsHeld held;
@@ -35,7 +36,8 @@ int OutputFile::commit()
     }
     temporary_.keep();
     held.keep_until_exit();
-    return 0;
+    // Until the directory is flushed a power cut may still bring the old file back.
+    return directory.flush(destination_.name);
 }
 
 }  // namespace quarnel

@@ -10,8 +10,9 @@
 //               interruption removes it; append() and overwrite_start() write it;
 //   committed   commit() gave it the replaced file's metadata
 //               (io/file_metadata.h), flushed, closed and renamed it over the
-//               destination: nothing is left to remove, and a signal no longer
-//               turns the run into an interruption;
+//               destination, and flushed the directory: nothing is left to
+//               remove, a signal no longer turns the run into an
+//               interruption, and a power cut leaves the new file;
 //   discarded   the destructor, or an interruption, removed the temporary file
 //               of an output file not committed (also after a commit() that
 //               failed); the destination is as it was.
@@ -42,11 +43,14 @@ public:
     [[nodiscard]] int append(std::span<const std::uint8_t> bytes);
     [[nodiscard]] int overwrite_start(std::span<const std::uint8_t> bytes);
 
-    // Flushes the file and gives it what the replaced file had (permission
-    // bits, owner and group where the caller may set them, extended
-    // attributes and ACLs), or the permissions a new file gets; then closes
-    // it and renames it over the destination. A signal that arrives once the
-    // rename is done cannot turn the run into an interruption.
+    // Gives the file what the replaced file had (permission bits, owner and
+    // group where the caller may set them, extended attributes and ACLs), or
+    // what any new file gets in its directory; flushes it, data and metadata,
+    // closes it and renames it over the destination; then flushes the
+    // directory, so that the rename too survives a power cut. A signal that
+    // arrives once the rename is done cannot turn the run into an
+    // interruption. -1 when the directory's flush fails means the new file
+    // may already stand under the destination's name.
     [[nodiscard]] int commit();
 
 private:

@@ -16,8 +16,9 @@ constexpr double kMebibyte = 1024.0 * 1024.0;
 
 }  // namespace
 
-ProgressLine::ProgressLine(Writer write, Clock clock, Terminal terminal, ProgressTiming timing)
-    : write_(std::move(write)), clock_(std::move(clock)), terminal_(terminal), timing_(timing), start_(clock_())
+ProgressLine::ProgressLine(Writer write, Clock clock, Terminal terminal, ProgressTiming timing, Columns columns)
+    : write_(std::move(write)), clock_(std::move(clock)), terminal_(terminal), timing_(timing),
+      columns_(std::move(columns)), start_(clock_())
 {
 }
 
@@ -41,8 +42,20 @@ void ProgressLine::update(std::uint64_t done, std::uint64_t total)
     const int length = std::snprintf(text.data(), text.size(), "%3u%%, %.1f MiB/s", static_cast<unsigned>(percent),
                                      static_cast<double>(done) / kMebibyte / seconds);
     if (length > 0) {
-        draw(std::string_view(text.data(), std::min(static_cast<std::size_t>(length), text.size() - 1)));
+        draw(fit(std::string_view(text.data(), std::min(static_cast<std::size_t>(length), text.size() - 1))));
     }
+}
+
+// A line as wide as the terminal or wider wraps, and a carriage return goes
+// back over the last part alone: the line loses its speed, else is not drawn.
+std::string_view ProgressLine::fit(std::string_view text) const
+{
+    const std::size_t columns = columns_ ? columns_() : 0;
+    if (columns == 0 || text.size() < columns) {
+        return text;
+    }
+    const std::string_view percent = text.substr(0, text.find(','));
+    return percent.size() < columns ? percent : std::string_view();
 }
 
 // "\r", then what clears `width` characters; on a plain console "\r" again.
@@ -60,6 +73,9 @@ std::string ProgressLine::eraser(std::size_t width) const
 
 void ProgressLine::draw(std::string_view text)
 {
+    if (text.empty()) {
+        return;
+    }
     // Before the line appears: a signal between the two then erases no more than it must.
     if (take_eraser_) {
         take_eraser_(eraser(std::max(drawn_width_, text.size())));
@@ -95,7 +111,7 @@ TerminalProgress::TerminalProgress()
         return;
     }
     line_.emplace([](std::string_view text) { console::print_transient(text); },
-                  [] { return std::chrono::steady_clock::now(); }, terminal);
+                  [] { return std::chrono::steady_clock::now(); }, terminal, ProgressTiming{}, standard_error_columns);
     // A line on the screen is also what an interruption's message must erase first.
     line_->hand_eraser_to(set_line_eraser);
     console::set_transient_eraser([this] { line_->erase(); });

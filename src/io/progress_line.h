@@ -26,9 +26,11 @@ class ProgressLine {
 public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
     using Writer = std::function<void(std::string_view)>;
+    using Columns = std::function<std::size_t()>;
 
-    // The run starts now, by the clock given; `terminal` says how a line is erased.
-    ProgressLine(Writer write, Clock clock, Terminal terminal, ProgressTiming timing = {});
+    // The run starts now, by the clock given; `terminal` says how a line is
+    // erased, `columns` how wide the terminal is now (empty or 0: unknown).
+    ProgressLine(Writer write, Clock clock, Terminal terminal, ProgressTiming timing = {}, Columns columns = {});
 
     // Hands `take` the bytes that erase what stands on the terminal, before
     // each drawing (sized to cover it) and once erased (""), so that whatever
@@ -40,6 +42,7 @@ public:
     void erase();
 
 private:
+    std::string_view fit(std::string_view text) const;
     void draw(std::string_view text);
     std::string eraser(std::size_t width) const;
 
@@ -49,6 +52,7 @@ private:
     Clock clock_;
     Terminal terminal_;
     ProgressTiming timing_;
+    Columns columns_;
     std::chrono::steady_clock::time_point start_;
     std::optional<std::chrono::steady_clock::time_point> last_drawn_;
     std::size_t drawn_width_ = 0;

@@ -111,7 +111,7 @@ void remove_entry(int directory, const NativeChar* entry)
 
 }  // namespace
 
-int TemporaryFile::create(const Directory& directory)
+int TemporaryFile::create(const Directory& directory, bool as_any_new_file)
 {
     for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
         fs::path candidate = temporary_name();
@@ -120,7 +120,7 @@ int TemporaryFile::create(const Directory& directory)
         if (g_registered != 0 || keep_entry(directory.native_handle(), directory.entry(candidate)) != 0) {
             return -1;
         }
-        FileHandle file = directory.create_exclusive(candidate);
+        FileHandle file = directory.create_exclusive(candidate, as_any_new_file);
         if (!file.is_open()) {
             if (errno == EEXIST) {
                 continue;

@@ -25,8 +25,9 @@ public:
     TemporaryFile& operator=(const TemporaryFile&) = delete;
 
     // A new file under a new unguessable name in `directory`, which must
-    // outlive it; readable and writable by its owner alone. One at a time.
-    [[nodiscard]] int create(const Directory& directory);
+    // outlive it; readable and writable by its owner alone, or with
+    // `as_any_new_file` as Directory::create_exclusive() says. One at a time.
+    [[nodiscard]] int create(const Directory& directory, bool as_any_new_file = false);
 
     const FileHandle& handle() const { return file_; }
     // Its name in the directory; empty in the state none.

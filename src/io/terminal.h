@@ -1,6 +1,8 @@
 // Whether standard error is a terminal that a progress line can be drawn on.
 #pragma once
 
+#include <cstddef>
+
 namespace quarnel {
 
 enum class Terminal {
@@ -9,6 +11,10 @@ enum class Terminal {
     PlainConsole,  // a Windows console, where spaces erase what a carriage return went back over
 };
 
+// TERM=dumb, which cannot erase a line, counts as no terminal.
 Terminal standard_error_terminal();
+
+// How many characters fit on a line of that terminal now; 0 when it does not say.
+std::size_t standard_error_columns();
 
 }  // namespace quarnel

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sstream>
 #include <string_view>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -48,6 +49,9 @@ void set_child_state(const ProcessOptions& options)
     }
     for (int descriptor : options.closed_descriptors) {
         ::close(descriptor);
+    }
+    for (const auto& [name, value] : options.environment) {
+        ::setenv(name.c_str(), value.c_str(), 1);
     }
 }
 
@@ -97,26 +101,6 @@ void drain(pid_t pid, int out_fd, int err_fd, const ProcessOptions& options, Pro
     }
 }
 
-// A coverage build's runtime complains on standard error when a file-size
-// limit, or running as another user, keeps it from saving its counters; that
-// is the test's doing, not the program's.
-std::string without_coverage_complaints(const std::string& text)
-{
-    static constexpr std::string_view kComplaint = "libgcov profiling error:";
-    static constexpr std::string_view kCannotOpen = "profiling:";
-    std::string kept;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = std::min(text.find('\n', start), text.size() - 1) + 1;
-        const std::string_view line(text.data() + start, end - start);
-        if (!line.starts_with(kComplaint) && !line.starts_with(kCannotOpen)) {
-            kept += line;
-        }
-        start = end;
-    }
-    return kept;
-}
-
 void record_status(int status, ProcessResult& result)
 {
     if (WIFEXITED(status)) {
@@ -142,9 +126,34 @@ void open_error_channel(const ProcessOptions& options, int (&ends)[2])
     }
     // Opened here so that reading the test's end cannot find it closed before the child has it.
     ends[1] = ::open(::ptsname(ends[0]), O_RDWR | O_NOCTTY);
+    if (options.terminal_columns != 0) {
+        const winsize size{24, options.terminal_columns, 0, 0};
+        ::ioctl(ends[1], TIOCSWINSZ, &size);
+    }
 }
 
 }  // namespace
+
+// A coverage build's runtime complains on standard error when a file-size
+// limit, or running as another user, keeps it from saving its counters, and
+// later runs find the counters it left cut short; that is the test's doing,
+// not the program's.
+std::string without_coverage_complaints(const std::string& text)
+{
+    static constexpr std::string_view kComplaint = "libgcov profiling error:";
+    static constexpr std::string_view kCannotOpen = "profiling:";
+    std::string kept;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find('\n', start), text.size() - 1) + 1;
+        const std::string_view line(text.data() + start, end - start);
+        if (!line.starts_with(kComplaint) && !line.starts_with(kCannotOpen)) {
+            kept += line;
+        }
+        start = end;
+    }
+    return kept;
+}
 
 std::vector<std::string> built_program(const std::string& program, std::vector<std::string> arguments)
 {
@@ -224,7 +233,7 @@ ProcessResult wait_process(pid_t pid, const std::string& standard_error_file)
     std::ifstream in(standard_error_file, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
-    result.standard_error = text.str();
+    result.standard_error = without_coverage_complaints(text.str());
     return result;
 }
 

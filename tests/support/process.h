@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 namespace quarnel::test {
@@ -27,6 +28,8 @@ struct ProcessOptions {
     bool close_output_at_start = false;         // standard output is a pipe nobody reads (`| true`)
     bool close_error_after_first_line = false;  // the reader of standard error stops early (`2>&1 | head -n1`)
     bool error_on_terminal = false;  // standard error a pseudo-terminal of the test's own, input and output /dev/null
+    unsigned short terminal_columns = 0;                           // that terminal's width; 0 leaves it unset
+    std::vector<std::pair<std::string, std::string>> environment;  // variables set in the child
     // Told the child and all it has written on standard error so far, after each read of it.
     std::function<void(pid_t child, const std::string& error_so_far)> on_error_output;
 
@@ -55,6 +58,9 @@ struct ProcessOptions {
 // emulator that runs the tests when they were cross-built for another
 // architecture, since the machine may not start foreign executables itself.
 std::vector<std::string> built_program(const std::string& program, std::vector<std::string> arguments = {});
+
+// Standard error less what a coverage build's runtime adds to it.
+std::string without_coverage_complaints(const std::string& text);
 
 ProcessResult run_process(const std::vector<std::string>& arguments, const ProcessOptions& options = {});
 
