@@ -4,7 +4,8 @@
 // Needs the built page (cmake --preset web && cmake --build --preset web), a
 // native build and the test driver (npm ci --prefix tests/web):
 //   node bench/web_convert.mjs [page dir] [quarnel] [MiB, default 512] [pairs, default 5]
-// SCRATCH names the directory for the files (default /var/tmp).
+// SCRATCH names the directory for the files (default /var/tmp); with 0 pairs
+// only the checksum and the memory are measured.
 import { spawnSync } from 'node:child_process';
 import { randomFillSync } from 'node:crypto';
 import { closeSync, mkdtempSync, openSync, readFileSync, readdirSync, rmSync, truncateSync, writeSync } from 'node:fs';
@@ -40,10 +41,16 @@ const context = await browser.newContext({ acceptDownloads: true });
 const page = await context.newPage();
 await page.goto(server.url);
 
+// A fresh page, its worker and module started (the page marks its body ready).
+async function freshPage() {
+  await page.reload();
+  await page.waitForFunction(() => document.body.dataset.ready === 'yes', null, { timeout: 60000 });
+}
+
 // From the press of the view's button to the result ready to save, and to the
 // download saved on disk (the check's download, the ISO inside, starts on a click).
-async function browserSeconds(path, view = 'convert') {
-  await page.reload();
+async function browserSeconds(path, view = 'convert', fresh = true) {
+  if (fresh) await freshPage();
   await page.setInputFiles(`#${view}-file`, path);
   const downloaded = page.waitForEvent('download', { timeout: 600000 });
   const start = Date.now();
@@ -58,35 +65,44 @@ async function browserSeconds(path, view = 'convert') {
 }
 
 console.log(`source: ${mebibytes} MiB of random bytes in ${work}`);
-const ratios = [];
-const readyRatios = [];
-const native = [];
-const ready = [];
-const total = [];
-for (let pair = 0; pair < Number(pairs); ++pair) {
-  const seconds = nativeSeconds();
-  const web = await browserSeconds(source);
-  const same = spawnSync('cmp', ['-s', web.saved, join(work, 'native.bin')]).status === 0;
-  await web.download.delete();
-  if (!same) throw new Error('the page\'s image differs from quarnel\'s');
-  native.push(seconds);
-  ready.push(web.ready);
-  total.push(web.total);
-  ratios.push(web.total / seconds);
-  readyRatios.push(web.ready / seconds);
+// Native quarnel and the page in alternating pairs, the image compared each time.
+async function compareSpeed() {
+  const ratios = [];
+  const readyRatios = [];
+  const native = [];
+  const ready = [];
+  const total = [];
+  for (let pair = 0; pair < Number(pairs); ++pair) {
+    const seconds = nativeSeconds();
+    const web = await browserSeconds(source);
+    const same = spawnSync('cmp', ['-s', web.saved, join(work, 'native.bin')]).status === 0;
+    await web.download.delete();
+    if (!same) throw new Error('the page\'s image differs from quarnel\'s');
+    native.push(seconds);
+    ready.push(web.ready);
+    total.push(web.total);
+    ratios.push(web.total / seconds);
+    readyRatios.push(web.ready / seconds);
+  }
+  console.log(`native quarnel:             ${spread(native, ' s')} (min / median / max)`);
+  console.log(`page, ready to save:        ${spread(ready, ' s')}`);
+  console.log(`page, download saved:       ${spread(total, ' s')}`);
+  console.log(`page ready / native, pairs: ${spread(readyRatios, ' x')}`);
+  console.log(`page saved / native, pairs: ${spread(ratios, ' x')}`);
 }
-console.log(`native quarnel:             ${spread(native, ' s')} (min / median / max)`);
-console.log(`page, ready to save:        ${spread(ready, ' s')}`);
-console.log(`page, download saved:       ${spread(total, ' s')}`);
-console.log(`page ready / native, pairs: ${spread(readyRatios, ' x')}`);
-console.log(`page saved / native, pairs: ${spread(ratios, ' x')}`);
+if (Number(pairs) > 0) await compareSpeed();
 
-// The checksum alone: 64 chunks of 4 MiB in the module's memory, in the page's own worker.
+// The checksum alone: 256 chunks of 1 MiB in the module's memory, in the page's own worker.
 const measured = await page.evaluate(() => new Promise((done) => {
   const text = document.getElementById('quarnel-worker').textContent;
   const worker = new Worker(URL.createObjectURL(new Blob([text], { type: 'text/javascript' })));
-  worker.onmessage = ({ data }) => { worker.terminate(); done(data); };
-  worker.postMessage({ job: 'measure', rounds: 64 });
+  worker.onmessage = ({ data }) => {
+    if (data.kind === 'measured') {
+      worker.terminate();
+      done(data);
+    }
+  };
+  worker.postMessage({ job: 'measure', rounds: 256 });
 }));
 console.log(`WebAssembly checksum:       ${(measured.bytes / measured.seconds / 1e9).toFixed(2)} GB/s ` +
   `(${(measured.bytes / 2 ** 20).toFixed(0)} MiB in ${measured.seconds.toFixed(3)} s)`);
@@ -112,10 +128,12 @@ function resident() {
   return sizes;
 }
 
-// How far the browser's memory grows while it converts and saves a file: the
-// largest process's growth and all processes' together, in MiB.
+// How far the browser's memory grows while it converts and saves a file, from
+// a fresh page whose worker and module have started: the largest process's
+// growth and all processes' together, in MiB.
 async function growth(path, view = 'convert') {
-  await page.reload();
+  await freshPage();
+  await page.waitForTimeout(1000);  // what the start left behind settles
   const before = resident();
   let peakTotal = 0;
   let peakProcess = 0;
@@ -127,7 +145,7 @@ async function growth(path, view = 'convert') {
     }
     peakTotal = Math.max(peakTotal, sum);
   }, 50);
-  const run = await browserSeconds(path, view);
+  const run = await browserSeconds(path, view, false);
   clearInterval(sampler);
   await run.download.delete();
   return `${(peakProcess / 1024).toFixed(1)} MiB in one process, ${(peakTotal / 1024).toFixed(1)} MiB in all ` +

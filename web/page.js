@@ -1,12 +1,65 @@
-// The page's own script: the two views, Convert and Check. Each job runs in a
-// Web Worker started from the script text embedded in index.html (a Blob URL
-// works from a web server and from a folder opened as file://, where a worker
-// file would be refused). Downloads are Blobs built of the chosen file itself
-// or slices of it, so no file is ever held in memory whole.
+// The page's own script: the two views, Convert and Check. The jobs run in one
+// Web Worker, started once for the page's life from the script text embedded
+// in index.html (a Blob URL works from a web server and from a folder opened
+// as file://, where a worker file would be refused), so a job costs no new
+// worker and no new module. Downloads are Blobs built of the chosen file
+// itself or slices of it, so no file is ever held in memory whole.
 'use strict';
 
-const workerUrl = URL.createObjectURL(
-  new Blob([document.getElementById('quarnel-worker').textContent], { type: 'text/javascript' }));
+// The worker and the views waiting for it, by job number. A job's messages
+// carry its number: those of a job cancelled or replaced are dropped.
+const jobs = {
+  url: URL.createObjectURL(
+    new Blob([document.getElementById('quarnel-worker').textContent], { type: 'text/javascript' })),
+  worker: null,
+  last: 0,
+  waiting: new Map(),
+
+  // Starts the worker; the page is ready once its module is (`data-ready` on the body, for the benchmark).
+  start() {
+    this.worker = new Worker(this.url);
+    this.worker.onmessage = ({ data }) => {
+      if (data.kind === 'ready') {
+        document.body.dataset.ready = 'yes';
+        return;
+      }
+      const view = this.waiting.get(data.id);
+      if (data.kind !== 'progress') {
+        this.waiting.delete(data.id);  // the job's last message
+      }
+      view?.receive(data);
+    };
+    // A failure of the worker itself (the module stopped): every job waiting
+    // on it fails, and the next job starts a new worker.
+    this.worker.onerror = (event) => {
+      event.preventDefault();
+      this.worker.terminate();
+      this.worker = null;
+      const views = [...this.waiting.values()];
+      this.waiting.clear();
+      views.forEach((view) => view.end('Error: ' + (event.message || 'the page stopped working on this file') + '.', true));
+    };
+  },
+
+  // Posts a job for `view`: its number.
+  post(view, message) {
+    if (this.worker === null) {
+      this.start();
+    }
+    const id = ++this.last;
+    this.waiting.set(id, view);
+    this.worker.postMessage({ id, ...message });
+    return id;
+  },
+
+  // Stops a job: the worker ends it at its next read, and what it still says is dropped.
+  cancel(id) {
+    if (this.waiting.delete(id)) {
+      this.worker.postMessage({ cancel: id });
+    }
+  },
+};
+jobs.start();
 
 // The name of the download: the chosen file's, its extension replaced.
 function renamed(name, from, to) {
@@ -34,7 +87,8 @@ class View {
     this.result = document.getElementById(name + '-result');
     this.download = document.getElementById(name + '-download');
     this.run = run;
-    this.worker = null;
+    this.job = null;     // the number of the job running, if any
+    this.chosen = null;  // the file it runs on
     this.url = null;
 
     this.input.addEventListener('change', () => this.reset());
@@ -77,9 +131,9 @@ class View {
   }
 
   stop() {
-    if (this.worker) {
-      this.worker.terminate();
-      this.worker = null;
+    if (this.job !== null) {
+      jobs.cancel(this.job);
+      this.job = null;
     }
     this.progress.hidden = true;
     this.cancel.hidden = true;
@@ -94,20 +148,19 @@ class View {
     this.progress.hidden = false;
     this.progress.value = 0;
     this.say('Reading ' + file.name + '…', false);
-    this.worker = new Worker(workerUrl);
-    this.worker.onmessage = ({ data }) => {
-      if (data.kind === 'progress') {
-        this.progress.value = data.total === 0 ? 1 : data.done / data.total;
-        return;
-      }
-      this.stop();
-      this.run.finish(this, file, data);
-    };
-    this.worker.onerror = (event) => {
-      event.preventDefault();
-      this.end('Error: ' + (event.message || 'the page stopped working on this file') + '.', true);
-    };
-    this.worker.postMessage({ job: this.run.job, file, ...this.run.options() });
+    this.chosen = file;
+    this.job = jobs.post(this, { job: this.run.job, file, ...this.run.options() });
+  }
+
+  // A message from the worker about this view's job.
+  receive(data) {
+    if (data.kind === 'progress') {
+      this.progress.value = data.total === 0 ? 1 : data.done / data.total;
+      return;
+    }
+    this.job = null;
+    this.stop();
+    this.run.finish(this, this.chosen, data);
   }
 
   end(text, failed) {

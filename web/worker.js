@@ -1,12 +1,15 @@
-// The page's Web Worker: it reads the chosen file in slices of a few MiB, so
-// that memory stays flat whatever the file's size, and hands each slice to the WebAssembly module (createQuarnel, from
-// src/web/web_binding.cpp), which checksums and checks it. The page ends a
-// job by terminating the worker; every message below answers one job.
+// The page's Web Worker, one for the page's life: it reads the chosen file in
+// slices of a MiB, so that memory stays flat whatever the file's size, and
+// hands each slice to the WebAssembly module (createQuarnel, from
+// src/web/web_binding.cpp), which checksums and checks it. Jobs run one at a
+// time, in the order they come; each message back carries its job's number.
 'use strict';
 
 let file = null;
 let quarnel = null;
 let lastProgress = 0;
+// The job running: its number, and whether the page has cancelled it.
+let job = null;
 
 // The one buffer every read goes through on its way into the module's memory:
 // a byte stream's reader fills it in place, so reading leaves no garbage
@@ -59,6 +62,9 @@ async function fill(reader, pointer, length) {
   try {
     let done = 0;
     while (done < length) {
+      if (job.cancelled) {
+        return -1;  // a cancelled job reads no further
+      }
       const { done: ended, value } = await reader.read(Math.min(spare.byteLength, length - done));
       if (ended) {
         break;
@@ -75,10 +81,36 @@ async function fill(reader, pointer, length) {
 // The check reads the checksum table and the payload in turn, each front to
 // back, and a few sectors here and there: a stream is kept open for each of
 // the two latest places, and a read that goes on where one ended continues it.
+// Small reads (the table's, a window's worth of entries at a time) go
+// through a 64 KiB piece of the file read whole instead: a byte stream read a
+// few hundred bytes at a time leaves the rest of each of the browser's chunks
+// behind as copies, tens of MiB over a large image.
 let open = [];
+const kPieceSize = 1 << 16;
+let piece = { offset: 0, bytes: new Uint8Array(0) };
+
+async function readSmall(offset, pointer, length) {
+  try {
+    if (offset < piece.offset || offset + length > piece.offset + piece.bytes.length) {
+      if (job.cancelled) {
+        return -1;
+      }
+      const bytes = new Uint8Array(await file.slice(offset, offset + kPieceSize).arrayBuffer());
+      piece = { offset, bytes };
+    }
+    const bytes = piece.bytes.subarray(offset - piece.offset, offset - piece.offset + length);
+    quarnel.HEAPU8.set(bytes, pointer);
+    return bytes.length;
+  } catch {
+    return -1;
+  }
+}
 
 // File bytes [offset, offset + length) into the module's memory, for the check.
 async function readInto(offset, pointer, length) {
+  if (length <= kPieceSize) {
+    return readSmall(offset, pointer, length);
+  }
   let stream = open.find((candidate) => candidate.next === offset);
   if (!stream) {
     stream = { next: offset, reader: streamOf(file.slice(offset)) };
@@ -94,7 +126,7 @@ function progress(done, total) {
   const now = performance.now();
   if (now - lastProgress >= 50 || done === total) {
     lastProgress = now;
-    postMessage({ kind: 'progress', done, total });
+    postMessage({ id: job.id, kind: 'progress', done, total });
   }
 }
 
@@ -110,6 +142,7 @@ async function convert(model) {
   }
   // One stream from start to end: the browser reads ahead while the module checksums.
   const source = streamOf(file);
+  open.push({ next: 0, reader: source });
   const chunkSize = quarnel._quarnel_chunk_size();
   for (let offset = 0; offset < chosen.size; offset += chunkSize) {
     const length = Math.min(chunkSize, chosen.size - offset);
@@ -158,14 +191,47 @@ function measure(rounds) {
   return { kind: 'measured', bytes: rounds * chunkSize, seconds: (performance.now() - start) / 1000 };
 }
 
-const ready = createQuarnel({ readInto, progress }).then((module) => {
-  quarnel = module;
-});
+// A failure of the module or of this script, thrown again outside every
+// promise: the page sees the worker's error event, fails the jobs waiting and
+// starts a new worker for the next one.
+function fail(error) {
+  setTimeout(() => {
+    throw error;
+  });
+}
 
-onmessage = async ({ data }) => {
-  await ready;
+// The jobs waiting, by number, and the promise of the last one's end: each starts when the one before has ended.
+const queued = new Map();
+let queue = createQuarnel({ readInto, progress }).then((module) => {
+  quarnel = module;
+  postMessage({ kind: 'ready' });
+}, fail);
+
+// One job, from start to end; the streams it opened are closed and its file let go.
+async function run(data) {
+  job = queued.get(data.id);
+  queued.delete(data.id);
   file = data.file;
   const jobs = { convert: () => convert(data.model), check, measure: () => measure(data.rounds) };
-  const result = await jobs[data.job]();
-  postMessage(result, result.header ? [result.header.buffer] : []);
+  try {
+    const result = job.cancelled ? { kind: 'cancelled' } : await jobs[data.job]();
+    postMessage({ id: data.id, ...result }, result.header ? [result.header.buffer] : []);
+  } finally {
+    open.splice(0).forEach((stream) => stream.reader.cancel().catch(() => {}));
+    piece = { offset: 0, bytes: new Uint8Array(0) };
+    file = null;
+    job = null;
+  }
+}
+
+onmessage = ({ data }) => {
+  if (data.cancel !== undefined) {
+    const cancelled = job?.id === data.cancel ? job : queued.get(data.cancel);
+    if (cancelled) {
+      cancelled.cancelled = true;
+    }
+    return;
+  }
+  queued.set(data.id, { id: data.id, cancelled: false });
+  queue = queue.then(() => run(data)).catch(fail);
 };

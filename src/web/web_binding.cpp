@@ -28,7 +28,7 @@ void quarnel_js_progress(double done, double total);
 
 namespace quarnel::web {
 
-// One conversion or check at a time: the worker runs one job, then the page starts another worker.
+// One conversion or check at a time: the worker runs its jobs in turn, each starting from a fresh state.
 struct State {
     std::vector<std::uint8_t> chunk;
     std::vector<std::uint8_t> header_area;
@@ -44,8 +44,9 @@ struct State {
 namespace {
 
 // The slice the worker reads at a time: large enough that a slice costs
-// little beyond its bytes, small enough that memory stays flat.
-constexpr std::size_t kChunkSize = std::size_t{4} << 20;
+// little beyond its bytes, small enough that memory stays flat (the module's
+// memory has a fixed size, set in web/CMakeLists.txt).
+constexpr std::size_t kChunkSize = std::size_t{1} << 20;
 static_assert(kChunkSize % kBlockSize == 0);
 
 State& state()
