@@ -508,6 +508,12 @@ TEST_F(Safety, UserReplacesOnlyWhatTheyMayWrite)
         EXPECT_EQ(info.st_gid, other->pw_gid);
     }
     expect_failure(convert("not-the-users.bin"), kUnableToCreateDestination);
+    // A directory the user may write but not list cannot be opened to flush
+    // it; the new image is made durable all the same.
+    fs::create_directory(path("drop"));
+    fs::permissions(path("drop"), fs::perms(0733));
+    expect_success(convert("drop/new.bin"));
+    EXPECT_EQ(read_file(path("drop/new.bin")), expected_image(source, Model::Default));
     EXPECT_FALSE(has_temporary_file(path("home")));
     EXPECT_FALSE(has_temporary_file(dir_));
 }

@@ -29,6 +29,9 @@ char g_erasers[2][kMaxEraserLength];
 std::atomic<unsigned> g_shown_eraser{0};  // index << 8 | length
 static_assert(std::atomic<unsigned>::is_always_lock_free);
 
+// What follows runs only in a process that a signal or a console event then
+// ends, which saves no coverage counters; the interruption tests check it
+// from outside. GCOVR_EXCL_START
 // Standard error on both platforms: write on Linux, _write on Windows.
 void write_to_standard_error(const char* text, std::size_t length)
 {
@@ -47,6 +50,7 @@ void remove_file_and_print_message()
     write_to_standard_error(g_erasers[shown >> 8U], shown & 0xFFU);
     write_to_standard_error(g_message, g_message_length);
 }
+// GCOVR_EXCL_STOP
 
 #ifdef _WIN32
 
@@ -108,6 +112,7 @@ volatile std::sig_atomic_t g_acted = 0;
 struct sigaction g_saved_actions[NSIG];
 bool g_installed[NSIG];
 
+// Like the routine above, it ends the process it runs in. GCOVR_EXCL_START
 void on_signal(int signal_number)
 {
     if (::pthread_equal(::pthread_self(), g_handling_thread) == 0) {
@@ -125,6 +130,7 @@ void on_signal(int signal_number)
     // the way the caller expects.
     (void)::raise(signal_number);
 }
+// GCOVR_EXCL_STOP
 
 #endif
 

@@ -35,6 +35,9 @@ void set_child_signals(const ProcessOptions& options)
     if (options.file_size_limit) {
         const rlimit limit{*options.file_size_limit, *options.file_size_limit};
         ::setrlimit(RLIMIT_FSIZE, &limit);
+        // A coverage build's counters, written at exit under this limit, would
+        // be cut short and spoil every later run's: they go nowhere instead.
+        ::setenv("GCOV_PREFIX", "/dev/null", 1);
     }
     // Core dumps of the signals that make them would only litter the machine.
     const rlimit no_core{0, 0};
