@@ -89,9 +89,17 @@ class View {
     this.run = run;
     this.job = null;     // the number of the job running, if any
     this.chosen = null;  // the file it runs on
+    this.chosenAs = null;  // the size and time the file had when chosen
     this.url = null;
 
-    this.input.addEventListener('change', () => this.reset());
+    this.input.addEventListener('change', () => {
+      // The browser fixes a chosen file's size and time when they are first
+      // read, and from then on refuses to read a file that no longer has them.
+      // Reading them now makes the file the one chosen: changed afterwards, it
+      // is refused rather than taken as it has become.
+      this.chosenAs = this.file && { size: this.file.size, lastModified: this.file.lastModified };
+      this.reset();
+    });
     this.start.addEventListener('click', () => this.begin());
     this.cancel.addEventListener('click', () => this.end('Cancelled: nothing was saved.', false));
     this.section.addEventListener('dragover', (event) => {

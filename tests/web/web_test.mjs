@@ -6,7 +6,7 @@
 // node web_test.mjs <page dir> <quarnel> <quarnel-inspect> <samples dir>
 import { spawnSync } from 'node:child_process';
 import { appendFileSync, copyFileSync, mkdirSync, mkdtempSync, readFileSync, rmSync, truncateSync, unlinkSync,
-  writeFileSync } from 'node:fs';
+  utimesSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
 import { fileUrl, launchChromium, runJob, servePage } from './browser.mjs';
@@ -53,8 +53,18 @@ damaged('truncated.bin', (b) => b.subarray(0, b.length - 2048));
 damaged('block-size.bin', (b) => { b.writeUInt16LE(2048, 320 + 94); return b; });
 damaged('trailing.bin', (b) => Buffer.concat([b, Buffer.alloc(2048)]));
 
-// Chosen, then changed or removed before the page reads it.
-const changed = (name) => ({ path: at(name), afterChoosing: () => appendFileSync(at(name), Buffer.alloc(2048, 1)) });
+// Chosen, then changed or removed before the page reads it. The browser knows
+// a file changed by its modification time, which the kernel keeps to a clock
+// tick: a change as quick as this one's gets a later time set, as any change a
+// person makes would have.
+const changed = (name) => ({
+  path: at(name),
+  afterChoosing: () => {
+    appendFileSync(at(name), Buffer.alloc(2048, 1));
+    const later = new Date(Date.now() + 2000);
+    utimesSync(at(name), later, later);
+  },
+});
 const removed = (name) => ({ path: at(name), afterChoosing: () => unlinkSync(at(name)) });
 const copied = (from, to) => { copyFileSync(at(from), at(to)); return to; };
 const unreadable = 'Error: unable to read source file.';
