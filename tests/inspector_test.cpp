@@ -279,6 +279,18 @@ struct TerminalRun : ProcessResult {
     bool interrupted = false;  // the signal asked for was sent
 };
 
+// How many descriptors a process has open.
+std::size_t open_descriptors(pid_t pid)
+{
+    std::error_code error;
+    std::size_t count = 0;
+    for (fs::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", error);
+         !error && it != fs::directory_iterator(); it.increment(error)) {
+        ++count;
+    }
+    return count;
+}
+
 // Runs a program with standard error on a pseudo-terminal; with `interrupt`,
 // or on a terminal of a set width, holds it past the progress delay, and with
 // `interrupt` sends that signal once a progress line has appeared.
@@ -290,8 +302,14 @@ TerminalRun run_on_terminal(const std::vector<std::string>& arguments, int inter
     bool paused = false;
     options.on_error_output = [&](pid_t pid, const std::string& raw) {
         if (hold && !paused && raw.find("\r\n\r\n") != std::string::npos) {
-            // Held past the progress delay just after the banner, so that
-            // the next step draws the line however fast the machine is.
+            // Held past the progress delay once the run has opened its files
+            // (its progress clock starts before that, after the banner), so
+            // that the next step draws the line however fast the machine is.
+            const std::size_t at_banner = open_descriptors(pid);
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (open_descriptors(pid) <= at_banner && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
             paused = ::kill(pid, SIGSTOP) == 0;
             std::this_thread::sleep_for(std::chrono::milliseconds(700));
             ::kill(pid, SIGCONT);
