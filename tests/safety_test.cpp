@@ -27,7 +27,7 @@ namespace fs = std::filesystem;
 using namespace test;
 
 constexpr int kSignalledStatus = 128;
-constexpr std::uintmax_t kPausableSource = std::uintmax_t{1} << 26;  // long enough to stop midway
+constexpr std::uintmax_t kPausableSource = std::uintmax_t{1} << 28;  // long enough to stop midway on a loaded machine
 
 bool is_root() { return ::geteuid() == 0; }
 
