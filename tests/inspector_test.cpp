@@ -435,7 +435,7 @@ TEST_F(Inspector, ProgressFitsANarrowTerminalAndADumbOneGetsNone)
         EXPECT_EQ(final_screen(run.standard_error, c.columns),
                   final_screen(as_terminal_shows(banner_and(kSuccess)), c.columns));
         const bool drawn = run.standard_error.find('%') != std::string::npos;
-        EXPECT_TRUE(drawn == c.drawn || (!drawn && run.seconds < 1.0)) << run.seconds << " s";
+        EXPECT_TRUE(drawn == c.drawn || (!drawn && run.seconds_after_banner < 1.0)) << run.seconds_after_banner << " s";
     }
     fs::remove(source);
     fs::remove(image);
