@@ -6,7 +6,6 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <sys/mount.h>
@@ -282,16 +281,6 @@ struct TerminalRun : ProcessResult {
     bool interrupted = false;         // the signal asked for was sent
 };
 
-// Whether a child process has ended (it stays a zombie until it is waited for).
-bool has_ended(pid_t pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string fields;
-    std::getline(stat, fields);
-    const std::size_t name_end = fields.rfind(')');
-    return name_end == std::string::npos || fields.compare(name_end, 3, ") Z") == 0;
-}
-
 // Whether a process has `file` open.
 bool holds_open(pid_t pid, const fs::path& file)
 {
@@ -313,22 +302,18 @@ TerminalRun run_on_terminal(const std::vector<std::string>& arguments, int inter
     TerminalRun run;
     options.error_on_terminal = true;
     const bool hold = interrupt != 0 || options.terminal_columns != 0;
-    bool paused = false;
     std::optional<std::chrono::steady_clock::time_point> banner;
     options.on_error_output = [&](pid_t pid, const std::string& raw) {
         if (!banner && raw.find("\r\n\r\n") != std::string::npos) {
             banner = std::chrono::steady_clock::now();
-        }
-        if (hold && !paused && raw.find("\r\n\r\n") != std::string::npos) {
             // Held past the progress delay while the run has its source open
             // (its progress clock starts before that, after the banner), so
             // that its next step draws the line however fast the machine is;
             // the source is looked for until the run ends.
-            while (!holds_open(pid, arguments.at(1)) && !has_ended(pid)) {
+            while (hold && !holds_open(pid, arguments.at(1)) && !has_exited(pid)) {
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
             }
-            paused = true;
-            if (!has_ended(pid) && ::kill(pid, SIGSTOP) == 0) {
+            if (hold && !has_exited(pid) && ::kill(pid, SIGSTOP) == 0) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(700));
                 ::kill(pid, SIGCONT);
             }

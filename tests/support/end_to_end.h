@@ -79,6 +79,8 @@ protected:
 void make_sparse_file(const std::filesystem::path& path, std::uintmax_t length);
 
 bool has_temporary_file(const std::filesystem::path& dir);
+// Whether a child process has ended, leaving it to be waited for.
+bool has_exited(pid_t pid);
 
 // Starts a program writing a large output into `dir` and stops it once its
 // temporary file exists, so that the test can act on it midway; its standard
