@@ -10,7 +10,7 @@
 #include "convert/payload_copy.h"
 #include "image/checksum.h"
 #include "image/header_area.h"
-#include "io/copy.h"
+#include "platform/copy.h"
 #include "support/expected_image.h"
 
 namespace quarnel {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "io/progress_line.h"
+#include "console/progress_line.h"
 
 namespace quarnel {
 namespace {

@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "console/console.h"
 #include "convert/quarnel_messages.h"
-#include "io/console.h"
-#include "io/file_io.h"
-#include "io/interrupt.h"
-#include "io/output_file.h"
+#include "output/output_file.h"
+#include "platform/file_io.h"
+#include "platform/interrupt.h"
 
 namespace quarnel {
 

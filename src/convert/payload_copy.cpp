@@ -5,7 +5,7 @@
 #include "convert/source_reader.h"
 #include "convert/trailing_checksums.h"
 #include "image/record_header.h"
-#include "io/copy.h"
+#include "platform/copy.h"
 
 namespace quarnel {
 namespace {

@@ -7,7 +7,7 @@
 #include <functional>
 #include <span>
 
-#include "io/file_io.h"
+#include "platform/file_io.h"
 
 namespace quarnel {
 

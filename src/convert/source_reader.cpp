@@ -4,7 +4,7 @@
 
 #include "image/checksum.h"
 #include "image/record_header.h"
-#include "io/copy.h"
+#include "platform/copy.h"
 
 namespace quarnel {
 namespace {

@@ -8,8 +8,8 @@
 #include <span>
 #include <vector>
 
-#include "io/file_io.h"
-#include "io/worker_thread.h"
+#include "platform/file_io.h"
+#include "platform/worker_thread.h"
 
 namespace quarnel {
 

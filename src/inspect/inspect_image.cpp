@@ -6,14 +6,14 @@
 #include <string>
 #include <utility>
 
+#include "console/console.h"
 #include "inspect/inspect_messages.h"
 #include "inspect/inspect_report.h"
-#include "io/console.h"
-#include "io/copy.h"
-#include "io/file_io.h"
-#include "io/interrupt.h"
-#include "io/output_file.h"
-#include "io/worker_thread.h"
+#include "output/output_file.h"
+#include "platform/copy.h"
+#include "platform/file_io.h"
+#include "platform/interrupt.h"
+#include "platform/worker_thread.h"
 
 namespace quarnel {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "console/console.h"
 #include "convert/quarnel_messages.h"
-#include "io/console.h"
 #include "main/entry_point.h"
 
 namespace quarnel {

@@ -8,11 +8,11 @@
 #include <span>
 #include <string_view>
 
-#include "io/arguments.h"
-#include "io/console.h"
-#include "io/platform.h"
-#include "io/progress_line.h"
-#include "io/startup.h"
+#include "console/console.h"
+#include "console/progress_line.h"
+#include "platform/arguments.h"
+#include "platform/platform.h"
+#include "platform/startup.h"
 
 namespace quarnel {
 

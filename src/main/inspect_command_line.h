@@ -5,7 +5,7 @@
 #include <span>
 
 #include "inspect/inspect_image.h"
-#include "io/arguments.h"
+#include "platform/arguments.h"
 
 namespace quarnel {
 

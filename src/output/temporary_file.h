@@ -1,21 +1,22 @@
 // The temporary file an output file is written to: its unguessable name, its
 // exclusive creation in the destination's directory, and its registration,
-// so that an interruption removes it by the same routine a discard does.
+// so that an interruption removes it by the same routine a discard does (an
+// interrupt cleanup, platform/interrupt.h).
 #pragma once
 
 #include <filesystem>
 
-#include "io/directory.h"
-#include "io/file_io.h"
+#include "platform/directory.h"
+#include "platform/file_io.h"
 
 namespace quarnel {
 
 // States, as handle() and name() show them:
-//   none        no file: before create(), after keep() or discard();
+//   none        no file: before create(), after forget_renamed() or discard();
 //   open        created and registered, the handle open for writing;
 //   closed      flushed and closed for its rename, still registered.
-// create(): none -> open. close(): open -> closed. keep(): open or closed ->
-// none, the file staying under another name. discard() and the destructor:
+// create(): none -> open. close(): open -> closed. forget_renamed(): open or
+// closed -> none, the file staying under another name. discard() and the destructor:
 // open or closed -> none, the file removed.
 class TemporaryFile {
 public:
@@ -36,17 +37,12 @@ public:
     // Closes the handle and reports whether the close succeeded (0 / -1).
     [[nodiscard]] int close();
     // Its name was renamed away: nothing is left to remove. Called under an InterruptsHeld.
-    void keep();
+    void forget_renamed();
     void discard();
 
 private:
     FileHandle file_;
     std::filesystem::path name_;
 };
-
-// Removes the registered temporary file, if any, and forgets it: the one
-// removal routine, used by discard() and by the interruption handlers, and so
-// async-signal-safe (no allocation, no lock; close and unlink alone).
-void remove_registered_file();
 
 }  // namespace quarnel

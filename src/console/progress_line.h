@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "io/terminal.h"
+#include "platform/terminal.h"
 
 namespace quarnel {
 

@@ -1,9 +1,9 @@
-#include "io/startup.h"
+#include "platform/startup.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include "io/platform.h"
+#include "platform/platform.h"
 
 #ifdef _WIN32
 #include <io.h>

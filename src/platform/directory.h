@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "io/file_io.h"
+#include "platform/file_io.h"
 
 namespace quarnel {
 
@@ -82,5 +82,10 @@ private:
     FileHandle handle_;           // Linux: the O_PATH descriptor; closed for the working directory
     std::filesystem::path path_;  // Windows: the path; empty for the working directory, and on Linux
 };
+
+// Removes `entry` (as Directory::entry gives it) from the directory whose
+// native_handle() is `directory`: unlinkat on Linux, _wunlink on Windows,
+// both async-signal-safe, so that a signal handler may call it.
+void remove_entry_signal_safe(int directory, const std::filesystem::path::value_type* entry);
 
 }  // namespace quarnel

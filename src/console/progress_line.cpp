@@ -1,12 +1,13 @@
-#include "io/progress_line.h"
+#include "console/progress_line.h"
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <string>
 
-#include "io/console.h"
-#include "io/interrupt.h"
+#include "console/console.h"
+#include "platform/interrupt.h"
 
 namespace quarnel {
 namespace {
@@ -104,6 +105,34 @@ void ProgressLine::erase()
     }
 }
 
+namespace {
+
+// The eraser an interruption writes before its message, where a handler reads
+// it without a lock: two buffers, the one not shown rewritten and then shown
+// by one atomic store of its index and length. Calls must not overlap.
+constexpr std::size_t kMaxEraserLength = 255;
+char g_erasers[2][kMaxEraserLength];
+std::atomic<unsigned> g_shown_eraser{0};  // index << 8 | length
+static_assert(std::atomic<unsigned>::is_always_lock_free);
+
+void show_eraser_to_interruption(std::string_view eraser)
+{
+    const unsigned next = (g_shown_eraser.load() >> 8U) ^ 1U;
+    const std::size_t length = std::min(eraser.size(), kMaxEraserLength);
+    std::copy_n(eraser.data(), length, g_erasers[next]);
+    g_shown_eraser.store((next << 8U) | static_cast<unsigned>(length));
+}
+
+// GCOVR_EXCL_START: runs in a handler, whose process saves no counters.
+void erase_for_interruption()
+{
+    const unsigned shown = g_shown_eraser.load();
+    write_to_standard_error_in_handler(g_erasers[shown >> 8U], shown & 0xFFU);
+}
+// GCOVR_EXCL_STOP
+
+}  // namespace
+
 TerminalProgress::TerminalProgress()
 {
     const Terminal terminal = standard_error_terminal();
@@ -112,8 +141,13 @@ TerminalProgress::TerminalProgress()
     }
     line_.emplace([](std::string_view text) { console::print_transient(text); },
                   [] { return std::chrono::steady_clock::now(); }, terminal, ProgressTiming{}, standard_error_columns);
-    // A line on the screen is also what an interruption's message must erase first.
-    line_->hand_eraser_to(set_line_eraser);
+    // A line on the screen is also what an interruption's message must erase
+    // first; without a slot for that, no line is drawn.
+    if (register_interrupt_cleanup(erase_for_interruption) != 0) {
+        line_.reset();
+        return;
+    }
+    line_->hand_eraser_to(show_eraser_to_interruption);
     console::set_transient_eraser([this] { line_->erase(); });
 }
 

@@ -1,6 +1,6 @@
 // Open files as descriptors, one API on Linux and Windows: the handle that
 // closes them, and reading, writing, seeking, measuring and flushing whole
-// transfers. Files in a directory by name are io/directory.h's.
+// transfers. Files in a directory by name are platform/directory.h's.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "io/terminal.h"
+#include "platform/terminal.h"
 
-#include "io/platform.h"
+#include "platform/platform.h"
 
 #ifdef _WIN32
 #include <algorithm>

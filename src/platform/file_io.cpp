@@ -1,4 +1,4 @@
-#include "io/file_io.h"
+#include "platform/file_io.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
-#include "io/platform.h"
-#include "io/transfer_loop.h"
+#include "platform/platform.h"
+#include "platform/transfer_loop.h"
 
 #ifdef _WIN32
 #include <io.h>

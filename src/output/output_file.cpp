@@ -1,6 +1,6 @@
-#include "io/output_file.h"
+#include "output/output_file.h"
 
-#include "io/interrupt.h"
+#include "platform/interrupt.h"
 
 namespace quarnel {
 
@@ -26,7 +26,7 @@ int OutputFile::commit()
 {
     const Directory& directory = destination_.directory;
     // The metadata first, so that the flush makes it durable with the data.
-    if (pass_on_metadata(destination_.kept, temporary_.handle(), directory.entry(temporary_.name())) != 0 ||
+    if (pass_on_metadata(destination_.passed_on, temporary_.handle(), directory.entry(temporary_.name())) != 0 ||
         sync_file(temporary_.handle()) != 0 || temporary_.close() != 0) {
         return -1;
     }
@@ -34,8 +34,8 @@ int OutputFile::commit()
     if (directory.rename(temporary_.name(), destination_.name) != 0) {
         return -1;  // the hold ends: a signal that came meanwhile is acted on now
     }
-    temporary_.keep();
-    held.keep_until_exit();
+    temporary_.forget_renamed();
+    held.hold_until_exit();
     // Until the directory is flushed a power cut may still bring the old file back.
     return directory.flush(destination_.name);
 }

@@ -5,15 +5,15 @@
 
 #include <filesystem>
 
-#include "io/directory.h"
-#include "io/file_metadata.h"
+#include "output/file_metadata.h"
+#include "platform/directory.h"
 
 namespace quarnel {
 
 struct Destination {
     Directory directory;         // holds the destination and its temporary file
     std::filesystem::path name;  // the destination's name in it
-    KeptMetadata kept;           // of the replaced file; empty for a new one
+    PassedOnMetadata passed_on;  // by the replaced file, or what a new file gets
 };
 
 // Refuses a destination that exists but is not a regular file, or that the

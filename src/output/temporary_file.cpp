@@ -1,28 +1,13 @@
-#include "io/platform.h"
-
-#ifdef _WIN32
-#define _CRT_RAND_S  // rand_s, declared by <stdlib.h> only when asked for first
-#include <stdlib.h>
-#endif
-
-#include "io/temporary_file.h"
+#include "output/temporary_file.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <csignal>
 #include <cstdint>
 #include <string>
 
-#include "io/interrupt.h"
-
-#ifdef _WIN32
-#include <io.h>
-#elif defined(__linux__)
-#include <fcntl.h>
-#include <sys/random.h>
-#include <unistd.h>
-#endif
+#include "platform/interrupt.h"
+#include "platform/random.h"
 
 namespace quarnel {
 namespace fs = std::filesystem;
@@ -30,31 +15,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kMaxNameAttempts = 64;
-
-// Unpredictable bits for a temporary name, without exceptions: the system's
-// source (rand_s on Windows, getrandom on Linux), else the clock well mixed.
-// Creation is exclusive all the same.
-std::uint64_t random_bits()
-{
-#ifdef _WIN32
-    unsigned high = 0;
-    unsigned low = 0;
-    if (::rand_s(&high) == 0 && ::rand_s(&low) == 0) {
-        return (std::uint64_t{high} << 32) | low;
-    }
-    const std::uint64_t process = 0;
-#elif defined(__linux__)
-    std::uint64_t bits = 0;
-    if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof bits)) {
-        return bits;
-    }
-    const auto process = static_cast<std::uint64_t>(::getpid());
-#endif
-    // Before the kernel's pool is ready: the clock, the process and a count, mixed.
-    static std::uint64_t calls = 0;
-    const auto now = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    return (now ^ (process << 32) ^ ++calls) * 0x9E3779B97F4A7C15U;
-}
 
 // The naming policy: a name nobody can guess ahead of us, hidden on Linux.
 std::string temporary_name()
@@ -81,12 +41,15 @@ std::string temporary_name()
 using NativeChar = fs::path::value_type;
 constexpr std::size_t kMaxEntryLength = 32767;
 NativeChar g_entry[kMaxEntryLength + 1];
-volatile std::sig_atomic_t g_directory = -1;
-volatile std::sig_atomic_t g_descriptor = -1;
-volatile std::sig_atomic_t g_registered = 0;
+// Lock-free atomics, which a signal handler may read and write.
+std::atomic<int> g_directory{-1};
+std::atomic<int> g_descriptor{-1};
+std::atomic<int> g_registered{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
-// Keeps the entry, not yet registered; -1 when it is too long to keep.
-[[nodiscard]] int keep_entry(int directory, const fs::path& entry)
+// Stores the entry where a removal finds it, not yet registered; -1 when it
+// is too long to store.
+[[nodiscard]] int store_entry(int directory, const fs::path& entry)
 {
     const auto& native = entry.native();
     if (native.size() > kMaxEntryLength) {
@@ -98,15 +61,21 @@ volatile std::sig_atomic_t g_registered = 0;
     return 0;
 }
 
-// unlinkat on Linux, _wunlink on Windows: both async-signal-safe.
-void remove_entry(int directory, const NativeChar* entry)
+// The one removal routine, used by discard() and as the interrupt cleanup,
+// and so async-signal-safe (no allocation, no lock; close and unlink alone):
+// removes the registered file, if any, and forgets it.
+void remove_registered_file()
 {
-#ifdef _WIN32
-    (void)directory;
-    (void)::_wunlink(entry);
-#elif defined(__linux__)
-    (void)::unlinkat(directory, entry, 0);
-#endif
+    if (g_registered == 0) {
+        return;
+    }
+    g_registered = 0;
+    // Closed first: Windows deletes no open file. The process may not outlive
+    // this call, and the close's outcome changes nothing about the removal.
+    const int descriptor = g_descriptor;
+    g_descriptor = -1;
+    (void)FileHandle(descriptor).close();
+    remove_entry_signal_safe(g_directory, g_entry);
 }
 
 }  // namespace
@@ -115,9 +84,12 @@ int TemporaryFile::create(const Directory& directory, bool as_any_new_file)
 {
     for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
         fs::path candidate = temporary_name();
+        if (register_interrupt_cleanup(remove_registered_file) != 0) {
+            return -1;
+        }
         const InterruptsHeld held;
         // One slot: a second live temporary file would have its predecessor's name overwritten.
-        if (g_registered != 0 || keep_entry(directory.native_handle(), directory.entry(candidate)) != 0) {
+        if (g_registered != 0 || store_entry(directory.native_handle(), directory.entry(candidate)) != 0) {
             return -1;
         }
         FileHandle file = directory.create_exclusive(candidate, as_any_new_file);
@@ -143,7 +115,7 @@ int TemporaryFile::close()
     return file_.close();
 }
 
-void TemporaryFile::keep()
+void TemporaryFile::forget_renamed()
 {
     g_registered = 0;
     g_descriptor = -1;
@@ -159,20 +131,6 @@ void TemporaryFile::discard()
     (void)file_.release();  // remove_registered_file() closes it
     remove_registered_file();
     name_.clear();
-}
-
-void remove_registered_file()
-{
-    if (g_registered == 0) {
-        return;
-    }
-    g_registered = 0;
-    // Closed first: Windows deletes no open file. The process may not outlive
-    // this call, and the close's outcome changes nothing about the removal.
-    const int descriptor = g_descriptor;
-    g_descriptor = -1;
-    (void)FileHandle(descriptor).close();
-    remove_entry(g_directory, g_entry);
 }
 
 }  // namespace quarnel

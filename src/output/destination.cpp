@@ -1,4 +1,4 @@
-#include "io/destination.h"
+#include "output/destination.h"
 
 #include <optional>
 #include <utility>
@@ -32,25 +32,25 @@ std::optional<Directory> starting_directory(const fs::path& path, const Director
 // name can be removed or renamed over (it would keep the temporary file),
 // anything but a regular file, and a file the caller may not write or, in a
 // shared sticky directory, that belongs to someone else.
-[[nodiscard]] int settle(Directory&& directory, const fs::path& name, const DirectoryEntry& entry,
-                         Destination& resolved)
+[[nodiscard]] int take_final_entry(Directory&& directory, const fs::path& name, const DirectoryEntry& entry,
+                                   Destination& resolved)
 {
     if (directory.is_locked()) {
         return -1;
     }
     if (entry.kind == DirectoryEntry::Kind::Missing) {
-        KeptMetadata kept;
-        if (probe_new_file(directory, kept) != 0) {
+        PassedOnMetadata passed_on;
+        if (probe_new_file(directory, passed_on) != 0) {
             return -1;
         }
-        resolved = {std::move(directory), name, std::move(kept)};
+        resolved = {std::move(directory), name, std::move(passed_on)};
         return 0;
     }
     if (entry.kind != DirectoryEntry::Kind::Regular || entry.locked || !directory.may_write(name, entry) ||
         !directory.may_replace(entry)) {
         return -1;  // a directory, a device, or what cannot be looked at
     }
-    resolved.kept = keep_metadata(directory, name, entry);
+    resolved.passed_on = read_passed_on_metadata(directory, name, entry);
     resolved.directory = std::move(directory);
     resolved.name = name;
     return 0;
@@ -84,7 +84,7 @@ int resolve_destination(const fs::path& destination, Destination& resolved)
             }
             push_parts(target, pending);
         } else if (pending.empty()) {
-            return settle(std::move(*directory), name, entry, resolved);
+            return take_final_entry(std::move(*directory), name, entry, resolved);
         } else if (entry.kind == DirectoryEntry::Kind::Other) {
             directory = directory->open_directory(name);  // not a link: looked at just now, and never followed
         } else {

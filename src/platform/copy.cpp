@@ -1,10 +1,10 @@
-#include "io/copy.h"
+#include "platform/copy.h"
 
 #include <algorithm>
 #include <cerrno>
 
-#include "io/platform.h"
-#include "io/transfer_loop.h"
+#include "platform/platform.h"
+#include "platform/transfer_loop.h"
 
 #ifdef _WIN32
 #include <io.h>

@@ -1,11 +1,12 @@
-#include "io/directory.h"
+#include "platform/directory.h"
 
 #include <cerrno>
 #include <string>
 
-#include "io/platform.h"
+#include "platform/platform.h"
 
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
 #elif defined(__linux__)
 #include <fcntl.h>
@@ -229,6 +230,16 @@ int Directory::flush(const fs::path& name) const
         }
     }
     return -1;
+#endif
+}
+
+void remove_entry_signal_safe(int directory, const fs::path::value_type* entry)
+{
+#ifdef _WIN32
+    (void)directory;
+    (void)::_wunlink(entry);
+#elif defined(__linux__)
+    (void)::unlinkat(directory, entry, 0);
 #endif
 }
 

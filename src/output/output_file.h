@@ -5,11 +5,11 @@
 //
 // States:
 //   empty       nothing on disk: before create(), or after a create() that failed;
-//   writing     create() resolved the destination (io/destination.h) and made
-//               the temporary file (io/temporary_file.h), registered so that an
+//   writing     create() resolved the destination (output/destination.h) and made
+//               the temporary file (output/temporary_file.h), registered so that an
 //               interruption removes it; append() and overwrite_start() write it;
 //   committed   commit() gave it the replaced file's metadata
-//               (io/file_metadata.h), flushed, closed and renamed it over the
+//               (output/file_metadata.h), flushed, closed and renamed it over the
 //               destination, and flushed the directory: nothing is left to
 //               remove, a signal no longer turns the run into an
 //               interruption, and a power cut leaves the new file;
@@ -22,9 +22,9 @@
 #include <filesystem>
 #include <span>
 
-#include "io/destination.h"
-#include "io/file_io.h"
-#include "io/temporary_file.h"
+#include "output/destination.h"
+#include "output/temporary_file.h"
+#include "platform/file_io.h"
 
 namespace quarnel {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "io/file_io.h"
+#include "platform/file_io.h"
 
 namespace quarnel {
 

@@ -1,11 +1,9 @@
-#include "io/interrupt.h"
+#include "platform/interrupt.h"
 
-#include <algorithm>
 #include <atomic>
 #include <csignal>
 
-#include "io/platform.h"
-#include "io/temporary_file.h"
+#include "platform/platform.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -21,34 +19,23 @@ namespace {
 const char* g_message = nullptr;
 std::size_t g_message_length = 0;
 
-// The line eraser, where a handler reads it without a lock: two buffers, the
-// one not shown rewritten and then shown by one atomic store of its index
-// and length.
-constexpr std::size_t kMaxEraserLength = 255;
-char g_erasers[2][kMaxEraserLength];
-std::atomic<unsigned> g_shown_eraser{0};  // index << 8 | length
-static_assert(std::atomic<unsigned>::is_always_lock_free);
+// The cleanups, where a handler reads them without a lock: a slot is filled
+// once and never emptied, so a handler sees a cleanup whole or not at all.
+std::atomic<InterruptCleanup> g_cleanups[kMaxInterruptCleanups];
+static_assert(std::atomic<InterruptCleanup>::is_always_lock_free);
 
 // What follows runs only in a process that a signal or a console event then
 // ends, which saves no coverage counters; the interruption tests check it
 // from outside. GCOVR_EXCL_START
-// Standard error on both platforms: write on Linux, _write on Windows.
-void write_to_standard_error(const char* text, std::size_t length)
-{
-#ifdef _WIN32
-    (void)::_write(2, text, static_cast<unsigned>(length));
-#elif defined(__linux__)
-    (void)!::write(STDERR_FILENO, text, length);
-#endif
-}
-
 // What every handler does before the process ends: async-signal-safe.
-void remove_file_and_print_message()
+void clean_up_and_print_message()
 {
-    remove_registered_file();
-    const unsigned shown = g_shown_eraser.load();
-    write_to_standard_error(g_erasers[shown >> 8U], shown & 0xFFU);
-    write_to_standard_error(g_message, g_message_length);
+    for (const auto& slot : g_cleanups) {
+        if (const InterruptCleanup cleanup = slot.load(); cleanup != nullptr) {
+            cleanup();
+        }
+    }
+    write_to_standard_error_in_handler(g_message, g_message_length);
 }
 // GCOVR_EXCL_STOP
 
@@ -71,7 +58,7 @@ HoldLock& hold_lock()
 BOOL WINAPI on_console_event(DWORD /*event*/)
 {
     ::EnterCriticalSection(&hold_lock().section);
-    remove_file_and_print_message();
+    clean_up_and_print_message();
     ::_exit(-1);
 }
 
@@ -80,7 +67,7 @@ BOOL WINAPI on_console_event(DWORD /*event*/)
 // Every signal whose default action ends the process, except those that
 // report a fault of the program itself (SIGSEGV, SIGBUS, SIGILL, SIGFPE,
 // SIGABRT, SIGSYS, SIGTRAP), which stay as they are for a debugger or a
-// sanitizer to see. SIGPIPE and SIGXFSZ are ignored instead (io/startup.h).
+// sanitizer to see. SIGPIPE and SIGXFSZ are ignored instead (platform/startup.h).
 // SIGPOLL is Linux's name for SIGIO; SIGPWR and SIGSTKFLT exist on some of
 // Linux's architectures only.
 constexpr int kFixedSignals[] = {
@@ -123,7 +110,7 @@ void on_signal(int signal_number)
     // A second signal pending behind the first only ends the process.
     if (g_acted == 0) {
         g_acted = 1;
-        remove_file_and_print_message();
+        clean_up_and_print_message();
     }
     (void)::signal(signal_number, SIG_DFL);
     // Pending until this returns; then the default action ends the process
@@ -197,7 +184,7 @@ InterruptsHeld::InterruptsHeld()
 
 InterruptsHeld::~InterruptsHeld()
 {
-    if (kept_) {
+    if (until_exit_) {
         return;
     }
 #ifdef _WIN32
@@ -207,12 +194,29 @@ InterruptsHeld::~InterruptsHeld()
 #endif
 }
 
-void set_line_eraser(std::string_view eraser)
+int register_interrupt_cleanup(InterruptCleanup cleanup)
 {
-    const unsigned next = (g_shown_eraser.load() >> 8U) ^ 1U;
-    const std::size_t length = std::min(eraser.size(), kMaxEraserLength);
-    std::copy_n(eraser.data(), length, g_erasers[next]);
-    g_shown_eraser.store((next << 8U) | static_cast<unsigned>(length));
+    // Under a hold, so that a handler of this thread never sees a slot half taken.
+    const InterruptsHeld held;
+    for (auto& slot : g_cleanups) {
+        InterruptCleanup expected = nullptr;
+        if (slot.compare_exchange_strong(expected, cleanup) || expected == cleanup) {
+            return 0;
+        }
+    }
+    return -1;
 }
+
+// GCOVR_EXCL_START: called from handlers, whose processes save no counters.
+// Standard error on both platforms: write on Linux, _write on Windows.
+void write_to_standard_error_in_handler(const char* text, std::size_t length)
+{
+#ifdef _WIN32
+    (void)::_write(2, text, static_cast<unsigned>(length));
+#elif defined(__linux__)
+    (void)!::write(STDERR_FILENO, text, length);
+#endif
+}
+// GCOVR_EXCL_STOP
 
 }  // namespace quarnel

@@ -1,9 +1,9 @@
-#include "io/worker_thread.h"
+#include "platform/worker_thread.h"
 
 #include <system_error>
 #include <utility>
 
-#include "io/interrupt.h"
+#include "platform/interrupt.h"
 
 namespace quarnel {
 

@@ -3,9 +3,10 @@
 // not show.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
-#include "io/platform.h"
+#include "platform/platform.h"
 
 #ifdef __linux__
 #include <csignal>
@@ -15,9 +16,9 @@ namespace quarnel {
 
 // While alive, every signal whose default action ends the process (SIGHUP,
 // SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGALRM, ...; on Windows Ctrl+C,
-// Ctrl+Break and closing the console) removes the registered temporary file
-// (remove_registered_file(), io/temporary_file.h), erases a progress line,
-// prints the message and ends the process as the signal asks. A signal the
+// Ctrl+Break and closing the console) runs the registered cleanups in the
+// order they were registered, prints the message and ends the process as the
+// signal asks. A signal the
 // caller left ignored stays ignored. Signals are acted on in the thread that
 // set the handling up; other threads pass them on to it.
 class InterruptHandling {
@@ -32,7 +33,7 @@ public:
 // Holds the handled signals back in this thread while alive, so that creating
 // or renaming the temporary file and (un)registering it happen as one step. A
 // thread started meanwhile inherits the hold. A signal that arrives meanwhile
-// is acted on when the hold ends, unless keep_until_exit() was called.
+// is acted on when the hold ends, unless hold_until_exit() was called.
 class InterruptsHeld {
 public:
     InterruptsHeld();
@@ -40,21 +41,28 @@ public:
     InterruptsHeld(const InterruptsHeld&) = delete;
     InterruptsHeld& operator=(const InterruptsHeld&) = delete;
 
-    // The outcome is settled (the destination was replaced): a signal from now
+    // The outcome is final (the destination was replaced): a signal from now
     // on must not turn it into an interruption, so the hold lasts until exit.
-    void keep_until_exit() { kept_ = true; }
+    void hold_until_exit() { until_exit_ = true; }
 
 private:
-    bool kept_ = false;
+    bool until_exit_ = false;
 #ifdef __linux__
     sigset_t saved_mask_{};
 #endif
 };
 
-// What the interruption's message must first write to erase what stands on
-// the terminal ("" for nothing): handed over by the progress line, which
-// alone knows what it drew. Calls must not overlap; a handler may run between
-// any two and finds the one or the other.
-void set_line_eraser(std::string_view eraser);
+// What an interruption does before its message, registered by whoever holds
+// something to undo (a temporary file, a line on the terminal). A cleanup
+// runs inside a signal handler: async-signal-safe, no allocation, no lock.
+using InterruptCleanup = void (*)();
+inline constexpr int kMaxInterruptCleanups = 4;
+
+// Adds the cleanup once (again is a no-op); -1 when every slot is taken.
+// Registrations last for the process.
+[[nodiscard]] int register_interrupt_cleanup(InterruptCleanup cleanup);
+
+// Standard error from inside a cleanup: the system's write, unbuffered.
+void write_to_standard_error_in_handler(const char* text, std::size_t length);
 
 }  // namespace quarnel

@@ -1,15 +1,14 @@
-#include "io/console.h"
+#include "platform/console_stream.h"
 
-#include <cstdio>
-#include <string>
-#include <utility>
+#include "platform/platform.h"
 
 #ifdef _WIN32
 #include <io.h>
+#include <string>
 #include <windows.h>
 #endif
 
-namespace quarnel::console {
+namespace quarnel {
 namespace {
 
 #ifdef _WIN32
@@ -46,9 +45,8 @@ bool write_to_console(HANDLE console, std::string_view text)
 
 #endif
 
-// Writes text on a stream and flushes it: on a Windows console through the
-// console's own call, so that non-ASCII file names show as they are; anywhere
-// else the UTF-8 bytes as they stand.
+}  // namespace
+
 bool write_text(std::FILE* stream, std::string_view text)
 {
 #ifdef _WIN32
@@ -59,46 +57,4 @@ bool write_text(std::FILE* stream, std::string_view text)
     return std::fwrite(text.data(), 1, text.size(), stream) == text.size() && std::fflush(stream) == 0;
 }
 
-std::function<void()>& transient_eraser()
-{
-    static std::function<void()> eraser;
-    return eraser;
-}
-
-void erase_transient()
-{
-    if (transient_eraser()) {
-        transient_eraser()();
-    }
-}
-
-}  // namespace
-
-void print_transient(std::string_view text)
-{
-    (void)std::fwrite(text.data(), 1, text.size(), stderr);
-    (void)std::fflush(stderr);
-}
-
-void set_transient_eraser(std::function<void()> eraser) { transient_eraser() = std::move(eraser); }
-
-void print(std::string_view message)
-{
-    erase_transient();
-    // Where standard error itself fails there is nowhere left to report it.
-    (void)write_text(stderr, message);
-}
-
-int fail(std::string_view message)
-{
-    print(message);
-    return -1;
-}
-
-int write_standard_output(std::string_view text)
-{
-    erase_transient();
-    return write_text(stdout, text) ? 0 : -1;
-}
-
-}  // namespace quarnel::console
+}  // namespace quarnel
