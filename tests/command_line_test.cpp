@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "convert/quarnel_messages.h"
 #include "main/command_line.h"
 
 namespace quarnel {
@@ -58,16 +57,6 @@ TEST(CommandLine, TwoArgumentsAreTakenAsPathsUnchanged)
     EXPECT_EQ(request->source, "/model:E220");
     EXPECT_EQ(request->destination, "Out Dir/b.bin");
     EXPECT_EQ(request->model, ModemModel::Default);
-}
-
-TEST(CommandLine, BannerHasFourLinesThenAnEmptyOne)
-{
-    const std::string_view banner = messages::banner_text();
-    EXPECT_EQ(std::count(banner.begin(), banner.end(), '\n'), 5);
-    EXPECT_TRUE(banner.ends_with("\n\n"));
-    const auto title_end = banner.find('\n');
-    EXPECT_TRUE(banner.substr(0, title_end).ends_with(" v1.0"));
-    EXPECT_NE(banner.find("\nProject home page: https://quarnel.example.org\n\n"), std::string_view::npos);
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "console/console.h"
-#include "convert/quarnel_messages.h"
+#include "convert/convert_messages.h"
 #include "output/output_file.h"
 #include "platform/file_io.h"
 #include "platform/interrupt.h"
@@ -13,23 +13,7 @@ namespace quarnel {
 
 namespace {
 
-// Sources from 2 GiB on do not fit the image record's fields and are refused.
-bool is_convertible_length(std::int64_t length)
-{
-    return length >= 0 && static_cast<std::uint64_t>(length) <= kMaxSourceLength && length % kSectorSize == 0;
-}
-
-#ifdef QUARNEL_TEST_SUPPORT__DO_NOT_USE
-CopyMethod copy_method = CopyMethod::Automatic;
-#else
-constexpr CopyMethod copy_method = CopyMethod::Automatic;
-#endif
-
 }  // namespace
-
-#ifdef QUARNEL_TEST_SUPPORT__DO_NOT_USE
-void set_copy_method_for_tests(CopyMethod method) { copy_method = method; }
-#endif
 
 int convert_image(const ConversionRequest& request)
 {
@@ -63,7 +47,7 @@ int convert_image(const ConversionRequest& request)
     // still using the temporary file when a failure removes it.
     const Payload payload{source, source_length, output.handle(), header_area.size(),
                           image_checksum_table(header_area)};
-    switch (copy_payload(payload, copy_method, request.progress)) {
+    switch (copy_payload(payload, request.copy_method, request.progress)) {
     case PayloadResult::ReadFailed:
         return console::fail(messages::kUnableToReadSource);
     case PayloadResult::WriteFailed:

@@ -16,17 +16,12 @@ struct ConversionRequest {
     ModemModel model = ModemModel::Default;
     // Called as the copy goes on; empty: nobody is told.
     std::function<void(std::uint64_t done, std::uint64_t total)> progress;
+    // No command line sets it; a test's build of quarnel forces the in-kernel copy.
+    CopyMethod copy_method = CopyMethod::Automatic;
 };
 
 // 0 once the destination holds the complete image; -1 after a failure it has
 // reported on standard error, with any existing destination left as it was.
 [[nodiscard]] int convert_image(const ConversionRequest& request);
-
-#ifdef QUARNEL_TEST_SUPPORT__DO_NOT_USE
-// In builds with the tests alone, and for them alone: the copy path every
-// later conversion of this process takes (Automatic until set), so that the
-// tests cover the in-kernel copy on a local file system.
-void set_copy_method_for_tests(CopyMethod method);
-#endif
 
 }  // namespace quarnel

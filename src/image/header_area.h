@@ -43,6 +43,18 @@ static_assert(kImageRecordOffset == 320 && kImageTableOffset == 418);
 // refused at 2 GiB, so every count below fits comfortably in 64 bits.
 inline constexpr std::uint64_t kMaxSourceLength = (std::uint64_t{1} << 31) - kSectorSize;
 
+// The length rule of every source quarnel carries (an ISO, a packed disc): a
+// whole number of sectors below 2 GiB. A negative length (no position could
+// be had) is refused.
+constexpr bool is_convertible_length(std::uint64_t length)
+{
+    return length <= kMaxSourceLength && length % kSectorSize == 0;
+}
+constexpr bool is_convertible_length(std::int64_t length)
+{
+    return length >= 0 && is_convertible_length(static_cast<std::uint64_t>(length));
+}
+
 inline constexpr std::string_view kHomePage = "https://quarnel.example.org";
 inline constexpr std::string_view kSignatureText = "zarvotellion_custom_iso\n";
 

@@ -12,20 +12,11 @@ namespace quarnel::inspect_messages {
 inline constexpr std::string_view kUsage = "Usage: quarnel-inspect <image .bin> [<extracted .iso>]\n";
 
 // What --help prints on standard output: the usage line, then what the program does.
-inline constexpr std::string_view kHelp =
-    "Usage: quarnel-inspect <image .bin> [<extracted .iso>]\n"
-    "       quarnel-inspect --help | --version\n"
-    "\n"
-    "Checks a USB modem CD-ROM image as quarnel writes it: every record header,\n"
-    "every block checksum and the disc inside. The report goes to standard\n"
-    "output; the first fault found is also named on standard error. With a\n"
-    "second path, the ISO is extracted there when the image is valid.\n"
-    "\n"
-    "  --help     print this help on standard output and exit\n"
-    "  --version  print the version on standard output and exit\n"
-    "\n"
-    "Exit status: 0 when every check passes, -1 (255 in a POSIX shell) otherwise.\n"
-    "Home page: https://quarnel.example.org\n";
+// What --help prints: the usage, what the program does, the home page.
+std::string_view help_text();
+// What --version prints.
+std::string_view version_line();
+
 inline constexpr std::string_view kUnableToOpenImage = "Error: unable to open image file.\n";
 inline constexpr std::string_view kSameFile = "Error: image and extracted file are the same file.\n";
 inline constexpr std::string_view kUnableToCreateExtracted = "Error: unable to create extracted file.\n";

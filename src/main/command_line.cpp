@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "console/console.h"
-#include "convert/quarnel_messages.h"
+#include "convert/convert_messages.h"
 #include "main/entry_point.h"
 
 namespace quarnel {

@@ -9,9 +9,6 @@
 namespace quarnel {
 namespace {
 
-// The version --version prints, from the project's version in CMakeLists.txt.
-constexpr std::string_view kVersionLine = "quarnel-inspect " QUARNEL_VERSION "\n";
-
 // Whether an argument is exactly the given ASCII option, in the platform's own characters.
 bool is_option(std::basic_string_view<ArgChar> argument, std::string_view option)
 {
@@ -37,10 +34,10 @@ int run_quarnel_inspect(std::span<const ArgChar* const> arguments)
 {
     // Recognised as the sole argument only; an image named so is given as ./--help.
     if (arguments.size() == 2 && is_option(arguments[1], "--help")) {
-        return console::write_standard_output(inspect_messages::kHelp);
+        return console::write_standard_output(inspect_messages::help_text());
     }
     if (arguments.size() == 2 && is_option(arguments[1], "--version")) {
-        return console::write_standard_output(kVersionLine);
+        return console::write_standard_output(inspect_messages::version_line());
     }
     return run_request(parse_inspect_command_line(arguments), inspect_messages::kUsage, inspect_image);
 }

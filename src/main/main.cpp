@@ -1,4 +1,4 @@
-#include "convert/quarnel_messages.h"
+#include "convert/convert_messages.h"
 #include "main/command_line.h"
 #include "main/entry_point.h"
 

@@ -4,6 +4,7 @@
 // in the same words as the command-line programs. Nothing here reaches the
 // operating system: the one way out is quarnel_js_read (src/web/file_reads.js).
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -11,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "convert/quarnel_messages.h"
+#include "convert/convert_messages.h"
 #include "image/checksum.h"
 #include "image/header_area.h"
 #include "image/image_reader.h"
@@ -55,11 +56,12 @@ State& state()
     return instance;
 }
 
-// Sources from 2 GiB on do not fit the image record's fields and are refused, as by quarnel.
+// A length from JavaScript, a whole number below 2^53, under quarnel's own rule.
 bool is_convertible_length(double length)
 {
-    return length >= 0 && length <= static_cast<double>(kMaxSourceLength) &&
-           static_cast<std::uint64_t>(length) % kSectorSize == 0;
+    constexpr double kAboveAnyLength = 0x1p53;
+    return length >= 0 && length < kAboveAnyLength && std::floor(length) == length &&
+           quarnel::is_convertible_length(static_cast<std::uint64_t>(length));
 }
 
 class PageImageSource final : public ImageSource {

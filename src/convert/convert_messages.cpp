@@ -1,14 +1,16 @@
-#include "convert/quarnel_messages.h"
+#include "convert/convert_messages.h"
 
 #include <string>
 
 #include "image/header_area.h"
+#include "quarnel_version.h"
 
 namespace quarnel::messages {
 
 std::string_view banner_text()
 {
-    static const std::string banner = "quarnel - ISO image to USB modem CD-ROM image converter v1.0\n"
+    static const std::string banner = "quarnel - ISO image to USB modem CD-ROM image converter v" QUARNEL_SHORT_VERSION
+                                      "\n"
                                       "Copyright (c) 2026 the quarnel developers.\n"
                                       "Free software under the MIT License, provided as is, without warranty.\n"
                                       "Project home page: " +
