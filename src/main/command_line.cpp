@@ -1,42 +1,11 @@
 #include "main/command_line.h"
 
-#include <algorithm>
-#include <string>
-#include <string_view>
-
 #include "console/console.h"
 #include "convert/convert_messages.h"
 #include "main/entry_point.h"
+#include "main/options.h"
 
 namespace quarnel {
-namespace {
-
-constexpr std::string_view kModelOption = "/MODEL:";
-constexpr std::string_view kE220 = "E220";
-
-// Upper-cases as the classic locale does: only a to z change.
-std::basic_string<ArgChar> ascii_upper(std::basic_string_view<ArgChar> text)
-{
-    std::basic_string<ArgChar> upper(text);
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](ArgChar c) { return c >= 'a' && c <= 'z' ? static_cast<ArgChar>(c - 'a' + 'A') : c; });
-    return upper;
-}
-
-bool starts_with(std::basic_string_view<ArgChar> text, std::string_view prefix)
-{
-    if (text.size() < prefix.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (text[i] != static_cast<ArgChar>(prefix[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-}  // namespace
 
 std::optional<ConversionRequest> parse_command_line(std::span<const ArgChar* const> arguments)
 {
@@ -49,13 +18,11 @@ std::optional<ConversionRequest> parse_command_line(std::span<const ArgChar* con
     if (arguments.size() != 4) {
         return std::nullopt;
     }
-    const std::basic_string<ArgChar> option = ascii_upper(arguments[1]);
-    if (!starts_with(option, kModelOption)) {
+    const std::optional<ModemModel> model = model_option(arguments[1]);
+    if (!model) {
         return std::nullopt;
     }
-    if (starts_with(std::basic_string_view<ArgChar>(option).substr(kModelOption.size()), kE220)) {
-        request.model = ModemModel::E220;
-    }
+    request.model = *model;
     request.source = arguments[2];
     request.destination = arguments[3];
     return request;

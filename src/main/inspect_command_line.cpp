@@ -5,17 +5,9 @@
 
 #include "inspect/inspect_messages.h"
 #include "main/entry_point.h"
+#include "main/options.h"
 
 namespace quarnel {
-namespace {
-
-// Whether an argument is exactly the given ASCII option, in the platform's own characters.
-bool is_option(std::basic_string_view<ArgChar> argument, std::string_view option)
-{
-    return argument == std::basic_string<ArgChar>(option.begin(), option.end());
-}
-
-}  // namespace
 
 std::optional<InspectRequest> parse_inspect_command_line(std::span<const ArgChar* const> arguments)
 {
@@ -33,10 +25,10 @@ std::optional<InspectRequest> parse_inspect_command_line(std::span<const ArgChar
 int run_quarnel_inspect(std::span<const ArgChar* const> arguments)
 {
     // Recognised as the sole argument only; an image named so is given as ./--help.
-    if (arguments.size() == 2 && is_option(arguments[1], "--help")) {
+    if (arguments.size() == 2 && is_exact_option(arguments[1], "--help")) {
         return console::write_standard_output(inspect_messages::help_text());
     }
-    if (arguments.size() == 2 && is_option(arguments[1], "--version")) {
+    if (arguments.size() == 2 && is_exact_option(arguments[1], "--version")) {
         return console::write_standard_output(inspect_messages::version_line());
     }
     return run_request(parse_inspect_command_line(arguments), inspect_messages::kUsage, inspect_image);

@@ -1,0 +1,266 @@
+#include "pack/pack_folder.h"
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "console/console.h"
+#include "convert/payload_copy.h"
+#include "disc/disc_layout.h"
+#include "output/output_file.h"
+#include "pack/pack_messages.h"
+#include "platform/folder_listing.h"
+#include "platform/interrupt.h"
+
+namespace quarnel {
+namespace fs = std::filesystem;
+
+namespace {
+
+// The deepest level a disc's directories reach (the folder itself is the
+// first): what lies deeper is refused by the layout, so it is never listed.
+constexpr std::size_t kDeepestListedLevel = 8;
+
+// A name as the disc and the messages take it: UTF-8 (on Linux the bytes as they are).
+std::string utf8(const fs::path& path)
+{
+    const std::u8string text = path.u8string();
+    return {text.begin(), text.end()};
+}
+
+fs::path from_utf8(std::string_view text) { return fs::path(std::u8string(text.begin(), text.end())); }
+
+bool is_known(const FileState& state) { return state.device != 0 || state.inode != 0; }
+
+bool ascii_equal_ignoring_case(std::string_view a, std::string_view b)
+{
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lower(a[i]) != lower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// One walk over the folder: the entries the layout takes, and what each file
+// was when it was looked at, so that a change while it is packed shows.
+class FolderScan {
+public:
+    FolderScan(std::string_view shown_folder, const fs::path& destination)
+        : shown_folder_(shown_folder), destination_name_(utf8(destination.filename()))
+    {
+        if (read_path_state(destination, destination_) != 0) {
+            destination_ = {};
+        }
+    }
+
+    // 0, or -1 after the refusal was printed.
+    [[nodiscard]] int scan(const Directory& directory, const std::string& path, std::size_t level, disc::Entry& node)
+    {
+        std::vector<FolderItem> items;
+        if (list_directory(directory, items) != 0) {
+            return console::fail(pack_messages::unable_to_read(shown(path)));
+        }
+        node.children.reserve(items.size());
+        for (FolderItem& item : items) {
+            const std::string name = utf8(item.name);
+            const std::string item_path = path.empty() ? name : path + "/" + name;
+            if (item.kind == FolderItem::Kind::Unreadable) {
+                return console::fail(pack_messages::unable_to_read(shown(item_path)));
+            }
+            if (item.kind == FolderItem::Kind::Other) {
+                return console::fail(pack_messages::not_a_file_or_folder(shown(item_path)));
+            }
+            disc::Entry entry;
+            entry.name = name;
+            entry.modified = item.state.modified;
+            if (item.kind == FolderItem::Kind::Directory) {
+                entry.directory = true;
+                // One below the deepest is refused by the layout whatever it holds.
+                if (level < kDeepestListedLevel) {
+                    const std::optional<Directory> child = directory.open_directory(item.name);
+                    if (!child) {
+                        return console::fail(pack_messages::unable_to_read(shown(item_path)));
+                    }
+                    if (scan(*child, item_path, level + 1, entry) != 0) {
+                        return -1;
+                    }
+                }
+                node.children.push_back(std::move(entry));
+                continue;
+            }
+            // Opened once now, so that a file that cannot be read is refused before anything is written.
+            const FileHandle file = open_in_directory(directory, item.name);
+            if (!file.is_open() || (!is_known(item.state) && read_file_state(file, item.state) != 0)) {
+                return console::fail(pack_messages::unable_to_read(shown(item_path)));
+            }
+            if (is_destination(item.state, name)) {
+                continue;  // the image being written is never on its own disc
+            }
+            entry.size = item.state.size;
+            if (is_known(item.state)) {
+                entry.identity = disc::FileIdentity{item.state.device, item.state.inode};
+            }
+            files_.emplace(item_path, item.state);
+            node.children.push_back(std::move(entry));
+        }
+        return 0;
+    }
+
+    std::string shown(std::string_view path) const
+    {
+        if (path.empty()) {
+            return shown_folder_;
+        }
+        const bool separated = !shown_folder_.empty() && (shown_folder_.back() == '/' || shown_folder_.back() == '\\');
+        return shown_folder_ + (separated ? "" : "/") + std::string(path);
+    }
+
+    const FileState& scanned(const std::string& path) const { return files_.at(path); }
+
+private:
+    bool is_destination(const FileState& state, std::string_view name) const
+    {
+        return is_known(destination_) && state.device == destination_.device && state.inode == destination_.inode &&
+               (is_known(state) || ascii_equal_ignoring_case(name, destination_name_));
+    }
+
+    std::string shown_folder_;
+    std::string destination_name_;
+    FileState destination_;
+    std::unordered_map<std::string, FileState> files_;
+};
+
+// A file of the folder, opened when the copy reaches it: it must still be
+// the file looked at, and be so still once read.
+class FolderFile final : public PieceFile {
+public:
+    FolderFile(const Directory& folder, const disc::FileExtent& extent, const FileState& scanned)
+        : folder_(folder), path_(from_utf8(extent.path)), scanned_(scanned)
+    {
+    }
+
+    FileHandle open() noexcept override
+    {
+        FileHandle file = open_in_directory(folder_, path_);
+        FileState now;
+        if (!file.is_open() || read_file_state(file, now) != 0 || !is_same_file(now)) {
+            return FileHandle();
+        }
+        return file;
+    }
+
+    int verify(const FileHandle& file) noexcept override
+    {
+        FileState now;
+        return read_file_state(file, now) == 0 && is_same_file(now) && now.size == scanned_.size &&
+                       now.modified == scanned_.modified && now.modified_nanoseconds == scanned_.modified_nanoseconds
+                   ? 0
+                   : -1;
+    }
+
+private:
+    bool is_same_file(const FileState& now) const
+    {
+        return !is_known(scanned_) || (now.device == scanned_.device && now.inode == scanned_.inode);
+    }
+
+    const Directory& folder_;
+    fs::path path_;
+    FileState scanned_;
+};
+
+}  // namespace
+
+int pack_folder(const PackRequest& request)
+{
+    const InterruptHandling interrupt_handling(pack_messages::kInterrupted);
+    const std::string shown_folder = utf8(request.folder);
+    const std::string shown_destination = utf8(request.destination);
+
+    // "/." so that a folder named through a link is the folder it names.
+    const std::optional<Directory> folder = Directory().open_directory(request.folder / ".");
+    std::error_code error;
+    if (!folder || !fs::is_directory(request.folder, error)) {
+        return console::fail(pack_messages::not_a_folder(shown_folder));
+    }
+    FolderScan scan(shown_folder, request.destination);
+    disc::Entry root;
+    root.name = utf8(fs::path(request.folder).lexically_normal().filename());
+    if (root.name.empty() || root.name == ".") {
+        root.name = utf8(fs::absolute(request.folder, error).lexically_normal().parent_path().filename());
+    }
+    root.directory = true;
+    if (FileState state; read_path_state(request.folder, state) == 0) {
+        root.modified = state.modified;
+    }
+    if (scan.scan(*folder, "", 1, root) != 0) {
+        return -1;
+    }
+
+    disc::DiscLayout layout;
+    disc::Refusal refusal;
+    if (disc::lay_out_disc(root, request.label, layout, refusal) != 0) {
+        return console::fail(pack_messages::refusal(refusal, shown_folder));
+    }
+
+    // The disc as pieces: its metadata, then each file's bytes and the zeros
+    // that fill its last sector.
+    std::vector<FolderFile> files;
+    files.reserve(layout.files.size());
+    std::vector<PayloadPiece> pieces{PayloadPiece::memory(layout.metadata)};
+    std::vector<std::size_t> file_of_piece{0};
+    for (std::size_t i = 0; i < layout.files.size(); ++i) {
+        const disc::FileExtent& extent = layout.files[i];
+        files.emplace_back(*folder, extent, scan.scanned(extent.path));
+        pieces.push_back(PayloadPiece::on_demand(files.back(), extent.length));
+        file_of_piece.push_back(i);
+        if (const std::uint64_t padding = disc::sectors_for(extent.length) * disc::kDiscSectorSize - extent.length;
+            padding != 0) {
+            pieces.push_back(PayloadPiece::zeros(padding));
+            file_of_piece.push_back(i);
+        }
+    }
+    const std::uint64_t disc_length = std::uint64_t{layout.total_sectors} * disc::kDiscSectorSize;
+
+    std::vector<std::uint8_t> header_area(request.disc_only ? 0 : header_area_size(block_count_for(disc_length)));
+    std::vector<std::uint8_t> scratch_table(request.disc_only ? kTableEntrySize * block_count_for(disc_length) : 0);
+    OutputFile output;
+    if (output.create(request.destination) != 0) {
+        return console::fail(pack_messages::unable_to_create_destination(shown_destination));
+    }
+    if (output.append(header_area) != 0) {
+        return console::fail(pack_messages::unable_to_write_destination(shown_destination));
+    }
+    const Payload payload{pieces, output.handle(), header_area.size(),
+                          request.disc_only ? std::span<std::uint8_t>(scratch_table)
+                                            : image_checksum_table(header_area)};
+    const PayloadOutcome outcome = copy_payload(payload, CopyMethod::Automatic, request.progress);
+    switch (outcome.result) {
+    case PayloadResult::ReadFailed:
+        return console::fail(
+            pack_messages::unable_to_read(scan.shown(layout.files[file_of_piece[outcome.failed_piece]].path)));
+    case PayloadResult::WriteFailed:
+        return console::fail(pack_messages::unable_to_write_destination(shown_destination));
+    case PayloadResult::Done:
+        break;
+    }
+    if (!request.disc_only) {
+        build_header_area(header_area, static_cast<std::uint32_t>(disc_length), request.model);
+        if (output.overwrite_start(header_area) != 0) {
+            return console::fail(pack_messages::unable_to_write_destination(shown_destination));
+        }
+    }
+    if (output.commit() != 0) {
+        return console::fail(pack_messages::unable_to_write_destination(shown_destination));
+    }
+    console::print(pack_messages::kSuccess);
+    return 0;
+}
+
+}  // namespace quarnel

@@ -1,0 +1,108 @@
+#include "pack/pack_messages.h"
+
+#include "convert/convert_messages.h"
+#include "image/header_area.h"
+#include "quarnel_version.h"
+
+namespace quarnel::pack_messages {
+
+namespace {
+
+std::string quoted(std::string_view path) { return "\"" + std::string(path) + "\""; }
+
+// An entry of the folder as the user finds it: below the folder as given.
+std::string below(std::string_view folder, std::string_view entry)
+{
+    if (entry.empty()) {
+        return std::string(folder);
+    }
+    const bool separated = !folder.empty() && (folder.back() == '/' || folder.back() == '\\');
+    return std::string(folder) + (separated ? "" : "/") + std::string(entry);
+}
+
+}  // namespace
+
+std::string_view banner_text()
+{
+    static const std::string banner = messages::banner_for("quarnel-pack - folder to USB modem CD-ROM image packer");
+    return banner;
+}
+
+std::string_view help_text()
+{
+    static const std::string help =
+        std::string(kUsage) +
+        "       quarnel-pack --help | --version\n"
+        "\n"
+        "Makes a CD-ROM image (ISO 9660 with Joliet names) of a folder and writes it\n"
+        "as the USB modem CD-ROM image quarnel would write for it, in one pass over\n"
+        "the files. Every file and folder inside goes on the disc, or nothing is\n"
+        "written.\n"
+        "\n"
+        "  /model:E220     the E220's record codes (any other model: the default ones)\n"
+        "  /label:<label>  the volume label (default: the folder's name)\n"
+        "  /iso            write the disc itself instead of the modem image\n"
+        "  --help          print this help on standard output and exit\n"
+        "  --version       print the version on standard output and exit\n"
+        "\n"
+        "Exit status: 0 on success, -1 (255 in a POSIX shell) otherwise.\n"
+        "Home page: " +
+        std::string(kHomePage) + "\n";
+    return help;
+}
+
+std::string_view version_line() { return "quarnel-pack " QUARNEL_VERSION "\n"; }
+
+std::string not_a_folder(std::string_view folder)
+{
+    return "Error: " + quoted(folder) + " does not exist or is not a folder.\n";
+}
+
+std::string unable_to_read(std::string_view path) { return "Error: unable to read " + quoted(path) + ".\n"; }
+
+std::string not_a_file_or_folder(std::string_view path)
+{
+    return "Error: " + quoted(path) +
+           " is neither a file nor a folder (a link, a device, a FIFO or a socket), which a disc cannot hold.\n";
+}
+
+std::string refusal(const disc::Refusal& refusal, std::string_view folder)
+{
+    const std::string path = quoted(below(folder, refusal.path));
+    switch (refusal.kind) {
+    case disc::RefusalKind::InvalidUtf8:
+        return "Error: " + path + " has a name that is not UTF-8.\n";
+    case disc::RefusalKind::ForbiddenCharacter:
+        return "Error: " + path + " has a character a disc name cannot hold (* / : ; ? \\ or a control character).\n";
+    case disc::RefusalKind::ReservedName:
+        return "Error: " + path + " has a name a disc cannot hold.\n";
+    case disc::RefusalKind::NameTooLong:
+        return "Error: " + path + " has a name longer than 64 UTF-16 units.\n";
+    case disc::RefusalKind::CaseCollision:
+        return "Error: " + path + " and " + quoted(below(folder, refusal.other_path)) +
+               " differ only in letter case.\n";
+    case disc::RefusalKind::TooDeep:
+        return "Error: " + path + " lies deeper than the eight levels of folders a disc can hold.\n";
+    case disc::RefusalKind::TooLarge:
+        return "Error: " + path + " makes a disc of 2 GiB or more.\n";
+    case disc::RefusalKind::DateOutOfRange:
+        return "Error: " + path + " has a modification time a disc cannot hold (before 1900 or after 2155).\n";
+    case disc::RefusalKind::InvalidLabel:
+        return "Error: the volume label has a character a disc cannot hold.\n";
+    case disc::RefusalKind::LabelTooLong:
+        return "Error: the volume label is longer than 16 UTF-16 units.\n";
+    }
+    return "Error: " + path + " cannot be put on a disc.\n";
+}
+
+std::string unable_to_create_destination(std::string_view destination)
+{
+    return "Error: unable to create destination file " + quoted(destination) + ".\n";
+}
+
+std::string unable_to_write_destination(std::string_view destination)
+{
+    return "Error: unable to write destination file " + quoted(destination) + ".\n";
+}
+
+}  // namespace quarnel::pack_messages

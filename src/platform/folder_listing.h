@@ -1,0 +1,49 @@
+// A folder's contents as a disc is made of them: the names in one directory,
+// each with its kind, size, modification time and identity, looked at
+// without following links; and a file of it opened for reading.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+#include "platform/directory.h"
+#include "platform/file_io.h"
+
+namespace quarnel {
+
+struct FileState {
+    std::uint64_t size = 0;
+    std::int64_t modified = 0;             // seconds since the epoch, UTC
+    std::uint32_t modified_nanoseconds = 0;
+    // With `inode`, which file it is: 0 and 0 where it is not known (Windows
+    // tells it of an open file alone).
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const FileState&) const = default;
+};
+
+struct FolderItem {
+    // Other: a symbolic link, a FIFO, a socket, a device, a reparse point.
+    enum class Kind { File, Directory, Other, Unreadable };
+    std::filesystem::path name;
+    Kind kind = Kind::Unreadable;
+    FileState state;
+};
+
+// The items of `directory`, "." and ".." left out, in the order the system
+// gives them. -1 when the directory cannot be read.
+[[nodiscard]] int list_directory(const Directory& directory, std::vector<FolderItem>& items);
+
+// The regular file `name` of `directory`, open for reading; a link is not
+// followed. A closed handle when it cannot be opened.
+FileHandle open_in_directory(const Directory& directory, const std::filesystem::path& name);
+
+// What the open file is now; -1 when it cannot be told.
+[[nodiscard]] int read_file_state(const FileHandle& file, FileState& state);
+
+// What the file `path` names is, links followed; -1 when there is none (on
+// Windows, or none that can be opened for reading).
+[[nodiscard]] int read_path_state(const std::filesystem::path& path, FileState& state);
+
+}  // namespace quarnel
