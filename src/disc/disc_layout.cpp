@@ -27,7 +27,7 @@ constexpr std::uint8_t kDirectoryFlag = 0x02;
 
 // Directory records hold the year as an offset from 1900 in one byte.
 constexpr std::int64_t kFirstTime = -2208988800;    // 1900-01-01T00:00:00Z
-constexpr std::int64_t kLastTime = 5891299200 - 1;  // 2156-01-01T00:00:00Z, less a second
+constexpr std::int64_t kLastTime = 5869584000 - 1;  // 2156-01-01T00:00:00Z, less a second
 constexpr std::size_t kPrimaryTree = 0;
 constexpr std::size_t kJolietTree = 1;
 
