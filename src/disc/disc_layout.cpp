@@ -1,0 +1,546 @@
+#include "disc/disc_layout.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <map>
+#include <span>
+
+#include "disc/disc_names.h"
+#include "image/header_area.h"
+#include "image/integers.h"
+
+namespace quarnel::disc {
+
+namespace {
+
+using ub16 = Integer<std::uint16_t, ByteOrder::Big>;
+
+constexpr std::uint32_t kSystemAreaSectors = 16;
+constexpr std::uint32_t kPrimarySector = 16;
+constexpr std::uint32_t kJolietSector = 17;
+constexpr std::uint32_t kTerminatorSector = 18;
+constexpr std::uint32_t kPathTablesSector = 19;
+constexpr std::size_t kMaxLevels = 8;
+constexpr std::size_t kDescriptorRecordSize = 34;
+constexpr std::uint8_t kDirectoryFlag = 0x02;
+
+// Directory records hold the year as an offset from 1900 in one byte.
+constexpr std::int64_t kFirstTime = -2208988800;    // 1900-01-01T00:00:00Z
+constexpr std::int64_t kLastTime = 5869584000 - 1;  // 2156-01-01T00:00:00Z, less a second
+constexpr std::size_t kPrimaryTree = 0;
+constexpr std::size_t kJolietTree = 1;
+
+struct Node {
+    const Entry* entry = nullptr;
+    std::string path;
+    std::size_t parent = 0;
+    std::size_t level = 1;
+    std::int64_t time = 0;  // the recording time: a directory's newest
+    std::u16string joliet;
+    std::string primary;                   // "NAME" or "NAME.EXT;1"
+    std::vector<std::size_t> children[2];  // each tree's order
+    std::uint16_t number[2] = {};          // directory number in each path table
+    std::uint32_t sector[2] = {};          // a directory's extent in each tree; a file's in both
+    std::uint32_t length[2] = {};
+};
+
+// Identifiers ordered as ECMA-119 9.3: by name, then extension, each padded
+// with spaces; the one version number all files have does not decide. A
+// Joliet identifier splits at its last '.' alike.
+template <typename Unit> bool precedes(std::basic_string_view<Unit> a, std::basic_string_view<Unit> b)
+{
+    const auto split = [](std::basic_string_view<Unit> id) {
+        id = id.substr(0, id.find(Unit{';'}));
+        const std::size_t dot = id.rfind(Unit{'.'});
+        return dot == std::basic_string_view<Unit>::npos ? std::pair{id, std::basic_string_view<Unit>()}
+                                                         : std::pair{id.substr(0, dot), id.substr(dot + 1)};
+    };
+    const auto padded_compare = [](std::basic_string_view<Unit> x, std::basic_string_view<Unit> y) {
+        for (std::size_t i = 0; i < std::max(x.size(), y.size()); ++i) {
+            const Unit cx = i < x.size() ? x[i] : Unit{' '};
+            const Unit cy = i < y.size() ? y[i] : Unit{' '};
+            if (cx != cy) {
+                return cx < cy ? -1 : 1;
+            }
+        }
+        return x.size() == y.size() ? 0 : (x.size() < y.size() ? -1 : 1);
+    };
+    const auto [name_a, extension_a] = split(a);
+    const auto [name_b, extension_b] = split(b);
+    const int by_name = padded_compare(name_a, name_b);
+    return by_name != 0 ? by_name < 0 : padded_compare(extension_a, extension_b) < 0;
+}
+
+std::size_t record_size(std::size_t identifier_length) { return 33 + identifier_length + (identifier_length + 1) % 2; }
+
+std::size_t path_record_size(std::size_t identifier_length) { return 8 + identifier_length + identifier_length % 2; }
+
+struct CivilTime {
+    std::int64_t year;
+    unsigned month, day, hour, minute, second;
+};
+
+// The proleptic Gregorian date of `seconds` since the epoch, through days
+// counted in 400-year eras from 0000-03-01.
+CivilTime civil(std::int64_t seconds)
+{
+    const std::int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
+    const auto in_day = static_cast<unsigned>(seconds - days * 86400);
+    const std::int64_t shifted = days + 719468;
+    const std::int64_t era = (shifted >= 0 ? shifted : shifted - 146096) / 146097;
+    const auto day_of_era = static_cast<unsigned>(shifted - era * 146097);
+    const unsigned year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+    const unsigned day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+    const unsigned month_from_march = (5 * day_of_year + 2) / 153;
+    const unsigned day = day_of_year - (153 * month_from_march + 2) / 5 + 1;
+    const unsigned month = month_from_march < 10 ? month_from_march + 3 : month_from_march - 9;
+    const std::int64_t year = static_cast<std::int64_t>(year_of_era) + era * 400 + (month <= 2 ? 1 : 0);
+    return {year, month, day, in_day / 3600, in_day / 60 % 60, in_day % 60};
+}
+
+void store_both16(std::span<std::uint8_t> at, std::size_t offset, std::uint16_t value)
+{
+    store<ul16>(at, offset, value);
+    store<ub16>(at, offset + 2, value);
+}
+
+void store_both32(std::span<std::uint8_t> at, std::size_t offset, std::uint32_t value)
+{
+    store<ul32>(at, offset, value);
+    store<ub32>(at, offset + 4, value);
+}
+
+// "YYYYMMDDHHMMSScc" and an offset of 0; all zero digits for no date.
+void store_volume_time(std::span<std::uint8_t> at, std::size_t offset, std::optional<std::int64_t> seconds)
+{
+    std::array<unsigned, 7> parts{};
+    if (seconds) {
+        const CivilTime t = civil(*seconds);
+        parts = {static_cast<unsigned>(t.year), t.month, t.day, t.hour, t.minute, t.second, 0};
+    }
+    std::string digits;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        std::string part = std::to_string(parts[i]);
+        part.insert(0, (i == 0 ? 4 : 2) - part.size(), '0');
+        digits += part;
+    }
+    std::memcpy(at.subspan(offset, 16).data(), digits.data(), 16);
+    at[offset + 16] = 0;
+}
+
+void store_text(std::span<std::uint8_t> at, std::size_t offset, std::size_t size, std::string_view text)
+{
+    std::fill_n(at.begin() + static_cast<std::ptrdiff_t>(offset), size, std::uint8_t{' '});
+    std::copy(text.begin(), text.end(), at.begin() + static_cast<std::ptrdiff_t>(offset));
+}
+
+// UCS-2 big-endian, padded with spaces; an odd last byte stays zero.
+void store_joliet_text(std::span<std::uint8_t> at, std::size_t offset, std::size_t size, std::u16string_view text)
+{
+    for (std::size_t i = 0; i + 1 < size; i += 2) {
+        store<ub16>(at, offset + i, i / 2 < text.size() ? text[i / 2] : u' ');
+    }
+}
+
+// The tree checked and named, one node an entry, the root first.
+class Tree {
+public:
+    std::vector<Node> nodes;
+    Refusal refusal;
+
+    [[nodiscard]] int add(const Entry& entry, std::size_t parent, std::string path, std::size_t level,
+                          std::u16string joliet)
+    {
+        const std::size_t index = nodes.size();
+        Node& node = nodes.emplace_back();
+        node.entry = &entry;
+        node.path = std::move(path);
+        node.parent = parent;
+        node.level = level;
+        node.joliet = std::move(joliet);
+        if (!entry.directory) {
+            if (entry.size > kMaxSourceLength) {
+                return refuse(RefusalKind::TooLarge, index);
+            }
+            return set_time(index, entry.modified);
+        }
+        if (level > kMaxLevels) {
+            return refuse(RefusalKind::TooDeep, index);
+        }
+        std::vector<const Entry*> children;
+        children.reserve(entry.children.size());
+        for (const Entry& child : entry.children) {
+            children.push_back(&child);
+        }
+        std::sort(children.begin(), children.end(), [](const Entry* a, const Entry* b) { return a->name < b->name; });
+        std::vector<std::size_t> added;
+        std::vector<std::string> natural_names;
+        for (const Entry* child : children) {
+            std::string child_path = nodes[index].path.empty() ? child->name : nodes[index].path + "/" + child->name;
+            std::u16string units;
+            if (check_name(child->name, child_path, units) != 0) {
+                return -1;
+            }
+            added.push_back(nodes.size());
+            if (add(*child, index, std::move(child_path), level + (child->directory ? 1 : 0), std::move(units)) != 0) {
+                return -1;
+            }
+            natural_names.push_back(primary_name(child->name, child->directory));
+        }
+        if (check_case(added) != 0) {
+            return -1;
+        }
+        const std::vector<std::string> unique = unique_primary_names(natural_names);
+        std::int64_t newest = entry.modified;
+        for (std::size_t i = 0; i < added.size(); ++i) {
+            Node& child = nodes[added[i]];
+            child.primary = child.entry->directory ? unique[i] : unique[i] + ";1";
+            newest = i == 0 ? child.time : std::max(newest, child.time);
+        }
+        for (const std::size_t tree : {kPrimaryTree, kJolietTree}) {
+            std::vector<std::size_t>& order = nodes[index].children[tree];
+            order = added;
+            std::sort(order.begin(), order.end(), [this, tree](std::size_t a, std::size_t b) {
+                return tree == kPrimaryTree ? precedes<char>(nodes[a].primary, nodes[b].primary)
+                                            : precedes<char16_t>(nodes[a].joliet, nodes[b].joliet);
+            });
+        }
+        return set_time(index, newest);
+    }
+
+    [[nodiscard]] int refuse(RefusalKind kind, std::size_t index, std::string other = {})
+    {
+        return refuse_path(kind, nodes[index].path, std::move(other));
+    }
+
+    [[nodiscard]] int refuse_path(RefusalKind kind, const std::string& path, std::string other = {})
+    {
+        refusal = {kind, path, std::move(other)};
+        return -1;
+    }
+
+private:
+    [[nodiscard]] int check_name(const std::string& name, const std::string& path, std::u16string& units)
+    {
+        if (utf8_to_utf16(name, units) != 0) {
+            return refuse_path(RefusalKind::InvalidUtf8, path);
+        }
+        if (units.empty() || units == u"." || units == u"..") {
+            return refuse_path(RefusalKind::ReservedName, path);
+        }
+        if (std::any_of(units.begin(), units.end(), is_forbidden_in_joliet)) {
+            return refuse_path(RefusalKind::ForbiddenCharacter, path);
+        }
+        if (units.size() > kMaxJolietUnits) {
+            return refuse_path(RefusalKind::NameTooLong, path);
+        }
+        return 0;
+    }
+
+    [[nodiscard]] int check_case(const std::vector<std::size_t>& added)
+    {
+        std::map<std::u16string, std::size_t> seen;
+        for (const std::size_t index : added) {
+            const auto [at, inserted] = seen.emplace(fold_case(nodes[index].joliet), index);
+            if (!inserted) {
+                return refuse(RefusalKind::CaseCollision, index, nodes[at->second].path);
+            }
+        }
+        return 0;
+    }
+
+    [[nodiscard]] int set_time(std::size_t index, std::int64_t time)
+    {
+        if (time < kFirstTime || time > kLastTime) {
+            return refuse(RefusalKind::DateOutOfRange, index);
+        }
+        nodes[index].time = time;
+        return 0;
+    }
+};
+
+// A node's identifier as the tree's directory record holds it.
+std::string identifier_bytes(const Node& node, std::size_t tree)
+{
+    if (tree == kPrimaryTree) {
+        return node.primary;
+    }
+    std::string bytes;
+    for (const char16_t unit : node.joliet) {
+        bytes += static_cast<char>(unit >> 8);
+        bytes += static_cast<char>(unit & 0xFF);
+    }
+    return bytes;
+}
+
+void store_record(std::span<std::uint8_t> at, const Node& node, std::size_t tree, std::string_view identifier)
+{
+    const std::size_t size = record_size(identifier.size());
+    at[0] = static_cast<std::uint8_t>(size);
+    const bool directory = node.entry->directory;
+    store_both32(at, 2, node.sector[directory ? tree : 0]);
+    store_both32(at, 10, node.length[directory ? tree : 0]);
+    const CivilTime t = civil(node.time);
+    const std::array<std::uint8_t, 7> date = {static_cast<std::uint8_t>(t.year - 1900),
+                                              static_cast<std::uint8_t>(t.month),
+                                              static_cast<std::uint8_t>(t.day),
+                                              static_cast<std::uint8_t>(t.hour),
+                                              static_cast<std::uint8_t>(t.minute),
+                                              static_cast<std::uint8_t>(t.second),
+                                              0};
+    std::copy(date.begin(), date.end(), at.begin() + 18);
+    at[25] = directory ? kDirectoryFlag : 0;
+    store_both16(at, 28, 1);
+    at[32] = static_cast<std::uint8_t>(identifier.size());
+    std::copy(identifier.begin(), identifier.end(), at.begin() + 33);
+}
+
+// Places the records of `directory` in the tree, none across a sector, and
+// calls `place(offset, node, identifier)` for each; the extent's size back.
+template <typename Place>
+std::uint32_t place_records(const std::vector<Node>& nodes, std::size_t directory, std::size_t tree, Place place)
+{
+    std::size_t offset = 0;
+    const auto next = [&offset, &place](const Node& node, std::string_view identifier) {
+        const std::size_t size = record_size(identifier.size());
+        if (offset % kDiscSectorSize + size > kDiscSectorSize) {
+            offset = sectors_for(offset) * kDiscSectorSize;
+        }
+        place(offset, node, identifier);
+        offset += size;
+    };
+    next(nodes[directory], std::string_view("\0", 1));
+    next(nodes[nodes[directory].parent], std::string_view("\1", 1));
+    for (const std::size_t child : nodes[directory].children[tree]) {
+        next(nodes[child], identifier_bytes(nodes[child], tree));
+    }
+    return static_cast<std::uint32_t>(sectors_for(offset) * kDiscSectorSize);
+}
+
+struct Volume {
+    std::string primary_identifier;
+    std::u16string joliet_identifier;
+};
+
+[[nodiscard]] int name_volume(const Entry& root, std::optional<std::string_view> label, Volume& volume, Tree& tree)
+{
+    if (label) {
+        if (utf8_to_utf16(*label, volume.joliet_identifier) != 0 ||
+            std::any_of(volume.joliet_identifier.begin(), volume.joliet_identifier.end(), is_forbidden_in_joliet)) {
+            return tree.refuse_path(RefusalKind::InvalidLabel, {});
+        }
+        if (volume.joliet_identifier.size() > kMaxJolietLabelUnits) {
+            return tree.refuse_path(RefusalKind::LabelTooLong, {});
+        }
+        volume.primary_identifier = primary_volume_identifier(*label);
+        return 0;
+    }
+    // The folder's name is shortened and mended rather than refused.
+    volume.primary_identifier = primary_volume_identifier(root.name);
+    if (utf8_to_utf16(root.name, volume.joliet_identifier) != 0) {
+        volume.joliet_identifier.assign(volume.primary_identifier.begin(), volume.primary_identifier.end());
+    }
+    std::replace_if(volume.joliet_identifier.begin(), volume.joliet_identifier.end(), is_forbidden_in_joliet, u'_');
+    if (volume.joliet_identifier.size() > kMaxJolietLabelUnits) {
+        const bool splits_pair = (volume.joliet_identifier[kMaxJolietLabelUnits] & 0xFC00) == 0xDC00;
+        volume.joliet_identifier.resize(kMaxJolietLabelUnits - (splits_pair ? 1 : 0));
+    }
+    return 0;
+}
+
+// The directories of one tree in path-table order (ECMA-119 6.9.1): a
+// breadth-first walk with each directory's children in identifier order
+// gives them by level, then parent number, then identifier.
+std::vector<std::size_t> path_table_order(std::vector<Node>& nodes, std::size_t tree)
+{
+    std::vector<std::size_t> order{0};
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        nodes[order[i]].number[tree] = static_cast<std::uint16_t>(i + 1);
+        for (const std::size_t child : nodes[order[i]].children[tree]) {
+            if (nodes[child].entry->directory) {
+                order.push_back(child);
+            }
+        }
+    }
+    return order;
+}
+
+struct PathTable {
+    std::uint32_t size = 0;
+    std::uint32_t little_endian_sector = 0;
+    std::uint32_t big_endian_sector = 0;
+};
+
+void store_path_tables(std::span<std::uint8_t> disc, const std::vector<Node>& nodes,
+                       const std::vector<std::size_t>& order, std::size_t tree, const PathTable& table)
+{
+    std::size_t offset = 0;
+    for (const std::size_t index : order) {
+        const Node& node = nodes[index];
+        const std::string identifier = index == 0 ? std::string(1, '\0') : identifier_bytes(node, tree);
+        const std::span<std::uint8_t> little = disc.subspan(table.little_endian_sector * kDiscSectorSize + offset);
+        const std::span<std::uint8_t> big = disc.subspan(table.big_endian_sector * kDiscSectorSize + offset);
+        for (const std::span<std::uint8_t> at : {little, big}) {
+            at[0] = static_cast<std::uint8_t>(identifier.size());
+            std::copy(identifier.begin(), identifier.end(), at.begin() + 8);
+        }
+        store<ul32>(little, 2, node.sector[tree]);
+        store<ub32>(big, 2, node.sector[tree]);
+        store<ul16>(little, 6, nodes[node.parent].number[tree]);
+        store<ub16>(big, 6, nodes[node.parent].number[tree]);
+        offset += path_record_size(identifier.size());
+    }
+}
+
+struct Descriptor {
+    std::uint8_t type;
+    std::size_t tree;
+    const PathTable* path_table;
+    std::uint32_t total_sectors;
+};
+
+void store_descriptor(std::span<std::uint8_t> at, const Descriptor& descriptor, const Volume& volume, const Node& root)
+{
+    at[0] = descriptor.type;
+    store_text(at, 1, 5, "CD001");
+    at[6] = 1;
+    const bool joliet = descriptor.tree == kJolietTree;
+    // Identifier fields and their sizes, from the system identifier on.
+    constexpr std::array<std::pair<std::size_t, std::size_t>, 9> kTexts = {
+        {{8, 32}, {40, 32}, {190, 128}, {318, 128}, {446, 128}, {574, 128}, {702, 37}, {739, 37}, {776, 37}}};
+    for (const auto& [offset, size] : kTexts) {
+        if (joliet) {
+            store_joliet_text(at, offset, size, offset == 40 ? std::u16string_view(volume.joliet_identifier) : u"");
+        } else {
+            store_text(at, offset, size, offset == 40 ? std::string_view(volume.primary_identifier) : "");
+        }
+    }
+    store_both32(at, 80, descriptor.total_sectors);
+    if (joliet) {
+        store_text(at, 88, 3, "%/E");  // UCS-2 level 3
+    }
+    store_both16(at, 120, 1);
+    store_both16(at, 124, 1);
+    store_both16(at, 128, kDiscSectorSize);
+    store_both32(at, 132, descriptor.path_table->size);
+    store<ul32>(at, 140, descriptor.path_table->little_endian_sector);
+    store<ub32>(at, 148, descriptor.path_table->big_endian_sector);
+    store_record(at.subspan(156, kDescriptorRecordSize), root, descriptor.tree, std::string_view("\0", 1));
+    store_volume_time(at, 813, root.time);
+    store_volume_time(at, 830, root.time);
+    store_volume_time(at, 847, std::nullopt);
+    store_volume_time(at, 864, std::nullopt);
+    at[881] = 1;
+}
+
+void store_terminator(std::span<std::uint8_t> at)
+{
+    at[0] = 255;
+    store_text(at, 1, 5, "CD001");
+    at[6] = 1;
+}
+
+}  // namespace
+
+int lay_out_disc(const Entry& root, std::optional<std::string_view> label, DiscLayout& layout, Refusal& refusal)
+{
+    Tree tree;
+    const auto refused = [&refusal, &tree] {
+        refusal = tree.refusal;
+        return -1;
+    };
+    Volume volume;
+    if (name_volume(root, label, volume, tree) != 0 || tree.add(root, 0, {}, 1, {}) != 0) {
+        return refused();
+    }
+    std::vector<Node>& nodes = tree.nodes;
+
+    std::array<std::vector<std::size_t>, 2> orders;
+    std::array<PathTable, 2> tables;
+    std::uint64_t next = kPathTablesSector;
+    for (const std::size_t t : {kPrimaryTree, kJolietTree}) {
+        orders[t] = path_table_order(nodes, t);
+        if (orders[t].size() > UINT16_MAX) {
+            (void)tree.refuse_path(RefusalKind::TooLarge, {});
+            return refused();
+        }
+        std::uint64_t size = 0;
+        for (const std::size_t index : orders[t]) {
+            size += path_record_size(index == 0 ? 1 : identifier_bytes(nodes[index], t).size());
+        }
+        tables[t].size = static_cast<std::uint32_t>(size);
+    }
+    for (const std::size_t t : {kPrimaryTree, kJolietTree}) {
+        const std::uint64_t sectors = std::max<std::uint64_t>(1, sectors_for(tables[t].size));
+        tables[t].little_endian_sector = static_cast<std::uint32_t>(next);
+        tables[t].big_endian_sector = static_cast<std::uint32_t>(next + sectors);
+        next += 2 * sectors;
+    }
+    for (const std::size_t t : {kPrimaryTree, kJolietTree}) {
+        for (const std::size_t index : orders[t]) {
+            nodes[index].length[t] = place_records(nodes, index, t, [](std::size_t, const Node&, std::string_view) {});
+            nodes[index].sector[t] = static_cast<std::uint32_t>(next);
+            next += nodes[index].length[t] / kDiscSectorSize;
+        }
+    }
+    const std::uint64_t metadata_sectors = next;
+
+    // The files in the order of the primary tree's path table and records;
+    // the entries of one file share the extent of the first.
+    std::vector<FileExtent> files;
+    std::map<std::pair<std::uint64_t, std::uint64_t>, std::size_t> by_identity;
+    for (const std::size_t directory : orders[kPrimaryTree]) {
+        for (const std::size_t index : nodes[directory].children[kPrimaryTree]) {
+            Node& node = nodes[index];
+            const Entry& entry = *node.entry;
+            if (entry.directory || entry.size == 0) {
+                continue;
+            }
+            node.length[0] = static_cast<std::uint32_t>(entry.size);
+            if (entry.identity) {
+                const auto found = by_identity.find({entry.identity->device, entry.identity->inode});
+                if (found != by_identity.end() && files[found->second].length == entry.size) {
+                    node.sector[0] = files[found->second].sector;
+                    continue;
+                }
+                by_identity[{entry.identity->device, entry.identity->inode}] = files.size();
+            }
+            node.sector[0] = static_cast<std::uint32_t>(std::min<std::uint64_t>(next, UINT32_MAX));
+            files.push_back({&entry, node.path, node.sector[0], node.length[0]});
+            next += sectors_for(entry.size);
+        }
+    }
+    if (next * kDiscSectorSize > kMaxSourceLength) {
+        (void)tree.refuse_path(RefusalKind::TooLarge, {});
+        return refused();
+    }
+    const auto total_sectors = static_cast<std::uint32_t>(next);
+
+    std::vector<std::uint8_t> metadata(metadata_sectors * kDiscSectorSize);
+    const std::span<std::uint8_t> disc(metadata);
+    store_descriptor(disc.subspan(kPrimarySector * kDiscSectorSize, kDiscSectorSize),
+                     {1, kPrimaryTree, &tables[kPrimaryTree], total_sectors}, volume, nodes[0]);
+    store_descriptor(disc.subspan(kJolietSector * kDiscSectorSize, kDiscSectorSize),
+                     {2, kJolietTree, &tables[kJolietTree], total_sectors}, volume, nodes[0]);
+    store_terminator(disc.subspan(kTerminatorSector * kDiscSectorSize, kDiscSectorSize));
+    for (const std::size_t t : {kPrimaryTree, kJolietTree}) {
+        store_path_tables(disc, nodes, orders[t], t, tables[t]);
+        for (const std::size_t index : orders[t]) {
+            const std::span<std::uint8_t> extent =
+                disc.subspan(nodes[index].sector[t] * std::size_t{kDiscSectorSize}, nodes[index].length[t]);
+            (void)place_records(nodes, index, t,
+                                [&extent, t](std::size_t offset, const Node& node, std::string_view id) {
+                                    store_record(extent.subspan(offset), node, t, id);
+                                });
+        }
+    }
+    static_assert(kSystemAreaSectors == kPrimarySector);
+
+    layout.metadata = std::move(metadata);
+    layout.files = std::move(files);
+    layout.total_sectors = total_sectors;
+    return 0;
+}
+
+}  // namespace quarnel::disc

@@ -1,0 +1,82 @@
+// The layout of a CD-ROM image made from a folder: ECMA-119 with a Joliet
+// tree beside the primary one. Entries in; out the metadata bytes (system
+// area, volume descriptors, path tables, directories: everything before the
+// first file's data) and each file's extent, so that a driver can stream the
+// disc as the metadata, then each file's bytes zero-padded to a sector.
+//
+// The primary tree follows interchange level 1: 8.3 names of d-characters,
+// ";1" on files, made unique within a directory (disc_names.h tells how).
+// The Joliet tree holds the names exactly (UCS-2 level 3, UTF-16 big-endian,
+// no ";1", which the readers would otherwise show). No operating-system
+// code: the web page builds this too.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quarnel::disc {
+
+inline constexpr std::uint32_t kDiscSectorSize = 2048;
+
+// Two entries with the same identity are one file (a hard link) and share
+// one extent.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+struct Entry {
+    std::string name;  // UTF-8
+    bool directory = false;
+    std::uint64_t size = 0;     // bytes, for a file
+    std::int64_t modified = 0;  // seconds since the epoch, UTC
+    std::optional<FileIdentity> identity;
+    std::vector<Entry> children;  // for a directory
+};
+
+// Why a folder cannot become a disc; the driver words the message.
+enum class RefusalKind {
+    InvalidUtf8,         // a name that is not UTF-8
+    ForbiddenCharacter,  // * / : ; ? \ or U+0000..U+001F, which Joliet forbids
+    ReservedName,        // empty, "." or ".."
+    NameTooLong,         // more than 64 UTF-16 units
+    CaseCollision,       // two names of one directory equal but for letter case
+    TooDeep,             // a directory below the eighth level (the root is the first)
+    TooLarge,            // a disc larger than quarnel converts (kMaxSourceLength)
+    DateOutOfRange,      // a time a directory record cannot hold: before 1900 or after 2155
+    InvalidLabel,        // a label that is not UTF-8, or has a character Joliet forbids
+    LabelTooLong,        // a label of more than 16 UTF-16 units
+};
+
+struct Refusal {
+    RefusalKind kind = RefusalKind::InvalidUtf8;
+    std::string path;        // the entry, relative to the folder, '/' between names; empty for the label
+    std::string other_path;  // for a case collision, the entry it collides with
+};
+
+struct FileExtent {
+    const Entry* entry = nullptr;  // the first of the entries that share the extent
+    std::string path;              // relative to the folder, '/' between names
+    std::uint32_t sector = 0;
+    std::uint32_t length = 0;  // bytes; zero-padded on the disc to whole sectors
+};
+
+struct DiscLayout {
+    std::vector<std::uint8_t> metadata;  // sectors 0 .. the first file's, whole sectors
+    std::vector<FileExtent> files;       // in data order, contiguous after the metadata; empty files have none
+    std::uint32_t total_sectors = 0;
+};
+
+constexpr std::uint64_t sectors_for(std::uint64_t bytes) { return (bytes + kDiscSectorSize - 1) / kDiscSectorSize; }
+
+// Lays out the disc of the folder `root` (a directory entry named as the
+// folder). Without a label the volume is named after the folder. 0, or -1
+// with `refusal` filled and `layout` untouched.
+[[nodiscard]] int lay_out_disc(const Entry& root, std::optional<std::string_view> label, DiscLayout& layout,
+                               Refusal& refusal);
+
+}  // namespace quarnel::disc

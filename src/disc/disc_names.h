@@ -1,0 +1,51 @@
+// Names on the disc: the Joliet name (the folder's name as UTF-16), the rules
+// it must keep, the comparison that finds two names equal but for case, and
+// the primary tree's level-1 name made from it.
+//
+// The primary name of an entry: each code point of the name becomes itself
+// when a digit, an upper-case ASCII letter or '_', upper case when a
+// lower-case ASCII letter, and '_' otherwise. A file's name splits at its last
+// '.' into a name of at most 8 characters and an extension of at most 3; a
+// directory's dots become '_' and it keeps 8. Nothing left gives "_". Within
+// a directory, taken in the byte order of their UTF-8 names, the first entry
+// of each primary name keeps it; each later one gets "_1", "_2", ... at the
+// end of its name (shortened to fit the 8) with the first number that makes
+// it unique, counted on from the last number given for that name.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quarnel::disc {
+
+inline constexpr std::size_t kMaxJolietUnits = 64;
+inline constexpr std::size_t kMaxJolietLabelUnits = 16;
+inline constexpr std::size_t kMaxVolumeIdentifier = 32;
+
+// `text` as UTF-16; -1 when it is not UTF-8 (overlong forms and surrogates
+// included).
+[[nodiscard]] int utf8_to_utf16(std::string_view text, std::u16string& units);
+
+// Whether Joliet forbids the unit in a name: * / : ; ? \ and U+0000..U+001F.
+bool is_forbidden_in_joliet(char16_t unit);
+
+// `units` with each letter of ASCII, Latin-1, Latin Extended-A and
+// Additional, Greek, Cyrillic, Armenian and the full-width Latin forms folded
+// to its simple lower case, so that two names equal but for case fold alike.
+std::u16string fold_case(std::u16string_view units);
+
+// The primary identifier of one entry before uniqueness: "NAME.EXT" for a
+// file (";1" is added on the disc), "NAME" for a directory.
+std::string primary_name(std::string_view utf8_name, bool directory);
+
+// The unique primary identifiers of the entries of one directory, given in
+// the byte order of their UTF-8 names, as the header tells.
+std::vector<std::string> unique_primary_names(const std::vector<std::string>& natural_names);
+
+// The primary volume identifier made from `utf8` as a primary name is, at
+// most 32 characters, or "CDROM" when it has no letter or digit.
+std::string primary_volume_identifier(std::string_view utf8);
+
+}  // namespace quarnel::disc
