@@ -179,27 +179,6 @@ std::optional<std::uint64_t> Reader::read_record(std::uint64_t offset, std::size
     return end;
 }
 
-// A record's table window and payload window, one of the two that alternate,
-// and the checksums computed over the payload.
-struct BlockWindow {
-    std::vector<std::uint8_t> table;
-    std::vector<std::uint8_t> payload;
-    std::vector<std::uint8_t> computed;
-    bool read_ahead = false;  // the source reads and checksums it
-};
-
-// Settles the source's read-ahead before the windows it may be filling are freed.
-class ReadAheadSettled {
-public:
-    explicit ReadAheadSettled(ImageSource& source) : source_(source) {}
-    ~ReadAheadSettled() { source_.settle_read_ahead(); }
-    ReadAheadSettled(const ReadAheadSettled&) = delete;
-    ReadAheadSettled& operator=(const ReadAheadSettled&) = delete;
-
-private:
-    ImageSource& source_;
-};
-
 bool Reader::check_blocks(RecordReport& record, PayloadSink* sink)
 {
     const std::size_t block_size = record.header.block_size;
@@ -211,60 +190,25 @@ bool Reader::check_blocks(RecordReport& record, PayloadSink* sink)
     const std::size_t window_blocks = static_cast<std::size_t>(
         std::clamp<std::uint64_t>(blocks_in_all, 1, std::max<std::size_t>(1, kPayloadWindow / block_size)));
 
-    // Two windows alternate: while this thread reads and checksums one, the
-    // source may read and checksum the next on another thread.
-    BlockWindow windows[2];
-    for (std::size_t i = 0; i < (blocks_in_all > window_blocks ? 2 : 1); ++i) {
-        windows[i].table.resize(window_blocks * kTableEntrySize);
-        windows[i].payload.resize(window_blocks * block_size);
-        windows[i].computed.resize(window_blocks * kTableEntrySize);
-    }
-    const ReadAheadSettled settled(source_);
-    const auto window_of = [&](std::uint64_t first) -> BlockWindow& { return windows[first / window_blocks % 2]; };
-    const auto blocks_from = [&](std::uint64_t first) {
-        return static_cast<std::size_t>(std::min<std::uint64_t>(window_blocks, blocks_in_all - first));
-    };
-    const auto table_of = [&](std::uint64_t first) {
-        return std::span(window_of(first).table).first(blocks_from(first) * kTableEntrySize);
-    };
-    const auto payload_of = [&](std::uint64_t first) {
-        return std::span(window_of(first).payload)
-            .first(static_cast<std::size_t>(
-                std::min<std::uint64_t>(blocks_from(first) * block_size, payload_length - first * block_size)));
-    };
-    const auto checksums_of = [&](std::uint64_t first) {
-        return std::span(window_of(first).computed).first(blocks_from(first) * kTableEntrySize);
-    };
-    const auto checksum = [&](std::uint64_t first) {
-        return [checksums = checksums_of(first), block_size](std::span<const std::uint8_t> bytes) {
-            checksum_blocks(bytes, 0, checksums, block_size);
-        };
-    };
-
+    std::vector<std::uint8_t> table(window_blocks * kTableEntrySize);
+    std::vector<std::uint8_t> payload(window_blocks * block_size);
+    std::vector<std::uint8_t> computed(window_blocks * kTableEntrySize);
     for (std::uint64_t first = 0; first < blocks_in_all; first += window_blocks) {
-        BlockWindow& window = window_of(first);
-        const std::uint64_t next = first + window_blocks;
-        if (!window.read_ahead && next < blocks_in_all) {
-            window_of(next).read_ahead =
-                source_.read_ahead(table_offset + next * kTableEntrySize, table_of(next), {}) &&
-                source_.read_ahead(payload_offset + next * block_size, payload_of(next), checksum(next));
-        }
-        const std::span<std::uint8_t> entries = table_of(first);
-        const std::span<std::uint8_t> data = payload_of(first);
+        const auto blocks = static_cast<std::size_t>(std::min<std::uint64_t>(window_blocks, blocks_in_all - first));
+        const std::span<std::uint8_t> entries = std::span(table).first(blocks * kTableEntrySize);
+        const std::span<std::uint8_t> data = std::span(payload).first(static_cast<std::size_t>(
+            std::min<std::uint64_t>(blocks * block_size, payload_length - first * block_size)));
         if (!read_exactly(table_offset + first * kTableEntrySize, entries) ||
             !read_exactly(payload_offset + first * block_size, data)) {
             return false;
         }
-        if (!window.read_ahead) {
-            checksum(first)(data);
-        }
-        window.read_ahead = false;
+        const std::span<std::uint8_t> checksums = std::span(computed).first(entries.size());
+        checksum_blocks(data, 0, checksums, block_size);
         if (first == 0) {
             const auto head = data.first(std::min(data.size(), kSignatureBlockSize));
             record.payload_head.assign(head.begin(), head.end());
         }
         if (!record.first_bad_block) {
-            const std::span<std::uint8_t> checksums = checksums_of(first);
             const auto differs = std::mismatch(checksums.begin(), checksums.end(), entries.begin()).first;
             if (differs != checksums.end()) {
                 const std::uint64_t bad =

@@ -1,10 +1,9 @@
 #include "inspect/inspect_image.h"
 
 #include <algorithm>
-#include <deque>
 #include <functional>
+#include <optional>
 #include <string>
-#include <utility>
 
 #include "console/console.h"
 #include "inspect/inspect_messages.h"
@@ -13,17 +12,18 @@
 #include "platform/copy.h"
 #include "platform/file_io.h"
 #include "platform/interrupt.h"
-#include "platform/worker_thread.h"
+#include "platform/read_ahead.h"
 
 namespace quarnel {
 
 namespace {
 
-// The image file, read on a second thread too where the reader announces
-// reads: that thread takes them in order and runs their checks, while the
-// reader's thread reads and checks the window before (and takes an announced
-// read itself when it gets there first). Where the platform
-// cannot read one file from two threads at once, nothing is read ahead.
+// The image file. A large read that follows on from the one before is served
+// from a read-ahead that has read it on a second thread meanwhile, while this
+// one checked the bytes before: the reader takes the payload in windows of
+// one size, front to back, between small reads of the table. Where the
+// platform cannot read one file from two threads at once, nothing is read
+// ahead.
 class FileImageSource final : public ImageSource {
 public:
     using Progress = std::function<void(std::uint64_t done, std::uint64_t total)>;
@@ -36,13 +36,7 @@ public:
 
     [[nodiscard]] std::int64_t read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) override
     {
-        std::int64_t got = 0;
-        if (!ahead_.empty() && ahead_.front().offset == offset && ahead_.front().buffer.data() == buffer.data() &&
-            ahead_.front().buffer.size() == buffer.size()) {
-            got = take_front();
-        } else {
-            got = quarnel::read_at(file_, offset, buffer);
-        }
+        const std::int64_t got = stream_ && offset == stream_at_ ? take_streamed(buffer) : read_direct(offset, buffer);
         // The reader goes front to back but for a few small reads: the furthest byte read is the progress.
         if (got > 0 && progress_ && offset + static_cast<std::uint64_t>(got) > furthest_) {
             furthest_ = offset + static_cast<std::uint64_t>(got);
@@ -51,112 +45,61 @@ public:
         return got;
     }
 
-    [[nodiscard]] bool read_ahead(std::uint64_t offset, std::span<std::uint8_t> buffer, const ReadCheck& check) override
-    {
-        if (!kReadAtFromTwoThreads || (!worker_.running() && (tried_worker_ || !start_worker()))) {
-            return false;  // the reader reads and checks on demand
-        }
-        worker_.update([&] { ahead_.push_back({offset, buffer, check}); });
-        return true;
-    }
-
-    void settle_read_ahead() override
-    {
-        if (ahead_.empty()) {
-            return;
-        }
-        // The reads not started, which the worker takes in order and so stand
-        // last, are dropped at once; the started ones once they are done.
-        worker_.update([&] {
-            while (!ahead_.empty() && !ahead_.back().started) {
-                ahead_.pop_back();
-            }
-        });
-        static_cast<void>(worker_.wait(
-            [&] { return std::all_of(ahead_.begin(), ahead_.end(), [](const Ahead& read) { return read.done; }); }));
-        worker_.update([&] { ahead_.clear(); });
-    }
-
 private:
-    // A read announced by the reader, and its outcome once done.
-    struct Ahead {
-        std::uint64_t offset = 0;
-        std::span<std::uint8_t> buffer;
-        ReadCheck check;
-        bool started = false;
-        bool done = false;
-        std::int64_t got = 0;
-    };
+    // Reads of this size at least are read ahead; no larger than the reader's
+    // windows of a sane block size, so that the buffers stay small.
+    static constexpr std::size_t kStreamedMin = std::size_t{128} << 10;
+    static constexpr std::size_t kStreamedMax = std::size_t{4} << 20;
 
-    // The announced read at the front of the queue, done by the worker or,
-    // when it has not started it yet (a busy machine may not have run it),
-    // here; its byte count.
-    std::int64_t take_front()
+    std::int64_t read_direct(std::uint64_t offset, std::span<std::uint8_t> buffer)
     {
-        bool here = false;
-        worker_.update([&] { here = !std::exchange(ahead_.front().started, true); });
-        std::int64_t got = 0;
-        if (here) {
-            got = run(ahead_.front());
-        } else {
-            static_cast<void>(worker_.wait([&] {
-                got = ahead_.front().got;
-                return ahead_.front().done;
-            }));
-        }
-        worker_.update([&] { ahead_.pop_front(); });
-        return got;
-    }
-
-    // Reads and checks an announced read; the byte count.
-    std::int64_t run(const Ahead& read) noexcept
-    {
-        const std::int64_t got = quarnel::read_at(file_, read.offset, read.buffer);
-        if (got == static_cast<std::int64_t>(read.buffer.size()) && read.check) {
-            read.check(read.buffer);
+        const std::int64_t got = quarnel::read_at(file_, offset, buffer);
+        const std::uint64_t end = offset + buffer.size();
+        if (kReadAtFromTwoThreads && got == static_cast<std::int64_t>(buffer.size()) && buffer.size() >= kStreamedMin &&
+            buffer.size() <= kStreamedMax && end < size_) {
+            // The next read of this size is likely to follow on from this one.
+            stream_.reset();
+            stream_.emplace(size_ - end, buffer.size(),
+                            [this, end, size = buffer.size()](std::uint64_t index, std::span<std::uint8_t> chunk) {
+                                return quarnel::read_at(file_, end + index * size, chunk);
+                            });
+            stream_->start();
+            stream_at_ = end;
         }
         return got;
     }
 
-    bool start_worker()
+    // The read at stream_at_, from the read-ahead: the bytes are the same as
+    // a read of the file would give, and a read of another size ends the stream.
+    std::int64_t take_streamed(std::span<std::uint8_t> buffer)
     {
-        tried_worker_ = true;
-        return worker_.start([this] { serve(); });
-    }
-
-    // Runs on the worker, which must not throw: it only reads into the
-    // announced buffers and runs their checks, which allocate nothing.
-    void serve() noexcept
-    {
-        Ahead* read = nullptr;
-        const auto announced = [&] {
-            const auto next = std::find_if(ahead_.begin(), ahead_.end(), [](const Ahead& a) { return !a.started; });
-            if (next == ahead_.end()) {
-                return false;
-            }
-            next->started = true;
-            read = &*next;
-            return true;
-        };
-        while (worker_.wait(announced)) {
-            // The reader's thread drops a started read only once it is done, and the queue keeps its place.
-            const std::int64_t got = run(*read);
-            worker_.update([&] {
-                read->done = true;
-                read->got = got;
-            });
+        std::span<const std::uint8_t> chunk;
+        if (stream_->next(chunk) != 0) {
+            stream_.reset();
+            return -1;
         }
+        const std::size_t count = std::min(chunk.size(), buffer.size());
+        std::copy_n(chunk.begin(), count, buffer.begin());
+        const std::uint64_t offset = stream_at_;
+        stream_at_ += count;
+        if (count == buffer.size() && count == chunk.size()) {
+            return static_cast<std::int64_t>(count);
+        }
+        stream_.reset();
+        if (count == buffer.size()) {
+            return static_cast<std::int64_t>(count);
+        }
+        // The file ended before the stream's length did, or the read asks for more than a chunk.
+        const std::int64_t rest = quarnel::read_at(file_, offset + count, buffer.subspan(count));
+        return rest < 0 ? -1 : static_cast<std::int64_t>(count) + rest;
     }
 
     const FileHandle& file_;
     std::uint64_t size_;
     const Progress& progress_;
     std::uint64_t furthest_ = 0;
-    // Grown and shrunk by the reader's thread, under the worker's lock; the
-    // worker takes and completes reads under the lock.
-    std::deque<Ahead> ahead_;
-    bool tried_worker_ = false;
-    WorkerThread worker_;
+    std::uint64_t stream_at_ = 0;  // where the read-ahead's next chunk starts in the file
+    std::optional<ReadAhead> stream_;
 };
 
 class ExtractedFile final : public PayloadSink {
