@@ -25,18 +25,23 @@ struct Collected {
 
 // Everything a read-ahead of the file hands over, checksummed on its thread
 // as the converter does, with or without that thread.
-Collected read_all(const fs::path& path, std::uint64_t claimed_length, bool threaded)
+Collected read_all(const fs::path& path, std::uint64_t claimed_length, bool threaded,
+                   ReadAheadUse use = ReadAheadUse::HandOver)
 {
     const FileHandle source = open_measurable_source(path);
     Collected collected;
     collected.table.assign(2 * block_count_for(claimed_length), 0);
-    ReadAhead reader(claimed_length, kChunk, [&](std::uint64_t index, std::span<std::uint8_t> buffer) {
-        const std::int64_t got = read_at(source, index * kChunk, buffer);
-        if (got > 0) {
-            checksum_blocks(buffer.first(static_cast<std::size_t>(got)), index * kChunk / kBlockSize, collected.table);
-        }
-        return got;
-    });
+    ReadAhead reader(
+        claimed_length, kChunk,
+        [&](std::uint64_t index, std::span<std::uint8_t> buffer) {
+            const std::int64_t got = read_at(source, index * kChunk, buffer);
+            if (got > 0) {
+                checksum_blocks(buffer.first(static_cast<std::size_t>(got)), index * kChunk / kBlockSize,
+                                collected.table);
+            }
+            return got;
+        },
+        use);
     if (threaded) {
         reader.start();
     }
@@ -67,11 +72,13 @@ TEST_F(ReadAheadTest, HandsOverTheSourceAndItsChecksumsInEitherMode)
             test::Bytes image = test::expected_image(source, test::Model::Default);
             return test::Bytes(image.begin() + kImageTableOffset, image.end() - static_cast<std::ptrdiff_t>(length));
         }();
-        for (bool threaded : {false, true}) {
-            const Collected collected = read_all(path_, length, threaded);
-            EXPECT_EQ(collected.result, 0);
-            EXPECT_EQ(collected.data, source) << length << (threaded ? " with" : " without") << " read-ahead";
-            EXPECT_EQ(collected.table, expected_table) << length;
+        for (ReadAheadUse use : {ReadAheadUse::HandOver, ReadAheadUse::Alternate}) {
+            for (bool threaded : {false, true}) {
+                const Collected collected = read_all(path_, length, threaded, use);
+                EXPECT_EQ(collected.result, 0);
+                EXPECT_EQ(collected.data, source) << length << (threaded ? " with" : " without") << " read-ahead";
+                EXPECT_EQ(collected.table, expected_table) << length;
+            }
         }
     }
 }
@@ -83,7 +90,7 @@ TEST_F(ReadAheadTest, EndsAtAShortChunkAndFailsAtAFailedOne)
     test::write_file(path_.string(), source);
     for (bool threaded : {false, true}) {
         for (std::uint64_t claimed : {(3ULL << 20) + 2048, 8ULL << 20}) {
-            const Collected collected = read_all(path_, claimed, threaded);
+            const Collected collected = read_all(path_, claimed, threaded, ReadAheadUse::Alternate);
             EXPECT_EQ(collected.result, 0) << claimed;
             EXPECT_EQ(collected.data, source) << claimed;
         }

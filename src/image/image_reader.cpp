@@ -49,7 +49,10 @@ std::optional<FieldDeviation> first_deviation(const RecordHeader& header, std::s
 
 class Reader {
 public:
-    Reader(ImageSource& source, PayloadSink* image_payload) : source_(source), image_payload_(image_payload) {}
+    Reader(ImageSource& source, PayloadSink* image_payload, PayloadWindows* windows)
+        : source_(source), image_payload_(image_payload), windows_(windows)
+    {
+    }
 
     ImageReport run();
 
@@ -68,6 +71,8 @@ private:
         }
     }
     bool read_exactly(std::uint64_t offset, std::span<std::uint8_t> buffer);
+    // A read's byte count against what it asked for: false after noting a fault.
+    bool got_all(std::int64_t got, std::size_t asked);
     bool prologue_is_zero();
     // The offset after the record, or nothing when the rest cannot be read.
     std::optional<std::uint64_t> read_record(std::uint64_t offset, std::size_t index);
@@ -77,17 +82,22 @@ private:
 
     ImageSource& source_;
     PayloadSink* image_payload_;
+    PayloadWindows* windows_;
     ImageReport report_;
 };
 
 bool Reader::read_exactly(std::uint64_t offset, std::span<std::uint8_t> buffer)
 {
-    const std::int64_t got = source_.read_at(offset, buffer);
+    return got_all(source_.read_at(offset, buffer), buffer.size());
+}
+
+bool Reader::got_all(std::int64_t got, std::size_t asked)
+{
     if (got < 0) {
         note(ImageFault::ReadFailed);
         return false;
     }
-    if (static_cast<std::uint64_t>(got) != buffer.size()) {
+    if (static_cast<std::uint64_t>(got) != asked) {
         note(ImageFault::Truncated);
         return false;
     }
@@ -179,6 +189,44 @@ std::optional<std::uint64_t> Reader::read_record(std::uint64_t offset, std::size
     return end;
 }
 
+// The reader's own windows: each read from the source and checksummed here.
+class SourceWindows final : public PayloadWindows {
+public:
+    explicit SourceWindows(ImageSource& source) : source_(source) {}
+
+    void begin(std::uint64_t offset, std::uint64_t length, std::size_t window_size, std::size_t block_size) override
+    {
+        offset_ = offset;
+        length_ = length;
+        block_size_ = block_size;
+        bytes_.resize(window_size);
+        checksums_.resize(window_size / block_size * kTableEntrySize);
+    }
+
+    [[nodiscard]] std::int64_t next(std::span<const std::uint8_t>& bytes,
+                                    std::span<const std::uint8_t>& checksums) override
+    {
+        const auto asked = static_cast<std::size_t>(std::min<std::uint64_t>(bytes_.size(), length_));
+        const std::int64_t got = source_.read_at(offset_, std::span(bytes_).first(asked));
+        if (got == static_cast<std::int64_t>(asked)) {
+            bytes = std::span(bytes_).first(asked);
+            checksums = std::span(checksums_).first((asked + block_size_ - 1) / block_size_ * kTableEntrySize);
+            checksum_blocks(bytes, 0, checksums_, block_size_);
+            offset_ += asked;
+            length_ -= asked;
+        }
+        return got;
+    }
+
+private:
+    ImageSource& source_;
+    std::uint64_t offset_ = 0;
+    std::uint64_t length_ = 0;
+    std::size_t block_size_ = 1;
+    std::vector<std::uint8_t> bytes_;
+    std::vector<std::uint8_t> checksums_;
+};
+
 bool Reader::check_blocks(RecordReport& record, PayloadSink* sink)
 {
     const std::size_t block_size = record.header.block_size;
@@ -190,20 +238,22 @@ bool Reader::check_blocks(RecordReport& record, PayloadSink* sink)
     const std::size_t window_blocks = static_cast<std::size_t>(
         std::clamp<std::uint64_t>(blocks_in_all, 1, std::max<std::size_t>(1, kPayloadWindow / block_size)));
 
+    SourceWindows own(source_);
+    PayloadWindows& windows = windows_ != nullptr ? *windows_ : own;
+    windows.begin(payload_offset, payload_length, window_blocks * block_size, block_size);
     std::vector<std::uint8_t> table(window_blocks * kTableEntrySize);
-    std::vector<std::uint8_t> payload(window_blocks * block_size);
-    std::vector<std::uint8_t> computed(window_blocks * kTableEntrySize);
     for (std::uint64_t first = 0; first < blocks_in_all; first += window_blocks) {
         const auto blocks = static_cast<std::size_t>(std::min<std::uint64_t>(window_blocks, blocks_in_all - first));
         const std::span<std::uint8_t> entries = std::span(table).first(blocks * kTableEntrySize);
-        const std::span<std::uint8_t> data = std::span(payload).first(static_cast<std::size_t>(
-            std::min<std::uint64_t>(blocks * block_size, payload_length - first * block_size)));
-        if (!read_exactly(table_offset + first * kTableEntrySize, entries) ||
-            !read_exactly(payload_offset + first * block_size, data)) {
+        if (!read_exactly(table_offset + first * kTableEntrySize, entries)) {
             return false;
         }
-        const std::span<std::uint8_t> checksums = std::span(computed).first(entries.size());
-        checksum_blocks(data, 0, checksums, block_size);
+        std::span<const std::uint8_t> data;
+        std::span<const std::uint8_t> checksums;
+        if (!got_all(windows.next(data, checksums), static_cast<std::size_t>(std::min<std::uint64_t>(
+                                                        blocks * block_size, payload_length - first * block_size)))) {
+            return false;
+        }
         if (first == 0) {
             const auto head = data.first(std::min(data.size(), kSignatureBlockSize));
             record.payload_head.assign(head.begin(), head.end());
@@ -304,6 +354,9 @@ std::optional<std::string> signature_text(std::span<const std::uint8_t> payload)
     return text;
 }
 
-ImageReport read_image(ImageSource& source, PayloadSink* image_payload) { return Reader(source, image_payload).run(); }
+ImageReport read_image(ImageSource& source, PayloadSink* image_payload, PayloadWindows* windows)
+{
+    return Reader(source, image_payload, windows).run();
+}
 
 }  // namespace quarnel

@@ -4,8 +4,10 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "console/console.h"
+#include "image/checksum.h"
 #include "inspect/inspect_messages.h"
 #include "inspect/inspect_report.h"
 #include "output/output_file.h"
@@ -18,17 +20,15 @@ namespace quarnel {
 
 namespace {
 
-// The image file. A large read that follows on from the one before is served
-// from a read-ahead that has read it on a second thread meanwhile, while this
-// one checked the bytes before: the reader takes the payload in windows of
-// one size, front to back, between small reads of the table. Where the
-// platform cannot read one file from two threads at once, nothing is read
-// ahead.
-class FileImageSource final : public ImageSource {
+// The image file, and the payload windows read from it: a read-ahead reads
+// and checksums every other window on a second thread while this one reads
+// and checksums the window before. Where the platform cannot read one file
+// from two threads at once, nothing is read ahead.
+class FileImage final : public ImageSource, public PayloadWindows {
 public:
     using Progress = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
-    FileImageSource(const FileHandle& file, std::uint64_t size, const Progress& progress)
+    FileImage(const FileHandle& file, std::uint64_t size, const Progress& progress)
         : file_(file), size_(size), progress_(progress)
     {
     }
@@ -36,70 +36,72 @@ public:
 
     [[nodiscard]] std::int64_t read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) override
     {
-        const std::int64_t got = stream_ && offset == stream_at_ ? take_streamed(buffer) : read_direct(offset, buffer);
-        // The reader goes front to back but for a few small reads: the furthest byte read is the progress.
+        const std::int64_t got = quarnel::read_at(file_, offset, buffer);
+        note_read(offset, got);
+        return got;
+    }
+
+    void begin(std::uint64_t offset, std::uint64_t length, std::size_t window_size, std::size_t block_size) override
+    {
+        windows_.reset();
+        offset_ = offset;
+        window_size_ = window_size;
+        block_size_ = block_size;
+        handed_ = 0;
+        for (std::vector<std::uint8_t>& checksums : checksums_) {
+            checksums.resize(window_size / block_size * kTableEntrySize);
+        }
+        // Runs on both threads, each window on its own slot's checksums.
+        windows_.emplace(
+            length, window_size,
+            [this](std::uint64_t index, std::span<std::uint8_t> window) {
+                const std::int64_t got = quarnel::read_at(file_, offset_ + index * window_size_, window);
+                if (got == static_cast<std::int64_t>(window.size())) {
+                    checksum_blocks(window, 0, checksums_[index % 2], block_size_);
+                }
+                return got;
+            },
+            ReadAheadUse::Alternate);
+        if (kReadAtFromTwoThreads) {
+            windows_->start();
+        }
+    }
+
+    [[nodiscard]] std::int64_t next(std::span<const std::uint8_t>& bytes,
+                                    std::span<const std::uint8_t>& checksums) override
+    {
+        if (windows_->next(bytes) != 0) {
+            return -1;
+        }
+        const std::uint64_t index = handed_++;
+        checksums =
+            std::span(checksums_[index % 2]).first((bytes.size() + block_size_ - 1) / block_size_ * kTableEntrySize);
+        note_read(offset_ + index * window_size_, static_cast<std::int64_t>(bytes.size()));
+        return static_cast<std::int64_t>(bytes.size());
+    }
+
+private:
+    // The reader goes front to back but for a few small reads: the furthest byte read is the progress.
+    void note_read(std::uint64_t offset, std::int64_t got)
+    {
         if (got > 0 && progress_ && offset + static_cast<std::uint64_t>(got) > furthest_) {
             furthest_ = offset + static_cast<std::uint64_t>(got);
             progress_(furthest_, size_);
         }
-        return got;
-    }
-
-private:
-    // Reads of this size at least are read ahead; no larger than the reader's
-    // windows of a sane block size, so that the buffers stay small.
-    static constexpr std::size_t kStreamedMin = std::size_t{128} << 10;
-    static constexpr std::size_t kStreamedMax = std::size_t{4} << 20;
-
-    std::int64_t read_direct(std::uint64_t offset, std::span<std::uint8_t> buffer)
-    {
-        const std::int64_t got = quarnel::read_at(file_, offset, buffer);
-        const std::uint64_t end = offset + buffer.size();
-        if (kReadAtFromTwoThreads && got == static_cast<std::int64_t>(buffer.size()) && buffer.size() >= kStreamedMin &&
-            buffer.size() <= kStreamedMax && end < size_) {
-            // The next read of this size is likely to follow on from this one.
-            stream_.reset();
-            stream_.emplace(size_ - end, buffer.size(),
-                            [this, end, size = buffer.size()](std::uint64_t index, std::span<std::uint8_t> chunk) {
-                                return quarnel::read_at(file_, end + index * size, chunk);
-                            });
-            stream_->start();
-            stream_at_ = end;
-        }
-        return got;
-    }
-
-    // The read at stream_at_, from the read-ahead: the bytes are the same as
-    // a read of the file would give, and a read of another size ends the stream.
-    std::int64_t take_streamed(std::span<std::uint8_t> buffer)
-    {
-        std::span<const std::uint8_t> chunk;
-        if (stream_->next(chunk) != 0) {
-            stream_.reset();
-            return -1;
-        }
-        const std::size_t count = std::min(chunk.size(), buffer.size());
-        std::copy_n(chunk.begin(), count, buffer.begin());
-        const std::uint64_t offset = stream_at_;
-        stream_at_ += count;
-        if (count == buffer.size() && count == chunk.size()) {
-            return static_cast<std::int64_t>(count);
-        }
-        stream_.reset();
-        if (count == buffer.size()) {
-            return static_cast<std::int64_t>(count);
-        }
-        // The file ended before the stream's length did, or the read asks for more than a chunk.
-        const std::int64_t rest = quarnel::read_at(file_, offset + count, buffer.subspan(count));
-        return rest < 0 ? -1 : static_cast<std::int64_t>(count) + rest;
     }
 
     const FileHandle& file_;
     std::uint64_t size_;
     const Progress& progress_;
     std::uint64_t furthest_ = 0;
-    std::uint64_t stream_at_ = 0;  // where the read-ahead's next chunk starts in the file
-    std::optional<ReadAhead> stream_;
+    // The current payload's windows; the read-ahead's thread reads the members
+    // above it, which stay as they are while it runs.
+    std::uint64_t offset_ = 0;
+    std::size_t window_size_ = 0;
+    std::size_t block_size_ = 1;
+    std::uint64_t handed_ = 0;
+    std::vector<std::uint8_t> checksums_[2];
+    std::optional<ReadAhead> windows_;
 };
 
 class ExtractedFile final : public PayloadSink {
@@ -136,8 +138,8 @@ int inspect_image(const InspectRequest& request)
         }
     }
 
-    FileImageSource source(image, static_cast<std::uint64_t>(size), request.progress);
-    const ImageReport report = read_image(source, request.extract_to ? &extracted : nullptr);
+    FileImage file_image(image, static_cast<std::uint64_t>(size), request.progress);
+    const ImageReport report = read_image(file_image, request.extract_to ? &extracted : nullptr, &file_image);
     const std::u8string name = request.image.u8string();
     const std::string text = describe_report(std::string(name.begin(), name.end()), report);
     if (console::write_standard_output(text) != 0) {
