@@ -1,6 +1,7 @@
 #include "convert/convert_image.h"
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "console/console.h"
@@ -45,9 +46,9 @@ int convert_image(const ConversionRequest& request)
     }
     // copy_payload() stops its threads before it returns, so that none is
     // still using the temporary file when a failure removes it.
-    const Payload payload{source, source_length, output.handle(), header_area.size(),
-                          image_checksum_table(header_area)};
-    switch (copy_payload(payload, request.copy_method, request.progress)) {
+    const PayloadPiece iso = PayloadPiece::range(source, 0, source_length);
+    const Payload payload{std::span(&iso, 1), output.handle(), header_area.size(), image_checksum_table(header_area)};
+    switch (copy_payload(payload, request.copy_method, request.progress).result) {
     case PayloadResult::ReadFailed:
         return console::fail(messages::kUnableToReadSource);
     case PayloadResult::WriteFailed:

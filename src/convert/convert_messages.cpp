@@ -9,10 +9,11 @@ namespace quarnel::messages {
 
 std::string banner_for(std::string_view title)
 {
-    return std::string(title) + " v" QUARNEL_SHORT_VERSION "\n"
-                                "Copyright (c) 2026 the quarnel developers.\n"
-                                "Free software under the MIT License, provided as is, without warranty.\n"
-                                "Project home page: " +
+    return std::string(title) +
+           " v" QUARNEL_SHORT_VERSION "\n"
+           "Copyright (c) 2026 the quarnel developers.\n"
+           "Free software under the MIT License, provided as is, without warranty.\n"
+           "Project home page: " +
            std::string(kHomePage) + "\n\n";
 }
 

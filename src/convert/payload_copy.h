@@ -1,8 +1,10 @@
-// Moves the source's bytes into the image behind its header area while the
-// image record's checksum table fills, starting the writeback of what has
-// landed as it goes so that the final flush waits only for the tail.
+// Moves the payload's bytes, taken from its pieces in order, into the image
+// behind its header area while the image record's checksum table fills,
+// starting the writeback of what has landed as it goes so that the final
+// flush waits only for the tail.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -25,17 +27,50 @@ enum class CopyMethod {
 // Called after each step with the payload bytes copied so far and their total.
 using CopyProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
+// Where a file piece's bytes come from when the copy opens it itself.
+class PieceFile {
+public:
+    virtual ~PieceFile() = default;
+    // Opens the file for reading; a closed handle when it cannot be read. May run on the worker thread: must not throw.
+    virtual FileHandle open() noexcept = 0;
+    // After the piece's bytes were read: 0 when the file is still what it was scanned as, else -1 (a read failure).
+    [[nodiscard]] virtual int verify(const FileHandle& file) noexcept = 0;
+};
+
+// One run of the payload's bytes: bytes in memory, a range of a file, or zero bytes.
+struct PayloadPiece {
+    enum class Kind { Memory, File, Zeros };
+    Kind kind = Kind::Zeros;
+    std::span<const std::uint8_t> bytes;    // Memory
+    const FileHandle* file = nullptr;       // File, already open
+    PieceFile* opened_on_demand = nullptr;  // File, opened when reached (file == nullptr) and closed after it
+    std::uint64_t offset = 0;               // File: where the range starts in it
+    std::uint64_t length = 0;               // File and Zeros; Memory: bytes.size()
+    static PayloadPiece memory(std::span<const std::uint8_t> bytes);
+    static PayloadPiece range(const FileHandle& file, std::uint64_t offset, std::uint64_t length);
+    static PayloadPiece on_demand(PieceFile& file, std::uint64_t length);
+    static PayloadPiece zeros(std::uint64_t length);
+};
+
 struct Payload {
-    const FileHandle& source;
-    std::uint64_t length;
-    const FileHandle& destination;  // open for reading and writing
+    std::span<const PayloadPiece> pieces;  // in order; the payload is their bytes one after another
+    const FileHandle& destination;         // open for reading and writing
     std::uint64_t destination_offset;
-    std::span<std::uint8_t> checksum_table;  // one entry a 4096-byte block
+    std::span<std::uint8_t> checksum_table;  // one entry a 4096-byte block of the whole payload
 };
 
 enum class PayloadResult { Done, ReadFailed, WriteFailed };
 
-// A source that ends before `length` is a read failure.
-[[nodiscard]] PayloadResult copy_payload(const Payload& payload, CopyMethod method, const CopyProgress& progress);
+struct PayloadOutcome {
+    PayloadResult result = PayloadResult::Done;
+    std::size_t failed_piece = 0;  // for ReadFailed
+};
+
+// The payload's bytes one after another.
+[[nodiscard]] std::uint64_t payload_length(const Payload& payload);
+
+// A file piece that ends before its length is a read failure of that piece.
+// The in-kernel copy is for a payload of one open file's range alone.
+[[nodiscard]] PayloadOutcome copy_payload(const Payload& payload, CopyMethod method, const CopyProgress& progress);
 
 }  // namespace quarnel

@@ -47,7 +47,10 @@ std::optional<FieldDeviation> first_deviation(const RecordHeader& header, std::s
 
 class Reader {
 public:
-    Reader(ImageSource& source, PayloadSink* image_payload) : source_(source), image_payload_(image_payload) {}
+    Reader(ImageSource& source, PayloadSink* image_payload, PayloadWindows* windows)
+        : source_(source), image_payload_(image_payload), windows_(windows)
+    {
+    }
 
     ImageReport run();
 
@@ -66,6 +69,8 @@ private:
         }
     }
     bool read_exactly(std::uint64_t offset, std::span<std::uint8_t> buffer);
+    // A read's byte count against what it asked for: false after noting a fault.
+    bool got_all(std::int64_t got, std::size_t asked);
     bool prologue_is_zero();
     // The offset after the record, or nothing when the rest cannot be read.
     std::optional<std::uint64_t> read_record(std::uint64_t offset, std::size_t index);
@@ -75,17 +80,22 @@ private:
 
     ImageSource& source_;
     PayloadSink* image_payload_;
+    PayloadWindows* windows_;
     ImageReport report_;
 };
 
 bool Reader::read_exactly(std::uint64_t offset, std::span<std::uint8_t> buffer)
 {
-    const std::int64_t got = source_.read_at(offset, buffer);
+    return got_all(source_.read_at(offset, buffer), buffer.size());
+}
+
+bool Reader::got_all(std::int64_t got, std::size_t asked)
+{
     if (got < 0) {
         note(ImageFault::ReadFailed);
         return false;
     }
-    if (static_cast<std::uint64_t>(got) != buffer.size()) {
+    if (static_cast<std::uint64_t>(got) != asked) {
         note(ImageFault::Truncated);
         return false;
     }
@@ -177,25 +187,42 @@ std::optional<std::uint64_t> Reader::read_record(std::uint64_t offset, std::size
     return end;
 }
 
-// A record's table window and payload window, one of the two that alternate,
-// and the checksums computed over the payload.
-struct BlockWindow {
-    std::vector<std::uint8_t> table;
-    std::vector<std::uint8_t> payload;
-    std::vector<std::uint8_t> computed;
-    bool read_ahead = false;  // the source reads and checksums it
-};
-
-// Settles the source's read-ahead before the windows it may be filling are freed.
-class ReadAheadSettled {
+// The reader's own windows: each read from the source and checksummed here.
+class SourceWindows final : public PayloadWindows {
 public:
-    explicit ReadAheadSettled(ImageSource& source) : source_(source) {}
-    ~ReadAheadSettled() { source_.settle_read_ahead(); }
-    ReadAheadSettled(const ReadAheadSettled&) = delete;
-    ReadAheadSettled& operator=(const ReadAheadSettled&) = delete;
+    explicit SourceWindows(ImageSource& source) : source_(source) {}
+
+    void begin(std::uint64_t offset, std::uint64_t length, std::size_t window_size, std::size_t block_size) override
+    {
+        offset_ = offset;
+        length_ = length;
+        block_size_ = block_size;
+        bytes_.resize(window_size);
+        checksums_.resize(window_size / block_size * kTableEntrySize);
+    }
+
+    [[nodiscard]] std::int64_t next(std::span<const std::uint8_t>& bytes,
+                                    std::span<const std::uint8_t>& checksums) override
+    {
+        const auto asked = static_cast<std::size_t>(std::min<std::uint64_t>(bytes_.size(), length_));
+        const std::int64_t got = source_.read_at(offset_, std::span(bytes_).first(asked));
+        if (got == static_cast<std::int64_t>(asked)) {
+            bytes = std::span(bytes_).first(asked);
+            checksums = std::span(checksums_).first((asked + block_size_ - 1) / block_size_ * kTableEntrySize);
+            checksum_blocks(bytes, 0, checksums_, block_size_);
+            offset_ += asked;
+            length_ -= asked;
+        }
+        return got;
+    }
 
 private:
     ImageSource& source_;
+    std::uint64_t offset_ = 0;
+    std::uint64_t length_ = 0;
+    std::size_t block_size_ = 1;
+    std::vector<std::uint8_t> bytes_;
+    std::vector<std::uint8_t> checksums_;
 };
 
 bool Reader::check_blocks(RecordReport& record, PayloadSink* sink)
@@ -209,60 +236,27 @@ bool Reader::check_blocks(RecordReport& record, PayloadSink* sink)
     const std::size_t window_blocks = static_cast<std::size_t>(
         std::clamp<std::uint64_t>(blocks_in_all, 1, std::max<std::size_t>(1, kPayloadWindow / block_size)));
 
-    // Two windows alternate: while this thread reads and checksums one, the
-    // source may read and checksum the next on another thread.
-    BlockWindow windows[2];
-    for (std::size_t i = 0; i < (blocks_in_all > window_blocks ? 2 : 1); ++i) {
-        windows[i].table.resize(window_blocks * kTableEntrySize);
-        windows[i].payload.resize(window_blocks * block_size);
-        windows[i].computed.resize(window_blocks * kTableEntrySize);
-    }
-    const ReadAheadSettled settled(source_);
-    const auto window_of = [&](std::uint64_t first) -> BlockWindow& { return windows[first / window_blocks % 2]; };
-    const auto blocks_from = [&](std::uint64_t first) {
-        return static_cast<std::size_t>(std::min<std::uint64_t>(window_blocks, blocks_in_all - first));
-    };
-    const auto table_of = [&](std::uint64_t first) {
-        return std::span(window_of(first).table).first(blocks_from(first) * kTableEntrySize);
-    };
-    const auto payload_of = [&](std::uint64_t first) {
-        return std::span(window_of(first).payload)
-            .first(static_cast<std::size_t>(
-                std::min<std::uint64_t>(blocks_from(first) * block_size, payload_length - first * block_size)));
-    };
-    const auto checksums_of = [&](std::uint64_t first) {
-        return std::span(window_of(first).computed).first(blocks_from(first) * kTableEntrySize);
-    };
-    const auto checksum = [&](std::uint64_t first) {
-        return [checksums = checksums_of(first), block_size](std::span<const std::uint8_t> bytes) {
-            checksum_blocks(bytes, 0, checksums, block_size);
-        };
-    };
-
+    SourceWindows own(source_);
+    PayloadWindows& windows = windows_ != nullptr ? *windows_ : own;
+    windows.begin(payload_offset, payload_length, window_blocks * block_size, block_size);
+    std::vector<std::uint8_t> table(window_blocks * kTableEntrySize);
     for (std::uint64_t first = 0; first < blocks_in_all; first += window_blocks) {
-        BlockWindow& window = window_of(first);
-        const std::uint64_t next = first + window_blocks;
-        if (!window.read_ahead && next < blocks_in_all) {
-            window_of(next).read_ahead =
-                source_.read_ahead(table_offset + next * kTableEntrySize, table_of(next), {}) &&
-                source_.read_ahead(payload_offset + next * block_size, payload_of(next), checksum(next));
-        }
-        const std::span<std::uint8_t> entries = table_of(first);
-        const std::span<std::uint8_t> data = payload_of(first);
-        if (!read_exactly(table_offset + first * kTableEntrySize, entries) ||
-            !read_exactly(payload_offset + first * block_size, data)) {
+        const auto blocks = static_cast<std::size_t>(std::min<std::uint64_t>(window_blocks, blocks_in_all - first));
+        const std::span<std::uint8_t> entries = std::span(table).first(blocks * kTableEntrySize);
+        if (!read_exactly(table_offset + first * kTableEntrySize, entries)) {
             return false;
         }
-        if (!window.read_ahead) {
-            checksum(first)(data);
+        std::span<const std::uint8_t> data;
+        std::span<const std::uint8_t> checksums;
+        if (!got_all(windows.next(data, checksums), static_cast<std::size_t>(std::min<std::uint64_t>(
+                                                        blocks * block_size, payload_length - first * block_size)))) {
+            return false;
         }
-        window.read_ahead = false;
         if (first == 0) {
             const auto head = data.first(std::min(data.size(), kSignatureBlockSize));
             record.payload_head.assign(head.begin(), head.end());
         }
         if (!record.first_bad_block) {
-            const std::span<std::uint8_t> checksums = checksums_of(first);
             const auto differs = std::mismatch(checksums.begin(), checksums.end(), entries.begin()).first;
             if (differs != checksums.end()) {
                 const std::uint64_t bad =
@@ -358,6 +352,9 @@ std::optional<std::string> signature_text(std::span<const std::uint8_t> payload)
     return text;
 }
 
-ImageReport read_image(ImageSource& source, PayloadSink* image_payload) { return Reader(source, image_payload).run(); }
+ImageReport read_image(ImageSource& source, PayloadSink* image_payload, PayloadWindows* windows)
+{
+    return Reader(source, image_payload, windows).run();
+}
 
 }  // namespace quarnel

@@ -119,9 +119,27 @@ struct ImageReport {
 // when the payload is a text of two lines, a zero byte and zero fill.
 std::optional<std::string> signature_text(std::span<const std::uint8_t> payload);
 
+// A record's payload handed over window by window, front to back, each with
+// the checksums of its blocks. The reader reads and checksums each window
+// itself where it is given none; a driver may give one that does it ahead.
+class PayloadWindows {
+public:
+    virtual ~PayloadWindows() = default;
+    // The next payload comes: `length` bytes at `offset` in the image, in
+    // windows of window_size bytes (the last one shorter), a whole number of
+    // blocks of block_size.
+    virtual void begin(std::uint64_t offset, std::uint64_t length, std::size_t window_size, std::size_t block_size) = 0;
+    // The next window's bytes and, when they are all there, their checksums
+    // (kTableEntrySize bytes a block, as in a table); both valid until the
+    // next call. The byte count, short only where the image ends, or -1.
+    [[nodiscard]] virtual std::int64_t next(std::span<const std::uint8_t>& bytes,
+                                            std::span<const std::uint8_t>& checksums) = 0;
+};
+
 // Checks the whole image; the image record's payload goes to `image_payload`
 // (when given) as it is read, so that extraction needs no second pass. A sink
 // that fails is not a fault of the image: it is marked and the check goes on.
-ImageReport read_image(ImageSource& source, PayloadSink* image_payload);
+// Each record's payload comes from `windows` when given, else from `source`.
+ImageReport read_image(ImageSource& source, PayloadSink* image_payload, PayloadWindows* windows = nullptr);
 
 }  // namespace quarnel

@@ -1,34 +1,34 @@
 #include "inspect/inspect_image.h"
 
 #include <algorithm>
-#include <deque>
 #include <functional>
+#include <optional>
 #include <string>
-#include <utility>
+#include <vector>
 
 #include "console/console.h"
+#include "image/checksum.h"
 #include "inspect/inspect_messages.h"
 #include "inspect/inspect_report.h"
 #include "output/output_file.h"
 #include "platform/copy.h"
 #include "platform/file_io.h"
 #include "platform/interrupt.h"
-#include "platform/worker_thread.h"
+#include "platform/read_ahead.h"
 
 namespace quarnel {
 
 namespace {
 
-// The image file, read on a second thread too where the reader announces
-// reads: that thread takes them in order and runs their checks, while the
-// reader's thread reads and checks the window before (and takes an announced
-// read itself when it gets there first). Where the platform
-// cannot read one file from two threads at once, nothing is read ahead.
-class FileImageSource final : public ImageSource {
+// The image file, and the payload windows read from it: a read-ahead reads
+// and checksums every other window on a second thread while this one reads
+// and checksums the window before. Where the platform cannot read one file
+// from two threads at once, nothing is read ahead.
+class FileImage final : public ImageSource, public PayloadWindows {
 public:
     using Progress = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
-    FileImageSource(const FileHandle& file, std::uint64_t size, const Progress& progress)
+    FileImage(const FileHandle& file, std::uint64_t size, const Progress& progress)
         : file_(file), size_(size), progress_(progress)
     {
     }
@@ -36,115 +36,57 @@ public:
 
     [[nodiscard]] std::int64_t read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) override
     {
-        std::int64_t got = 0;
-        if (!ahead_.empty() && ahead_.front().offset == offset && ahead_.front().buffer.data() == buffer.data() &&
-            ahead_.front().buffer.size() == buffer.size()) {
-            got = take_front();
-        } else {
-            got = quarnel::read_at(file_, offset, buffer);
-        }
-        // The reader goes front to back but for a few small reads: the furthest byte read is the progress.
-        if (got > 0 && progress_ && offset + static_cast<std::uint64_t>(got) > furthest_) {
-            furthest_ = offset + static_cast<std::uint64_t>(got);
-            progress_(furthest_, size_);
-        }
+        const std::int64_t got = quarnel::read_at(file_, offset, buffer);
+        note_read(offset, got);
         return got;
     }
 
-    [[nodiscard]] bool read_ahead(std::uint64_t offset, std::span<std::uint8_t> buffer, const ReadCheck& check) override
+    void begin(std::uint64_t offset, std::uint64_t length, std::size_t window_size, std::size_t block_size) override
     {
-        if (!kReadAtFromTwoThreads || (!worker_.running() && (tried_worker_ || !start_worker()))) {
-            return false;  // the reader reads and checks on demand
+        windows_.reset();
+        offset_ = offset;
+        window_size_ = window_size;
+        block_size_ = block_size;
+        handed_ = 0;
+        for (std::vector<std::uint8_t>& checksums : checksums_) {
+            checksums.resize(window_size / block_size * kTableEntrySize);
         }
-        worker_.update([&] { ahead_.push_back({offset, buffer, check}); });
-        return true;
+        // Runs on both threads, each window on its own slot's checksums.
+        windows_.emplace(
+            length, window_size,
+            [this](std::uint64_t index, std::span<std::uint8_t> window) {
+                const std::int64_t got = quarnel::read_at(file_, offset_ + index * window_size_, window);
+                if (got == static_cast<std::int64_t>(window.size())) {
+                    checksum_blocks(window, 0, checksums_[index % 2], block_size_);
+                }
+                return got;
+            },
+            ReadAheadUse::Alternate);
+        if (kReadAtFromTwoThreads) {
+            windows_->start();
+        }
     }
 
-    void settle_read_ahead() override
+    [[nodiscard]] std::int64_t next(std::span<const std::uint8_t>& bytes,
+                                    std::span<const std::uint8_t>& checksums) override
     {
-        if (ahead_.empty()) {
-            return;
+        if (windows_->next(bytes) != 0) {
+            return -1;
         }
-        // The reads not started, which the worker takes in order and so stand
-        // last, are dropped at once; the started ones once they are done.
-        worker_.update([&] {
-            while (!ahead_.empty() && !ahead_.back().started) {
-                ahead_.pop_back();
-            }
-        });
-        static_cast<void>(worker_.wait(
-            [&] { return std::all_of(ahead_.begin(), ahead_.end(), [](const Ahead& read) { return read.done; }); }));
-        worker_.update([&] { ahead_.clear(); });
+        const std::uint64_t index = handed_++;
+        checksums =
+            std::span(checksums_[index % 2]).first((bytes.size() + block_size_ - 1) / block_size_ * kTableEntrySize);
+        note_read(offset_ + index * window_size_, static_cast<std::int64_t>(bytes.size()));
+        return static_cast<std::int64_t>(bytes.size());
     }
 
 private:
-    // A read announced by the reader, and its outcome once done.
-    struct Ahead {
-        std::uint64_t offset = 0;
-        std::span<std::uint8_t> buffer;
-        ReadCheck check;
-        bool started = false;
-        bool done = false;
-        std::int64_t got = 0;
-    };
-
-    // The announced read at the front of the queue, done by the worker or,
-    // when it has not started it yet (a busy machine may not have run it),
-    // here; its byte count.
-    std::int64_t take_front()
+    // The reader goes front to back but for a few small reads: the furthest byte read is the progress.
+    void note_read(std::uint64_t offset, std::int64_t got)
     {
-        bool here = false;
-        worker_.update([&] { here = !std::exchange(ahead_.front().started, true); });
-        std::int64_t got = 0;
-        if (here) {
-            got = run(ahead_.front());
-        } else {
-            static_cast<void>(worker_.wait([&] {
-                got = ahead_.front().got;
-                return ahead_.front().done;
-            }));
-        }
-        worker_.update([&] { ahead_.pop_front(); });
-        return got;
-    }
-
-    // Reads and checks an announced read; the byte count.
-    std::int64_t run(const Ahead& read) noexcept
-    {
-        const std::int64_t got = quarnel::read_at(file_, read.offset, read.buffer);
-        if (got == static_cast<std::int64_t>(read.buffer.size()) && read.check) {
-            read.check(read.buffer);
-        }
-        return got;
-    }
-
-    bool start_worker()
-    {
-        tried_worker_ = true;
-        return worker_.start([this] { serve(); });
-    }
-
-    // Runs on the worker, which must not throw: it only reads into the
-    // announced buffers and runs their checks, which allocate nothing.
-    void serve() noexcept
-    {
-        Ahead* read = nullptr;
-        const auto announced = [&] {
-            const auto next = std::find_if(ahead_.begin(), ahead_.end(), [](const Ahead& a) { return !a.started; });
-            if (next == ahead_.end()) {
-                return false;
-            }
-            next->started = true;
-            read = &*next;
-            return true;
-        };
-        while (worker_.wait(announced)) {
-            // The reader's thread drops a started read only once it is done, and the queue keeps its place.
-            const std::int64_t got = run(*read);
-            worker_.update([&] {
-                read->done = true;
-                read->got = got;
-            });
+        if (got > 0 && progress_ && offset + static_cast<std::uint64_t>(got) > furthest_) {
+            furthest_ = offset + static_cast<std::uint64_t>(got);
+            progress_(furthest_, size_);
         }
     }
 
@@ -152,11 +94,14 @@ private:
     std::uint64_t size_;
     const Progress& progress_;
     std::uint64_t furthest_ = 0;
-    // Grown and shrunk by the reader's thread, under the worker's lock; the
-    // worker takes and completes reads under the lock.
-    std::deque<Ahead> ahead_;
-    bool tried_worker_ = false;
-    WorkerThread worker_;
+    // The current payload's windows; the read-ahead's thread reads the members
+    // above it, which stay as they are while it runs.
+    std::uint64_t offset_ = 0;
+    std::size_t window_size_ = 0;
+    std::size_t block_size_ = 1;
+    std::uint64_t handed_ = 0;
+    std::vector<std::uint8_t> checksums_[2];
+    std::optional<ReadAhead> windows_;
 };
 
 class ExtractedFile final : public PayloadSink {
@@ -193,8 +138,8 @@ int inspect_image(const InspectRequest& request)
         }
     }
 
-    FileImageSource source(image, static_cast<std::uint64_t>(size), request.progress);
-    const ImageReport report = read_image(source, request.extract_to ? &extracted : nullptr);
+    FileImage file_image(image, static_cast<std::uint64_t>(size), request.progress);
+    const ImageReport report = read_image(file_image, request.extract_to ? &extracted : nullptr, &file_image);
     const std::u8string name = request.image.u8string();
     const std::string text = describe_report(std::string(name.begin(), name.end()), report);
     if (console::write_standard_output(text) != 0) {

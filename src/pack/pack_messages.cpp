@@ -8,7 +8,13 @@ namespace quarnel::pack_messages {
 
 namespace {
 
-std::string quoted(std::string_view path) { return "\"" + std::string(path) + "\""; }
+std::string quoted(std::string_view path)
+{
+    std::string text(1, '"');
+    text.append(path);
+    text.push_back('"');
+    return text;
+}
 
 // An entry of the folder as the user finds it: below the folder as given.
 std::string below(std::string_view folder, std::string_view entry)
@@ -30,24 +36,23 @@ std::string_view banner_text()
 
 std::string_view help_text()
 {
-    static const std::string help =
-        std::string(kUsage) +
-        "       quarnel-pack --help | --version\n"
-        "\n"
-        "Makes a CD-ROM image (ISO 9660 with Joliet names) of a folder and writes it\n"
-        "as the USB modem CD-ROM image quarnel would write for it, in one pass over\n"
-        "the files. Every file and folder inside goes on the disc, or nothing is\n"
-        "written.\n"
-        "\n"
-        "  /model:E220     the E220's record codes (any other model: the default ones)\n"
-        "  /label:<label>  the volume label (default: the folder's name)\n"
-        "  /iso            write the disc itself instead of the modem image\n"
-        "  --help          print this help on standard output and exit\n"
-        "  --version       print the version on standard output and exit\n"
-        "\n"
-        "Exit status: 0 on success, -1 (255 in a POSIX shell) otherwise.\n"
-        "Home page: " +
-        std::string(kHomePage) + "\n";
+    static const std::string help = std::string(kUsage) +
+                                    "       quarnel-pack --help | --version\n"
+                                    "\n"
+                                    "Makes a CD-ROM image (ISO 9660 with Joliet names) of a folder and writes it\n"
+                                    "as the USB modem CD-ROM image quarnel would write for it, in one pass over\n"
+                                    "the files. Every file and folder inside goes on the disc, or nothing is\n"
+                                    "written.\n"
+                                    "\n"
+                                    "  /model:E220     the E220's record codes (any other model: the default ones)\n"
+                                    "  /label:<label>  the volume label (default: the folder's name)\n"
+                                    "  /iso            write the disc itself instead of the modem image\n"
+                                    "  --help          print this help on standard output and exit\n"
+                                    "  --version       print the version on standard output and exit\n"
+                                    "\n"
+                                    "Exit status: 0 on success, -1 (255 in a POSIX shell) otherwise.\n"
+                                    "Home page: " +
+                                    std::string(kHomePage) + "\n";
     return help;
 }
 

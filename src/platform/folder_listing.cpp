@@ -56,7 +56,9 @@ FileState state_of(const struct stat& info)
 
 FolderItem::Kind kind_of(mode_t mode)
 {
-    return S_ISREG(mode) ? FolderItem::Kind::File : S_ISDIR(mode) ? FolderItem::Kind::Directory : FolderItem::Kind::Other;
+    return S_ISREG(mode)   ? FolderItem::Kind::File
+           : S_ISDIR(mode) ? FolderItem::Kind::Directory
+                           : FolderItem::Kind::Other;
 }
 
 struct DirectoryCloser {

@@ -14,7 +14,7 @@ namespace quarnel {
 
 struct FileState {
     std::uint64_t size = 0;
-    std::int64_t modified = 0;             // seconds since the epoch, UTC
+    std::int64_t modified = 0;  // seconds since the epoch, UTC
     std::uint32_t modified_nanoseconds = 0;
     // With `inode`, which file it is: 0 and 0 where it is not known (Windows
     // tells it of an open file alone).
