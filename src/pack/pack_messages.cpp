@@ -8,10 +8,19 @@ namespace quarnel::pack_messages {
 
 namespace {
 
+// In quotes, a control character as \xHH, so that the message stays one line.
 std::string quoted(std::string_view path)
 {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string text(1, '"');
-    text.append(path);
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            text.append({'\\', 'x', kDigits[byte >> 4U], kDigits[byte & 0xFU]});
+        } else {
+            text.push_back(c);
+        }
+    }
     text.push_back('"');
     return text;
 }

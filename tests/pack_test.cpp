@@ -1,0 +1,361 @@
+// quarnel-pack end to end: folders made on disk, packed, and read back by ISO
+// 9660 readers we did not write; every image must be what quarnel makes of
+// the disc, and every refusal must leave nothing behind.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "support/end_to_end.h"
+
+namespace quarnel::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kPackBanner = "quarnel-pack - folder to USB modem CD-ROM image packer v1.0\n"
+                                         "Copyright (c) 2026 the quarnel developers.\n"
+                                         "Free software under the MIT License, provided as is, without warranty.\n"
+                                         "Project home page: https://quarnel.example.org\n"
+                                         "\n";
+constexpr std::int64_t kBaseTime = 1765190096;  // 2025-12-08T10:34:56Z
+
+// One file or folder of a case: a path below the folder, "/" at the end for a folder.
+struct Item {
+    std::string path;
+    std::size_t size = 0;
+};
+
+struct PackCase {
+    std::string name;
+    std::vector<Item> items;
+    std::vector<std::string> options{};
+    std::vector<std::string> model{};  // quarnel's option for the same model
+};
+
+std::string contents(const std::string& path, std::size_t size)
+{
+    std::string bytes(size, '\0');
+    std::uint32_t seed = 2166136261U;
+    for (const char c : path) {
+        seed = (seed ^ static_cast<unsigned char>(c)) * 16777619U;
+    }
+    for (char& byte : bytes) {
+        seed = seed * 1103515245U + 12345U;
+        byte = static_cast<char>(seed >> 16);
+    }
+    return bytes;
+}
+
+void set_time(const fs::path& path, std::int64_t seconds)
+{
+    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
+// Each item gets a time of its own, later for later items, so that a
+// directory's time is its newest content's.
+void make_folder(const fs::path& folder, const std::vector<Item>& items)
+{
+    fs::create_directories(folder);
+    std::int64_t time = kBaseTime;
+    for (const Item& item : items) {
+        const fs::path path = folder / item.path;
+        if (item.path.ends_with('/')) {
+            fs::create_directories(path);
+        } else {
+            fs::create_directories(path.parent_path());
+            std::ofstream(path, std::ios::binary) << contents(item.path, item.size);
+        }
+        set_time(path, time += 3600);
+    }
+}
+
+// Every file below `root` with its bytes and time; folders with "/".
+std::map<std::string, std::pair<std::string, std::int64_t>> tree(const fs::path& root)
+{
+    std::map<std::string, std::pair<std::string, std::int64_t>> found;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string relative = fs::relative(entry.path(), root).string();
+        struct stat info {};
+        (void)::lstat(entry.path().c_str(), &info);
+        if (entry.is_directory()) {
+            found[relative + "/"] = {"", 0};
+        } else {
+            std::ifstream in(entry.path(), std::ios::binary);
+            found[relative] = {std::string(std::istreambuf_iterator<char>(in), {}), info.st_mtim.tv_sec};
+        }
+    }
+    return found;
+}
+
+std::vector<Item> numbered(std::string_view folder, int count, std::size_t size)
+{
+    std::vector<Item> items;
+    for (int i = 0; i < count; ++i) {
+        items.push_back({std::string(folder) + "file number " + std::to_string(i) + ".txt", size});
+    }
+    return items;
+}
+
+std::vector<Item> concatenated(std::vector<std::vector<Item>> parts)
+{
+    std::vector<Item> items;
+    for (auto& part : parts) {
+        items.insert(items.end(), part.begin(), part.end());
+    }
+    return items;
+}
+
+// A name as `isoinfo -j iso8859-1` shows it: each UTF-16 unit beyond Latin-1 as '_'.
+std::string as_latin1(const std::string& utf8)
+{
+    std::string shown;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        unsigned code = length == 1 ? lead : lead & (0x7FU >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3FU);
+        }
+        shown += code <= 0xFF ? std::string(1, static_cast<char>(code)) : code > 0xFFFF ? "__" : "_";
+        i += length;
+    }
+    return shown;
+}
+
+class Pack : public EndToEnd {
+protected:
+    ProcessResult pack(std::vector<std::string> arguments)
+    {
+        return run_process(built_program(QUARNEL_PACK_BINARY, std::move(arguments)));
+    }
+
+    std::string read(const std::string& name) const
+    {
+        std::ifstream in(dir_ / name, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+
+    // What the independent readers extract from the disc equals the folder:
+    // names and bytes for each, and the times where the reader keeps them.
+    void expect_readers_see(const std::string& iso, const fs::path& folder, const std::string& what)
+    {
+        struct Reader {
+            std::string name;
+            std::vector<std::string> command;
+            bool keeps_times;
+        };
+        const std::string out = path("extracted");
+        const std::vector<Reader> readers = {
+            {"7z", {"/usr/bin/7z", "x", "-y", "-o" + out, iso}, true},
+            {"bsdtar", {"/usr/bin/bsdtar", "-xf", iso, "-C", out}, true},
+            {"xorriso", {"/usr/bin/xorriso", "-osirrox", "on", "-indev", iso, "-extract", "/", out}, false},
+        };
+        auto expected = tree(folder);
+        for (const Reader& reader : readers) {
+            if (!fs::exists(reader.command[0])) {
+                ADD_FAILURE() << reader.command[0] << " is missing: the readers are part of the test";
+                continue;
+            }
+            fs::remove_all(out);
+            fs::create_directories(out);
+            const ProcessResult result = run_process(reader.command);
+            ASSERT_EQ(result.exit_status, 0) << what << ", " << reader.name << ": " << result.standard_error;
+            auto found = tree(out);
+            if (!reader.keeps_times) {
+                for (auto& [name, file] : found) {
+                    file.second = expected.count(name) != 0 ? expected[name].second : 0;
+                }
+            }
+            EXPECT_EQ(found, expected) << what << ", read by " << reader.name;
+        }
+        const ProcessResult listing = run_process({"/usr/bin/isoinfo", "-i", iso, "-J", "-j", "iso8859-1", "-f"});
+        std::vector<std::string> names;
+        for (const auto& [name, file] : expected) {
+            std::string shown(1, '/');
+            shown.append(as_latin1(name.ends_with('/') ? name.substr(0, name.size() - 1) : name));
+            names.push_back(std::move(shown));
+        }
+        std::vector<std::string> lines;
+        std::istringstream listed(listing.standard_output);
+        for (std::string line; std::getline(listed, line);) {
+            lines.push_back(line);
+        }
+        std::sort(names.begin(), names.end());
+        std::sort(lines.begin(), lines.end());
+        EXPECT_EQ(lines, names) << what << ", listed by isoinfo -J";
+    }
+};
+
+TEST_F(Pack, FoldersBecomeDiscsEveryReaderSeesAsTheyAre)
+{
+    const std::vector<PackCase> cases = {
+        {"a driver disc",
+         {{"autorun.inf", 61},
+          {"Setup.exe", 300000},
+          {"drivers/", 0},
+          {"drivers/usbmodem.sys", 40961},
+          {"drivers/usbmodem.inf", 2047},
+          {"docs/Read Me.txt", 4096},
+          {"docs/manual.pdf", 4097}}},
+        {"names that collide once made d-characters",
+         {{"report 2025.txt", 10},
+          {"report_2025.txt", 11},
+          {"REPORT-2025.TXT.bak", 12},
+          {"a very long name indeed.text", 13},
+          {"a very long name too.text", 14},
+          {"noextension", 15},
+          {".hidden", 16}}},
+        {"Unicode names",
+         {{"Ünïcødé/", 0},
+          {"Ünïcødé/café crème.txt", 2048},
+          {"日本語のファイル.txt", 100},
+          {"Ελληνικά/Αρχείο", 5},
+          {"emoji 🎉 party.txt", 1},
+          {"Кириллица.doc", 8191}}},
+        {"empty files and folders", {{"empty.txt", 0}, {"empty folder/", 0}, {"deep/er/empty/", 0}, {"deep/zero", 0}}},
+        {"eight levels deep", {{"l2/l3/l4/l5/l6/l7/l8/bottom.txt", 4095}, {"l2/l3/l4/l5/l6/l7/l8/", 0}}},
+        {"thousands of files in one folder", numbered("many/", 3000, 3)},
+        {"hundreds of folders", concatenated({numbered("", 1, 1),
+                                              [] {
+                                                  std::vector<Item> items;
+                                                  for (int i = 0; i < 400; ++i) {
+                                                      items.push_back({"folder " + std::to_string(i) + "/inner/", 0});
+                                                  }
+                                                  return items;
+                                              }()})},
+        {"an empty folder", {}},
+        {"for the E220, with a label", {{"a.txt", 5000}}, {"/label:Mein Modem", "/MODEL:e220"}, {"/model:E220"}},
+    };
+    for (const PackCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path folder = dir_ / "My Disc";
+        fs::remove_all(folder);
+        make_folder(folder, c.items);
+        const auto packed = [&](std::vector<std::string> extra, const std::string& destination,
+                                ProcessOptions options = {}) {
+            std::vector<std::string> arguments = c.options;
+            arguments.insert(arguments.end(), extra.begin(), extra.end());
+            arguments.insert(arguments.end(), {folder.string(), path(destination)});
+            return run_process(built_program(QUARNEL_PACK_BINARY, arguments), options);
+        };
+        const ProcessResult image = packed({}, "image.bin");
+        EXPECT_EQ(image.standard_error, std::string(kPackBanner) + std::string(kSuccess));
+        ASSERT_EQ(image.exit_status, 0);
+        ASSERT_EQ(packed({"/ISO"}, "image.iso").exit_status, 0);
+
+        // The image is quarnel's of the disc; the disc is the same in any time zone, run after run.
+        std::vector<std::string> convert = c.model;
+        convert.insert(convert.end(), {path("image.iso"), path("converted.bin")});
+        ASSERT_EQ(quarnel(convert).exit_status, 0);
+        EXPECT_EQ(read("converted.bin"), read("image.bin"));
+        ProcessOptions elsewhere;
+        elsewhere.environment = {{"TZ", "Pacific/Chatham"}};
+        ASSERT_EQ(packed({"/iso"}, "again.iso", elsewhere).exit_status, 0);
+        EXPECT_EQ(read("again.iso"), read("image.iso"));
+        expect_readers_see(path("image.iso"), folder, c.name);
+    }
+}
+
+// Every refusal comes before anything is written, names its path, and
+// leaves an existing destination as it was.
+TEST_F(Pack, WhatNoDiscCanHoldIsRefusedUpFront)
+{
+    struct Refusal {
+        std::string name;
+        std::function<void(const fs::path& folder)> make;
+        std::string message;  // "F" stands for the folder as given
+    };
+    const auto touch = [](const fs::path& path) { std::ofstream(path, std::ios::binary) << "x"; };
+    const std::vector<Refusal> refusals = {
+        {"a character Joliet forbids", [&](const fs::path& f) { touch(f / "a?b.txt"); },
+         R"(Error: "F/a?b.txt" has a character a disc name cannot hold (* / : ; ? \ or a control character).)"},
+        {"a control character", [&](const fs::path& f) { touch(f / "tab\there"); },
+         R"(Error: "F/tab\x09here" has a character a disc name cannot hold (* / : ; ? \ or a control character).)"},
+        {"a name of 65 UTF-16 units", [&](const fs::path& f) { touch(f / std::string(65, 'n')); },
+         "Error: \"F/" + std::string(65, 'n') + "\" has a name longer than 64 UTF-16 units."},
+        {"two names equal but for case",
+         [&](const fs::path& f) {
+             fs::create_directories(f / "sub");
+             touch(f / "sub/Setup.exe");
+             touch(f / "sub/SETUP.EXE");
+         },
+         R"(Error: "F/sub/Setup.exe" and "F/sub/SETUP.EXE" differ only in letter case.)"},
+        {"nine levels", [](const fs::path& f) { fs::create_directories(f / "2/3/4/5/6/7/8/9"); },
+         R"(Error: "F/2/3/4/5/6/7/8/9" lies deeper than the eight levels of folders a disc can hold.)"},
+        {"a symbolic link", [](const fs::path& f) { fs::create_symlink("/etc/hostname", f / "link"); },
+         R"(Error: "F/link" is neither a file nor a folder (a link, a device, a FIFO or a socket), which a disc cannot hold.)"},
+        {"a FIFO", [](const fs::path& f) { ASSERT_EQ(::mkfifo((f / "pipe").c_str(), 0600), 0); },
+         R"(Error: "F/pipe" is neither a file nor a folder (a link, a device, a FIFO or a socket), which a disc cannot hold.)"},
+        {"a disc of 2 GiB", [](const fs::path& f) { make_sparse_file(f / "big.bin", std::uintmax_t{1} << 31); },
+         R"(Error: "F/big.bin" makes a disc of 2 GiB or more.)"},
+        {"no folder", [](const fs::path& f) { fs::remove_all(f); }, R"(Error: "F" does not exist or is not a folder.)"},
+        {"a file, not a folder",
+         [&](const fs::path& f) {
+             fs::remove_all(f);
+             touch(f);
+         },
+         R"(Error: "F" does not exist or is not a folder.)"},
+    };
+    for (const Refusal& r : refusals) {
+        SCOPED_TRACE(r.name);
+        const fs::path folder = dir_ / "folder";
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        touch(folder / "fine.txt");
+        r.make(folder);
+        std::ofstream(dir_ / "old.bin") << "old";
+        const ProcessResult result = pack({folder.string(), path("old.bin")});
+        std::string message = r.message;
+        for (std::size_t at = 0; (at = message.find("\"F", at)) != std::string::npos; at += folder.string().size()) {
+            message.replace(at + 1, 1, folder.string());
+        }
+        EXPECT_EQ(result.standard_error, std::string(kPackBanner) + message + "\n");
+        EXPECT_EQ(result.exit_status, kFailureStatus);
+        EXPECT_EQ(read("old.bin"), "old");
+        EXPECT_FALSE(has_temporary_file(dir_));
+    }
+}
+
+// The image may be written into the very folder it is made of: it is never
+// on its own disc, so packing again gives the same bytes.
+TEST_F(Pack, AnImageInsideItsFolderIsNotPacked)
+{
+    const fs::path folder = dir_ / "folder";
+    make_folder(folder, {{"a.txt", 3000}, {"sub/b.txt", 5000}});
+    const std::string image = (folder / "sub/image.bin").string();
+    ASSERT_EQ(pack({folder.string(), image}).exit_status, 0);
+    const std::string first = read("folder/sub/image.bin");
+    ASSERT_EQ(pack({folder.string(), image}).exit_status, 0);
+    EXPECT_EQ(read("folder/sub/image.bin"), first);
+}
+
+// A file changed after the folder was looked at fails the run with the file
+// named, and the destination is as it was.
+TEST_F(Pack, AFileChangedWhilePackedFailsTheRun)
+{
+    const fs::path folder = scratch_directory() / ("quarnel-pack-" + dir_.filename().string());
+    fs::create_directories(folder);
+    make_sparse_file(folder / "big.bin", std::uintmax_t{1} << 30);
+    const ProcessResult result =
+        run_stopped_midway(built_program(QUARNEL_PACK_BINARY, {folder.string(), path("work/image.bin")}),
+                           [&](pid_t) { set_time(folder / "big.bin", kBaseTime); });
+    fs::remove_all(folder);
+    EXPECT_EQ(result.standard_error,
+              std::string(kPackBanner) + "Error: unable to read \"" + folder.string() + "/big.bin\".\n");
+    EXPECT_EQ(result.exit_status, kFailureStatus);
+    EXPECT_EQ(left_in_work(), std::set<std::string>{});
+}
+
+}  // namespace
+}  // namespace quarnel::test
