@@ -22,6 +22,16 @@ namespace {
 namespace fs = std::filesystem;
 using namespace test;
 
+// A spelling of `name` longer than PATH_MAX, which only a walk a directory at a time accepts.
+std::string beyond_path_max(const std::string& name)
+{
+    std::string spelling;
+    for (int i = 0; i < 2100; ++i) {
+        spelling += "./";
+    }
+    return spelling + name;
+}
+
 TEST_F(EndToEnd, UsageForms)
 {
     // Which forms are refused is the command line's unit test; here, what a refusal prints.
@@ -122,8 +132,9 @@ TEST_F(EndToEnd, SameFileIsRefusedInEverySpelling)
     fs::create_directory(path("sub"));
     fs::create_hard_link(path("in.iso"), path("hard.iso"));
     fs::create_symlink("in.iso", path("soft.iso"));
-    const std::string destinations[] = {path("in.iso"), (dir_ / "." / "in.iso").string(),
-                                        (dir_ / "sub" / ".." / "in.iso").string(), path("hard.iso"), path("soft.iso")};
+    const std::string destinations[] = {
+        path("in.iso"),   (dir_ / "." / "in.iso").string(), (dir_ / "sub" / ".." / "in.iso").string(), path("hard.iso"),
+        path("soft.iso"), path(beyond_path_max("in.iso"))};
     for (const std::string& destination : destinations) {
         expect_failure(quarnel({path("in.iso"), destination}), kSameFile);
         EXPECT_EQ(read_file(path("in.iso")), source) << destination;
@@ -316,6 +327,7 @@ TEST_F(EndToEnd, InspectReportsAndRefuses)
         {{path("bad.bin"), path("out.iso")}, "Error: block checksum does not match.\n"},
         {{path("in.iso")}, "Error: image prologue is not zero.\n"},
         {{path("good.bin"), path("good.bin")}, "Error: image and extracted file are the same file.\n"},
+        {{path("good.bin"), path(beyond_path_max("good.bin"))}, "Error: image and extracted file are the same file.\n"},
         {{path("good.bin"), path("no-such-dir/out.iso")}, "Error: unable to create extracted file.\n"},
     };
     for (const Case& c : failures) {

@@ -185,11 +185,13 @@ int inspect_image(const InspectRequest& request)
     OutputFile output;
     ExtractedFile extracted(output);
     if (request.extract_to) {
-        if (is_same_file(request.image, *request.extract_to)) {
+        switch (output.create(*request.extract_to, image)) {
+        case Resolution::IsTheSource:
             return console::fail(inspect_messages::kSameFile);
-        }
-        if (output.create(*request.extract_to) != 0) {
+        case Resolution::Refused:
             return console::fail(inspect_messages::kUnableToCreateExtracted);
+        case Resolution::Resolved:
+            break;
         }
     }
 

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -10,7 +11,11 @@
 #include <windows.h>
 #elif defined(__linux__)
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <linux/magic.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 #endif
@@ -40,6 +45,69 @@ bool is_trusted_in(int directory, std::optional<unsigned> owner)
     }
     const bool shared = (info.st_mode & S_ISVTX) != 0 && (info.st_mode & S_IWOTH) != 0;
     return !shared || owner == ::geteuid() || owner == info.st_uid;
+}
+
+// File systems where two spellings of a name may be one file that two
+// lookups do not show as one: those that ignore case, FUSE (whose inode
+// numbers may belong to the spelling looked up) and SMB; and a casefolded
+// ext4 or f2fs directory (chattr +F).
+bool may_ignore_case(int directory)
+{
+    constexpr long kNtfsMagic = 0x5346544e;  // ntfs3 and the old ntfs
+    struct statfs system {};
+    if (::fstatfs(directory, &system) != 0) {
+        return true;
+    }
+    for (const long type : {long{MSDOS_SUPER_MAGIC}, long{EXFAT_SUPER_MAGIC}, kNtfsMagic, long{FUSE_SUPER_MAGIC},
+                            long{CIFS_SUPER_MAGIC}, long{SMB2_SUPER_MAGIC}, long{SMB_SUPER_MAGIC}}) {
+        if (static_cast<long>(system.f_type) == type) {
+            return true;
+        }
+    }
+    const FileHandle opened(::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    int flags = 0;  // an int, whatever the ioctl's definition says
+    return opened.is_open() && ::ioctl(opened.descriptor(), FS_IOC_GETFLAGS, &flags) == 0 &&
+           (static_cast<unsigned>(flags) & FS_CASEFOLD_FL) != 0;
+}
+
+// The path the kernel knows an open descriptor by, links resolved; empty
+// when it cannot tell.
+std::string path_of(int descriptor)
+{
+    const std::string link =
+        descriptor == AT_FDCWD ? std::string("/proc/self/cwd") : "/proc/self/fd/" + std::to_string(descriptor);
+    std::string text(kMaxLinkLength, '\0');
+    const ssize_t length = ::readlink(link.c_str(), text.data(), text.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= text.size()) {
+        return {};
+    }
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
+
+// Equal but for the case of ASCII letters; a character beyond ASCII matches
+// any other, since how the file system folds those is not known here.
+bool equal_ignoring_case(std::string_view a, std::string_view b)
+{
+    const auto is_continuation = [](char c) { return (static_cast<unsigned char>(c) & 0xC0U) == 0x80U; };
+    const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        const bool wide = static_cast<unsigned char>(a[i]) >= 0x80U;
+        if (wide != (static_cast<unsigned char>(b[j]) >= 0x80U) || (!wide && fold(a[i]) != fold(b[j]))) {
+            return false;
+        }
+        ++i;
+        ++j;
+        while (wide && i < a.size() && is_continuation(a[i])) {
+            ++i;
+        }
+        while (wide && j < b.size() && is_continuation(b[j])) {
+            ++j;
+        }
+    }
+    return i == a.size() && j == b.size();
 }
 
 #endif
@@ -164,6 +232,57 @@ bool Directory::is_locked() const
     struct statx info {};
     return ::statx(native_handle(), "", AT_EMPTY_PATH, STATX_TYPE, &info) == 0 &&
            (info.stx_attributes & kLockedAttributes) != 0;
+#endif
+}
+
+bool Directory::holds(const fs::path& name, const DirectoryEntry& looked_at, const FileHandle& file) const
+{
+    if (looked_at.kind == DirectoryEntry::Kind::Missing || looked_at.kind == DirectoryEntry::Kind::Unreadable) {
+        return false;  // nothing there to lose, or nothing the run could replace
+    }
+#ifdef _WIN32
+    // Windows names a file by its volume and index, whatever the spelling.
+    BY_HANDLE_FILE_INFORMATION held{};
+    BY_HANDLE_FILE_INFORMATION found{};
+    const auto held_handle = reinterpret_cast<HANDLE>(::_get_osfhandle(file.descriptor()));
+    if (::GetFileInformationByHandle(held_handle, &held) == 0) {
+        return true;
+    }
+    const HANDLE found_handle =
+        ::CreateFileW(entry(name).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (found_handle == INVALID_HANDLE_VALUE) {
+        return true;
+    }
+    const bool known = ::GetFileInformationByHandle(found_handle, &found) != 0;
+    ::CloseHandle(found_handle);
+    return !known || (held.dwVolumeSerialNumber == found.dwVolumeSerialNumber &&
+                      held.nFileIndexHigh == found.nFileIndexHigh && held.nFileIndexLow == found.nFileIndexLow);
+#elif defined(__linux__)
+    struct stat held {};
+    if (::fstat(file.descriptor(), &held) != 0) {
+        return true;
+    }
+    if (held.st_dev == looked_at.device && held.st_ino == looked_at.inode) {
+        return true;
+    }
+    if (looked_at.kind == DirectoryEntry::Kind::Other) {
+        // Two nodes of one device open the same disc, whatever their inodes.
+        struct stat found {};
+        return ::fstatat(native_handle(), name.c_str(), &found, AT_SYMLINK_NOFOLLOW) == 0 &&
+               ((S_ISBLK(held.st_mode) && S_ISBLK(found.st_mode)) ||
+                (S_ISCHR(held.st_mode) && S_ISCHR(found.st_mode))) &&
+               held.st_rdev == found.st_rdev;
+    }
+    if (held.st_dev != looked_at.device || !may_ignore_case(native_handle())) {
+        return false;
+    }
+    const std::string held_path = path_of(file.descriptor());
+    const std::string directory_path = path_of(native_handle());
+    if (held_path.empty() || directory_path.empty()) {
+        return true;
+    }
+    return equal_ignoring_case(held_path, (fs::path(directory_path) / name).native());
 #endif
 }
 
