@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 #include "support/end_to_end.h"
@@ -336,13 +337,18 @@ TEST_F(EndToEnd, InspectReportsAndRefuses)
         EXPECT_EQ(result.exit_status, kFailureStatus);
         EXPECT_EQ(entries(), (std::set<std::string>{"in.iso", "good.bin", "bad.bin"}));
     }
-    // --help and --version print on standard output and succeed, as xz's do.
-    for (const auto& [option, start] : {std::pair{"--help", "Usage: quarnel-inspect <image .bin> [<extracted .iso>]\n"},
-                                        std::pair{"--version", "quarnel-inspect 1."}}) {
+    // --help and --version print on standard output and succeed, as xz's do, or say they could not.
+    for (const auto& [option, start, failure] :
+         {std::tuple{"--help", "Usage: quarnel-inspect <image .bin> [<extracted .iso>]\n",
+                     "Error: unable to write help.\n"},
+          std::tuple{"--version", "quarnel-inspect 1.", "Error: unable to write version.\n"}}) {
         const ProcessResult shown = inspect({option});
         EXPECT_EQ(shown.exit_status, 0) << option;
         EXPECT_EQ(shown.standard_error, "") << option;
         EXPECT_TRUE(shown.standard_output.starts_with(start)) << shown.standard_output;
+        const ProcessResult full = inspect({option}, ProcessOptions::with_output_to("/dev/full"));
+        EXPECT_EQ(full.exit_status, kFailureStatus) << option;
+        EXPECT_EQ(full.standard_error, failure) << option;
     }
 
     const ProcessResult bad = inspect({path("bad.bin")});

@@ -18,6 +18,12 @@ bool is_option(std::basic_string_view<ArgChar> argument, std::string_view option
     return argument == std::basic_string<ArgChar>(option.begin(), option.end());
 }
 
+// Prints `text` on standard output, or says on standard error that it could not.
+[[nodiscard]] int show(std::string_view text, std::string_view failure)
+{
+    return console::write_standard_output(text) == 0 ? 0 : console::fail(failure);
+}
+
 }  // namespace
 
 std::optional<InspectRequest> parse_inspect_command_line(std::span<const ArgChar* const> arguments)
@@ -37,10 +43,10 @@ int run_quarnel_inspect(std::span<const ArgChar* const> arguments)
 {
     // Recognised as the sole argument only; an image named so is given as ./--help.
     if (arguments.size() == 2 && is_option(arguments[1], "--help")) {
-        return console::write_standard_output(inspect_messages::kHelp);
+        return show(inspect_messages::kHelp, inspect_messages::kUnableToWriteHelp);
     }
     if (arguments.size() == 2 && is_option(arguments[1], "--version")) {
-        return console::write_standard_output(kVersionLine);
+        return show(kVersionLine, inspect_messages::kUnableToWriteVersion);
     }
     return run_request(parse_inspect_command_line(arguments), inspect_messages::kUsage, inspect_image);
 }
