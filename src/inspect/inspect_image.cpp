@@ -205,7 +205,12 @@ int inspect_image(const InspectRequest& request)
     if (!report.valid()) {
         return console::fail(inspect_messages::fault_message(report));
     }
-    if (report.payload_sink_failed || (request.extract_to && output.commit() != 0)) {
+    if (report.payload_sink_failed) {
+        return console::fail(inspect_messages::kUnableToWriteExtracted);
+    }
+    if (request.extract_to && output.commit() != 0) {
+        // The report ends as it would had a write failed: its last line comes once the outcome is known.
+        (void)console::write_standard_output(inspect_messages::kExtractionFailedLine);
         return console::fail(inspect_messages::kUnableToWriteExtracted);
     }
     return 0;
