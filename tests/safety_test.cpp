@@ -542,6 +542,21 @@ TEST_F(Safety, NewFileGetsWhatTheDirectorysDefaultAclGives)
             EXPECT_EQ(read_attribute(directory + name, kAccessAcl), read_attribute(directory + "/touched", kAccessAcl));
         }
     }
+    // A replaced file that had no ACL gets none from a default ACL set after it was made.
+    const std::string directory = path("acl-replaced");
+    fs::create_directory(directory);
+    for (const char* name : {"/out.bin", "/back.iso"}) {
+        test::write_file(directory + name, Bytes{'o', 'l', 'd'});
+        fs::permissions(directory + name, fs::perms(0660));
+    }
+    ASSERT_TRUE(set_acl(directory, "u:nobody:rw", "-dm"));
+    expect_success(quarnel({path("in.iso"), directory + "/out.bin"}, options));
+    EXPECT_EQ(inspect({path("good.bin"), directory + "/back.iso"}, options).exit_status, 0);
+    for (const char* name : {"/out.bin", "/back.iso"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(read_attribute(directory + name, kAccessAcl), "");
+        EXPECT_EQ(fs::status(directory + name).permissions(), fs::perms(0660));
+    }
 }
 
 // An ACL is carried over also from a file that cannot be read (its user's own
