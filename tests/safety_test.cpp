@@ -509,6 +509,15 @@ TEST_F(Safety, UserReplacesOnlyWhatTheyMayWrite)
         EXPECT_EQ(info.st_gid, other->pw_gid);
     }
     expect_failure(convert("not-the-users.bin"), kUnableToCreateDestination);
+    // A sticky directory its group may write: renaming over a third user's file there would fail at the end.
+    fs::create_directory(path("team"));
+    ASSERT_EQ(::chown(path("team").c_str(), 0, other->pw_gid), 0);
+    fs::permissions(path("team"), fs::perms(01770));
+    write_file(path("team/theirs.bin"), Bytes{'k'});
+    ASSERT_EQ(::chown(path("team/theirs.bin").c_str(), 12345, other->pw_gid), 0);
+    fs::permissions(path("team/theirs.bin"), fs::perms(0660));
+    expect_failure(convert("team/theirs.bin"), kUnableToCreateDestination);
+    EXPECT_EQ(read_text(path("team/theirs.bin")), "k");
     // A directory the user may write but not list cannot be opened to flush
     // it; the new image is made durable all the same.
     fs::create_directory(path("drop"));

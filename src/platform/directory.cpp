@@ -1,5 +1,6 @@
 #include "platform/directory.h"
 
+#include <array>
 #include <cerrno>
 #include <string>
 #include <string_view>
@@ -11,11 +12,13 @@
 #include <windows.h>
 #elif defined(__linux__)
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <linux/fs.h>
 #include <linux/magic.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 #endif
@@ -45,6 +48,14 @@ bool is_trusted_in(int directory, std::optional<unsigned> owner)
     }
     const bool shared = (info.st_mode & S_ISVTX) != 0 && (info.st_mode & S_IWOTH) != 0;
     return !shared || owner == ::geteuid() || owner == info.st_uid;
+}
+
+// CAP_FOWNER, which lifts the sticky rule for the caller.
+bool may_act_as_any_owner()
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    std::array<__user_cap_data_struct, _LINUX_CAPABILITY_U32S_3> data{};
+    return ::syscall(SYS_capget, &header, data.data()) == 0 && (data[0].effective & (1U << CAP_FOWNER)) != 0;
 }
 
 // File systems where two spellings of a name may be one file that two
@@ -219,7 +230,15 @@ bool Directory::may_replace(const DirectoryEntry& file) const
     (void)file;
     return true;
 #elif defined(__linux__)
-    return is_trusted_in(native_handle(), file.owner);
+    if (!is_trusted_in(native_handle(), file.owner)) {
+        return false;
+    }
+    // Any sticky directory: only its owner, the file's, or one who may act
+    // as any file's owner renames over another's file (EPERM after the whole
+    // image was written, else).
+    struct stat info {};
+    return ::fstat(native_handle(), &info) != 0 || (info.st_mode & S_ISVTX) == 0 || file.owner == ::geteuid() ||
+           file.owner == info.st_uid || may_act_as_any_owner();
 #endif
 }
 

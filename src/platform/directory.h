@@ -54,7 +54,9 @@ public:
     // Linux's protected_regular rule, for a regular file found in this
     // directory: in such a shared sticky directory only a file of the
     // caller's or of the directory's owner is replaced, since another user
-    // could change the new file after the run. Windows: always.
+    // could change the new file after the run; and in any sticky directory
+    // the rule the kernel applies to the rename, which CAP_FOWNER lifts
+    // there. Windows: always.
     bool may_replace(const DirectoryEntry& file) const;
     // Whether this directory is append-only or immutable (Linux's chattr +a,
     // +i): no name in it can then be removed or renamed over. Windows: never.
