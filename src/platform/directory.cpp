@@ -1,5 +1,6 @@
 #include "platform/directory.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <string>
@@ -69,11 +70,10 @@ bool may_ignore_case(int directory)
     if (::fstatfs(directory, &system) != 0) {
         return true;
     }
-    for (const long type : {long{MSDOS_SUPER_MAGIC}, long{EXFAT_SUPER_MAGIC}, kNtfsMagic, long{FUSE_SUPER_MAGIC},
-                            long{CIFS_SUPER_MAGIC}, long{SMB2_SUPER_MAGIC}, long{SMB_SUPER_MAGIC}}) {
-        if (static_cast<long>(system.f_type) == type) {
-            return true;
-        }
+    const std::array<long, 7> types = {MSDOS_SUPER_MAGIC, EXFAT_SUPER_MAGIC, kNtfsMagic,     FUSE_SUPER_MAGIC,
+                                       CIFS_SUPER_MAGIC,  SMB2_SUPER_MAGIC,  SMB_SUPER_MAGIC};
+    if (std::find(types.begin(), types.end(), static_cast<long>(system.f_type)) != types.end()) {
+        return true;
     }
     const FileHandle opened(::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     int flags = 0;  // an int, whatever the ioctl's definition says
