@@ -738,12 +738,12 @@ TEST_F(Safety, OtherCaseOfTheSourcesNameIsTheSameFile)
         }
         ++tried;
         write_file(at + "disc.iso", source);
-        write_file(at + "image.bin", image);
+        write_file(at + "image-\u00e9.bin", image);
         expect_failure(quarnel({at + "disc.iso", at + "DISC.ISO"}), kSameFile);
-        const ProcessResult inspected = inspect({at + "image.bin", at + "Image.Bin"});
+        const ProcessResult inspected = inspect({at + "image-\u00e9.bin", at + "Image-\u00e9.Bin"});
         EXPECT_EQ(inspected.standard_error, kInspectSameFile);
         EXPECT_EQ(read_file(at + "disc.iso"), source);
-        EXPECT_EQ(read_file(at + "image.bin"), image);
+        EXPECT_EQ(read_file(at + "image-\u00e9.bin"), image);
     }
     if (tried == 0) {
         GTEST_SKIP() << "none of these file systems can be mounted here:" << not_mounted;
