@@ -159,6 +159,19 @@ DirectoryEntry Directory::look_at(const fs::path& name) const
     using Kind = DirectoryEntry::Kind;
     DirectoryEntry found;
 #ifdef _WIN32
+    // The C++ library here sees no links: a symbolic link or a junction is
+    // one, to be followed as the Linux build follows links (other reparse
+    // points, such as a cloud file's, are the files they stand for).
+    WIN32_FIND_DATAW data{};
+    const HANDLE search = ::FindFirstFileW(entry(name).c_str(), &data);
+    if (search != INVALID_HANDLE_VALUE) {
+        ::FindClose(search);
+        const bool link = data.dwReserved0 == IO_REPARSE_TAG_SYMLINK || data.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT;
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && link) {
+            found.kind = Kind::Link;
+            return found;
+        }
+    }
     std::error_code error;
     const fs::file_status status = fs::symlink_status(entry(name), error);
     const fs::file_type type = status.type();
@@ -188,9 +201,32 @@ DirectoryEntry Directory::look_at(const fs::path& name) const
 int Directory::read_link(const fs::path& name, fs::path& target) const
 {
 #ifdef _WIN32
-    std::error_code error;
-    target = fs::read_symlink(entry(name), error);
-    return error ? -1 : 0;
+    // The file the link leads to, as the system resolves it: a link that
+    // leads nowhere is refused rather than created through.
+    const HANDLE file =
+        ::CreateFileW(entry(name).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    std::wstring text(kMaxLinkLength, L'\0');
+    const DWORD length = ::GetFinalPathNameByHandleW(file, text.data(), static_cast<DWORD>(text.size()),
+                                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    ::CloseHandle(file);
+    if (length == 0 || length >= text.size()) {
+        return -1;
+    }
+    text.resize(length);
+    // "\\?\C:\..." and "\\?\UNC\server\..." as the paths the rest of the program takes.
+    constexpr std::wstring_view kLocal = L"\\\\?\\";
+    constexpr std::wstring_view kNetwork = L"\\\\?\\UNC\\";
+    if (text.starts_with(kNetwork)) {
+        text.replace(0, kNetwork.size(), L"\\\\");
+    } else if (text.starts_with(kLocal)) {
+        text.erase(0, kLocal.size());
+    }
+    target = text;
+    return 0;
 #elif defined(__linux__)
     std::string text(kMaxLinkLength, '\0');
     const ssize_t length = ::readlinkat(native_handle(), name.c_str(), text.data(), text.size());
