@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 #include "support/end_to_end.h"
@@ -21,6 +22,16 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace test;
+
+// A spelling of `name` longer than PATH_MAX, which only a walk a directory at a time accepts.
+std::string beyond_path_max(const std::string& name)
+{
+    std::string spelling;
+    for (int i = 0; i < 2100; ++i) {
+        spelling += "./";
+    }
+    return spelling + name;
+}
 
 TEST_F(EndToEnd, UsageForms)
 {
@@ -122,8 +133,9 @@ TEST_F(EndToEnd, SameFileIsRefusedInEverySpelling)
     fs::create_directory(path("sub"));
     fs::create_hard_link(path("in.iso"), path("hard.iso"));
     fs::create_symlink("in.iso", path("soft.iso"));
-    const std::string destinations[] = {path("in.iso"), (dir_ / "." / "in.iso").string(),
-                                        (dir_ / "sub" / ".." / "in.iso").string(), path("hard.iso"), path("soft.iso")};
+    const std::string destinations[] = {
+        path("in.iso"),   (dir_ / "." / "in.iso").string(), (dir_ / "sub" / ".." / "in.iso").string(), path("hard.iso"),
+        path("soft.iso"), path(beyond_path_max("in.iso"))};
     for (const std::string& destination : destinations) {
         expect_failure(quarnel({path("in.iso"), destination}), kSameFile);
         EXPECT_EQ(read_file(path("in.iso")), source) << destination;
@@ -316,6 +328,7 @@ TEST_F(EndToEnd, InspectReportsAndRefuses)
         {{path("bad.bin"), path("out.iso")}, "Error: block checksum does not match.\n"},
         {{path("in.iso")}, "Error: image prologue is not zero.\n"},
         {{path("good.bin"), path("good.bin")}, "Error: image and extracted file are the same file.\n"},
+        {{path("good.bin"), path(beyond_path_max("good.bin"))}, "Error: image and extracted file are the same file.\n"},
         {{path("good.bin"), path("no-such-dir/out.iso")}, "Error: unable to create extracted file.\n"},
     };
     for (const Case& c : failures) {
@@ -324,13 +337,18 @@ TEST_F(EndToEnd, InspectReportsAndRefuses)
         EXPECT_EQ(result.exit_status, kFailureStatus);
         EXPECT_EQ(entries(), (std::set<std::string>{"in.iso", "good.bin", "bad.bin"}));
     }
-    // --help and --version print on standard output and succeed, as xz's do.
-    for (const auto& [option, start] : {std::pair{"--help", "Usage: quarnel-inspect <image .bin> [<extracted .iso>]\n"},
-                                        std::pair{"--version", "quarnel-inspect 1."}}) {
+    // --help and --version print on standard output and succeed, as xz's do, or say they could not.
+    for (const auto& [option, start, failure] :
+         {std::tuple{"--help", "Usage: quarnel-inspect <image .bin> [<extracted .iso>]\n",
+                     "Error: unable to write help.\n"},
+          std::tuple{"--version", "quarnel-inspect 1.", "Error: unable to write version.\n"}}) {
         const ProcessResult shown = inspect({option});
         EXPECT_EQ(shown.exit_status, 0) << option;
         EXPECT_EQ(shown.standard_error, "") << option;
         EXPECT_TRUE(shown.standard_output.starts_with(start)) << shown.standard_output;
+        const ProcessResult full = inspect({option}, ProcessOptions::with_output_to("/dev/full"));
+        EXPECT_EQ(full.exit_status, kFailureStatus) << option;
+        EXPECT_EQ(full.standard_error, failure) << option;
     }
 
     const ProcessResult bad = inspect({path("bad.bin")});

@@ -39,12 +39,13 @@ TEST(ProgressLine, DrawsAfterTheDelayAtTheIntervalAndErasesOnce)
     h.at(749, 70 * kMiB);
     h.at(750, 75 * kMiB);
     h.at(1000, 100 * kMiB);
-    EXPECT_EQ(h.written, (std::vector<std::string>{"\r 50%, 100.0 MiB/s\x1b[K", "\r 75%, 100.0 MiB/s\x1b[K",
-                                                   "\r100%, 100.0 MiB/s\x1b[K"}));
+    // Each drawing clears to the end of the screen and leaves the cursor at the line's start.
+    EXPECT_EQ(h.written, (std::vector<std::string>{"\r\x1b[J 50%, 100.0 MiB/s\r", "\r\x1b[J 75%, 100.0 MiB/s\r",
+                                                   "\r\x1b[J100%, 100.0 MiB/s\r"}));
     h.written.clear();
     h.line.erase();
     h.line.erase();
-    EXPECT_EQ(h.written, (std::vector<std::string>{"\r\x1b[K"}));
+    EXPECT_EQ(h.written, (std::vector<std::string>{"\r\x1b[J"}));
 }
 
 TEST(ProgressLine, NothingDrawnNothingErased)
@@ -61,7 +62,7 @@ TEST(ProgressLine, PlainConsoleErasesWithSpaces)
     h.at(2000, 512 * kMiB, 1024 * kMiB);  // " 50%, 256.0 MiB/s", 17 characters
     h.at(8000, 512 * kMiB, 1024 * kMiB);  // " 50%, 64.0 MiB/s", one shorter
     h.line.erase();
-    EXPECT_EQ(h.written, (std::vector<std::string>{"\r 50%, 256.0 MiB/s", "\r 50%, 64.0 MiB/s ",
+    EXPECT_EQ(h.written, (std::vector<std::string>{"\r 50%, 256.0 MiB/s\r", "\r 50%, 64.0 MiB/s \r",
                                                    "\r" + std::string(16, ' ') + "\r"}));
 }
 
@@ -81,7 +82,7 @@ TEST(ProgressLine, EmptyTotalCountsAsDone)
 {
     Harness h(Terminal::Ansi);
     h.at(1000, 0, 0);
-    EXPECT_EQ(h.written, (std::vector<std::string>{"\r100%, 0.0 MiB/s\x1b[K"}));
+    EXPECT_EQ(h.written, (std::vector<std::string>{"\r\x1b[J100%, 0.0 MiB/s\r"}));
 }
 
 }  // namespace

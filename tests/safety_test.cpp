@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <iostream>
 #include <pwd.h>
 #include <set>
 #include <string>
@@ -508,6 +509,15 @@ TEST_F(Safety, UserReplacesOnlyWhatTheyMayWrite)
         EXPECT_EQ(info.st_gid, other->pw_gid);
     }
     expect_failure(convert("not-the-users.bin"), kUnableToCreateDestination);
+    // A sticky directory its group may write: renaming over a third user's file there would fail at the end.
+    fs::create_directory(path("team"));
+    ASSERT_EQ(::chown(path("team").c_str(), 0, other->pw_gid), 0);
+    fs::permissions(path("team"), fs::perms(01770));
+    write_file(path("team/theirs.bin"), Bytes{'k'});
+    ASSERT_EQ(::chown(path("team/theirs.bin").c_str(), 12345, other->pw_gid), 0);
+    fs::permissions(path("team/theirs.bin"), fs::perms(0660));
+    expect_failure(convert("team/theirs.bin"), kUnableToCreateDestination);
+    EXPECT_EQ(read_text(path("team/theirs.bin")), "k");
     // A directory the user may write but not list cannot be opened to flush
     // it; the new image is made durable all the same.
     fs::create_directory(path("drop"));
@@ -540,6 +550,21 @@ TEST_F(Safety, NewFileGetsWhatTheDirectorysDefaultAclGives)
             EXPECT_EQ(fs::status(directory + name).permissions(), fs::status(directory + "/touched").permissions());
             EXPECT_EQ(read_attribute(directory + name, kAccessAcl), read_attribute(directory + "/touched", kAccessAcl));
         }
+    }
+    // A replaced file that had no ACL gets none from a default ACL set after it was made.
+    const std::string directory = path("acl-replaced");
+    fs::create_directory(directory);
+    for (const char* name : {"/out.bin", "/back.iso"}) {
+        test::write_file(directory + name, Bytes{'o', 'l', 'd'});
+        fs::permissions(directory + name, fs::perms(0660));
+    }
+    ASSERT_TRUE(set_acl(directory, "u:nobody:rw", "-dm"));
+    expect_success(quarnel({path("in.iso"), directory + "/out.bin"}, options));
+    EXPECT_EQ(inspect({path("good.bin"), directory + "/back.iso"}, options).exit_status, 0);
+    for (const char* name : {"/out.bin", "/back.iso"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(read_attribute(directory + name, kAccessAcl), "");
+        EXPECT_EQ(fs::status(directory + name).permissions(), fs::perms(0660));
     }
 }
 
@@ -663,6 +688,68 @@ TEST_F(Safety, ExitZeroSurvivesAPowerCut)
         EXPECT_EQ(info.st_uid, other->pw_uid);
         EXPECT_EQ(read_attribute(path("cut/new.bin"), "user.note"), "kept");
         EXPECT_FALSE(has_temporary_file(path("cut")));
+    }
+}
+
+// Where a file system ignores case, another spelling of the source's name is
+// the source, even where its lookups give the two spellings two inode
+// numbers (FUSE exFAT). Each file system is tried where it can be mounted.
+TEST_F(Safety, OtherCaseOfTheSourcesNameIsTheSameFile)
+{
+    if (!is_root()) {
+        GTEST_SKIP() << "mounting file systems needs root";
+    }
+    struct Case {
+        const char* name;
+        std::vector<std::string> make;
+        std::vector<std::string> mount;
+        bool folded_directory = false;  // chattr +F
+    };
+    const Case cases[] = {
+        {"vfat", {"/sbin/mkfs.vfat"}, {"-o", "loop"}},
+        {"exfat", {"/sbin/mkfs.exfat"}, {"-t", "exfat", "-o", "loop"}},
+        {"exfat-fuse", {"/sbin/mkfs.exfat"}, {"-t", "exfat-fuse", "-o", "loop"}},
+        {"ntfs-3g", {"/sbin/mkfs.ntfs", "-Q", "-F"}, {"-t", "lowntfs-3g", "-o", "ignore_case"}},
+        {"ext4-casefold", {"/sbin/mkfs.ext4", "-q", "-O", "casefold"}, {"-o", "loop"}, true},
+    };
+    const Bytes source = random_bytes(4096, 16);
+    const Bytes image = expected_image(source, Model::Default);
+    std::string not_mounted;
+    int tried = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Mounted mounted{path(c.name)};
+        fs::create_directory(mounted.directory);
+        make_sparse_file(mounted.directory + ".img", std::uintmax_t{64} << 20);
+        std::vector<std::string> make = c.make;
+        make.push_back(mounted.directory + ".img");
+        std::vector<std::string> mount = {"/bin/mount"};
+        mount.insert(mount.end(), c.mount.begin(), c.mount.end());
+        mount.insert(mount.end(), {mounted.directory + ".img", mounted.directory});
+        mounted.mounted = run_process(make).exit_status == 0 && run_process(mount).exit_status == 0;
+        const std::string at = mounted.directory + (c.folded_directory ? "/folded/" : "/");
+        if (mounted.mounted && c.folded_directory) {
+            fs::create_directory(at);
+            mounted.mounted = run_process({"/usr/bin/chattr", "+F", at}).exit_status == 0;
+        }
+        if (!mounted.mounted) {
+            not_mounted += std::string(" ") + c.name;
+            continue;
+        }
+        ++tried;
+        write_file(at + "disc.iso", source);
+        write_file(at + "image-\u00e9.bin", image);
+        expect_failure(quarnel({at + "disc.iso", at + "DISC.ISO"}), kSameFile);
+        const ProcessResult inspected = inspect({at + "image-\u00e9.bin", at + "Image-\u00e9.Bin"});
+        EXPECT_EQ(inspected.standard_error, kInspectSameFile);
+        EXPECT_EQ(read_file(at + "disc.iso"), source);
+        EXPECT_EQ(read_file(at + "image-\u00e9.bin"), image);
+    }
+    if (tried == 0) {
+        GTEST_SKIP() << "none of these file systems can be mounted here:" << not_mounted;
+    }
+    if (!not_mounted.empty()) {
+        std::cout << "not mounted here, so not tried:" << not_mounted << "\n";
     }
 }
 

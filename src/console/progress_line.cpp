@@ -12,7 +12,7 @@
 namespace quarnel {
 namespace {
 
-constexpr std::string_view kEraseToEndOfLine = "\x1b[K";
+constexpr std::string_view kEraseToEndOfScreen = "\x1b[J";
 constexpr double kMebibyte = 1024.0 * 1024.0;
 
 }  // namespace
@@ -59,12 +59,15 @@ std::string_view ProgressLine::fit(std::string_view text) const
     return percent.size() < columns ? percent : std::string_view();
 }
 
-// "\r", then what clears `width` characters; on a plain console "\r" again.
+// "\r", then what clears `width` characters from there; on a plain console
+// "\r" again. The cursor stands at the line's start (see draw()), so erasing
+// to the end of the screen also clears the rows a narrowed terminal rewrapped
+// the line onto.
 std::string ProgressLine::eraser(std::size_t width) const
 {
     std::string line(1, '\r');
     if (terminal_ == Terminal::Ansi) {
-        line += kEraseToEndOfLine;
+        line += kEraseToEndOfScreen;
     } else {
         line.append(width, ' ');
         line += '\r';
@@ -81,13 +84,17 @@ void ProgressLine::draw(std::string_view text)
     if (take_eraser_) {
         take_eraser_(eraser(std::max(drawn_width_, text.size())));
     }
+    // The cursor is left at the line's start: a terminal that rewraps the line
+    // when it is narrowed keeps the cursor there, where an eraser starts.
     std::string line(1, '\r');
-    line += text;
     if (terminal_ == Terminal::Ansi) {
-        line += kEraseToEndOfLine;
-    } else if (drawn_width_ > text.size()) {
+        line += kEraseToEndOfScreen;
+    }
+    line += text;
+    if (terminal_ != Terminal::Ansi && drawn_width_ > text.size()) {
         line.append(drawn_width_ - text.size(), ' ');
     }
+    line += '\r';
     drawn_width_ = text.size();
     write_(line);
 }

@@ -31,15 +31,17 @@ int convert_image(const ConversionRequest& request)
     if (seek_to_start(source) != 0) {
         return console::fail(messages::kUnableToReadSource);
     }
-    if (is_same_file(request.source, request.destination)) {
-        return console::fail(messages::kSameFile);
-    }
     const auto source_length = static_cast<std::uint64_t>(measured_length);
 
     std::vector<std::uint8_t> header_area(header_area_size(block_count_for(source_length)));
     OutputFile output;
-    if (output.create(request.destination) != 0) {
+    switch (output.create(request.destination, source)) {
+    case Resolution::IsTheSource:
+        return console::fail(messages::kSameFile);
+    case Resolution::Refused:
         return console::fail(messages::kUnableToCreateDestination);
+    case Resolution::Resolved:
+        break;
     }
     if (output.append(header_area) != 0) {
         return console::fail(messages::kUnableToWriteDestination);

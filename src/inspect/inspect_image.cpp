@@ -130,11 +130,13 @@ int inspect_image(const InspectRequest& request)
     OutputFile output;
     ExtractedFile extracted(output);
     if (request.extract_to) {
-        if (is_same_file(request.image, *request.extract_to)) {
+        switch (output.create(*request.extract_to, image)) {
+        case Resolution::IsTheSource:
             return console::fail(inspect_messages::kSameFile);
-        }
-        if (output.create(*request.extract_to) != 0) {
+        case Resolution::Refused:
             return console::fail(inspect_messages::kUnableToCreateExtracted);
+        case Resolution::Resolved:
+            break;
         }
     }
 
@@ -148,7 +150,12 @@ int inspect_image(const InspectRequest& request)
     if (!report.valid()) {
         return console::fail(inspect_messages::fault_message(report));
     }
-    if (report.payload_sink_failed || (request.extract_to && output.commit() != 0)) {
+    if (report.payload_sink_failed) {
+        return console::fail(inspect_messages::kUnableToWriteExtracted);
+    }
+    if (request.extract_to && output.commit() != 0) {
+        // The report ends as it would had a write failed: its last line comes once the outcome is known.
+        (void)console::write_standard_output(inspect_messages::kExtractionFailedLine);
         return console::fail(inspect_messages::kUnableToWriteExtracted);
     }
     return 0;

@@ -37,6 +37,13 @@ inline int run_program(std::span<const ArgChar* const> arguments, ProgramRun run
     }
 }
 
+// Prints --help's or --version's text on standard output, or says on
+// standard error that it could not; 0 / -1.
+[[nodiscard]] inline int show_or_fail(std::string_view text, std::string_view failure)
+{
+    return console::write_standard_output(text) == 0 ? 0 : console::fail(failure);
+}
+
 // Runs the request a command line asked for, a progress line drawn when
 // standard error is a terminal; prints `usage` when there is none.
 template <typename Request>

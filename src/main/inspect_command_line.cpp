@@ -26,10 +26,10 @@ int run_quarnel_inspect(std::span<const ArgChar* const> arguments)
 {
     // Recognised as the sole argument only; an image named so is given as ./--help.
     if (arguments.size() == 2 && is_exact_option(arguments[1], "--help")) {
-        return console::write_standard_output(inspect_messages::help_text());
+        return show_or_fail(inspect_messages::help_text(), inspect_messages::kUnableToWriteHelp);
     }
     if (arguments.size() == 2 && is_exact_option(arguments[1], "--version")) {
-        return console::write_standard_output(inspect_messages::version_line());
+        return show_or_fail(inspect_messages::version_line(), inspect_messages::kUnableToWriteVersion);
     }
     return run_request(parse_inspect_command_line(arguments), inspect_messages::kUsage, inspect_image);
 }

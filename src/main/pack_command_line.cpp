@@ -45,10 +45,10 @@ int run_quarnel_pack(std::span<const ArgChar* const> arguments)
 {
     // Recognised as the sole argument only, as quarnel-inspect has them.
     if (arguments.size() == 2 && is_exact_option(arguments[1], "--help")) {
-        return console::write_standard_output(pack_messages::help_text());
+        return show_or_fail(pack_messages::help_text(), pack_messages::kUnableToWriteHelp);
     }
     if (arguments.size() == 2 && is_exact_option(arguments[1], "--version")) {
-        return console::write_standard_output(pack_messages::version_line());
+        return show_or_fail(pack_messages::version_line(), pack_messages::kUnableToWriteVersion);
     }
     console::print(pack_messages::banner_text());
     return run_request(parse_pack_command_line(arguments), pack_messages::kUsage, pack_folder);

@@ -60,7 +60,7 @@ std::optional<Directory> starting_directory(const fs::path& path, const Director
 
 // Walks the path a part at a time, as the kernel does, so that the link rule
 // holds for every link on the way, a directory part's too.
-int resolve_destination(const fs::path& destination, Destination& resolved)
+Resolution resolve_destination(const fs::path& destination, const FileHandle& source, Destination& resolved)
 {
     std::optional<Directory> directory = starting_directory(destination, Directory());
     std::vector<fs::path> pending;
@@ -70,28 +70,32 @@ int resolve_destination(const fs::path& destination, Destination& resolved)
         const fs::path name = std::move(pending.back());
         pending.pop_back();
         if (name.empty()) {
-            return -1;  // "" or a path ending in a separator names no file
+            return Resolution::Refused;  // "" or a path ending in a separator names no file
         }
         const DirectoryEntry entry = directory->look_at(name);
         if (entry.kind == DirectoryEntry::Kind::Link) {
             fs::path target;
             if (++hops > kMaxLinkHops || !directory->may_follow_link(entry) ||
                 directory->read_link(name, target) != 0) {
-                return -1;
+                return Resolution::Refused;
             }
             if (target.has_root_path()) {
                 directory = starting_directory(target, *directory);
             }
             push_parts(target, pending);
         } else if (pending.empty()) {
-            return take_final_entry(std::move(*directory), name, entry, resolved);
+            if (source.is_open() && directory->holds(name, entry, source)) {
+                return Resolution::IsTheSource;
+            }
+            return take_final_entry(std::move(*directory), name, entry, resolved) == 0 ? Resolution::Resolved
+                                                                                       : Resolution::Refused;
         } else if (entry.kind == DirectoryEntry::Kind::Other) {
             directory = directory->open_directory(name);  // not a link: looked at just now, and never followed
         } else {
-            return -1;  // a file, or nothing, where a directory must be
+            return Resolution::Refused;  // a file, or nothing, where a directory must be
         }
     }
-    return -1;
+    return Resolution::Refused;
 }
 
 }  // namespace quarnel

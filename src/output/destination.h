@@ -16,7 +16,12 @@ struct Destination {
     PassedOnMetadata passed_on;  // by the replaced file, or what a new file gets
 };
 
-// Refuses a destination that exists but is not a regular file, or that the
+enum class Resolution { Resolved, IsTheSource, Refused };
+
+// A closed `source` (a run that reads no single file) is never the destination.
+// IsTheSource: the destination is the open `source`, through whatever
+// spelling the walk accepts, however long (Directory::holds), found before
+// anything else about it is. Otherwise refuses a destination that exists but is not a regular file, or that the
 // caller may not write. A symbolic link is followed, also when it dangles (the
 // file it points to is then created), so the file it names is replaced and
 // the link stays; in a sticky directory that anyone may write (such as /tmp)
@@ -27,6 +32,7 @@ struct Destination {
 // append-only or immutable is refused before anything is made in it. Works a
 // directory at a time, so that any path the system accepts works, however
 // long. 0 / -1.
-[[nodiscard]] int resolve_destination(const std::filesystem::path& destination, Destination& resolved);
+[[nodiscard]] Resolution resolve_destination(const std::filesystem::path& destination, const FileHandle& source,
+                                             Destination& resolved);
 
 }  // namespace quarnel

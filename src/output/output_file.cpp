@@ -4,12 +4,13 @@
 
 namespace quarnel {
 
-int OutputFile::create(const std::filesystem::path& destination)
+Resolution OutputFile::create(const std::filesystem::path& destination, const FileHandle& source)
 {
-    if (resolve_destination(destination, destination_) != 0) {
-        return -1;
+    const Resolution resolution = resolve_destination(destination, source, destination_);
+    if (resolution != Resolution::Resolved) {
+        return resolution;
     }
-    return temporary_.create(destination_.directory);
+    return temporary_.create(destination_.directory) == 0 ? Resolution::Resolved : Resolution::Refused;
 }
 
 int OutputFile::append(std::span<const std::uint8_t> bytes) { return write_all(temporary_.handle(), bytes); }

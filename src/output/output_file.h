@@ -34,8 +34,9 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Refuses a destination resolve_destination() refuses.
-    [[nodiscard]] int create(const std::filesystem::path& destination);
+    // Makes nothing for a destination that resolve_destination() finds to be
+    // `source` or refuses; Refused also when the temporary file cannot be made.
+    [[nodiscard]] Resolution create(const std::filesystem::path& destination, const FileHandle& source);
 
     // The temporary file, open for reading and writing.
     const FileHandle& handle() const { return temporary_.handle(); }

@@ -231,7 +231,8 @@ int pack_folder(const PackRequest& request)
     std::vector<std::uint8_t> header_area(request.disc_only ? 0 : header_area_size(block_count_for(disc_length)));
     std::vector<std::uint8_t> scratch_table(request.disc_only ? kTableEntrySize * block_count_for(disc_length) : 0);
     OutputFile output;
-    if (output.create(request.destination) != 0) {
+    // No one file is the source: the folder's files are never the destination (the scan left it out).
+    if (output.create(request.destination, FileHandle()) != Resolution::Resolved) {
         return console::fail(pack_messages::unable_to_create_destination(shown_destination));
     }
     if (output.append(header_area) != 0) {

@@ -1,7 +1,10 @@
 #include "platform/directory.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -10,7 +13,13 @@
 #include <windows.h>
 #elif defined(__linux__)
 #include <fcntl.h>
+#include <linux/capability.h>
+#include <linux/fs.h>
+#include <linux/magic.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 #endif
@@ -40,6 +49,76 @@ bool is_trusted_in(int directory, std::optional<unsigned> owner)
     }
     const bool shared = (info.st_mode & S_ISVTX) != 0 && (info.st_mode & S_IWOTH) != 0;
     return !shared || owner == ::geteuid() || owner == info.st_uid;
+}
+
+// CAP_FOWNER, which lifts the sticky rule for the caller.
+bool may_act_as_any_owner()
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    std::array<__user_cap_data_struct, _LINUX_CAPABILITY_U32S_3> data{};
+    return ::syscall(SYS_capget, &header, data.data()) == 0 && (data[0].effective & (1U << CAP_FOWNER)) != 0;
+}
+
+// File systems where two spellings of a name may be one file that two
+// lookups do not show as one: those that ignore case, FUSE (whose inode
+// numbers may belong to the spelling looked up) and SMB; and a casefolded
+// ext4 or f2fs directory (chattr +F).
+bool may_ignore_case(int directory)
+{
+    constexpr long kNtfsMagic = 0x5346544e;  // ntfs3 and the old ntfs
+    struct statfs system {};
+    if (::fstatfs(directory, &system) != 0) {
+        return true;
+    }
+    const std::array<long, 7> types = {MSDOS_SUPER_MAGIC, EXFAT_SUPER_MAGIC, kNtfsMagic,     FUSE_SUPER_MAGIC,
+                                       CIFS_SUPER_MAGIC,  SMB2_SUPER_MAGIC,  SMB_SUPER_MAGIC};
+    if (std::find(types.begin(), types.end(), static_cast<long>(system.f_type)) != types.end()) {
+        return true;
+    }
+    const FileHandle opened(::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    int flags = 0;  // an int, whatever the ioctl's definition says
+    return opened.is_open() && ::ioctl(opened.descriptor(), FS_IOC_GETFLAGS, &flags) == 0 &&
+           (static_cast<unsigned>(flags) & FS_CASEFOLD_FL) != 0;
+}
+
+// The path the kernel knows an open descriptor by, links resolved; empty
+// when it cannot tell.
+std::string path_of(int descriptor)
+{
+    const std::string link =
+        descriptor == AT_FDCWD ? std::string("/proc/self/cwd") : "/proc/self/fd/" + std::to_string(descriptor);
+    std::string text(kMaxLinkLength, '\0');
+    const ssize_t length = ::readlink(link.c_str(), text.data(), text.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= text.size()) {
+        return {};
+    }
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
+
+// Equal but for the case of ASCII letters; a character beyond ASCII matches
+// any other, since how the file system folds those is not known here.
+bool equal_ignoring_case(std::string_view a, std::string_view b)
+{
+    const auto is_continuation = [](char c) { return (static_cast<unsigned char>(c) & 0xC0U) == 0x80U; };
+    const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        const bool wide = static_cast<unsigned char>(a[i]) >= 0x80U;
+        if (wide != (static_cast<unsigned char>(b[j]) >= 0x80U) || (!wide && fold(a[i]) != fold(b[j]))) {
+            return false;
+        }
+        ++i;
+        ++j;
+        while (wide && i < a.size() && is_continuation(a[i])) {
+            ++i;
+        }
+        while (wide && j < b.size() && is_continuation(b[j])) {
+            ++j;
+        }
+    }
+    return i == a.size() && j == b.size();
 }
 
 #endif
@@ -80,6 +159,19 @@ DirectoryEntry Directory::look_at(const fs::path& name) const
     using Kind = DirectoryEntry::Kind;
     DirectoryEntry found;
 #ifdef _WIN32
+    // The C++ library here sees no links: a symbolic link or a junction is
+    // one, to be followed as the Linux build follows links (other reparse
+    // points, such as a cloud file's, are the files they stand for).
+    WIN32_FIND_DATAW data{};
+    const HANDLE search = ::FindFirstFileW(entry(name).c_str(), &data);
+    if (search != INVALID_HANDLE_VALUE) {
+        ::FindClose(search);
+        const bool link = data.dwReserved0 == IO_REPARSE_TAG_SYMLINK || data.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT;
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && link) {
+            found.kind = Kind::Link;
+            return found;
+        }
+    }
     std::error_code error;
     const fs::file_status status = fs::symlink_status(entry(name), error);
     const fs::file_type type = status.type();
@@ -109,9 +201,32 @@ DirectoryEntry Directory::look_at(const fs::path& name) const
 int Directory::read_link(const fs::path& name, fs::path& target) const
 {
 #ifdef _WIN32
-    std::error_code error;
-    target = fs::read_symlink(entry(name), error);
-    return error ? -1 : 0;
+    // The file the link leads to, as the system resolves it: a link that
+    // leads nowhere is refused rather than created through.
+    const HANDLE file =
+        ::CreateFileW(entry(name).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    std::wstring text(kMaxLinkLength, L'\0');
+    const DWORD length = ::GetFinalPathNameByHandleW(file, text.data(), static_cast<DWORD>(text.size()),
+                                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    ::CloseHandle(file);
+    if (length == 0 || length >= text.size()) {
+        return -1;
+    }
+    text.resize(length);
+    // "\\?\C:\..." and "\\?\UNC\server\..." as the paths the rest of the program takes.
+    constexpr std::wstring_view kLocal = L"\\\\?\\";
+    constexpr std::wstring_view kNetwork = L"\\\\?\\UNC\\";
+    if (text.starts_with(kNetwork)) {
+        text.replace(0, kNetwork.size(), L"\\\\");
+    } else if (text.starts_with(kLocal)) {
+        text.erase(0, kLocal.size());
+    }
+    target = text;
+    return 0;
 #elif defined(__linux__)
     std::string text(kMaxLinkLength, '\0');
     const ssize_t length = ::readlinkat(native_handle(), name.c_str(), text.data(), text.size());
@@ -151,7 +266,15 @@ bool Directory::may_replace(const DirectoryEntry& file) const
     (void)file;
     return true;
 #elif defined(__linux__)
-    return is_trusted_in(native_handle(), file.owner);
+    if (!is_trusted_in(native_handle(), file.owner)) {
+        return false;
+    }
+    // Any sticky directory: only its owner, the file's, or one who may act
+    // as any file's owner renames over another's file (EPERM after the whole
+    // image was written, else).
+    struct stat info {};
+    return ::fstat(native_handle(), &info) != 0 || (info.st_mode & S_ISVTX) == 0 || file.owner == ::geteuid() ||
+           file.owner == info.st_uid || may_act_as_any_owner();
 #endif
 }
 
@@ -164,6 +287,57 @@ bool Directory::is_locked() const
     struct statx info {};
     return ::statx(native_handle(), "", AT_EMPTY_PATH, STATX_TYPE, &info) == 0 &&
            (info.stx_attributes & kLockedAttributes) != 0;
+#endif
+}
+
+bool Directory::holds(const fs::path& name, const DirectoryEntry& looked_at, const FileHandle& file) const
+{
+    if (looked_at.kind == DirectoryEntry::Kind::Missing || looked_at.kind == DirectoryEntry::Kind::Unreadable) {
+        return false;  // nothing there to lose, or nothing the run could replace
+    }
+#ifdef _WIN32
+    // Windows names a file by its volume and index, whatever the spelling.
+    BY_HANDLE_FILE_INFORMATION held{};
+    BY_HANDLE_FILE_INFORMATION found{};
+    const auto held_handle = reinterpret_cast<HANDLE>(::_get_osfhandle(file.descriptor()));
+    if (::GetFileInformationByHandle(held_handle, &held) == 0) {
+        return true;
+    }
+    const HANDLE found_handle =
+        ::CreateFileW(entry(name).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (found_handle == INVALID_HANDLE_VALUE) {
+        return true;
+    }
+    const bool known = ::GetFileInformationByHandle(found_handle, &found) != 0;
+    ::CloseHandle(found_handle);
+    return !known || (held.dwVolumeSerialNumber == found.dwVolumeSerialNumber &&
+                      held.nFileIndexHigh == found.nFileIndexHigh && held.nFileIndexLow == found.nFileIndexLow);
+#elif defined(__linux__)
+    struct stat held {};
+    if (::fstat(file.descriptor(), &held) != 0) {
+        return true;
+    }
+    if (held.st_dev == looked_at.device && held.st_ino == looked_at.inode) {
+        return true;
+    }
+    if (looked_at.kind == DirectoryEntry::Kind::Other) {
+        // Two nodes of one device open the same disc, whatever their inodes.
+        struct stat found {};
+        return ::fstatat(native_handle(), name.c_str(), &found, AT_SYMLINK_NOFOLLOW) == 0 &&
+               ((S_ISBLK(held.st_mode) && S_ISBLK(found.st_mode)) ||
+                (S_ISCHR(held.st_mode) && S_ISCHR(found.st_mode))) &&
+               held.st_rdev == found.st_rdev;
+    }
+    if (held.st_dev != looked_at.device || !may_ignore_case(native_handle())) {
+        return false;
+    }
+    const std::string held_path = path_of(file.descriptor());
+    const std::string directory_path = path_of(native_handle());
+    if (held_path.empty() || directory_path.empty()) {
+        return true;
+    }
+    return equal_ignoring_case(held_path, (fs::path(directory_path) / name).native());
 #endif
 }
 

@@ -54,11 +54,19 @@ public:
     // Linux's protected_regular rule, for a regular file found in this
     // directory: in such a shared sticky directory only a file of the
     // caller's or of the directory's owner is replaced, since another user
-    // could change the new file after the run. Windows: always.
+    // could change the new file after the run; and in any sticky directory
+    // the rule the kernel applies to the rename, which CAP_FOWNER lifts
+    // there. Windows: always.
     bool may_replace(const DirectoryEntry& file) const;
     // Whether this directory is append-only or immutable (Linux's chattr +a,
     // +i): no name in it can then be removed or renamed over. Windows: never.
     bool is_locked() const;
+    // Whether `name`, looked at as `looked_at`, is the open `file`: the same file
+    // (two nodes of one device count as one), or, on a file system that
+    // ignores case or cannot tell (FUSE, whose inode numbers may differ for
+    // two spellings of one name; SMB), a path that differs from the file's
+    // own only in case. In doubt, it is.
+    bool holds(const std::filesystem::path& name, const DirectoryEntry& looked_at, const FileHandle& file) const;
 
     // A new file, open for reading and writing, readable and writable by its
     // owner alone, or with `as_any_new_file` the permissions (and on Linux

@@ -146,27 +146,6 @@ int sync_file(const FileHandle& file)
 #endif
 }
 
-bool is_same_file(const std::filesystem::path& a, const std::filesystem::path& b)
-{
-#ifdef _WIN32
-    std::error_code error;
-    return std::filesystem::equivalent(a, b, error) && !error;
-#elif defined(__linux__)
-    struct stat first {};
-    struct stat second {};
-    if (::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0) {
-        return false;
-    }
-    // Two nodes of one device open the same disc, whatever their inodes.
-    const bool both_block = S_ISBLK(first.st_mode) && S_ISBLK(second.st_mode);
-    const bool both_character = S_ISCHR(first.st_mode) && S_ISCHR(second.st_mode);
-    if ((both_block || both_character) && first.st_rdev == second.st_rdev) {
-        return true;
-    }
-    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-#endif
-}
-
 std::int64_t measure_length(const FileHandle& file)
 {
     const std::int64_t end = seek(file.descriptor(), 0, SEEK_END);

@@ -32,10 +32,6 @@ private:
     int descriptor_ = -1;
 };
 
-// Whether both paths name one existing file, through any spelling or link;
-// two device nodes of one device are one file.
-bool is_same_file(const std::filesystem::path& a, const std::filesystem::path& b);
-
 // Opens a file whose length can be measured for reading: a regular file, or
 // on Linux also a block device. Anything else (a FIFO, a directory, a socket,
 // a character device) gives a closed handle, without waiting for a writer to
