@@ -237,7 +237,7 @@ bool Reader::check_blocks(RecordReport& record, PayloadSink* sink)
         std::clamp<std::uint64_t>(blocks_in_all, 1, std::max<std::size_t>(1, kPayloadWindow / block_size)));
 
     SourceWindows own(source_);
-    PayloadWindows& windows = windows_ != nullptr ? *windows_ : own;
+    PayloadWindows& windows = windows_ != nullptr ? *windows_ : static_cast<PayloadWindows&>(own);
     windows.begin(payload_offset, payload_length, window_blocks * block_size, block_size);
     std::vector<std::uint8_t> table(window_blocks * kTableEntrySize);
     for (std::uint64_t first = 0; first < blocks_in_all; first += window_blocks) {
