@@ -1,7 +1,7 @@
 // The page's Web Worker, one for the page's life: it reads the chosen file in
 // slices of a MiB, so that memory stays flat whatever the file's size, and
 // hands each slice to the WebAssembly module (createQuarnel, from
-// src/web/web_binding.cpp), which checksums and checks it. Jobs run one at a
+// web/module/web_binding.cpp), which checksums and checks it. Jobs run one at a
 // time, in the order they come; each message back carries its job's number.
 'use strict';
 

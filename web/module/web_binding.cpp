@@ -2,7 +2,7 @@
 // Web Worker (web/worker.js). The worker reads the chosen file in slices; the
 // bytes it hands over are checksummed and checked here, with the same code and
 // in the same words as the command-line programs. Nothing here reaches the
-// operating system: the one way out is quarnel_js_read (src/web/file_reads.js).
+// operating system: the one way out is quarnel_js_read (web/module/file_reads.js).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
