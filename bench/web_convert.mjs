@@ -4,12 +4,15 @@
 // Needs the built page (cmake --preset web && cmake --build --preset web), a
 // native build and the test driver (npm ci --prefix tests/web):
 //   node bench/web_convert.mjs [page dir] [quarnel] [MiB, default 512] [pairs, default 5]
+// The checksum's speed is taken from the module the page was put together
+// from, quarnel_module.js beside the page's folder, with web_checksum_worker.js.
 // SCRATCH names the directory for the files (default /var/tmp); with 0 pairs
 // only the checksum and the memory are measured.
 import { spawnSync } from 'node:child_process';
 import { randomFillSync } from 'node:crypto';
 import { closeSync, mkdtempSync, openSync, readFileSync, readdirSync, rmSync, truncateSync, writeSync } from 'node:fs';
-import { join, resolve } from 'node:path';
+import { dirname, join, resolve } from 'node:path';
+import { fileURLToPath } from 'node:url';
 import { launchChromium, servePage } from '../tests/web/browser.mjs';
 
 const [pageDir = 'build-web/web/page', quarnel = 'build/quarnel', mebibytes = '512', pairs = '5'] = process.argv.slice(2);
@@ -92,18 +95,17 @@ async function compareSpeed() {
 }
 if (Number(pairs) > 0) await compareSpeed();
 
-// The checksum alone: 256 chunks of 1 MiB in the module's memory, in the page's own worker.
-const measured = await page.evaluate(() => new Promise((done) => {
-  const text = document.getElementById('quarnel-worker').textContent;
+// The checksum alone: 256 chunks in the module's memory, in a worker of the page's module and the benchmark's script.
+const measureScript = readFileSync(join(resolve(pageDir), '..', 'quarnel_module.js'), 'utf8') + '\n' +
+  readFileSync(join(dirname(fileURLToPath(import.meta.url)), 'web_checksum_worker.js'), 'utf8');
+const measured = await page.evaluate((text) => new Promise((done) => {
   const worker = new Worker(URL.createObjectURL(new Blob([text], { type: 'text/javascript' })));
   worker.onmessage = ({ data }) => {
-    if (data.kind === 'measured') {
-      worker.terminate();
-      done(data);
-    }
+    worker.terminate();
+    done(data);
   };
-  worker.postMessage({ job: 'measure', rounds: 256 });
-}));
+  worker.postMessage({ rounds: 256 });
+}), measureScript);
 console.log(`WebAssembly checksum:       ${(measured.bytes / measured.seconds / 1e9).toFixed(2)} GB/s ` +
   `(${(measured.bytes / 2 ** 20).toFixed(0)} MiB in ${measured.seconds.toFixed(3)} s)`);
 

@@ -6,60 +6,68 @@
 // itself or slices of it, so no file is ever held in memory whole.
 'use strict';
 
-// The worker and the views waiting for it, by job number. A job's messages
-// carry its number: those of a job cancelled or replaced are dropped.
-const jobs = {
-  url: URL.createObjectURL(
-    new Blob([document.getElementById('quarnel-worker').textContent], { type: 'text/javascript' })),
-  worker: null,
-  last: 0,
-  waiting: new Map(),
+// The worker as one call: `await worker.run(kind, args, { signal, onProgress })`
+// resolves to what worker.js's method `kind` returns for `args`, and rejects
+// with the signal's reason once it is aborted (the worker stops the job at its
+// next read) or with an Error worded for the page when the worker itself fails
+// (the module stopped), after which the next call starts a new worker.
+// `onReady` gets the module's rules (worker.js, rules()) once it has started.
+class QuarnelWorker {
+  constructor(script, onReady) {
+    this.url = URL.createObjectURL(new Blob([script], { type: 'text/javascript' }));
+    this.onReady = onReady;
+    this.rules = null;
+    this.last = 0;
+    this.calls = new Map();  // by the number each message of a call carries
+    this.start();
+  }
 
-  // Starts the worker; the page is ready once its module is (`data-ready` on the body, for the benchmark).
   start() {
     this.worker = new Worker(this.url);
     this.worker.onmessage = ({ data }) => {
-      if (data.kind === 'ready') {
-        document.body.dataset.ready = 'yes';
+      if (data.ready) {
+        this.rules = data.ready;
+        this.onReady(this.rules);
         return;
       }
-      const view = this.waiting.get(data.id);
-      if (data.kind !== 'progress') {
-        this.waiting.delete(data.id);  // the job's last message
+      const call = this.calls.get(data.id);
+      if (data.progress) {
+        call?.onProgress?.(data.progress.done, data.progress.total);
+      } else if (call) {
+        this.calls.delete(data.id);
+        call.resolve(data.result);
       }
-      view?.receive(data);
     };
-    // A failure of the worker itself (the module stopped): every job waiting
-    // on it fails, and the next job starts a new worker.
     this.worker.onerror = (event) => {
       event.preventDefault();
       this.worker.terminate();
       this.worker = null;
-      const views = [...this.waiting.values()];
-      this.waiting.clear();
-      views.forEach((view) => view.end('Error: ' + (event.message || 'the page stopped working on this file') + '.', true));
+      // A call is made only once the module has started, and so its rules are known.
+      const calls = [...this.calls.values()];
+      this.calls.clear();
+      calls.forEach((call) =>
+        call.reject(new Error(this.rules.errorLine.replace('{}', event.message || 'the page stopped working on this file'))));
     };
-  },
+  }
 
-  // Posts a job for `view`: its number.
-  post(view, message) {
-    if (this.worker === null) {
-      this.start();
-    }
-    const id = ++this.last;
-    this.waiting.set(id, view);
-    this.worker.postMessage({ id, ...message });
-    return id;
-  },
-
-  // Stops a job: the worker ends it at its next read, and what it still says is dropped.
-  cancel(id) {
-    if (this.waiting.delete(id)) {
-      this.worker.postMessage({ cancel: id });
-    }
-  },
-};
-jobs.start();
+  run(kind, args, { signal, onProgress } = {}) {
+    return new Promise((resolve, reject) => {
+      signal?.throwIfAborted();
+      if (this.worker === null) {
+        this.start();
+      }
+      const id = ++this.last;
+      this.calls.set(id, { resolve, reject, onProgress });
+      signal?.addEventListener('abort', () => {
+        if (this.calls.delete(id)) {
+          this.worker?.postMessage({ id, abort: true });
+          reject(signal.reason);
+        }
+      }, { once: true });
+      this.worker.postMessage({ id, kind, args });
+    });
+  }
+}
 
 // The name of the download: the chosen file's, its extension replaced.
 function renamed(name, from, to) {
@@ -70,8 +78,8 @@ function megabytes(bytes) {
   return (bytes / 1048576).toFixed(1) + ' MiB';
 }
 
-// The command line's error line, as it prints it, without its newline.
-function refusal(message) {
+// A line of the command line's, as it prints it, without its newline.
+function shownLine(message) {
   return message.trim();
 }
 
@@ -87,8 +95,7 @@ class View {
     this.result = document.getElementById(name + '-result');
     this.download = document.getElementById(name + '-download');
     this.run = run;
-    this.job = null;     // the number of the job running, if any
-    this.chosen = null;  // the file it runs on
+    this.controller = null;  // aborts the job running, if any
     this.chosenAs = null;  // the size and time the file had when chosen
     this.url = null;
 
@@ -130,7 +137,12 @@ class View {
       URL.revokeObjectURL(this.url);
       this.url = null;
     }
-    this.start.disabled = this.file === null;
+    this.idle();
+  }
+
+  // A job can start once a file is chosen and the module has started.
+  idle() {
+    this.start.disabled = this.file === null || worker.rules === null;
   }
 
   say(text, failed) {
@@ -139,16 +151,14 @@ class View {
   }
 
   stop() {
-    if (this.job !== null) {
-      jobs.cancel(this.job);
-      this.job = null;
-    }
+    this.controller?.abort();
+    this.controller = null;
     this.progress.hidden = true;
     this.cancel.hidden = true;
-    this.start.disabled = this.file === null;
+    this.idle();
   }
 
-  begin() {
+  async begin() {
     const file = this.file;
     this.reset();
     this.start.disabled = true;
@@ -156,19 +166,24 @@ class View {
     this.progress.hidden = false;
     this.progress.value = 0;
     this.say('Reading ' + file.name + '…', false);
-    this.chosen = file;
-    this.job = jobs.post(this, { job: this.run.job, file, ...this.run.options() });
-  }
-
-  // A message from the worker about this view's job.
-  receive(data) {
-    if (data.kind === 'progress') {
-      this.progress.value = data.total === 0 ? 1 : data.done / data.total;
+    const controller = new AbortController();
+    this.controller = controller;
+    const onProgress = (done, total) => {
+      this.progress.value = total === 0 ? 1 : done / total;
+    };
+    let result;
+    try {
+      result = await worker.run(this.run.kind, [file, ...this.run.args()], { signal: controller.signal, onProgress });
+    } catch (error) {
+      // Aborted, the view has already said why (cancelled, or another file chosen).
+      if (!controller.signal.aborted) {
+        this.end(error.message, true);
+      }
       return;
     }
-    this.job = null;
+    this.controller = null;
     this.stop();
-    this.run.finish(this, this.chosen, data);
+    this.run.finish(this, file, result);
   }
 
   end(text, failed) {
@@ -189,34 +204,52 @@ class View {
   }
 }
 
+// The radio buttons of the models, by code, the first (the programs' default) chosen.
+function offerModels(names) {
+  const fieldset = document.getElementById('convert-model');
+  if (fieldset.querySelector('input') !== null) {
+    return;  // offered when the first worker started
+  }
+  names.forEach((name, code) => {
+    const input = document.createElement('input');
+    input.type = 'radio';
+    input.name = 'model';
+    input.value = String(code);
+    input.checked = code === 0;
+    const label = document.createElement('label');
+    label.append(input, ' ' + name);
+    fieldset.append(' ', label);
+  });
+}
+
 const convertView = new View('convert', {
-  job: 'convert',
-  options: () => ({ model: Number(document.querySelector('input[name="model"]:checked').value) }),
-  finish(view, file, data) {
-    if (data.kind !== 'converted') {
-      view.say(refusal(data.message), true);
+  kind: 'convert',
+  args: () => [Number(document.querySelector('input[name="model"]:checked').value)],
+  finish(view, file, result) {
+    if (!result.header) {
+      view.say(shownLine(result.message), true);
       return;
     }
     // The header area, then the ISO's own bytes straight from the file.
-    const image = new Blob([data.header, file], { type: 'application/octet-stream' });
-    view.say('Operation successfully completed.', false);
+    const image = new Blob([result.header, file], { type: 'application/octet-stream' });
+    view.say(shownLine(result.message), false);
     view.offer(image, renamed(file.name, '.iso', '.bin'), 'Save', true);
   },
 });
 
 const checkView = new View('check', {
-  job: 'check',
-  options: () => ({}),
-  finish(view, file, data) {
+  kind: 'check',
+  args: () => [],
+  finish(view, file, result) {
     const report = document.getElementById('check-report');
-    report.textContent = data.report ?? '';
-    report.hidden = !data.report;
-    if (data.kind !== 'checked') {
-      view.say(refusal(data.message), true);
+    report.textContent = result.report;
+    report.hidden = !result.report;
+    if (!result.valid) {
+      view.say(shownLine(result.message), true);
       return;
     }
     view.say('Valid modem image.', false);
-    const iso = file.slice(data.payloadOffset, data.payloadOffset + data.payloadLength, 'application/octet-stream');
+    const iso = file.slice(result.payloadOffset, result.payloadOffset + result.payloadLength, 'application/octet-stream');
     view.offer(iso, renamed(file.name, '.bin', '.iso'), 'Save the ISO inside,', false);
   },
 });
@@ -225,4 +258,12 @@ const checkView = new View('check', {
 checkView.input.addEventListener('change', () => {
   document.getElementById('check-report').hidden = true;
 });
-void convertView;
+
+
+// The page is ready once the module is (`data-ready` on the body, for the benchmark).
+const worker = new QuarnelWorker(document.getElementById('quarnel-worker').textContent, (rules) => {
+  offerModels(rules.models);
+  convertView.idle();
+  checkView.idle();
+  document.body.dataset.ready = 'yes';
+});

@@ -1,20 +1,21 @@
 // The page's Web Worker, one for the page's life: it reads the chosen file in
-// slices of a MiB, so that memory stays flat whatever the file's size, and
-// hands each slice to the WebAssembly module (createQuarnel, from
-// src/web/web_binding.cpp), which checksums and checks it. Jobs run one at a
-// time, in the order they come; each message back carries its job's number.
+// slices of the module's chunk size, so that memory stays flat whatever the
+// file's size, and hands each slice to the WebAssembly module (createQuarnel,
+// from web/module/web_binding.cpp), which checksums and checks it. The page
+// calls convert and check through serve() at the end; they run one at a time,
+// in the order they come.
 'use strict';
 
 let file = null;
 let quarnel = null;
 let lastProgress = 0;
-// The job running: its number, and whether the page has cancelled it.
+// The call running: its AbortSignal, and where its progress goes.
 let job = null;
 
-// The one buffer every read goes through on its way into the module's memory:
-// a byte stream's reader fills it in place, so reading leaves no garbage
-// behind and memory stays flat however large the file.
-let spare = new ArrayBuffer(1 << 20);
+// The one buffer every read goes through on its way into the module's memory,
+// a chunk long: a byte stream's reader fills it in place, so reading leaves no
+// garbage behind and memory stays flat however large the file.
+let spare = null;
 
 // A reader of a Blob's bytes in order, up to `max` at a time: a byte stream's
 // reader fills the spare buffer in place; where a browser offers no byte
@@ -62,8 +63,8 @@ async function fill(reader, pointer, length) {
   try {
     let done = 0;
     while (done < length) {
-      if (job.cancelled) {
-        return -1;  // a cancelled job reads no further
+      if (job.signal.aborted) {
+        return -1;  // a cancelled call reads no further
       }
       const { done: ended, value } = await reader.read(Math.min(spare.byteLength, length - done));
       if (ended) {
@@ -92,7 +93,7 @@ let piece = { offset: 0, bytes: new Uint8Array(0) };
 async function readSmall(offset, pointer, length) {
   try {
     if (offset < piece.offset || offset + length > piece.offset + piece.bytes.length) {
-      if (job.cancelled) {
+      if (job.signal.aborted) {
         return -1;
       }
       const bytes = new Uint8Array(await file.slice(offset, offset + kPieceSize).arrayBuffer());
@@ -126,7 +127,7 @@ function progress(done, total) {
   const now = performance.now();
   if (now - lastProgress >= 50 || done === total) {
     lastProgress = now;
-    postMessage({ id: job.id, kind: 'progress', done, total });
+    job.progress(done, total);
   }
 }
 
@@ -135,10 +136,14 @@ function unchanged(chosen) {
   return file.size === chosen.size && file.lastModified === chosen.lastModified;
 }
 
+const text = (pointer) => quarnel.UTF8ToString(pointer);
+
+// The image's header area for the model of code `model`, and quarnel's last
+// line: { message, header }, with no header when the file is refused.
 async function convert(model) {
   const chosen = { size: file.size, lastModified: file.lastModified };
   if (quarnel._quarnel_convert_begin(file.size, model) !== 0) {
-    return { kind: 'refused', message: quarnel.UTF8ToString(quarnel._quarnel_message()) };
+    return { message: text(quarnel._quarnel_message()) };
   }
   // One stream from start to end: the browser reads ahead while the module checksums.
   const source = streamOf(file);
@@ -147,52 +152,37 @@ async function convert(model) {
   for (let offset = 0; offset < chosen.size; offset += chunkSize) {
     const length = Math.min(chunkSize, chosen.size - offset);
     if (await fill(source, quarnel._quarnel_chunk_buffer(), length) !== length) {
-      return { kind: 'refused', message: quarnel.UTF8ToString(quarnel._quarnel_unreadable_source_message()) };
+      return { message: text(quarnel._quarnel_unreadable_source_message()) };
     }
     quarnel._quarnel_convert_chunk(offset, length);
     progress(offset + length, chosen.size);
   }
   if (!unchanged(chosen)) {
-    return { kind: 'refused', message: quarnel.UTF8ToString(quarnel._quarnel_unreadable_source_message()) };
+    return { message: text(quarnel._quarnel_unreadable_source_message()) };
   }
   const area = quarnel._quarnel_convert_finish();
   const header = quarnel.HEAPU8.slice(area, area + quarnel._quarnel_header_area_size());
-  return { kind: 'converted', header };
+  return { message: text(quarnel._quarnel_success_message()), header };
 }
 
+// quarnel-inspect's report on the image, and where the ISO lies in it:
+// { valid, report, message, payloadOffset, payloadLength }, the message the failure's line.
 async function check() {
   const name = new TextEncoder().encode(file.name);
   quarnel.HEAPU8.set(name, quarnel._quarnel_name_buffer(name.length));
   // The check reads through readInto, which waits: the module is built to pause for it (Asyncify).
   const status = await quarnel.ccall('quarnel_check', 'number', ['number'], [file.size], { async: true });
-  const report = quarnel.UTF8ToString(quarnel._quarnel_text());
-  if (status !== 0) {
-    return { kind: 'refused', report, message: quarnel.UTF8ToString(quarnel._quarnel_message()) };
-  }
   return {
-    kind: 'checked',
-    report,
+    valid: status === 0,
+    report: text(quarnel._quarnel_text()),
+    message: text(quarnel._quarnel_message()),
     payloadOffset: quarnel._quarnel_payload_offset(),
     payloadLength: quarnel._quarnel_payload_length(),
   };
 }
 
-// The checksum's own speed, for bench/web_convert.mjs: `rounds` chunks of
-// varied bytes checksummed from the module's memory, the reads left out.
-function measure(rounds) {
-  const chunkSize = quarnel._quarnel_chunk_size();
-  quarnel._quarnel_convert_begin(rounds * chunkSize, 0);
-  const chunk = quarnel.HEAPU8.subarray(quarnel._quarnel_chunk_buffer(), quarnel._quarnel_chunk_buffer() + chunkSize);
-  chunk.forEach((_, i) => { chunk[i] = (i * 2654435761) >>> 24; });
-  const start = performance.now();
-  for (let round = 0; round < rounds; ++round) {
-    quarnel._quarnel_convert_chunk(round * chunkSize, chunkSize);
-  }
-  return { kind: 'measured', bytes: rounds * chunkSize, seconds: (performance.now() - start) / 1000 };
-}
-
 // A failure of the module or of this script, thrown again outside every
-// promise: the page sees the worker's error event, fails the jobs waiting and
+// promise: the page sees the worker's error event, fails the calls waiting and
 // starts a new worker for the next one.
 function fail(error) {
   setTimeout(() => {
@@ -200,38 +190,55 @@ function fail(error) {
   });
 }
 
-// The jobs waiting, by number, and the promise of the last one's end: each starts when the one before has ended.
-const queued = new Map();
-let queue = createQuarnel({ readInto, progress }).then((module) => {
-  quarnel = module;
-  postMessage({ kind: 'ready' });
-}, fail);
-
-// One job, from start to end; the streams it opened are closed and its file let go.
-async function run(data) {
-  job = queued.get(data.id);
-  queued.delete(data.id);
-  file = data.file;
-  const jobs = { convert: () => convert(data.model), check, measure: () => measure(data.rounds) };
-  try {
-    const result = job.cancelled ? { kind: 'cancelled' } : await jobs[data.job]();
-    postMessage({ id: data.id, ...result }, result.header ? [result.header.buffer] : []);
-  } finally {
-    open.splice(0).forEach((stream) => stream.reader.cancel().catch(() => {}));
-    piece = { offset: 0, bytes: new Uint8Array(0) };
-    file = null;
-    job = null;
-  }
+// What the page takes from the module rather than retyping: the models' names
+// by code, and the programs' error line with "{}" for its description.
+function rules() {
+  const models = Array.from({ length: quarnel._quarnel_model_count() }, (_, code) =>
+    text(quarnel._quarnel_model_name(code)));
+  return { models, errorLine: quarnel.ccall('quarnel_error_line', 'string', ['string'], ['{}']).trim() };
 }
 
-onmessage = ({ data }) => {
-  if (data.cancel !== undefined) {
-    const cancelled = job?.id === data.cancel ? job : queued.get(data.cancel);
-    if (cancelled) {
-      cancelled.cancelled = true;
+// The page's end of the calls (page.js's QuarnelWorker): a call { id, kind,
+// args } runs methods[kind](...args) once the calls before it have ended and
+// answers { id, result }, with { id, progress } on the way; { id, abort }
+// aborts it, which stops it at its next read. The streams a call opened are
+// closed at its end and its file let go. The first message says the module
+// has started: { ready: rules() }.
+function serve(methods) {
+  const calls = new Map();
+  let queue = createQuarnel({ readInto, progress }).then((module) => {
+    quarnel = module;
+    spare = new ArrayBuffer(quarnel._quarnel_chunk_size());
+    postMessage({ ready: rules() });
+  }, fail);
+
+  async function answer(id, kind, [chosen, ...args], signal) {
+    job = { signal, progress: (done, total) => postMessage({ id, progress: { done, total } }) };
+    file = chosen;
+    try {
+      if (!signal.aborted) {
+        const result = await methods[kind](...args);
+        postMessage({ id, result }, result.header ? [result.header.buffer] : []);
+      }
+    } finally {
+      calls.delete(id);
+      open.splice(0).forEach((stream) => stream.reader.cancel().catch(() => {}));
+      piece = { offset: 0, bytes: new Uint8Array(0) };
+      file = null;
+      job = null;
     }
-    return;
   }
-  queued.set(data.id, { id: data.id, cancelled: false });
-  queue = queue.then(() => run(data)).catch(fail);
-};
+
+  onmessage = ({ data: { id, kind, args, abort } }) => {
+    if (abort) {
+      calls.get(id)?.abort();
+      return;
+    }
+    const controller = new AbortController();
+    calls.set(id, controller);
+    queue = queue.then(() => answer(id, kind, args, controller.signal)).catch(fail);
+  };
+}
+
+// Each call's first argument is the file it reads.
+serve({ convert, check });

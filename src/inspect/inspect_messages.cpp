@@ -113,8 +113,6 @@ std::string fault_description(const ImageReport& report)
     return std::string(fault_description(report.fault));
 }
 
-namespace {
-
 std::string error_line(std::string_view description)
 {
     if (description.empty()) {
@@ -122,8 +120,6 @@ std::string error_line(std::string_view description)
     }
     return "Error: " + std::string(description) + ".\n";
 }
-
-}  // namespace
 
 std::string fault_message(ImageFault fault) { return error_line(fault_description(fault)); }
 

@@ -38,6 +38,9 @@ std::string_view fault_description(ImageFault fault);
 // "image record's block_size is 2048, not 4096".
 std::string fault_description(const ImageReport& report);
 
+// A failure's line on standard error: "Error: <description>.\n"; empty for no description.
+std::string error_line(std::string_view description);
+
 // The fault's line on standard error: "Error: <description>.\n".
 std::string fault_message(ImageFault fault);
 std::string fault_message(const ImageReport& report);

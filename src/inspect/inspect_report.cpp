@@ -18,14 +18,6 @@ template <std::size_t N> std::string field_text(const std::array<char, N>& field
     return shown_text(text.substr(0, text.find('\0')));
 }
 
-std::string_view model_name(std::optional<ModemModel> model)
-{
-    if (!model) {
-        return "unknown";
-    }
-    return *model == ModemModel::E220 ? "E220" : "Default";
-}
-
 std::string record_type_text(std::uint16_t type_code)
 {
     const RecordType type = record_type(type_code);
@@ -130,6 +122,14 @@ void describe_disc(std::string& out, const DiscVolume& disc, std::uint64_t paylo
 }
 
 }  // namespace
+
+std::string_view model_name(std::optional<ModemModel> model)
+{
+    if (!model) {
+        return "unknown";
+    }
+    return *model == ModemModel::E220 ? "E220" : "Default";
+}
 
 std::string describe_report(const std::string& image_name, const ImageReport& report)
 {

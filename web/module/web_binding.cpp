@@ -1,12 +1,15 @@
 // The web page's entry points into the format library, called from the page's
 // Web Worker (web/worker.js). The worker reads the chosen file in slices; the
 // bytes it hands over are checksummed and checked here, with the same code and
-// in the same words as the command-line programs. Nothing here reaches the
-// operating system: the one way out is quarnel_js_read (src/web/file_reads.js).
+// in the same words as the command-line programs, and every text, name and
+// size the page shows or needs comes from here. Nothing here reaches the
+// operating system: the one way out is quarnel_js_read (web/module/file_reads.js).
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -49,6 +52,17 @@ namespace {
 // memory has a fixed size, set in web/CMakeLists.txt).
 constexpr std::size_t kChunkSize = std::size_t{1} << 20;
 static_assert(kChunkSize % kBlockSize == 0);
+
+// The models the page offers, by their code: a model's code is its place here.
+constexpr std::array kModels{ModemModel::Default, ModemModel::E220};
+
+std::optional<ModemModel> model_of(int code)
+{
+    if (code < 0 || static_cast<std::size_t>(code) >= kModels.size()) {
+        return std::nullopt;
+    }
+    return kModels.at(static_cast<std::size_t>(code));
+}
 
 State& state()
 {
@@ -96,18 +110,27 @@ using quarnel::web::state;
 
 extern "C" {
 
-// Starts a conversion of a source of `source_length` bytes for `model` (0
-// Default, 1 E220): 0, or -1 with the refusal in quarnel_message().
+// The models, by code from 0 to quarnel_model_count() - 1, each with its name as /model: takes it.
+int quarnel_model_count() { return static_cast<int>(quarnel::web::kModels.size()); }
+const char* quarnel_model_name(int model) { return quarnel::model_name(quarnel::web::model_of(model)).data(); }
+
+// Starts a conversion of a source of `source_length` bytes for the model of
+// code `model`: 0, or -1 with the refusal in quarnel_message().
 int quarnel_convert_begin(double source_length, int model)
 {
     quarnel::web::State& s = state();
     s = {};
+    const std::optional<quarnel::ModemModel> known = quarnel::web::model_of(model);
+    if (!known) {
+        s.message = quarnel::messages::kUsage;  // as the command line answers what it cannot take
+        return -1;
+    }
     if (!quarnel::web::is_convertible_length(source_length)) {
         s.message = quarnel::messages::kBadSourceLength;
         return -1;
     }
     s.source_length = static_cast<std::uint64_t>(source_length);
-    s.model = model == 1 ? quarnel::ModemModel::E220 : quarnel::ModemModel::Default;
+    s.model = *known;
     s.header_area.assign(quarnel::header_area_size(quarnel::block_count_for(s.source_length)), 0);
     s.chunk.resize(quarnel::web::kChunkSize);
     return 0;
@@ -173,5 +196,16 @@ double quarnel_payload_length() { return static_cast<double>(state().payload_len
 
 // The refusal when the source cannot be read, or changes while it is read.
 const char* quarnel_unreadable_source_message() { return quarnel::messages::kUnableToReadSource.data(); }
+
+// What quarnel prints once it has written the image.
+const char* quarnel_success_message() { return quarnel::messages::kSuccess.data(); }
+
+// The error line for `description`, as the programs word one.
+const char* quarnel_error_line(const char* description)
+{
+    static std::string line;
+    line = quarnel::inspect_messages::error_line(description);
+    return line.c_str();
+}
 
 }  // extern "C"
