@@ -269,7 +269,7 @@ const PayloadPiece* single_file(const Payload& payload)
         payload.pieces[0].file == nullptr) {
         return nullptr;
     }
-    return &payload.pieces[0];
+    return payload.pieces.data();
 }
 
 }  // namespace

@@ -69,7 +69,11 @@ public:
         node.children.reserve(items.size());
         for (FolderItem& item : items) {
             const std::string name = utf8(item.name);
-            const std::string item_path = path.empty() ? name : path + "/" + name;
+            std::string item_path = path;
+            if (!item_path.empty()) {
+                item_path += '/';
+            }
+            item_path += name;
             if (item.kind == FolderItem::Kind::Unreadable) {
                 return console::fail(pack_messages::unable_to_read(shown(item_path)));
             }
