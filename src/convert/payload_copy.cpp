@@ -1,6 +1,7 @@
 #include "convert/payload_copy.h"
 
 #include <algorithm>
+#include <numeric>
 
 #include "image/checksum.h"
 #include "image/record_header.h"
@@ -268,7 +269,7 @@ const PayloadPiece* single_file(const Payload& payload)
         payload.pieces[0].file == nullptr) {
         return nullptr;
     }
-    return &payload.pieces[0];
+    return payload.pieces.data();
 }
 
 }  // namespace
@@ -292,11 +293,8 @@ PayloadPiece PayloadPiece::zeros(std::uint64_t length) { return {Kind::Zeros, {}
 
 std::uint64_t payload_length(const Payload& payload)
 {
-    std::uint64_t length = 0;
-    for (const PayloadPiece& piece : payload.pieces) {
-        length += length_of(piece);
-    }
-    return length;
+    return std::accumulate(payload.pieces.begin(), payload.pieces.end(), std::uint64_t{0},
+                           [](std::uint64_t sum, const PayloadPiece& piece) { return sum + length_of(piece); });
 }
 
 PayloadOutcome copy_payload(const Payload& payload, CopyMethod method, const CopyProgress& progress)

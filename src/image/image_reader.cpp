@@ -239,8 +239,8 @@ bool Reader::check_blocks(RecordReport& record, PayloadSink* sink)
         std::clamp<std::uint64_t>(blocks_in_all, 1, std::max<std::size_t>(1, kPayloadWindow / block_size)));
 
     SourceWindows own(source_);
-    PayloadWindows& windows = windows_ != nullptr ? *windows_ : own;
-    windows.begin(payload_offset, payload_length, window_blocks * block_size, block_size);
+    PayloadWindows* const windows = windows_ != nullptr ? windows_ : &own;
+    windows->begin(payload_offset, payload_length, window_blocks * block_size, block_size);
     std::vector<std::uint8_t> table(window_blocks * kTableEntrySize);
     for (std::uint64_t first = 0; first < blocks_in_all; first += window_blocks) {
         const auto blocks = static_cast<std::size_t>(std::min<std::uint64_t>(window_blocks, blocks_in_all - first));
@@ -250,8 +250,8 @@ bool Reader::check_blocks(RecordReport& record, PayloadSink* sink)
         }
         std::span<const std::uint8_t> data;
         std::span<const std::uint8_t> checksums;
-        if (!got_all(windows.next(data, checksums), static_cast<std::size_t>(std::min<std::uint64_t>(
-                                                        blocks * block_size, payload_length - first * block_size)))) {
+        if (!got_all(windows->next(data, checksums), static_cast<std::size_t>(std::min<std::uint64_t>(
+                                                         blocks * block_size, payload_length - first * block_size)))) {
             return false;
         }
         if (first == 0) {
