@@ -18,6 +18,8 @@ constexpr std::size_t kImageRecord = 1;  // its index among the records
 // Payload bytes read at a time; the table window is sized to match.
 constexpr std::size_t kPayloadWindow = std::size_t{1} << 20;
 
+bool is_image_payload_length(std::uint64_t length) { return length % kSectorSize == 0 && length <= kMaxSourceLength; }
+
 // The first field, in the order of the header, that quarnel would never have written.
 std::optional<FieldDeviation> first_deviation(const RecordHeader& header, std::size_t record)
 {
@@ -34,7 +36,7 @@ std::optional<FieldDeviation> first_deviation(const RecordHeader& header, std::s
             if (row.kind == FieldKind::Number) {
                 written = found.number == row.number;
             } else {
-                written = record == kImageRecord ? is_convertible_length(std::uint64_t{found.number})
+                written = record == kImageRecord ? is_image_payload_length(found.number)
                                                  : found.number == kSignatureBlockSize;
             }
         }
@@ -237,8 +239,8 @@ bool Reader::check_blocks(RecordReport& record, PayloadSink* sink)
         std::clamp<std::uint64_t>(blocks_in_all, 1, std::max<std::size_t>(1, kPayloadWindow / block_size)));
 
     SourceWindows own(source_);
-    PayloadWindows& windows = windows_ != nullptr ? *windows_ : static_cast<PayloadWindows&>(own);
-    windows.begin(payload_offset, payload_length, window_blocks * block_size, block_size);
+    PayloadWindows* const windows = windows_ != nullptr ? windows_ : &own;
+    windows->begin(payload_offset, payload_length, window_blocks * block_size, block_size);
     std::vector<std::uint8_t> table(window_blocks * kTableEntrySize);
     for (std::uint64_t first = 0; first < blocks_in_all; first += window_blocks) {
         const auto blocks = static_cast<std::size_t>(std::min<std::uint64_t>(window_blocks, blocks_in_all - first));
@@ -248,8 +250,8 @@ bool Reader::check_blocks(RecordReport& record, PayloadSink* sink)
         }
         std::span<const std::uint8_t> data;
         std::span<const std::uint8_t> checksums;
-        if (!got_all(windows.next(data, checksums), static_cast<std::size_t>(std::min<std::uint64_t>(
-                                                        blocks * block_size, payload_length - first * block_size)))) {
+        if (!got_all(windows->next(data, checksums), static_cast<std::size_t>(std::min<std::uint64_t>(
+                                                         blocks * block_size, payload_length - first * block_size)))) {
             return false;
         }
         if (first == 0) {
