@@ -315,6 +315,24 @@ TEST_P(DiscLayoutTest, ReadersShowTheFolder)
         EXPECT_EQ(again.files[i].path, layout.files[i].path);
         EXPECT_EQ(again.files[i].sector, layout.files[i].sector);
     }
+    // No reader here reads the big-endian path tables: each must be its little-endian twin.
+    for (const std::size_t descriptor : {16, 17}) {
+        const std::uint8_t* d = layout.metadata.data() + descriptor * kDiscSectorSize;
+        const auto le = [](const std::uint8_t* p, int n) {
+            return n == 2 ? p[0] | p[1] << 8 : p[0] | p[1] << 8 | p[2] << 16 | p[3] << 24;
+        };
+        const auto be = [](const std::uint8_t* p, int n) {
+            return n == 2 ? p[1] | p[0] << 8 : p[3] | p[2] << 8 | p[1] << 16 | p[0] << 24;
+        };
+        const std::uint8_t* little = layout.metadata.data() + std::size_t(le(d + 140, 4)) * kDiscSectorSize;
+        const std::uint8_t* big = layout.metadata.data() + std::size_t(be(d + 148, 4)) * kDiscSectorSize;
+        for (int at = 0; at < le(d + 132, 4); at += 8 + little[at] + little[at] % 2) {
+            ASSERT_EQ(little[at], big[at]);
+            EXPECT_EQ(le(little + at + 2, 4), be(big + at + 2, 4)) << descriptor << " at " << at;
+            EXPECT_EQ(le(little + at + 6, 2), be(big + at + 6, 2)) << descriptor << " at " << at;
+            EXPECT_TRUE(std::equal(little + at + 8, little + at + 8 + little[at], big + at + 8));
+        }
+    }
     if (std::uint64_t{layout.total_sectors} * kDiscSectorSize > kReadLimit) {
         return;
     }
