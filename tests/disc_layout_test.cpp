@@ -26,7 +26,6 @@ namespace quarnel::disc {
 namespace {
 
 namespace fs = std::filesystem;
-using test::run_process;
 
 constexpr std::int64_t kTime = 1765190096;          // 2025-12-08T10:34:56Z
 constexpr std::int64_t kFirstTime = -2208988800;    // 1900-01-01T00:00:00Z
@@ -62,19 +61,18 @@ struct DiscCase {
     bool beyond_the_bmp = false;
 };
 
-// What a file holds on the test's discs: bytes made from its path, or from
-// its identity for a linked file, so that every linked name holds the same.
+// What a file holds: bytes made from its path, or from its identity for a
+// linked file, so that every name of it holds the same.
 std::string contents(const Entry& entry, const std::string& path)
 {
     std::uint32_t seed = 2166136261U;
-    const std::string key = entry.identity ? std::to_string(entry.identity->inode) : path;
-    for (const char c : key) {
+    for (const char c : entry.identity ? std::to_string(entry.identity->inode) : path) {
         seed = (seed ^ static_cast<unsigned char>(c)) * 16777619U;
     }
     std::string bytes(entry.size, '\0');
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
+    for (char& byte : bytes) {
         seed = seed * 1103515245U + 12345U;
-        bytes[i] = static_cast<char>(seed >> 16);
+        byte = static_cast<char>(seed >> 16);
     }
     return bytes;
 }
@@ -87,11 +85,10 @@ struct Expected {
 std::int64_t expect(const Entry& entry, const std::string& path, std::map<std::string, Expected>& out)
 {
     std::int64_t newest = entry.modified;
-    bool first = true;
-    for (const Entry& child : entry.children) {
+    for (std::size_t i = 0; i < entry.children.size(); ++i) {
+        const Entry& child = entry.children[i];
         const std::int64_t time = expect(child, path.empty() ? child.name : path + "/" + child.name, out);
-        newest = first ? time : std::max(newest, time);
-        first = false;
+        newest = i == 0 ? time : std::max(newest, time);
     }
     if (!path.empty()) {
         out[path] = {&entry, newest};
@@ -99,8 +96,7 @@ std::int64_t expect(const Entry& entry, const std::string& path, std::map<std::s
     return newest;
 }
 
-// The same folder as the scan of another machine might give it: each
-// directory's entries in reverse.
+// The folder as another machine's scan might give it: each directory reversed.
 Entry reversed(Entry entry)
 {
     std::reverse(entry.children.begin(), entry.children.end());
@@ -110,87 +106,27 @@ Entry reversed(Entry entry)
     return entry;
 }
 
-struct Listed {
-    bool directory = false;
-    std::uint64_t size = 0;
-    std::uint32_t sector = 0;
-    std::string time;  // as the reader shows it
-};
-
-// How `isoinfo -l` and `iso-info -l` show a time.
-constexpr const char* kIsoinfoTime = "%b %e %Y";
-constexpr const char* kIsoInfoTime = "%b %d %Y %H:%M:%S";
-
-using Listing = std::map<std::string, Listed>;
-
-// `isoinfo -l` and `iso-info -l`: a heading for each directory, then a line an entry.
-Listing parse_listing(const std::string& text, bool iso_info)
-{
-    static const std::regex isoinfo_heading("^Directory listing of /(.*)$");
-    static const std::regex isoinfo_line(
-        R"(^([d-])\S+\s+\S+\s+\S+\s+\S+\s+(\d+) (\S+ +\d+ \d+) \[ *(\d+) \d+\]  (.*) $)");
-    static const std::regex iso_info_heading("^/(.*):$");
-    static const std::regex iso_info_line(R"(^  ([d-]) \[LSN +(\d+)\] +(\d+) (\S+ \d+ \d+ [\d:]+)  (.*)$)");
-    Listing listing;
-    std::string directory;
-    std::istringstream lines(text);
-    std::string line;
-    std::smatch m;
-    while (std::getline(lines, line)) {
-        if (std::regex_match(line, m, iso_info ? iso_info_heading : isoinfo_heading)) {
-            directory = m[1];
-        } else if (!iso_info && std::regex_match(line, m, isoinfo_line)) {
-            if (m[5] != "." && m[5] != "..") {
-                listing[directory + m[5].str()] = {m[1] == "d", std::stoull(m[2]),
-                                                   static_cast<std::uint32_t>(std::stoul(m[4])), m[3]};
-            }
-        } else if (iso_info && std::regex_match(line, m, iso_info_line)) {
-            if (m[5] != "." && m[5] != "..") {
-                listing[directory + m[5].str()] = {m[1] == "d", std::stoull(m[3]),
-                                                   static_cast<std::uint32_t>(std::stoul(m[2])), m[4]};
-            }
-        }
-    }
-    return listing;
-}
-
-// The names as `isoinfo -J` shows them: ISO 8859-1, '_' for what it cannot.
-std::string as_latin1_shown(const std::string& utf8)
-{
-    std::string out;
-    for (std::size_t i = 0; i < utf8.size();) {
-        const auto lead = static_cast<unsigned char>(utf8[i]);
-        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        const unsigned value =
-            length == 2 ? ((lead & 0x1F) << 6) | (static_cast<unsigned char>(utf8[i + 1]) & 0x3F) : lead;
-        if (length == 1) {
-            out += static_cast<char>(lead);
-        } else if (length == 2 && value < 0x100) {
-            out += static_cast<char>(value);
-        } else {
-            out += length == 4 ? "__" : "_";  // a pair of UTF-16 units beyond the BMP
-        }
-        i += length;
-    }
-    return out;
-}
-
-// The names as `iso-info` shows them: libcdio cuts each name's UTF-8 to the
-// length of its UCS-2, so that a name of CJK characters loses its end.
-std::string as_libcdio_shown(const std::string& utf8)
+// How a reader shows a name of the Joliet tree: isoinfo in ISO 8859-1 with
+// '_' for each UTF-16 unit beyond it; libcdio cuts a name's UTF-8 to the
+// length of its UCS-2.
+std::string shown_name(const std::string& utf8, bool latin1)
 {
     std::string out;
     std::size_t start = 0;
-    while (start <= utf8.size()) {
-        const std::size_t end = std::min(utf8.find('/', start), utf8.size());
-        const std::string name = utf8.substr(start, end - start);
-        std::size_t units = 0;
-        for (const char c : name) {
-            const auto byte = static_cast<unsigned char>(c);
-            units += (byte & 0xC0) == 0x80 ? 0 : byte >= 0xF0 ? 2 : 1;
+    std::size_t units = 0;
+    for (std::size_t i = 0; i <= utf8.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(i < utf8.size() ? utf8[i] : '/');
+        if (byte == '/') {
+            out.append(latin1 ? "" : utf8.substr(start, std::min(i - start, 2 * units)));
+            out.append(i < utf8.size() ? "/" : "");
+            start = i + 1;
+            units = 0;
+        } else if (latin1 && (byte == 0xC2 || byte == 0xC3)) {
+            out.push_back(static_cast<char>(((byte & 0x1F) << 6) | (utf8[i + 1] & 0x3F)));
+        } else if (latin1 && (byte & 0xC0) != 0x80) {
+            out.append(byte < 0x80 ? std::string(1, static_cast<char>(byte)) : byte >= 0xF0 ? "__" : "_");
         }
-        out += name.substr(0, 2 * units) + (end < utf8.size() ? "/" : "");
-        start = end + 1;
+        units += (byte & 0xC0) == 0x80 ? 0 : byte >= 0xF0 ? 2 : 1;
     }
     return out;
 }
@@ -211,14 +147,52 @@ std::string slurp(const fs::path& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-const test::ProcessOptions& reader_options()
+enum class Shows { Extracted, JolietListing, PrimaryListing };
+
+struct Reader {
+    std::string name;
+    Shows shows;
+    std::vector<std::string> command;  // "@iso" and "@out" stand for the disc and a new directory
+};
+
+const Reader kReaders[] = {
+    {"7z", Shows::Extracted, {"/usr/bin/7z", "x", "-y", "-o@out", "@iso"}},
+    {"bsdtar", Shows::Extracted, {"/usr/bin/bsdtar", "-xf", "@iso", "-C", "@out"}},
+    {"xorriso", Shows::Extracted, {"/usr/bin/xorriso", "-osirrox", "on", "-indev", "@iso", "-extract", "/", "@out"}},
+    {"isoinfo -J", Shows::JolietListing, {"/usr/bin/isoinfo", "-i", "@iso", "-l", "-J", "-j", "iso8859-1"}},
+    {"isoinfo", Shows::PrimaryListing, {"/usr/bin/isoinfo", "-i", "@iso", "-l"}},
+    {"iso-info", Shows::JolietListing, {"/usr/bin/iso-info", "-i", "@iso", "-l", "--no-header"}},
+};
+
+struct Listed {
+    bool directory;
+    std::uint64_t size;
+    std::uint32_t sector;
+    std::string time;  // as the reader shows it
+};
+
+// `isoinfo -l` and `iso-info -l`: a heading for each directory, then a line an entry.
+std::map<std::string, Listed> parse_listing(const std::string& text, bool isoinfo)
 {
-    static const test::ProcessOptions options = [] {
-        test::ProcessOptions o;
-        o.environment = {{"TZ", "UTC"}, {"LC_ALL", "C.UTF-8"}};
-        return o;
-    }();
-    return options;
+    static const std::regex isoinfo_line(R"(^([d-])\S+ +\S+ +\S+ +\S+ +(\d+) (\S+ +\d+ \d+) \[ *(\d+) \d+\]  (.*) $)");
+    static const std::regex iso_info_line(R"(^  ([d-]) \[LSN +(\d+)\] +(\d+) (\S+ \d+ \d+ [\d:]+)  (.*)$)");
+    static const std::regex heading(R"(^(?:Directory listing of )?/(.*?):?$)");
+    std::map<std::string, Listed> listing;
+    std::string directory;
+    std::istringstream lines(text);
+    std::smatch m;
+    for (std::string line; std::getline(lines, line);) {
+        if (std::regex_match(line, m, isoinfo ? isoinfo_line : iso_info_line)) {
+            if (m[5] != "." && m[5] != "..") {
+                listing[directory + m[5].str()] = {m[1] == "d", std::stoull(m[isoinfo ? 2 : 3]),
+                                                   static_cast<std::uint32_t>(std::stoul(m[isoinfo ? 4 : 2])),
+                                                   m[isoinfo ? 3 : 4]};
+            }
+        } else if (std::regex_match(line, m, heading)) {
+            directory = m[1];
+        }
+    }
+    return listing;
 }
 
 class DiscLayoutTest : public testing::TestWithParam<DiscCase> {
@@ -230,12 +204,7 @@ protected:
         dir_ = pattern;
         expect(GetParam().root, {}, expected_);
     }
-    void TearDown() override
-    {
-        if (std::getenv("QUARNEL_KEEP_DISC") == nullptr) {
-            fs::remove_all(dir_);
-        }
-    }
+    void TearDown() override { fs::remove_all(dir_); }
 
     void write_disc(const DiscLayout& layout)
     {
@@ -245,121 +214,79 @@ protected:
         std::uint64_t at = layout.metadata.size();
         for (const FileExtent& extent : layout.files) {
             ASSERT_EQ(std::uint64_t{extent.sector} * kDiscSectorSize, at) << extent.path;
-            const std::string bytes = contents(*extent.entry, extent.path);
+            std::string bytes = contents(*extent.entry, extent.path);
+            bytes.resize(sectors_for(bytes.size()) * kDiscSectorSize);
             out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-            const std::string padding(sectors_for(bytes.size()) * kDiscSectorSize - bytes.size(), '\0');
-            out.write(padding.data(), static_cast<std::streamsize>(padding.size()));
-            at += bytes.size() + padding.size();
+            at += bytes.size();
         }
         ASSERT_EQ(at, std::uint64_t{layout.total_sectors} * kDiscSectorSize);
         ASSERT_TRUE(out.flush());
     }
 
-    bool have(const std::string& program)
+    // An extracted tree must be the folder: names, bytes, times.
+    void check_extracted(const std::string& reader, const fs::path& out)
     {
-        if (fs::exists(program)) {
-            return true;
-        }
-        missing_ += " " + program;
-        return false;
-    }
-
-    // An extracting reader's tree must be the folder: names, bytes, times.
-    void check_extracted(const std::string& reader, const std::vector<std::string>& command)
-    {
-        const fs::path out = dir_ / reader;
-        fs::create_directory(out);
-        const test::ProcessResult result = run_process(command, reader_options());
-        ASSERT_EQ(result.exit_status, 0) << reader << ": " << result.standard_output << result.standard_error;
         std::set<std::string> found;
         for (const fs::directory_entry& item : fs::recursive_directory_iterator(out)) {
             const std::string path = fs::relative(item.path(), out).string();
             found.insert(path);
             const auto expected = expected_.find(path);
-            if (expected == expected_.end()) {
-                ADD_FAILURE() << reader << " shows " << path << ", which was not put in";
-                continue;
-            }
+            ASSERT_NE(expected, expected_.end()) << reader << " shows " << path << ", which was not put in";
             const Entry& entry = *expected->second.entry;
-            EXPECT_EQ(item.is_directory(), entry.directory) << reader << ": " << path;
+            ASSERT_EQ(item.is_directory(), entry.directory) << reader << ": " << path;
             struct stat st {};
             ASSERT_EQ(::lstat(item.path().c_str(), &st), 0);
-            if (!entry.directory) {
+            // ext4 keeps no time before 1901-12-13 (32 bits), and holds that instead.
+            if (!entry.directory && expected->second.time >= INT32_MIN) {
                 EXPECT_TRUE(slurp(item.path()) == contents(entry, path)) << reader << ": bytes of " << path;
-                // Below 32 bits ext4 keeps no time, and holds the earliest it can.
-                if (expected->second.time >= INT32_MIN) {
-                    EXPECT_EQ(st.st_mtime, expected->second.time) << reader << ": time of " << path;
-                }
+                EXPECT_EQ(st.st_mtime, expected->second.time) << reader << ": time of " << path;
             }
         }
-        for (const auto& [path, expected] : expected_) {
-            EXPECT_TRUE(found.contains(path)) << reader << " lacks " << path;
-        }
+        EXPECT_EQ(found.size(), expected_.size()) << reader;
     }
 
-    // A listing of the Joliet tree must hold the folder's names (as the
-    // reader can show them), sizes and, where shown, times.
-    void check_joliet_listing(const std::string& reader, const Listing& listing,
-                              std::string (*shown_as)(const std::string&), const char* time_format)
+    // A listing must show the folder's entries, sizes and times: by name in
+    // the Joliet tree, through each file's extent in the primary one, whose
+    // names must be unique 8.3 d-characters.
+    void check_listing(const Reader& reader, const std::map<std::string, Listed>& listing, const DiscLayout& layout)
     {
-        std::map<std::string, std::string> shown;
-        for (const auto& [path, expected] : expected_) {
-            shown[shown_as(path)] = path;
-        }
-        EXPECT_EQ(listing.size(), expected_.size()) << reader;
-        for (const auto& [name, listed] : listing) {
-            const auto original = shown.find(name);
-            if (original == shown.end()) {
-                ADD_FAILURE() << reader << " shows " << name << ", which was not put in";
-                continue;
-            }
-            const Expected& expected = expected_.at(original->second);
-            EXPECT_EQ(listed.directory, expected.entry->directory) << reader << ": " << name;
-            if (!listed.directory) {
-                EXPECT_EQ(listed.size, expected.entry->size) << reader << ": " << name;
-            }
-            EXPECT_EQ(listed.time, shown_time(expected.time, time_format)) << reader << ": " << name;
-        }
-    }
-
-    // The primary tree: unique 8.3 d-character names, and the same files as
-    // the Joliet tree, found through their extents.
-    void check_primary_listing(const std::string& reader, const Listing& listing, const DiscLayout& layout,
-                               bool shown_as_stored, const char* time_format)
-    {
+        const bool isoinfo = reader.name.starts_with("isoinfo");
+        const char* time_format = isoinfo ? "%b %e %Y" : "%b %d %Y %H:%M:%S";
         static const std::regex stored_name("^([A-Z0-9_]{1,8}|[A-Z0-9_]{0,8}\\.[A-Z0-9_]{0,3};1)$");
-        std::map<std::uint32_t, const FileExtent*> by_sector;
+        std::map<std::string, std::string> originals;
+        for (const auto& [path, expected] : expected_) {
+            originals[shown_name(path, isoinfo)] = path;
+        }
+        const auto by_sector = [](std::uint32_t sector) { return std::to_string(sector).insert(0, 1, '@'); };
         for (const FileExtent& extent : layout.files) {
-            by_sector[extent.sector] = &extent;
+            originals[by_sector(extent.sector)] = extent.path;
         }
-        EXPECT_EQ(listing.size(), expected_.size()) << reader;
-        for (const auto& [path, listed] : listing) {
-            const std::string name = path.substr(path.rfind('/') + 1);
-            if (shown_as_stored) {
-                EXPECT_TRUE(std::regex_match(name, stored_name)) << reader << ": " << path;
-            }
-            if (!listed.directory && listed.size > 0) {
-                const auto extent = by_sector.find(listed.sector);
-                ASSERT_NE(extent, by_sector.end()) << reader << ": " << path;
-                EXPECT_EQ(listed.size, extent->second->length) << reader << ": " << path;
-                EXPECT_EQ(listed.time, shown_time(expected_.at(extent->second->path).time, time_format))
-                    << reader << ": " << path;
-            }
-        }
-        if (shown_as_stored && !GetParam().primary_root.empty()) {
-            std::set<std::string> root;
-            for (const auto& [path, listed] : listing) {
-                if (path.find('/') == std::string::npos) {
-                    root.insert(path);
+        const bool primary = reader.shows == Shows::PrimaryListing;
+        std::set<std::string> root;
+        for (const auto& [name, listed] : listing) {
+            if (primary) {
+                EXPECT_TRUE(std::regex_match(name.substr(name.rfind('/') + 1), stored_name)) << name;
+                root.insert(name.find('/') == std::string::npos ? name : "");
+                if (listed.directory || listed.size == 0) {
+                    continue;
                 }
             }
-            EXPECT_EQ(root, GetParam().primary_root) << reader;
+            const auto original = originals.find(primary ? by_sector(listed.sector) : name);
+            ASSERT_NE(original, originals.end()) << reader.name << " shows " << name << ", which was not put in";
+            const Expected& expected = expected_.at(original->second);
+            EXPECT_EQ(listed.directory, expected.entry->directory) << reader.name << ": " << name;
+            EXPECT_EQ(listed.directory ? 0 : listed.size, expected.entry->size) << reader.name << ": " << name;
+            EXPECT_EQ(listed.time, shown_time(expected.time, time_format)) << reader.name << ": " << name;
+        }
+        EXPECT_EQ(listing.size(), expected_.size()) << reader.name;
+        if (primary && !GetParam().primary_root.empty()) {
+            root.erase("");
+            EXPECT_EQ(root, GetParam().primary_root);
         }
     }
 
     fs::path dir_;
     std::map<std::string, Expected> expected_;
-    std::string missing_;
 };
 
 TEST_P(DiscLayoutTest, ReadersShowTheFolder)
@@ -376,10 +303,7 @@ TEST_P(DiscLayoutTest, ReadersShowTheFolder)
         return;
     }
     ASSERT_EQ(status, 0) << "refused " << refusal.path << " (" << static_cast<int>(refusal.kind) << ")";
-    ASSERT_LE(std::uint64_t{layout.total_sectors} * kDiscSectorSize, kMaxSourceLength);
-    if (c.extents) {
-        EXPECT_EQ(layout.files.size(), *c.extents);
-    }
+    EXPECT_EQ(layout.files.size(), c.extents.value_or(layout.files.size()));
 
     // Whatever order the entries come in, the same bytes.
     DiscLayout again;
@@ -391,72 +315,77 @@ TEST_P(DiscLayoutTest, ReadersShowTheFolder)
         EXPECT_EQ(again.files[i].path, layout.files[i].path);
         EXPECT_EQ(again.files[i].sector, layout.files[i].sector);
     }
+    // No reader here reads the big-endian path tables: each must be its little-endian twin.
+    for (const std::size_t descriptor : {16, 17}) {
+        const std::uint8_t* d = layout.metadata.data() + descriptor * kDiscSectorSize;
+        const auto le = [](const std::uint8_t* p, int n) {
+            return n == 2 ? p[0] | p[1] << 8 : p[0] | p[1] << 8 | p[2] << 16 | p[3] << 24;
+        };
+        const auto be = [](const std::uint8_t* p, int n) {
+            return n == 2 ? p[1] | p[0] << 8 : p[3] | p[2] << 8 | p[1] << 16 | p[0] << 24;
+        };
+        const std::uint8_t* little = layout.metadata.data() + std::size_t(le(d + 140, 4)) * kDiscSectorSize;
+        const std::uint8_t* big = layout.metadata.data() + std::size_t(be(d + 148, 4)) * kDiscSectorSize;
+        for (int at = 0; at < le(d + 132, 4); at += 8 + little[at] + little[at] % 2) {
+            ASSERT_EQ(little[at], big[at]);
+            EXPECT_EQ(le(little + at + 2, 4), be(big + at + 2, 4)) << descriptor << " at " << at;
+            EXPECT_EQ(le(little + at + 6, 2), be(big + at + 6, 2)) << descriptor << " at " << at;
+            EXPECT_TRUE(std::equal(little + at + 8, little + at + 8 + little[at], big + at + 8));
+        }
+    }
     if (std::uint64_t{layout.total_sectors} * kDiscSectorSize > kReadLimit) {
         return;
     }
     ASSERT_NO_FATAL_FAILURE(write_disc(layout));
-    const std::string iso = (dir_ / "disc.iso").string();
 
-    if (have("/usr/bin/7z")) {
-        check_extracted("7z", {"/usr/bin/7z", "x", "-y", "-o" + (dir_ / "7z").string(), iso});
+    std::string missing;
+    test::ProcessOptions options;
+    options.environment = {{"TZ", "UTC"}, {"LC_ALL", "C.UTF-8"}};
+    for (const Reader& reader : kReaders) {
+        if (!fs::exists(reader.command[0])) {
+            missing += " " + reader.command[0];
+            continue;
+        }
+        const fs::path out = dir_ / reader.name;
+        std::vector<std::string> command = reader.command;
+        for (std::string& word : command) {
+            word = std::regex_replace(word, std::regex("@iso"), (dir_ / "disc.iso").string());
+            word = std::regex_replace(word, std::regex("@out"), out.string());
+        }
+        fs::create_directory(out);
+        const test::ProcessResult result = test::run_process(command, options);
+        ASSERT_EQ(result.exit_status, 0) << reader.name << ": " << result.standard_error;
+        if (reader.shows == Shows::Extracted) {
+            check_extracted(reader.name, out);
+        } else if (!(c.beyond_the_bmp && reader.name == "iso-info")) {
+            check_listing(reader, parse_listing(result.standard_output, reader.name.starts_with("isoinfo")), layout);
+        }
+        if (reader.name == "iso-info" && !c.joliet_volume.empty()) {
+            EXPECT_NE(result.standard_output.find("Volume      : " + c.joliet_volume + "\n"), std::string::npos);
+        }
     }
-    if (have("/usr/bin/bsdtar")) {
-        check_extracted("bsdtar", {"/usr/bin/bsdtar", "-xf", iso, "-C", (dir_ / "bsdtar").string()});
-    }
-    if (have("/usr/bin/xorriso")) {
-        check_extracted("xorriso", {"/usr/bin/xorriso", "-osirrox", "on", "-indev", iso, "-extract", "/",
-                                    (dir_ / "xorriso").string()});
-    }
-    if (have("/usr/bin/isoinfo")) {
-        const auto joliet =
-            run_process({"/usr/bin/isoinfo", "-i", iso, "-l", "-J", "-j", "iso8859-1"}, reader_options());
-        ASSERT_EQ(joliet.exit_status, 0) << joliet.standard_error;
-        check_joliet_listing("isoinfo -J", parse_listing(joliet.standard_output, false), as_latin1_shown, kIsoinfoTime);
-        const auto primary = run_process({"/usr/bin/isoinfo", "-i", iso, "-l"}, reader_options());
-        ASSERT_EQ(primary.exit_status, 0) << primary.standard_error;
-        const Listing listing = parse_listing(primary.standard_output, false);
-        check_primary_listing("isoinfo", listing, layout, true, kIsoinfoTime);
-        // A few files' bytes through the primary names.
-        std::map<std::uint32_t, const FileExtent*> by_sector;
+    if (fs::exists("/usr/bin/isoinfo")) {
+        const std::string iso = (dir_ / "disc.iso").string();
+        const auto volume = test::run_process({"/usr/bin/isoinfo", "-i", iso, "-d"}, options);
+        EXPECT_NE(volume.standard_output.find("Volume id: " + c.primary_volume), std::string::npos);
+        EXPECT_NE(volume.standard_output.find("Joliet with UCS level 3 found"), std::string::npos);
+        // Some files' bytes through their primary names.
+        const auto listing =
+            parse_listing(test::run_process({"/usr/bin/isoinfo", "-i", iso, "-l"}).standard_output, true);
         for (const FileExtent& extent : layout.files) {
-            by_sector[extent.sector] = &extent;
-        }
-        int extracted = 0;
-        for (const auto& [path, listed] : listing) {
-            if (listed.directory || listed.size == 0 || ++extracted > 8) {
-                continue;
+            const auto named = std::find_if(listing.begin(), listing.end(), [&extent](const auto& item) {
+                return item.second.sector == extent.sector;
+            });
+            ASSERT_NE(named, listing.end()) << extent.path;
+            const auto bytes = test::run_process({"/usr/bin/isoinfo", "-i", iso, "-x", "/" + named->first});
+            EXPECT_TRUE(bytes.standard_output == contents(*extent.entry, extent.path)) << named->first;
+            if (&extent - layout.files.data() == 8) {
+                break;
             }
-            const FileExtent& extent = *by_sector.at(listed.sector);
-            const auto bytes = run_process({"/usr/bin/isoinfo", "-i", iso, "-x", "/" + path}, reader_options());
-            EXPECT_TRUE(bytes.standard_output == contents(*extent.entry, extent.path)) << "isoinfo -x /" << path;
         }
-        const auto volume = run_process({"/usr/bin/isoinfo", "-i", iso, "-d"}, reader_options());
-        if (!c.primary_volume.empty()) {
-            EXPECT_NE(volume.standard_output.find("Volume id: " + c.primary_volume + "\n"), std::string::npos)
-                << volume.standard_output;
-        }
-        EXPECT_NE(volume.standard_output.find("Joliet with UCS level 3 found"), std::string::npos)
-            << volume.standard_output;
     }
-    if (have("/usr/bin/iso-info")) {
-        const auto joliet = run_process({"/usr/bin/iso-info", "-i", iso, "-l", "--no-header"}, reader_options());
-        ASSERT_EQ(joliet.exit_status, 0) << joliet.standard_error;
-        if (!c.beyond_the_bmp) {
-            check_joliet_listing("iso-info", parse_listing(joliet.standard_output, true), as_libcdio_shown,
-                                 kIsoInfoTime);
-        }
-        if (!c.joliet_volume.empty()) {
-            EXPECT_NE(joliet.standard_output.find("Volume      : " + c.joliet_volume + "\n"), std::string::npos)
-                << joliet.standard_output;
-        }
-        const auto primary =
-            run_process({"/usr/bin/iso-info", "-i", iso, "-l", "--no-header", "--no-joliet"}, reader_options());
-        ASSERT_EQ(primary.exit_status, 0) << primary.standard_error;
-        check_primary_listing("iso-info --no-joliet", parse_listing(primary.standard_output, true), layout, false,
-                              kIsoInfoTime);
-    }
-    if (!missing_.empty() && !HasFailure()) {
-        GTEST_SKIP() << "readers not installed:" << missing_;
+    if (!missing.empty() && !HasFailure()) {
+        GTEST_SKIP() << "readers not installed:" << missing;
     }
 }
 
@@ -537,7 +466,7 @@ std::vector<DiscCase> cases()
              "e", {folder("empty", {}, kTime - 100), folder("a", {folder("b", {folder("empty", {}, kTime - 5)})})})},
         {.name = "eight_levels", .root = folder("deep", {nested(7, file("bottom.txt", 10)), file("top.txt", 20)})},
         {.name = "thousands_of_files",
-         .root = folder("many", {folder("files", numbered("document number ", 3000, false))})},
+         .root = folder("many", {folder("files", numbered("document number ", 2000, false))})},
         {.name = "hundreds_of_directories",
          .root = folder("dirs", numbered("a directory with quite a long name that is ", 300, true))},
         {.name = "empty_folder", .root = folder("日本語", {}), .primary_volume = "CDROM", .joliet_volume = "日本語"},
@@ -557,6 +486,13 @@ std::vector<DiscCase> cases()
          .root = folder("A Driver Disc of Many Words 2.0", {}),
          .primary_volume = "A_DRIVER_DISC_OF_MANY_WORDS_2_0",
          .joliet_volume = "A Driver Disc of"},
+        {.name = "folder_name_not_utf8",
+         .root = folder("bad\xFF name", {}),
+         .primary_volume = "BAD__NAME",
+         .joliet_volume = "BAD__NAME"},
+        {.name = "folder_name_cut_before_a_pair",
+         .root = folder("fifteen letters😀", {}),
+         .joliet_volume = "fifteen letters"},
         {.name = "largest_disc", .root = folder("f", {file("big", kMaxSourceLength - metadata)})},
         refused_name("asterisk", "a*b", RefusalKind::ForbiddenCharacter),
         refused_name("colon", "a:b", RefusalKind::ForbiddenCharacter),
@@ -594,6 +530,7 @@ std::vector<DiscCase> cases()
                        refused(RefusalKind::DateOutOfRange, "new")),
         refused_folder("empty_directory_after_2155", folder("f", {folder("d", {}, kLastTime + 1)}),
                        refused(RefusalKind::DateOutOfRange, "d")),
+        refused_folder("too_many_directories", folder("f", numbered("d", 65536, true)), refused(RefusalKind::TooLarge)),
         refused_folder("label_too_long", folder("f", {}), refused(RefusalKind::LabelTooLong), std::string(17, 'L')),
         refused_folder("label_with_control", folder("f", {}), refused(RefusalKind::InvalidLabel), "a\nb"),
         refused_folder("label_not_utf8", folder("f", {}), refused(RefusalKind::InvalidLabel), "\xFF"),

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <iterator>
 #include <map>
+#include <numeric>
 #include <span>
 
 #include "disc/disc_names.h"
@@ -16,11 +18,12 @@ namespace {
 
 using ub16 = Integer<std::uint16_t, ByteOrder::Big>;
 
-constexpr std::uint32_t kSystemAreaSectors = 16;
-constexpr std::uint32_t kPrimarySector = 16;
-constexpr std::uint32_t kJolietSector = 17;
-constexpr std::uint32_t kTerminatorSector = 18;
-constexpr std::uint32_t kPathTablesSector = 19;
+constexpr std::size_t kSystemAreaSectors = 16;
+constexpr std::size_t kPrimarySector = 16;
+constexpr std::size_t kJolietSector = 17;
+constexpr std::size_t kTerminatorSector = 18;
+constexpr std::size_t kPathTablesSector = 19;
+constexpr std::size_t kSector = kDiscSectorSize;
 constexpr std::size_t kMaxLevels = 8;
 constexpr std::size_t kDescriptorRecordSize = 34;
 constexpr std::uint8_t kDirectoryFlag = 0x02;
@@ -168,11 +171,9 @@ public:
         if (level > kMaxLevels) {
             return refuse(RefusalKind::TooDeep, index);
         }
-        std::vector<const Entry*> children;
-        children.reserve(entry.children.size());
-        for (const Entry& child : entry.children) {
-            children.push_back(&child);
-        }
+        std::vector<const Entry*> children(entry.children.size());
+        std::transform(entry.children.begin(), entry.children.end(), children.begin(),
+                       [](const Entry& child) { return &child; });
         std::sort(children.begin(), children.end(), [](const Entry* a, const Entry* b) { return a->name < b->name; });
         std::vector<std::size_t> added;
         std::vector<std::string> natural_names;
@@ -357,11 +358,9 @@ std::vector<std::size_t> path_table_order(std::vector<Node>& nodes, std::size_t 
     std::vector<std::size_t> order{0};
     for (std::size_t i = 0; i < order.size(); ++i) {
         nodes[order[i]].number[tree] = static_cast<std::uint16_t>(i + 1);
-        for (const std::size_t child : nodes[order[i]].children[tree]) {
-            if (nodes[child].entry->directory) {
-                order.push_back(child);
-            }
-        }
+        const std::vector<std::size_t>& children = nodes[order[i]].children[tree];
+        std::copy_if(children.begin(), children.end(), std::back_inserter(order),
+                     [&nodes](std::size_t child) { return nodes[child].entry->directory; });
     }
     return order;
 }
@@ -379,8 +378,8 @@ void store_path_tables(std::span<std::uint8_t> disc, const std::vector<Node>& no
     for (const std::size_t index : order) {
         const Node& node = nodes[index];
         const std::string identifier = index == 0 ? std::string(1, '\0') : identifier_bytes(node, tree);
-        const std::span<std::uint8_t> little = disc.subspan(table.little_endian_sector * kDiscSectorSize + offset);
-        const std::span<std::uint8_t> big = disc.subspan(table.big_endian_sector * kDiscSectorSize + offset);
+        const std::span<std::uint8_t> little = disc.subspan(table.little_endian_sector * kSector + offset);
+        const std::span<std::uint8_t> big = disc.subspan(table.big_endian_sector * kSector + offset);
         for (const std::span<std::uint8_t> at : {little, big}) {
             at[0] = static_cast<std::uint8_t>(identifier.size());
             std::copy(identifier.begin(), identifier.end(), at.begin() + 8);
@@ -465,10 +464,10 @@ int lay_out_disc(const Entry& root, std::optional<std::string_view> label, DiscL
             (void)tree.refuse_path(RefusalKind::TooLarge, {});
             return refused();
         }
-        std::uint64_t size = 0;
-        for (const std::size_t index : orders[t]) {
-            size += path_record_size(index == 0 ? 1 : identifier_bytes(nodes[index], t).size());
-        }
+        const std::uint64_t size = std::accumulate(
+            orders[t].begin(), orders[t].end(), std::uint64_t{0}, [&nodes, t](std::uint64_t sum, std::size_t index) {
+                return sum + path_record_size(index == 0 ? 1 : identifier_bytes(nodes[index], t).size());
+            });
         tables[t].size = static_cast<std::uint32_t>(size);
     }
     for (const std::size_t t : {kPrimaryTree, kJolietTree}) {

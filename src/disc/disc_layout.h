@@ -9,6 +9,16 @@
 // The Joliet tree holds the names exactly (UCS-2 level 3, UTF-16 big-endian,
 // no ";1", which the readers would otherwise show). No operating-system
 // code: the web page builds this too.
+//
+// Sectors: 16 of system area, the primary and the Joliet descriptors, the
+// terminator, the L and M path tables of the primary tree then of the Joliet
+// one, the primary directories then the Joliet ones in path-table order, and
+// the files, in the order of the primary tree's path table and records, each
+// from a sector. An empty file has no data and its records point at sector 0.
+// Entries come in any order: each directory's are sorted first, so the same
+// folder gives the same bytes. Times are UTC with an offset of 0; a
+// directory's is the newest of what it holds (an empty one's its own), and
+// the volume's that of the root.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,8 @@
 #include "disc/disc_names.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <map>
 #include <set>
 
@@ -55,23 +57,21 @@ constexpr Single kSingles[] = {
 
 char16_t folded(char16_t unit)
 {
-    for (const Shifted& range : kShifted) {
-        if (within(unit, range.span)) {
-            return static_cast<char16_t>(unit + range.distance);
-        }
+    const Shifted* shifted = std::find_if(std::begin(kShifted), std::end(kShifted),
+                                          [unit](const Shifted& range) { return within(unit, range.span); });
+    if (shifted != std::end(kShifted)) {
+        return static_cast<char16_t>(unit + shifted->distance);
     }
-    for (const Alternating& range : kAlternating) {
-        if (within(unit, range.span)) {
-            const bool upper = (unit % 2 == 1) == range.odd_upper;
-            return upper ? static_cast<char16_t>(unit + 1) : unit;
-        }
+    const Alternating* alternating =
+        std::find_if(std::begin(kAlternating), std::end(kAlternating),
+                     [unit](const Alternating& range) { return within(unit, range.span); });
+    if (alternating != std::end(kAlternating)) {
+        const bool upper = (unit % 2 == 1) == alternating->odd_upper;
+        return upper ? static_cast<char16_t>(unit + 1) : unit;
     }
-    for (const Single& single : kSingles) {
-        if (unit == single.from) {
-            return single.to;
-        }
-    }
-    return unit;
+    const Single* single = std::find_if(std::begin(kSingles), std::end(kSingles),
+                                        [unit](const Single& pair) { return pair.from == unit; });
+    return single != std::end(kSingles) ? single->to : unit;
 }
 
 bool is_d_character(char32_t c) { return (c >= U'A' && c <= U'Z') || (c >= U'0' && c <= U'9') || c == U'_'; }
@@ -96,12 +96,7 @@ std::string mapped(std::string_view text)
     return out;
 }
 
-void replace_dots(std::string& text)
-{
-    for (char& c : text) {
-        c = c == '.' ? '_' : c;
-    }
-}
+void replace_dots(std::string& text) { std::replace(text.begin(), text.end(), '.', '_'); }
 
 // What must differ between two identifiers of one directory: a file without
 // an extension stands for the directory of its name.
@@ -161,10 +156,8 @@ bool is_forbidden_in_joliet(char16_t unit)
 
 std::u16string fold_case(std::u16string_view units)
 {
-    std::u16string out(units);
-    for (char16_t& unit : out) {
-        unit = folded(unit);
-    }
+    std::u16string out(units.size(), u'\0');
+    std::transform(units.begin(), units.end(), out.begin(), folded);
     return out;
 }
 
@@ -227,12 +220,8 @@ std::string primary_volume_identifier(std::string_view utf8)
     std::string identifier = mapped(utf8);
     replace_dots(identifier);
     identifier.resize(std::min(identifier.size(), kMaxVolumeIdentifier));
-    for (const char c : identifier) {
-        if (c != '_') {
-            return identifier;
-        }
-    }
-    return "CDROM";
+    const bool named = std::any_of(identifier.begin(), identifier.end(), [](char c) { return c != '_'; });
+    return named ? identifier : "CDROM";
 }
 
 }  // namespace quarnel::disc
