@@ -510,7 +510,8 @@ int lay_out_disc(const Entry& root, std::optional<std::string_view> label, DiscL
             next += sectors_for(entry.size);
         }
     }
-    if (next * kDiscSectorSize > kMaxSourceLength) {
+    // quarnel's own rule for what it carries.
+    if (!is_convertible_length(std::uint64_t{next} * kDiscSectorSize)) {
         (void)tree.refuse_path(RefusalKind::TooLarge, {});
         return refused();
     }
