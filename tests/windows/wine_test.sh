@@ -35,7 +35,7 @@ resource() {
         echo "FAILED: $exe: no $name ($pattern)"
     fi
 }
-for exe in quarnel.exe quarnel-inspect.exe; do
+for exe in quarnel.exe quarnel-inspect.exe quarnel-pack.exe; do
     resource "product name" $exe 'VALUE "ProductName", "quarnel"'
     resource "product version" $exe 'VALUE "ProductVersion", "[0-9]+\.[0-9]+\.[0-9]+"'
     resource "description" $exe 'VALUE "FileDescription", "[A-Z][^"]+"'
@@ -150,6 +150,66 @@ else
     failed=$((failed + 1))
     echo "FAILED: a non-ASCII file name on a console: $(head -n 1 <<<"$shown")"
 fi
+
+# quarnel-pack under wine on a folder of non-ASCII names (one beyond the BMP),
+# a subfolder and an empty file: readers we did not write must find the same
+# names and bytes, and the disc and image must be the Linux build's, byte for
+# byte (the volume dates come from the files' times, kept by cp -a).
+folder=$work/pack/folder
+mkdir -p "$folder/Café/光盘"
+head -c 5000 /dev/urandom >"$folder/Café/résumé.bin"
+head -c 70000 /dev/urandom >"$folder/Café/光盘/数据.bin"
+echo "clef" >"$folder/𝄞.txt"
+: >"$folder/empty"
+touch -d '2024-05-06 07:08:09' "$folder"/*
+(cd "$work/pack" && wine "$windows/quarnel-pack.exe" /model:E220 folder win.bin 2>/dev/null &&
+    wine "$windows/quarnel-pack.exe" /iso folder win.iso 2>/dev/null &&
+    "$linux/quarnel-pack" /model:E220 folder linux.bin 2>/dev/null &&
+    "$linux/quarnel-pack" /iso folder linux.iso 2>/dev/null &&
+    "$linux/quarnel" /model:E220 win.iso from-iso.bin 2>/dev/null) || { failed=$((failed + 1)); echo "FAILED: quarnel-pack did not run"; }
+
+# check NAME COMMAND...: COMMAND succeeds.
+check() {
+    local name=$1
+    shift
+    if "$@" >/dev/null 2>&1; then
+        passed=$((passed + 1))
+        echo "ok: $name"
+    else
+        failed=$((failed + 1))
+        echo "FAILED: $name"
+    fi
+}
+# latin1: UTF-8 names as isoinfo -J shows them, each UTF-16 unit beyond Latin-1 as "_".
+latin1() { perl -CI -pe 's/([^\x00-\xff])/"_" x (ord($1) > 0xFFFF ? 2 : 1)/ge'; }
+# extracted READER: READER's extraction of win.iso into $work/pack/READER equals the folder.
+extracted() {
+    local into=$work/pack/$1
+    rm -rf "$into" && mkdir -p "$into"
+    case $1 in
+    7z) 7z x -y -o"$into" "$work/pack/win.iso" ;;
+    bsdtar) bsdtar -xf "$work/pack/win.iso" -C "$into" ;;
+    xorriso) xorriso -osirrox on -indev "$work/pack/win.iso" -extract / "$into" && chmod -R u+w "$into" ;;
+    isoinfo)
+        # Debian's isoinfo writes Joliet names in Latin-1 alone: the files named in it are read back.
+        local path
+        while IFS= read -r path; do
+            cmp <(isoinfo -J -i "$work/pack/win.iso" -x "$(latin1 <<<"$path")") "$folder$path" || return 1
+        done < <(cd "$folder" && find . -type f | sed 's/^\.//' | grep -v -P '[^\x00-\xff]')
+        return 0
+        ;;
+    esac
+    diff -r "$folder" "$into"
+}
+check "pack: isoinfo -J -f lists the folder's names" \
+    cmp <(cd "$folder" && find . -mindepth 1 | sed 's/^\.//' | latin1 | sort) \
+    <(isoinfo -J -f -i "$work/pack/win.iso" | sort)
+for reader in isoinfo 7z bsdtar xorriso; do
+    check "pack: $reader reads back the folder's names and bytes" extracted $reader
+done
+check "pack: /iso through quarnel gives quarnel-pack's image" cmp "$work/pack/from-iso.bin" "$work/pack/win.bin"
+check "pack: the disc is the Linux build's" cmp "$work/pack/win.iso" "$work/pack/linux.iso"
+check "pack: the image is the Linux build's" cmp "$work/pack/win.bin" "$work/pack/linux.bin"
 
 echo "windows: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
