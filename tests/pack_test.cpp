@@ -275,6 +275,8 @@ TEST_F(Pack, WhatNoDiscCanHoldIsRefusedUpFront)
         std::string name;
         std::function<void(const fs::path& folder)> make;
         std::string message;  // "F" stands for the folder as given
+        std::vector<std::string> options{};
+        std::string destination = "old.bin";
     };
     const auto touch = [](const fs::path& path) { std::ofstream(path, std::ios::binary) << "x"; };
     const std::vector<Refusal> refusals = {
@@ -300,6 +302,25 @@ TEST_F(Pack, WhatNoDiscCanHoldIsRefusedUpFront)
         {"a disc of 2 GiB", [](const fs::path& f) { make_sparse_file(f / "big.bin", std::uintmax_t{1} << 31); },
          R"(Error: "F/big.bin" makes a disc of 2 GiB or more.)"},
         {"no folder", [](const fs::path& f) { fs::remove_all(f); }, R"(Error: "F" does not exist or is not a folder.)"},
+        {"a name that is not UTF-8", [&](const fs::path& f) { touch(f / "bad\xff.txt"); },
+         "Error: \"F/bad\xff.txt\" has a name that is not UTF-8."},
+        {"a label Joliet forbids",
+         [](const fs::path&) {},
+         "Error: the volume label has a character a disc cannot hold.",
+         {"/label:a*b"}},
+        {"a label of 17 units",
+         [](const fs::path&) {},
+         "Error: the volume label is longer than 16 UTF-16 units.",
+         {"/LABEL:" + std::string(17, 'L')}},
+        {"an unknown option",
+         [](const fs::path&) {},
+         "Usage: quarnel-pack [/model:E220] [/label:<volume label>] [/iso] <folder> <destination>",
+         {"/bogus"}},
+        {"a destination in no folder",
+         [](const fs::path&) {},
+         "Error: unable to create destination file \"D\".",
+         {},
+         "missing/out.bin"},
         {"a file, not a folder",
          [&](const fs::path& f) {
              fs::remove_all(f);
@@ -315,8 +336,13 @@ TEST_F(Pack, WhatNoDiscCanHoldIsRefusedUpFront)
         touch(folder / "fine.txt");
         r.make(folder);
         std::ofstream(dir_ / "old.bin") << "old";
-        const ProcessResult result = pack({folder.string(), path("old.bin")});
+        std::vector<std::string> arguments = r.options;
+        arguments.insert(arguments.end(), {folder.string(), path(r.destination)});
+        const ProcessResult result = pack(arguments);
         std::string message = r.message;
+        if (const std::size_t at = message.find("\"D\""); at != std::string::npos) {
+            message.replace(at + 1, 1, path(r.destination));
+        }
         for (std::size_t at = 0; (at = message.find("\"F", at)) != std::string::npos; at += folder.string().size()) {
             message.replace(at + 1, 1, folder.string());
         }
@@ -325,6 +351,21 @@ TEST_F(Pack, WhatNoDiscCanHoldIsRefusedUpFront)
         EXPECT_EQ(read("old.bin"), "old");
         EXPECT_FALSE(has_temporary_file(dir_));
     }
+}
+
+TEST_F(Pack, HelpAndVersionGoToStandardOutput)
+{
+    const ProcessResult help = pack({"--help"});
+    EXPECT_EQ(help.exit_status, 0);
+    EXPECT_TRUE(help.standard_output.starts_with(
+        "Usage: quarnel-pack [/model:E220] [/label:<volume label>] [/iso] <folder> <destination>\n"));
+    EXPECT_EQ(help.standard_error, "");
+    const ProcessResult version = pack({"--version"});
+    EXPECT_EQ(version.standard_output, "quarnel-pack 1.0.0\n");
+    EXPECT_EQ(version.exit_status, 0);
+    ProcessOptions full = ProcessOptions::with_output_to("/dev/full");
+    EXPECT_EQ(run_process(built_program(QUARNEL_PACK_BINARY, {"--help"}), full).standard_error,
+              "Error: unable to write help.\n");
 }
 
 // The image may be written into the very folder it is made of: it is never
