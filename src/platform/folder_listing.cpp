@@ -169,8 +169,24 @@ int read_file_state(const FileHandle& file, FileState& state)
 int read_path_state(const fs::path& path, FileState& state)
 {
 #ifdef _WIN32
-    const FileHandle file(::_wopen(extended(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT));
-    return file.is_open() ? read_file_state(file, state) : -1;
+    // Backup semantics: a directory opens too, with no right to read it.
+    HANDLE handle = ::CreateFileW(extended(path).c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = ::GetFileInformationByHandle(handle, &info) != 0;
+    ::CloseHandle(handle);
+    if (!known) {
+        return -1;
+    }
+    state.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    set_time(state, info.ftLastWriteTime);
+    state.device = info.dwVolumeSerialNumber;
+    state.inode = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    return 0;
 #elif defined(__linux__)
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
