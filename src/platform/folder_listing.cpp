@@ -45,6 +45,16 @@ void set_time(FileState& state, FILETIME time)
     state.modified_nanoseconds = static_cast<std::uint32_t>(ticks % kTicksPerSecond) * 100;
 }
 
+FileState state_of(const BY_HANDLE_FILE_INFORMATION& info)
+{
+    FileState state;
+    state.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    set_time(state, info.ftLastWriteTime);
+    state.device = info.dwVolumeSerialNumber;
+    state.inode = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    return state;
+}
+
 #elif defined(__linux__)
 
 FileState state_of(const struct stat& info)
@@ -151,10 +161,7 @@ int read_file_state(const FileHandle& file, FileState& state)
     if (::GetFileInformationByHandle(handle, &info) == 0) {
         return -1;
     }
-    state.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
-    set_time(state, info.ftLastWriteTime);
-    state.device = info.dwVolumeSerialNumber;
-    state.inode = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    state = state_of(info);
     return 0;
 #elif defined(__linux__)
     struct stat info {};
@@ -182,10 +189,7 @@ int read_path_state(const fs::path& path, FileState& state)
     if (!known) {
         return -1;
     }
-    state.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
-    set_time(state, info.ftLastWriteTime);
-    state.device = info.dwVolumeSerialNumber;
-    state.inode = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    state = state_of(info);
     return 0;
 #elif defined(__linux__)
     struct stat info {};
