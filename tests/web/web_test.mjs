@@ -98,8 +98,33 @@ const changedFolder = {
   path: at('folders/changed'),
   afterChoosing: () => changed('folders/changed/data.bin').afterChoosing(),
 };
+// Dropped: the files the dialog gave, handed to the view as the entries of a
+// drop that give out two names a batch and hold an empty folder as well.
+const emptyTime = '2022-02-02T02:02:02Z';
+folder('with-empty', [['a.txt', 'a'], ['b.txt', 'b'], ['c.txt', 'c'], ['sub/d.txt', 'd']]);
+mkdirSync(at('folders/with-empty/empty folder'));
+utimesSync(at('folders/with-empty/empty folder'), new Date(emptyTime), new Date(emptyTime));
+const dropped = (page) => page.evaluate((time) => {
+  const directory = (name) => ({ name, isDirectory: true, children: new Map(),
+    getMetadata: (found) => found({ modificationTime: new Date(time) }),
+    createReader() {
+      const left = [...this.children.values()];
+      return { readEntries: (found) => found(left.splice(0, 2)) };
+    } });
+  const files = document.getElementById('folder-file').files;
+  const root = directory(files[0].webkitRelativePath.split('/')[0]);
+  for (const file of files) {
+    const names = file.webkitRelativePath.split('/').slice(1);
+    const parent = names.slice(0, -1).reduce((node, name) =>
+      node.children.get(name) ?? node.children.set(name, directory(name)).get(name), root);
+    parent.children.set(names.at(-1), { name: names.at(-1), isDirectory: false, file: (found) => found(file) });
+  }
+  root.children.set('empty folder', directory('empty folder'));
+  folderView.dropped({ items: [{ webkitGetAsEntry: () => root }] });
+}, emptyTime);
 
 const cases = [
+  { view: 'folder', file: 'with-empty', drop: true },
   { view: 'folder', file: 'driver' },
   { view: 'folder', file: 'driver', model: 'E220', label: 'MODEM DRIVER' },
   { view: 'folder', file: 'driver', iso: true },
@@ -167,6 +192,7 @@ for (const [mode, url] of [['http', server.url], ['file', fileUrl(pageDir)]]) {
   for (const test of cases) {
     const expected = test.make ? { ok: false } : native(test);
     const file = test.make ? test.make() : at(test.view === 'folder' ? 'folders/' + test.file : test.file);
+    const chosen = test.drop ? { path: file, afterChoosing: dropped } : file;
     const context = await browser.newContext({ acceptDownloads: true });
     const page = await context.newPage();
     const errors = [];
@@ -176,7 +202,7 @@ for (const [mode, url] of [['http', server.url], ['file', fileUrl(pageDir)]]) {
     const savedir = mkdtempSync(join(work, 'download-'));
     if (test.label) await page.fill('#folder-label', test.label);
     if (test.iso) await page.check('#folder-iso');
-    const got = await runJob(page, test.view, file, { model: test.model, savedir, cancel: test.cancel });
+    const got = await runJob(page, test.view, chosen, { model: test.model, savedir, cancel: test.cancel });
     const wrong = verdict(test, expected, got);
     // A cancelled job leaves the worker to the next one: the same page then converts another file.
     if (test.then) {
@@ -186,7 +212,7 @@ for (const [mode, url] of [['http', server.url], ['file', fileUrl(pageDir)]]) {
     }
     wrong.push(...errors.map((e) => `page error: ${e}`));
     const name = `${test.view} ${test.file}${test.model ? ' /model:' + test.model : ''}` +
-      `${test.label ? ' /label:' + test.label : ''}${test.iso ? ' /iso' : ''}` +
+      `${test.label ? ' /label:' + test.label : ''}${test.iso ? ' /iso' : ''}${test.drop ? ', dropped' : ''}` +
       `${test.cancel ? ', cancelled' : ''}${test.then ? ', then ' + test.then : ''} (${mode})`;
     console.log(`${wrong.length === 0 ? 'ok  ' : 'FAIL'} ${name}${wrong.map((w) => '\n     ' + w).join('')}`);
     failures += wrong.length === 0 ? 0 : 1;
