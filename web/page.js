@@ -1,4 +1,4 @@
-// The page's own script: the two views, Convert and Check. The jobs run in one
+// The page's own script: the views Convert, Check and From a folder. The jobs run in one
 // Web Worker, started once for the page's life from the script text embedded
 // in index.html (a Blob URL works from a web server and from a folder opened
 // as file://, where a worker file would be refused), so a job costs no new
@@ -117,11 +117,15 @@ class View {
     this.section.addEventListener('drop', (event) => {
       event.preventDefault();
       this.section.classList.remove('dragging');
-      if (event.dataTransfer.files.length === 1) {
-        this.input.files = event.dataTransfer.files;
-        this.input.dispatchEvent(new Event('change'));
-      }
+      this.dropped(event.dataTransfer);
     });
+  }
+
+  dropped(transfer) {
+    if (transfer.files.length === 1) {
+      this.input.files = transfer.files;
+      this.input.dispatchEvent(new Event('change'));
+    }
   }
 
   get file() {
@@ -205,15 +209,15 @@ class View {
 }
 
 // The radio buttons of the models, by code, the first (the programs' default) chosen.
-function offerModels(names) {
-  const fieldset = document.getElementById('convert-model');
+function offerModels(names, id = 'convert-model', group = 'model') {
+  const fieldset = document.getElementById(id);
   if (fieldset.querySelector('input') !== null) {
     return;  // offered when the first worker started
   }
   names.forEach((name, code) => {
     const input = document.createElement('input');
     input.type = 'radio';
-    input.name = 'model';
+    input.name = group;
     input.value = String(code);
     input.checked = code === 0;
     const label = document.createElement('label');
@@ -260,9 +264,138 @@ checkView.input.addEventListener('change', () => {
 });
 
 
+// From a folder: quarnel-pack's disc of a folder, chosen through the dialog
+// (its files, each with its path below the folder) or dropped (walked
+// through the entries API, empty folders included). The worker lays the disc
+// out with quarnel-pack's code and reads every file through once for the
+// checksums; the download is a Blob of the header area, the disc's metadata
+// and the chosen files themselves, each followed by the zeros to its sector's end.
+
+// A folder as worker.js's pack takes it, from the files a dialog gave: none
+// when it gave none. Each file's size and time are read now, which fixes them
+// as the file chosen (View's change handler tells why).
+function chosenFolder(files) {
+  if (files.length === 0) {
+    return null;
+  }
+  const name = files[0].webkitRelativePath.split('/')[0];
+  const folder = { name, modified: 0, directories: [], files: [] };
+  for (const file of files) {
+    folder.modified = Math.max(folder.modified, file.lastModified);
+    folder.files.push({ path: file.webkitRelativePath.slice(name.length + 1), file });
+  }
+  return folder;
+}
+
+// A dropped folder read whole: readEntries gives a directory's entries in
+// batches until an empty one. An empty directory's time is its own where the
+// browser tells it (getMetadata, as quarnel-pack takes it), else the newest
+// file's of the folder. Rejects with { path }, below the folder, of what could not be read.
+async function walkFolder(root) {
+  const folder = { name: root.name, modified: 0, directories: [], files: [] };
+  const untimed = [];
+  const called = (entry, method) => new Promise((resolve, reject) => entry[method](resolve, reject));
+  // A failure becomes the path it is about.
+  const at = (path, promise) => promise.catch(() => Promise.reject({ path }));
+  const timeOf = (entry) => (entry.getMetadata
+    ? called(entry, 'getMetadata').then((metadata) => metadata.modificationTime.getTime(), () => null)
+    : null);
+  async function walk(directory, path) {
+    const reader = directory.createReader();
+    const entries = [];
+    for (let batch; (batch = await at(path, called(reader, 'readEntries'))).length > 0;) {
+      entries.push(...batch);
+    }
+    if (entries.length === 0) {
+      const place = path === '' ? folder : { path, modified: 0 };
+      place.modified = await timeOf(directory);
+      if (place !== folder) {
+        folder.directories.push(place);
+      }
+      if (place.modified === null) {
+        untimed.push(place);
+      }
+    }
+    for (const entry of entries) {
+      const below = path === '' ? entry.name : path + '/' + entry.name;
+      if (entry.isDirectory) {
+        await walk(entry, below);
+      } else {
+        folder.files.push({ path: below, file: await at(below, called(entry, 'file')) });
+      }
+    }
+  }
+  await walk(root, '');
+  const newest = folder.files.reduce((time, { file }) => Math.max(time, file.lastModified), 0);
+  untimed.forEach((place) => {
+    place.modified = newest;
+  });
+  return folder;
+}
+
+class FolderView extends View {
+  constructor(run) {
+    super('folder', run);
+    this.folder = null;
+    this.input.addEventListener('change', () => {
+      this.folder = chosenFolder(this.input.files);
+      this.reset();
+    });
+  }
+
+  get file() {
+    return this.folder;
+  }
+
+  dropped(transfer) {
+    // The entry must be taken while the drop event lasts.
+    const entry = transfer.items.length === 1 ? transfer.items[0].webkitGetAsEntry?.() : null;
+    if (!entry?.isDirectory) {
+      return;
+    }
+    this.input.value = '';
+    this.folder = null;
+    this.reset();
+    this.say('Reading ' + entry.name + '…', false);
+    walkFolder(entry).then((folder) => {
+      this.folder = folder;
+      this.reset();
+    }, ({ path = '' }) => {
+      this.reset();
+      this.say(worker.rules.unreadable.replace('{}', path === '' ? entry.name : entry.name + '/' + path), true);
+    });
+  }
+}
+
+const folderView = new FolderView({
+  kind: 'pack',
+  args: () => {
+    const label = document.getElementById('folder-label').value;
+    return [Number(document.querySelector('input[name="folder-model"]:checked').value), label === '' ? null : label];
+  },
+  finish(view, folder, result) {
+    if (!result.header) {
+      view.say(shownLine(result.message), true);
+      return;
+    }
+    const discOnly = document.getElementById('folder-iso').checked;
+    const zeros = new Uint8Array(result.sector);
+    const parts = discOnly ? [result.metadata] : [result.header, result.metadata];
+    for (const index of result.order) {
+      const { file } = folder.files[index];
+      parts.push(file, zeros.subarray(0, (result.sector - (file.size % result.sector)) % result.sector));
+    }
+    view.say(shownLine(result.message), false);
+    view.offer(new Blob(parts, { type: 'application/octet-stream' }), folder.name + (discOnly ? '.iso' : '.bin'),
+      'Save', true);
+  },
+});
+
 // The page is ready once the module is (`data-ready` on the body, for the benchmark).
 const worker = new QuarnelWorker(document.getElementById('quarnel-worker').textContent, (rules) => {
   offerModels(rules.models);
+  offerModels(rules.models, 'folder-model', 'folder-model');
+  folderView.idle();
   convertView.idle();
   checkView.idle();
   document.body.dataset.ready = 'yes';

@@ -181,6 +181,150 @@ async function check() {
   };
 }
 
+// A packing (quarnel-pack's work). The call's first argument is the folder:
+// { name, modified, directories: [{ path, modified }], files: [{ path, file }] },
+// paths below the folder with '/' between names, times in milliseconds as
+// File.lastModified gives them.
+
+// The folder as quarnel_pack_layout() reads it (web_binding.cpp, FolderReader),
+// quarnel-pack's entries: a time is whole seconds, rounded down as st_mtime's are.
+function encodeFolder(folder, label) {
+  const utf8 = new TextEncoder();
+  const root = { name: folder.name, directory: true, size: 0, modified: folder.modified, children: new Map() };
+  const directoryAt = (path) => path.split('/').reduce((node, name) => {
+    if (!node.children.has(name)) {
+      node.children.set(name, { name, directory: true, size: 0, modified: folder.modified, children: new Map() });
+    }
+    return node.children.get(name);
+  }, root);
+  const parentOf = (path) => (path.includes('/') ? directoryAt(path.slice(0, path.lastIndexOf('/'))) : root);
+  const leaf = (path) => path.slice(path.lastIndexOf('/') + 1);
+  folder.directories.forEach(({ path, modified }) => {
+    directoryAt(path).modified = modified;
+  });
+  folder.files.forEach(({ path, file }, index) => {
+    parentOf(path).children.set(leaf(path), { name: leaf(path), directory: false, size: file.size,
+      modified: file.lastModified, index });
+  });
+  const parts = [];
+  let length = 0;
+  const put = (bytes) => {
+    parts.push(bytes);
+    length += bytes.length;
+  };
+  const number = (kind, value) => {
+    const view = new DataView(new ArrayBuffer(kind === 'u8' ? 1 : kind === 'u32' ? 4 : 8));
+    ({ u8: () => view.setUint8(0, value), u32: () => view.setUint32(0, value, true),
+      f64: () => view.setFloat64(0, value, true) })[kind]();
+    put(new Uint8Array(view.buffer));
+  };
+  // The files in the order written, which the module's file order refers to.
+  const files = [];
+  const write = (node) => {
+    const name = utf8.encode(node.name);
+    number('u8', node.directory ? 1 : 0);
+    number('u32', name.length);
+    put(name);
+    number('f64', node.size);
+    number('f64', Math.floor(node.modified / 1000));
+    if (!node.directory) {
+      files.push(node.index);
+      return;
+    }
+    number('u32', node.children.size);
+    node.children.forEach(write);
+  };
+  const text = label === null ? null : utf8.encode(label);
+  number('u32', text === null ? 0 : text.length + 1);
+  if (text !== null) {
+    put(text);
+  }
+  write(root);
+  const bytes = new Uint8Array(length);
+  parts.reduce((at, part) => {
+    bytes.set(part, at);
+    return at + part.length;
+  }, 0);
+  return { bytes, files };
+}
+
+// The disc of the folder for the model of code `model`, with `label` (or
+// null: the folder's name): { message, metadata, order, header }, the
+// metadata the disc's first bytes, `order` the places in folder.files of
+// the files that follow in turn, each zero-padded to a sector, and `header`
+// the modem image's header area, `sector` the disc's sector size. Every file is read through once, its
+// bytes checksummed as they pass; one that cannot be read or has changed
+// since chosen is refused with quarnel-pack's line naming it. Nothing is
+// returned but the message when the folder is refused.
+async function pack(model, label) {
+  const folder = file;
+  const chosen = folder.files.map(({ file: each }) => ({ size: each.size, lastModified: each.lastModified }));
+  const encoded = encodeFolder(folder, label);
+  quarnel.HEAPU8.set(encoded.bytes, quarnel._quarnel_pack_buffer(encoded.bytes.length));
+  if (quarnel._quarnel_pack_layout(model) !== 0) {
+    return { message: text(quarnel._quarnel_message()) };
+  }
+  const order = Array.from({ length: quarnel._quarnel_pack_file_count() }, (_, i) =>
+    encoded.files[quarnel._quarnel_pack_file(i)]);
+  const start = quarnel._quarnel_pack_metadata();
+  const metadata = quarnel.HEAPU8.slice(start, start + quarnel._quarnel_pack_metadata_size());
+  const total = quarnel._quarnel_pack_disc_size();
+  const sector = quarnel._quarnel_disc_sector_size();
+  const chunk = quarnel._quarnel_chunk_buffer();
+  const chunkSize = quarnel._quarnel_chunk_size();
+  // The chunk is filled from the pieces in turn and checksummed once full:
+  // a piece's end is no block's.
+  let offset = 0;
+  let filled = 0;
+  const room = (length) => Math.min(length, chunkSize - filled);
+  const advance = (length) => {
+    filled += length;
+    if (filled === chunkSize || offset + filled === total) {
+      quarnel._quarnel_convert_chunk(offset, filled);
+      offset += filled;
+      filled = 0;
+      progress(offset, total);
+    }
+  };
+  for (let at = 0; at < metadata.length;) {
+    const length = room(metadata.length - at);
+    quarnel.HEAPU8.set(metadata.subarray(at, at + length), chunk + filled);
+    at += length;
+    advance(length);
+  }
+  const unreadable = (index) => ({
+    message: quarnel.ccall('quarnel_pack_unreadable_message', 'string', ['string'],
+      [folder.name + '/' + folder.files[index].path]),
+  });
+  for (const index of order) {
+    const { file: each } = folder.files[index];
+    const reader = streamOf(each);
+    open.push({ next: 0, reader });
+    for (let left = chosen[index].size; left > 0;) {
+      const length = room(left);
+      if (await fill(reader, chunk + filled, length) !== length) {
+        return unreadable(index);
+      }
+      left -= length;
+      advance(length);
+    }
+    if (each.size !== chosen[index].size || each.lastModified !== chosen[index].lastModified) {
+      return unreadable(index);
+    }
+    reader.cancel().catch(() => {});
+    open.splice(open.findIndex((stream) => stream.reader === reader), 1);
+    for (let left = (sector - (chosen[index].size % sector)) % sector; left > 0;) {
+      const length = room(left);
+      quarnel.HEAPU8.fill(0, chunk + filled, chunk + filled + length);
+      left -= length;
+      advance(length);
+    }
+  }
+  const area = quarnel._quarnel_convert_finish();
+  const header = quarnel.HEAPU8.slice(area, area + quarnel._quarnel_header_area_size());
+  return { message: text(quarnel._quarnel_pack_success_message()), metadata, order, sector, header };
+}
+
 // A failure of the module or of this script, thrown again outside every
 // promise: the page sees the worker's error event, fails the calls waiting and
 // starts a new worker for the next one.
@@ -191,11 +335,16 @@ function fail(error) {
 }
 
 // What the page takes from the module rather than retyping: the models' names
-// by code, and the programs' error line with "{}" for its description.
+// by code, the programs' error line with "{}" for its description, and
+// quarnel-pack's for a file it cannot read with "{}" for the path.
 function rules() {
   const models = Array.from({ length: quarnel._quarnel_model_count() }, (_, code) =>
     text(quarnel._quarnel_model_name(code)));
-  return { models, errorLine: quarnel.ccall('quarnel_error_line', 'string', ['string'], ['{}']).trim() };
+  return {
+    models,
+    errorLine: quarnel.ccall('quarnel_error_line', 'string', ['string'], ['{}']).trim(),
+    unreadable: quarnel.ccall('quarnel_pack_unreadable_message', 'string', ['string'], ['{}']).trim(),
+  };
 }
 
 // The page's end of the calls (page.js's QuarnelWorker): a call { id, kind,
@@ -240,5 +389,5 @@ function serve(methods) {
   };
 }
 
-// Each call's first argument is the file it reads.
-serve({ convert, check });
+// Each call's first argument is the file it reads (for pack, the folder).
+serve({ convert, check, pack });

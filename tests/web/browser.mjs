@@ -45,9 +45,9 @@ export async function runJob(page, view, file, { model = 'Default', savedir, can
   const downloads = [];
   page.on('download', (download) => downloads.push(download));
   await page.setInputFiles(`#${view}-file`, file.path ?? file);
-  file.afterChoosing?.();
-  if (view === 'convert') {
-    await page.getByLabel(model, { exact: true }).check();
+  await file.afterChoosing?.(page);
+  if (view !== 'check') {
+    await page.locator(`#${view}`).getByLabel(model, { exact: true }).check();
   }
   await page.click(`#${view}-start`);
   if (cancel) {

@@ -5,7 +5,7 @@
 # ctest counts as skipped, saying what is missing where a tool is not
 # installed; with QUARNEL_WEB_TESTS=required (as in CI) a missing tool fails
 # the test instead.
-# Usage: tests/web/run.sh <quarnel> <quarnel-inspect> <build directory for the page>
+# Usage: tests/web/run.sh <quarnel> <quarnel-inspect> <build directory for the page> <quarnel-pack>
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/../.." && pwd)
@@ -35,4 +35,4 @@ if [ -z "$page" ]; then
     fi
 fi
 export CHROMIUM=$chromium
-exec node "$here/web_test.mjs" "$page" "$1" "$2" "$source_dir/samples"
+exec node "$here/web_test.mjs" "$page" "$1" "$2" "$source_dir/samples" "$4"

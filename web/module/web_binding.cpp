@@ -9,19 +9,23 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "convert/convert_messages.h"
+#include "disc/disc_layout.h"
 #include "image/checksum.h"
 #include "image/header_area.h"
 #include "image/image_reader.h"
 #include "image/image_source.h"
 #include "inspect/inspect_messages.h"
 #include "inspect/inspect_report.h"
+#include "pack/pack_messages.h"
 
 extern "C" {
 // Fills `length` bytes at `buffer` from the file at `offset`; the count read, or -1 when the file cannot be read.
@@ -43,6 +47,12 @@ struct State {
     std::string message;  // the command line's error line, or empty
     std::uint64_t payload_offset = 0;
     std::uint64_t payload_length = 0;
+    // A packing: the folder's entries as the worker encoded them, then the
+    // disc's metadata and, in data order, each extent's file by its place
+    // among the files of the encoding.
+    std::vector<std::uint8_t> folder;
+    std::vector<std::uint8_t> metadata;
+    std::vector<std::uint32_t> file_order;
 };
 
 namespace {
@@ -101,6 +111,86 @@ public:
 private:
     std::uint64_t size_;
     std::uint64_t furthest_ = 0;
+};
+
+// Reads the folder as worker.js's encodeFolder() writes it, little-endian:
+// the label (u32 length + 1, 0 for none, then its UTF-8), then each entry
+// before what it holds: u8 1 for a directory, u32 name length, the UTF-8
+// name, f64 size, f64 seconds since the epoch, and for a directory u32 entry
+// count and its entries.
+class FolderReader {
+public:
+    explicit FolderReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+
+    [[nodiscard]] int label(std::optional<std::string>& label)
+    {
+        std::uint32_t length = 0;
+        if (number(length) != 0) {
+            return -1;
+        }
+        if (length == 0) {
+            return 0;
+        }
+        return text(length - 1, label.emplace());
+    }
+
+    // `files` gets each file entry, in the order of the encoding.
+    [[nodiscard]] int entry(disc::Entry& entry, std::vector<const disc::Entry*>& files)
+    {
+        std::uint8_t directory = 0;
+        std::uint32_t name_length = 0;
+        double size = 0;
+        double modified = 0;
+        if (number(directory) != 0 || number(name_length) != 0 || text(name_length, entry.name) != 0 ||
+            number(size) != 0 || number(modified) != 0 || !(size >= 0 && size < 0x1p64)) {
+            return -1;
+        }
+        entry.directory = directory != 0;
+        entry.size = static_cast<std::uint64_t>(size);
+        entry.modified = static_cast<std::int64_t>(std::floor(modified));
+        if (!entry.directory) {
+            files.push_back(&entry);
+            return 0;
+        }
+        std::uint32_t count = 0;
+        if (number(count) != 0 || count > bytes_.size() - at_) {
+            return -1;
+        }
+        // Sized before any child is read, so that the pointers in `files` stay valid.
+        entry.children.resize(count);
+        for (disc::Entry& child : entry.children) {
+            if (this->entry(child, files) != 0) {
+                return -1;
+            }
+        }
+        return 0;
+    }
+
+    bool ended() const { return at_ == bytes_.size(); }
+
+private:
+    template <typename T> [[nodiscard]] int number(T& value)
+    {
+        if (bytes_.size() - at_ < sizeof(T)) {
+            return -1;
+        }
+        std::memcpy(&value, bytes_.data() + at_, sizeof(T));  // WebAssembly is little-endian
+        at_ += sizeof(T);
+        return 0;
+    }
+
+    [[nodiscard]] int text(std::size_t length, std::string& text)
+    {
+        if (bytes_.size() - at_ < length) {
+            return -1;
+        }
+        text.assign(reinterpret_cast<const char*>(bytes_.data() + at_), length);
+        at_ += length;
+        return 0;
+    }
+
+    std::span<const std::uint8_t> bytes_;
+    std::size_t at_ = 0;
 };
 
 }  // namespace
@@ -207,5 +297,77 @@ const char* quarnel_error_line(const char* description)
     line = quarnel::inspect_messages::error_line(description);
     return line.c_str();
 }
+
+// Where the worker puts the folder's encoding (FolderReader tells its form).
+std::uint8_t* quarnel_pack_buffer(std::size_t length)
+{
+    quarnel::web::State& s = state();
+    s = {};
+    s.folder.assign(length, 0);
+    return s.folder.data();
+}
+
+// Lays out the disc of the folder in quarnel_pack_buffer() for the model of
+// code `model` with quarnel-pack's code: 0, then the disc is checksummed
+// chunk by chunk (quarnel_convert_chunk) and quarnel_convert_finish() gives
+// its header area; or -1 with quarnel-pack's refusal in quarnel_message(),
+// the paths below the folder's name.
+int quarnel_pack_layout(int model)
+{
+    quarnel::web::State& s = state();
+    const std::optional<quarnel::ModemModel> known = quarnel::web::model_of(model);
+    if (!known) {
+        s.message = quarnel::pack_messages::kUsage;
+        return -1;
+    }
+    quarnel::web::FolderReader reader(s.folder);
+    std::optional<std::string> label;
+    quarnel::disc::Entry root;
+    std::vector<const quarnel::disc::Entry*> files;
+    if (reader.label(label) != 0 || reader.entry(root, files) != 0 || !reader.ended() || !root.directory) {
+        s.message = quarnel::inspect_messages::error_line("the page handed over a folder it could not describe");
+        return -1;
+    }
+    quarnel::disc::DiscLayout layout;
+    quarnel::disc::Refusal refusal;
+    if (quarnel::disc::lay_out_disc(root, label, layout, refusal) != 0) {
+        s.message = quarnel::pack_messages::refusal(refusal, root.name);
+        return -1;
+    }
+    std::unordered_map<const quarnel::disc::Entry*, std::uint32_t> place;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        place.emplace(files[i], static_cast<std::uint32_t>(i));
+    }
+    for (const quarnel::disc::FileExtent& extent : layout.files) {
+        s.file_order.push_back(place.at(extent.entry));
+    }
+    s.metadata = std::move(layout.metadata);
+    s.source_length = std::uint64_t{layout.total_sectors} * quarnel::disc::kDiscSectorSize;
+    s.model = *known;
+    s.header_area.assign(quarnel::header_area_size(quarnel::block_count_for(s.source_length)), 0);
+    s.chunk.resize(quarnel::web::kChunkSize);
+    std::vector<std::uint8_t>().swap(s.folder);
+    return 0;
+}
+
+// The laid-out disc: its metadata, then in data order each file by its
+// place among the encoding's files, each zero-padded to the disc's sector.
+const std::uint8_t* quarnel_pack_metadata() { return state().metadata.data(); }
+std::size_t quarnel_pack_metadata_size() { return state().metadata.size(); }
+std::size_t quarnel_pack_file_count() { return state().file_order.size(); }
+std::uint32_t quarnel_pack_file(std::size_t index) { return state().file_order.at(index); }
+double quarnel_pack_disc_size() { return static_cast<double>(state().source_length); }
+std::size_t quarnel_disc_sector_size() { return quarnel::disc::kDiscSectorSize; }
+
+// quarnel-pack's line for a file it cannot read, or that changed while read; `path` below the folder's name.
+const char* quarnel_pack_unreadable_message(const char* path)
+{
+    static std::string line;
+    line = quarnel::pack_messages::unable_to_read(path);
+    return line.c_str();
+}
+
+// What quarnel-pack prints once it has written the image.
+const char* quarnel_pack_success_message() { return quarnel::pack_messages::kSuccess.data(); }
 
 }  // extern "C"
