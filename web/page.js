@@ -30,6 +30,10 @@ class QuarnelWorker {
         this.onReady(this.rules);
         return;
       }
+      if (data.read) {
+        this.supply(data.read);
+        return;
+      }
       const call = this.calls.get(data.id);
       if (data.progress) {
         call?.onProgress?.(data.progress.done, data.progress.total);
@@ -48,6 +52,15 @@ class QuarnelWorker {
       calls.forEach((call) =>
         call.reject(new Error(this.rules.errorLine.replace('{}', event.message || 'the page stopped working on this file'))));
     };
+  }
+
+  // Bytes the worker cannot read itself (WebKit's from a folder opened as
+  // file://), read here a slice at a time as it asks and handed over, not copied.
+  supply({ ticket, blob, offset, length }) {
+    const worker = this.worker;
+    blob.slice(offset, offset + length).arrayBuffer().then(
+      (bytes) => worker.postMessage({ ticket, bytes }, [bytes]),
+      () => worker.postMessage({ ticket, bytes: null }));
   }
 
   run(kind, args, { signal, onProgress } = {}) {
@@ -163,6 +176,7 @@ class View {
     this.reset();
     this.start.disabled = true;
     this.cancel.hidden = false;
+    this.cancel.focus();
     this.progress.hidden = false;
     this.progress.value = 0;
     this.say('Reading ' + file.name + '…', false);
@@ -184,11 +198,18 @@ class View {
     this.controller = null;
     this.stop();
     this.run.finish(this, file, result);
+    this.settle();
   }
 
   end(text, failed) {
     this.stop();
     this.say(text, failed);
+    this.settle();
+  }
+
+  // Focus leaves the hidden Cancel button for what the job ended with: the link to save, or the result.
+  settle() {
+    (this.download.hidden ? this.result : this.download).focus();
   }
 
   // Offers a Blob as a download; `now` starts it at once.
@@ -241,9 +262,8 @@ const checkView = new View('check', {
   kind: 'check',
   args: () => [],
   finish(view, file, result) {
-    const report = document.getElementById('check-report');
-    report.textContent = result.report;
-    report.hidden = !result.report;
+    document.getElementById('check-report').textContent = result.report;
+    document.getElementById('check-report-region').hidden = !result.report;
     if (!result.valid) {
       view.say(shownLine(result.message), true);
       return;
@@ -256,7 +276,7 @@ const checkView = new View('check', {
 
 // A report from an earlier file goes when another is chosen.
 checkView.input.addEventListener('change', () => {
-  document.getElementById('check-report').hidden = true;
+  document.getElementById('check-report-region').hidden = true;
 });
 
 

@@ -1,15 +1,20 @@
-// The web page in Chromium against the command-line programs: one table of
-// cases, each run from a local web server and from the folder as file://.
+// The web page in each engine (browser.mjs: Chromium, Firefox ESR, WebKitGTK;
+// QUARNEL_WEB_ENGINES names fewer) against the command-line programs: one
+// table of cases, each run from a local web server and from the folder as file://.
 // A conversion's download must be byte for byte what quarnel writes, a check's
 // report what quarnel-inspect prints, a refusal its error line, and nothing may
-// be downloaded after a failure.
+// be downloaded after a failure; focus ends on what the job ended with, and
+// the console stays clean. Chromium also runs axe-core on both colour schemes
+// and saves a screenshot of each view (docs/).
 // node web_test.mjs <page dir> <quarnel> <quarnel-inspect> <samples dir>
 import { spawnSync } from 'node:child_process';
-import { appendFileSync, copyFileSync, mkdirSync, mkdtempSync, readFileSync, rmSync, truncateSync, unlinkSync,
+import { createHash } from 'node:crypto';
+import { appendFileSync, closeSync, copyFileSync, mkdirSync, mkdtempSync, openSync, readFileSync, readSync, rmSync, truncateSync, unlinkSync,
   utimesSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
-import { fileUrl, launchChromium, runJob, servePage } from './browser.mjs';
+import { createRequire } from 'node:module';
+import { fileUrl, launch, runJob, servePage } from './browser.mjs';
 
 const [pageDir, quarnel, inspect, samples] = process.argv.slice(2).map((path) => resolve(path));
 const work = mkdtempSync(join(tmpdir(), 'quarnel-web-'));
@@ -98,7 +103,19 @@ function native(test) {
   return { ok: result.status === 0, message: errorLine(result.stderr), output: out, report: result.stdout };
 }
 
-const same = (a, b) => run('cmp', ['-s', a, b]).status === 0;
+// The SHA-256 of each 16 MiB piece of a file, as browser.mjs's savedPieces gives them.
+function pieces(path) {
+  const digests = [];
+  const fd = openSync(path, 'r');
+  const buffer = Buffer.alloc(1 << 24);
+  for (let got; (got = readSync(fd, buffer, 0, buffer.length, null)) > 0 || digests.length === 0;) {
+    digests.push(createHash('sha256').update(buffer.subarray(0, got)).digest('hex'));
+    if (got === 0) break;
+  }
+  closeSync(fd);
+  return digests;
+}
+const same = (got, path) => got !== null && JSON.stringify(got) === JSON.stringify(pieces(path));
 
 function verdict(test, expected, got) {
   const wrong = [];
@@ -106,7 +123,7 @@ function verdict(test, expected, got) {
     if (got.result !== test.expect) wrong.push(`shows "${got.result}", not "${test.expect}"`);
   } else if (expected.ok) {
     if (got.failed) wrong.push(`fails: "${got.result}"`);
-    if (!got.download || !same(got.download, expected.output)) wrong.push('download differs from the program\'s output');
+    if (!same(got.pieces, expected.output)) wrong.push('download differs from the program\'s output');
   } else if (got.result !== expected.message) {
     wrong.push(`shows "${got.result}", not "${expected.message}"`);
   }
@@ -114,41 +131,79 @@ function verdict(test, expected, got) {
     wrong.push(`report differs:\n${got.report}\n--- quarnel-inspect:\n${expected.report}`);
   }
   if ((test.expect !== undefined || !expected.ok) && got.downloads !== 0) wrong.push('downloaded after a failure');
+  const focus = got.link ? `${test.view}-download` : `${test.view}-result`;
+  if (got.focused !== focus) wrong.push(`focus on "${got.focused}", not "${focus}"`);
+  if (test.cancel && got.startFocus !== `${test.view}-cancel`) wrong.push(`focus on "${got.startFocus}" while it runs`);
   return wrong;
 }
 
-const browser = await launchChromium();
+// axe-core on the page in both colour schemes, a failed check's report shown,
+// a keyboard-only way to the first input, and a screenshot of each view.
+const axe = readFileSync(createRequire(import.meta.url).resolve('axe-core/axe.min.js'), 'utf8');
+async function chromiumOnly(browser, url) {
+  const wrong = [];
+  const page = await browser.newPage();
+  await page.goto(url);
+  for (let tabs = 0; tabs < 5 && await page.evaluate('() => document.activeElement.id') !== 'convert-file'; ++tabs) {
+    await page.tab.keyboard.press('Tab');
+  }
+  if (await page.evaluate('() => document.activeElement.id') !== 'convert-file') wrong.push('Tab does not reach the ISO input');
+  await runJob(page, 'convert', at('sample.iso'));
+  await page.tab.screenshot({ path: join(docs, 'web-convert.png'), fullPage: true });
+  await runJob(page, 'check', at('bad-block.bin'));
+  await (await page.tab.$('#check')).screenshot({ path: join(docs, 'web-check.png') });
+  await page.tab.evaluate(axe);
+  for (const scheme of ['light', 'dark']) {
+    await page.tab.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: scheme }]);
+    const { violations } = await page.tab.evaluate(() => axe.run());
+    wrong.push(...violations.map((v) => `axe, ${scheme}: ${v.id}: ${v.nodes.map((n) => n.target + " " + n.any.map((a) => a.message).join()).join("; ")}`));
+  }
+  wrong.push(...page.errors.map((e) => `console: ${e}`));
+  await page.close();
+  return wrong;
+}
+
+const docs = resolve(samples, '..', 'docs');
 const server = await servePage(pageDir);
 let failures = 0;
-for (const [mode, url] of [['http', server.url], ['file', fileUrl(pageDir)]]) {
-  for (const test of cases) {
-    const expected = test.make ? { ok: false } : native(test);
-    const file = test.make ? test.make() : at(test.file);
-    const context = await browser.newContext({ acceptDownloads: true });
-    const page = await context.newPage();
-    const errors = [];
-    page.on('pageerror', (error) => errors.push(String(error)));
-    page.on('console', (message) => message.type() === 'error' && errors.push(message.text()));
-    await page.goto(url);
-    const savedir = mkdtempSync(join(work, 'download-'));
-    const got = await runJob(page, test.view, file, { model: test.model, savedir, cancel: test.cancel });
-    const wrong = verdict(test, expected, got);
-    // A cancelled job leaves the worker to the next one: the same page then converts another file.
-    if (test.then) {
-      const next = { view: test.view, file: test.then };
-      const again = await runJob(page, next.view, at(next.file), { savedir });
-      wrong.push(...verdict(next, native(next), again).map((w) => `then ${next.file}: ${w}`));
-    }
-    wrong.push(...errors.map((e) => `page error: ${e}`));
-    const name = `${test.view} ${test.file}${test.model ? ' /model:' + test.model : ''}` +
-      `${test.cancel ? ', cancelled' : ''}${test.then ? ', then ' + test.then : ''} (${mode})`;
-    console.log(`${wrong.length === 0 ? 'ok  ' : 'FAIL'} ${name}${wrong.map((w) => '\n     ' + w).join('')}`);
+let total = 0;
+const chosen = (process.env.QUARNEL_WEB_ENGINES ?? 'chromium firefox webkit').split(/\s+/).filter(Boolean);
+for (const engine of chosen) {
+  const browser = await launch(engine);
+  if (engine === 'chromium') {
+    const wrong = await chromiumOnly(browser, server.url);
+    console.log(`${wrong.length === 0 ? 'ok  ' : 'FAIL'} chromium: keyboard, axe-core, screenshots` +
+      wrong.map((w) => '\n     ' + w).join(''));
     failures += wrong.length === 0 ? 0 : 1;
-    await context.close();
+    total += 1;
+    if (process.env.TMP_ONLY_AXE) process.exit(0);
   }
+  for (const [mode, url] of [['http', server.url], ['file', fileUrl(pageDir)]]) {
+    for (const test of cases) {
+      const expected = test.make ? { ok: false } : native(test);
+      const file = test.make ? test.make() : at(test.file);
+      const page = await browser.newPage();
+      await page.goto(url);
+      const got = await runJob(page, test.view, file, { model: test.model, cancel: test.cancel });
+      const wrong = verdict(test, expected, got);
+      // A cancelled job leaves the worker to the next one: the same page then converts another file.
+      if (test.then) {
+        const next = { view: test.view, file: test.then };
+        const again = await runJob(page, next.view, at(next.file));
+        wrong.push(...verdict(next, native(next), again).map((w) => `then ${next.file}: ${w}`));
+      }
+      wrong.push(...page.errors.map((e) => `console: ${e}`));
+      const name = `${test.view} ${test.file}${test.model ? ' /model:' + test.model : ''}` +
+        `${test.cancel ? ', cancelled' : ''}${test.then ? ', then ' + test.then : ''} (${engine}, ${mode})`;
+      console.log(`${wrong.length === 0 ? 'ok  ' : 'FAIL'} ${name}${wrong.map((w) => '\n     ' + w).join('')}`);
+      failures += wrong.length === 0 ? 0 : 1;
+      total += 1;
+      await page.close();
+    }
+  }
+  await browser.close();
 }
 server.close();
-await browser.close();
 rmSync(work, { recursive: true, force: true });
-console.log(failures === 0 ? `all ${cases.length * 2} cases passed` : `${failures} of ${cases.length * 2} cases failed`);
+console.log(failures === 0 ? `all ${total} cases passed` : `${failures} of ${total} cases failed`);
 process.exit(failures === 0 ? 0 : 1);
