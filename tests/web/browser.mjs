@@ -98,12 +98,14 @@ async function webkitEngine() {
   for (let tries = 0; ; ++tries) {
     try { await call('GET', '/status'); break; } catch (error) { if (tries > 100) throw error; await sleep(100); }
   }
+  let sessionId = null;
   return {
     name: 'webkit',
     pids: () => [driver.pid],
+    // One session for the engine's life, each page a fresh load in it: a session starts a MiniBrowser, slowly.
     async newPage() {
-      const { sessionId } = await call('POST', '/session', { capabilities: { alwaysMatch: {
-        'webkitgtk:browserOptions': { binary: miniBrowser, args: ['--automation'] } } } });
+      sessionId ??= (await call('POST', '/session', { capabilities: { alwaysMatch: {
+        'webkitgtk:browserOptions': { binary: miniBrowser, args: ['--automation'] } } } })).sessionId;
       const at = (path) => `/session/${sessionId}${path}`;
       const element = async (selector) =>
         Object.values(await call('POST', at('/element'), { using: 'css selector', value: selector }))[0];
@@ -116,12 +118,15 @@ async function webkitEngine() {
           script: `const done = arguments[arguments.length - 1]; Promise.resolve((${fn})(arguments[0])).then(done);`,
           args: [arg === undefined ? null : arg] }),
         waitFor: (fn, arg, timeout) => waitFor(page, fn, arg, timeout),
-        close: () => call('DELETE', at('')),
+        close: () => call('POST', at('/url'), { url: 'about:blank' }),
       };
       await call('POST', at('/timeouts'), { script: 600000 });
       return page;
     },
-    close: async () => driver.kill(),
+    close: async () => {
+      if (sessionId) await call('DELETE', `/session/${sessionId}`);
+      driver.kill();
+    },
   };
 }
 

@@ -74,6 +74,8 @@ const removed = (name) => ({ path: at(name), afterChoosing: () => unlinkSync(at(
 const copied = (from, to) => { copyFileSync(at(from), at(to)); return to; };
 const unreadable = 'Error: unable to read source file.';
 const unreadableImage = 'Error: unable to read image file.';
+// Firefox does not notice a file grown since it was chosen and reads it as it
+// was: the result must then be the program's on the file as chosen.
 
 const cases = [
   ...['sample.iso', 'plain.iso', 'joliet.iso', 'boot.iso', 'udf.iso', 'xorriso.iso', 'empty.iso', 'one-sector.iso']
@@ -82,13 +84,14 @@ const cases = [
   { view: 'convert', file: 'udf.iso', model: 'E220' },
   { view: 'convert', file: 'odd.iso' },
   { view: 'convert', file: '2gib.iso' },
-  { view: 'convert', file: 'changed.iso', make: () => changed(copied('sample.iso', 'changed.iso')), expect: unreadable },
+  { view: 'convert', file: 'changed.iso', make: () => changed(copied('sample.iso', 'changed.iso')), expect: unreadable,
+    asChosenIn: 'firefox' },
   { view: 'convert', file: 'removed.iso', make: () => removed(copied('sample.iso', 'removed.iso')), expect: unreadable },
   { view: 'convert', file: 'large.iso', cancel: true, expect: 'Cancelled: nothing was saved.', then: 'sample.iso' },
   ...['sample.bin', 'udf-e220.bin', 'boot.bin', 'empty.bin', 'bad-block.bin', 'truncated.bin', 'block-size.bin',
     'trailing.bin', 'sample.iso'].map((image) => ({ view: 'check', file: image })),
   { view: 'check', file: 'changed.bin', make: () => changed(copied('sample.bin', 'changed.bin')),
-    expect: unreadableImage },
+    expect: unreadableImage, asChosenIn: 'firefox' },
 ];
 
 // What the command line does with the case's file: { ok, message, output, report }.
@@ -176,12 +179,12 @@ for (const engine of chosen) {
       wrong.map((w) => '\n     ' + w).join(''));
     failures += wrong.length === 0 ? 0 : 1;
     total += 1;
-    if (process.env.TMP_ONLY_AXE) process.exit(0);
   }
   for (const [mode, url] of [['http', server.url], ['file', fileUrl(pageDir)]]) {
-    for (const test of cases) {
-      const expected = test.make ? { ok: false } : native(test);
+    for (const row of cases) {
+      const test = row.asChosenIn === engine ? { ...row, expect: undefined } : row;
       const file = test.make ? test.make() : at(test.file);
+      const expected = test.expect !== undefined ? { ok: false } : native(test);
       const page = await browser.newPage();
       await page.goto(url);
       const got = await runJob(page, test.view, file, { model: test.model, cancel: test.cancel });
