@@ -251,8 +251,10 @@ const convertView = new View('convert', {
       view.say(shownLine(result.message), true);
       return;
     }
-    // The header area, then the ISO's own bytes straight from the file.
-    const image = new Blob([result.header, file], { type: 'application/octet-stream' });
+    // The header area, then the ISO's own bytes straight from the file: as a
+    // slice of its size when chosen, for Firefox saves a File whole as it is
+    // when saved, grown or not, but keeps to a slice's bounds.
+    const image = new Blob([result.header, file.slice(0, file.size)], { type: 'application/octet-stream' });
     view.say(shownLine(result.message), false);
     view.offer(image, renamed(file.name, '.iso', '.bin'), 'Save', true);
   },
