@@ -85,28 +85,35 @@ function resident() {
   for (const pid of parents.keys()) {
     if (pid === String(process.pid) || !ours(pid)) continue;
     try {
-      const kib = /VmRSS:\s+(\d+)/.exec(readFileSync(`/proc/${pid}/status`, 'utf8'));
-      if (kib) sizes.set(pid, Number(kib[1]));
+      const status = readFileSync(`/proc/${pid}/status`, 'utf8');
+      const kib = /VmRSS:\s+(\d+)/.exec(status);
+      if (kib) sizes.set(pid, { all: Number(kib[1]), anon: Number(/RssAnon:\s+(\d+)/.exec(status)?.[1] ?? 0) });
     } catch { /* gone */ }
   }
   return sizes;
 }
 
-// The growth of the engine's processes' resident memory, summed, while a job runs, in MiB.
+// The growth of the engine's processes' resident memory, summed, while a job
+// runs, in MiB: all of it, and the anonymous part (without the pages of files
+// the engine maps, which the kernel takes back as it needs).
 async function growth(browser, url, path, view = 'convert') {
   const page = await freshPage(browser, url);
   await page.choose(`#${view}-file`, path);
   await page.waitFor(`() => !document.getElementById('${view}-start').disabled`);
   await new Promise((done) => setTimeout(done, 1000));  // what the start left behind settles
-  const sum = () => [...resident().values()].reduce((a, b) => a + b, 0);
+  const sum = () => [...resident().values()].reduce((a, b) => ({ all: a.all + b.all, anon: a.anon + b.anon }),
+    { all: 0, anon: 0 });
   const before = sum();
   let peak = before;
-  const sampler = setInterval(() => { peak = Math.max(peak, sum()); }, 50);
+  const sampler = setInterval(() => {
+    const now = sum();
+    peak = { all: Math.max(peak.all, now.all), anon: Math.max(peak.anon, now.anon) };
+  }, 50);
   const run = await page.evaluate(timedJob.toString(), view);
   clearInterval(sampler);
   await page.close();
   if (run.failed) throw new Error(`the page failed to ${view} ${path}`);
-  return (peak - before) / 1024;
+  return `${((peak.all - before.all) / 1024).toFixed(1)} (${((peak.anon - before.anon) / 1024).toFixed(1)}) MiB`;
 }
 
 const largest = join(work, 'largest.iso');
@@ -127,14 +134,15 @@ for (const engine of (process.env.ENGINES ?? 'chromium firefox webkit').split(/\
   for (const [name, path, view] of [[`convert ${mebibytes} MiB`, source, 'convert'],
     ['convert 2 GiB - 2048', largest, 'convert'], [`check ${mebibytes} MiB`, join(work, 'source.bin'), 'check'],
     ['check 2 GiB - 2048', join(work, 'largest.bin'), 'check']]) {
-    row[name] = (await growth(browser, server.url, path, view)).toFixed(1) + ' MiB';
+    row[name] = await growth(browser, server.url, path, view);
+    console.log(`${engine}, ${name}: ${row[name]}`);
   }
   rows.push(row);
   console.log(JSON.stringify(row));
   await browser.close();
 }
 console.log(`source: ${mebibytes} MiB of random bytes; time ready to save / native quarnel to tmpfs, ` +
-  'pairs (min / median / max); memory growth of the engine\'s processes');
+  'pairs (min / median / max); memory growth of the engine\'s processes (anonymous memory)');
 console.table(rows);
 server.close();
 rmSync(work, { recursive: true, force: true });
