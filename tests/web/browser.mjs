@@ -67,7 +67,12 @@ async function puppeteerEngine(name) {
       const listen = (target) => target.on('console', (m) => m.type() === 'error' && errors.push(m.text()));
       listen(tab);
       tab.on('pageerror', (error) => errors.push(String(error)));
-      tab.on('workercreated', listen);  // Chromium: the worker's console too, CSP refusals included
+      tab.on('workercreated', (worker) => {
+        listen(worker);
+        // Chromium tells a worker's CSP refusals through its Log domain alone.
+        worker.client?.on('Log.entryAdded', ({ entry }) => entry.level === 'error' && errors.push(entry.text));
+        worker.client?.send('Log.enable').catch(() => {});
+      });
       const page = {
         tab, errors,
         goto: (url) => tab.goto(url),
