@@ -70,8 +70,9 @@ async function puppeteerEngine(name) {
       tab.on('workercreated', (worker) => {
         listen(worker);
         // Chromium tells a worker's CSP refusals through its Log domain alone.
-        worker.client?.on('Log.entryAdded', ({ entry }) => entry.level === 'error' && errors.push(entry.text));
-        worker.client?.send('Log.enable').catch(() => {});
+        if (name !== 'chromium') return;
+        worker.client.on('Log.entryAdded', ({ entry }) => entry.level === 'error' && errors.push(entry.text));
+        worker.client.send('Log.enable').catch(() => {});
       });
       const page = {
         tab, errors,
