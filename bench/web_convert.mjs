@@ -1,19 +1,17 @@
-// The web page's conversion in headless Chromium beside native quarnel on the
-// same file, the WebAssembly checksum's own speed, and how much memory the
-// browser takes on while it converts the largest source the format allows.
+// The web page's conversion in each engine (tests/web/browser.mjs; ENGINES
+// names fewer, and WebKit needs xvfb-run) beside native quarnel on the same
+// file, and how much memory the engine's processes take on while they convert
+// and check a source of the size given and the largest the format allows.
 // Needs the built page (cmake --preset web && cmake --build --preset web), a
 // native build and the test driver (npm ci --prefix tests/web):
 //   node bench/web_convert.mjs [page dir] [quarnel] [MiB, default 512] [pairs, default 5]
-// The checksum's speed is taken from the module the page was put together
-// from, quarnel_module.js beside the page's folder, with web_checksum_worker.js.
-// SCRATCH names the directory for the files (default /var/tmp); with 0 pairs
-// only the checksum and the memory are measured.
+// SCRATCH names the directory for the files (default /var/tmp, native quarnel
+// writes to /dev/shm); with 0 pairs only the memory is measured.
 import { spawnSync } from 'node:child_process';
 import { randomFillSync } from 'node:crypto';
 import { closeSync, mkdtempSync, openSync, readFileSync, readdirSync, rmSync, truncateSync, writeSync } from 'node:fs';
-import { dirname, join, resolve } from 'node:path';
-import { fileURLToPath } from 'node:url';
-import { launchChromium, servePage } from '../tests/web/browser.mjs';
+import { join, resolve } from 'node:path';
+import { launch, servePage } from '../tests/web/browser.mjs';
 
 const [pageDir = 'build-web/web/page', quarnel = 'build/quarnel', mebibytes = '512', pairs = '5'] = process.argv.slice(2);
 const work = mkdtempSync(join(process.env.SCRATCH ?? '/var/tmp', 'quarnel-web-bench-'));
@@ -30,86 +28,50 @@ const block = Buffer.alloc(1 << 20);
 for (let i = 0; i < Number(mebibytes); ++i) writeSync(file, randomFillSync(block));
 closeSync(file);
 
+const nativeOut = join(mkdtempSync('/dev/shm/quarnel-web-bench-'), 'native.bin');
 function nativeSeconds() {
-  rmSync(join(work, 'native.bin'), { force: true });
+  rmSync(nativeOut, { force: true });
   const start = process.hrtime.bigint();
-  const result = spawnSync(resolve(quarnel), [source, join(work, 'native.bin')]);
+  const result = spawnSync(resolve(quarnel), [source, nativeOut]);
   if (result.status !== 0) throw new Error('quarnel failed: ' + result.stderr);
   return Number(process.hrtime.bigint() - start) / 1e9;
 }
 
-const browser = await launchChromium();
-const server = await servePage(resolve(pageDir));
-const context = await browser.newContext({ acceptDownloads: true });
-const page = await context.newPage();
-await page.goto(server.url);
+// From the press of the view's button to the link ready to save, timed in the page.
+const timedJob = (view) => new Promise((done) => {
+  const link = document.getElementById(`${view}-download`);
+  const result = document.getElementById(`${view}-result`);
+  const start = performance.now();
+  new MutationObserver((_, observer) => {
+    if (!link.hidden || result.classList.contains('failed')) {
+      observer.disconnect();
+      done({ seconds: (performance.now() - start) / 1000, failed: result.classList.contains('failed') });
+    }
+  }).observe(document.body, { attributes: true, subtree: true, childList: true });
+  document.getElementById(`${view}-start`).click();
+});
 
-// A fresh page, its worker and module started (the page marks its body ready).
-async function freshPage() {
-  await page.reload();
-  await page.waitForFunction(() => document.body.dataset.ready === 'yes', null, { timeout: 60000 });
+// A fresh page, its worker and module started, the downloads kept from the disk.
+async function freshPage(browser, url) {
+  const page = await browser.newPage();
+  await page.goto(url);
+  await page.waitFor("() => document.body.dataset.ready === 'yes'");
+  await page.evaluate(`() => document.addEventListener('click', (e) => e.target.matches('a[download]') &&
+    e.preventDefault(), true)`);
+  return page;
 }
 
-// From the press of the view's button to the result ready to save, and to the
-// download saved on disk (the check's download, the ISO inside, starts on a click).
-async function browserSeconds(path, view = 'convert', fresh = true) {
-  if (fresh) await freshPage();
-  await page.setInputFiles(`#${view}-file`, path);
-  const downloaded = page.waitForEvent('download', { timeout: 600000 });
-  const start = Date.now();
-  await page.click(`#${view}-start`);
-  await page.waitForFunction((v) => !document.getElementById(`${v}-download`).hidden, view, { timeout: 600000 });
-  const ready = (Date.now() - start) / 1000;
-  if (view === 'check') await page.click('#check-download');
-  const download = await downloaded;
-  const saved = await download.path();
-  const total = (Date.now() - start) / 1000;
-  return { ready, total, saved, download };
+async function pageSeconds(browser, url, path, view = 'convert') {
+  const page = await freshPage(browser, url);
+  await page.choose(`#${view}-file`, path);
+  await page.waitFor(`() => !document.getElementById('${view}-start').disabled`);
+  const run = await page.evaluate(timedJob.toString(), view);
+  await page.close();
+  if (run.failed) throw new Error(`the page failed to ${view} ${path}`);
+  return run.seconds;
 }
 
-console.log(`source: ${mebibytes} MiB of random bytes in ${work}`);
-// Native quarnel and the page in alternating pairs, the image compared each time.
-async function compareSpeed() {
-  const ratios = [];
-  const readyRatios = [];
-  const native = [];
-  const ready = [];
-  const total = [];
-  for (let pair = 0; pair < Number(pairs); ++pair) {
-    const seconds = nativeSeconds();
-    const web = await browserSeconds(source);
-    const same = spawnSync('cmp', ['-s', web.saved, join(work, 'native.bin')]).status === 0;
-    await web.download.delete();
-    if (!same) throw new Error('the page\'s image differs from quarnel\'s');
-    native.push(seconds);
-    ready.push(web.ready);
-    total.push(web.total);
-    ratios.push(web.total / seconds);
-    readyRatios.push(web.ready / seconds);
-  }
-  console.log(`native quarnel:             ${spread(native, ' s')} (min / median / max)`);
-  console.log(`page, ready to save:        ${spread(ready, ' s')}`);
-  console.log(`page, download saved:       ${spread(total, ' s')}`);
-  console.log(`page ready / native, pairs: ${spread(readyRatios, ' x')}`);
-  console.log(`page saved / native, pairs: ${spread(ratios, ' x')}`);
-}
-if (Number(pairs) > 0) await compareSpeed();
-
-// The checksum alone: 256 chunks in the module's memory, in a worker of the page's module and the benchmark's script.
-const measureScript = readFileSync(join(resolve(pageDir), '..', 'quarnel_module.js'), 'utf8') + '\n' +
-  readFileSync(join(dirname(fileURLToPath(import.meta.url)), 'web_checksum_worker.js'), 'utf8');
-const measured = await page.evaluate((text) => new Promise((done) => {
-  const worker = new Worker(URL.createObjectURL(new Blob([text], { type: 'text/javascript' })));
-  worker.onmessage = ({ data }) => {
-    worker.terminate();
-    done(data);
-  };
-  worker.postMessage({ rounds: 256 });
-}), measureScript);
-console.log(`WebAssembly checksum:       ${(measured.bytes / measured.seconds / 1e9).toFixed(2)} GB/s ` +
-  `(${(measured.bytes / 2 ** 20).toFixed(0)} MiB in ${measured.seconds.toFixed(3)} s)`);
-
-// Resident memory of every Chromium process this script started, in KiB, by pid.
+// Resident memory of every browser process this script started, in KiB, by pid.
 function resident() {
   const parents = new Map();
   for (const pid of readdirSync('/proc').filter((name) => /^\d+$/.test(name))) {
@@ -123,52 +85,65 @@ function resident() {
   for (const pid of parents.keys()) {
     if (pid === String(process.pid) || !ours(pid)) continue;
     try {
-      const kib = /VmRSS:\s+(\d+)/.exec(readFileSync(`/proc/${pid}/status`, 'utf8'));
-      if (kib) sizes.set(pid, Number(kib[1]));
+      const status = readFileSync(`/proc/${pid}/status`, 'utf8');
+      const kib = /VmRSS:\s+(\d+)/.exec(status);
+      if (kib) sizes.set(pid, { all: Number(kib[1]), anon: Number(/RssAnon:\s+(\d+)/.exec(status)?.[1] ?? 0) });
     } catch { /* gone */ }
   }
   return sizes;
 }
 
-// How far the browser's memory grows while it converts and saves a file, from
-// a fresh page whose worker and module have started: the largest process's
-// growth and all processes' together, in MiB.
-async function growth(path, view = 'convert') {
-  await freshPage();
-  await page.waitForTimeout(1000);  // what the start left behind settles
-  const before = resident();
-  let peakTotal = 0;
-  let peakProcess = 0;
+// The growth of the engine's processes' resident memory, summed, while a job
+// runs, in MiB: all of it, and the anonymous part (without the pages of files
+// the engine maps, which the kernel takes back as it needs).
+async function growth(browser, url, path, view = 'convert') {
+  const page = await freshPage(browser, url);
+  await page.choose(`#${view}-file`, path);
+  await page.waitFor(`() => !document.getElementById('${view}-start').disabled`);
+  await new Promise((done) => setTimeout(done, 1000));  // what the start left behind settles
+  const sum = () => [...resident().values()].reduce((a, b) => ({ all: a.all + b.all, anon: a.anon + b.anon }),
+    { all: 0, anon: 0 });
+  const before = sum();
+  let peak = before;
   const sampler = setInterval(() => {
-    let sum = 0;
-    for (const [pid, kib] of resident()) {
-      sum += kib - (before.get(pid) ?? 0);
-      peakProcess = Math.max(peakProcess, kib - (before.get(pid) ?? 0));
-    }
-    peakTotal = Math.max(peakTotal, sum);
+    const now = sum();
+    peak = { all: Math.max(peak.all, now.all), anon: Math.max(peak.anon, now.anon) };
   }, 50);
-  const run = await browserSeconds(path, view, false);
+  const run = await page.evaluate(timedJob.toString(), view);
   clearInterval(sampler);
-  await run.download.delete();
-  return `${(peakProcess / 1024).toFixed(1)} MiB in one process, ${(peakTotal / 1024).toFixed(1)} MiB in all ` +
-    `(${run.total.toFixed(1)} s)`;
+  await page.close();
+  if (run.failed) throw new Error(`the page failed to ${view} ${path}`);
+  return `${((peak.all - before.all) / 1024).toFixed(1)} (${((peak.anon - before.anon) / 1024).toFixed(1)}) MiB`;
 }
 
-// The largest source, sparse, beside one of a single MiB: what starting the
-// worker costs any file, and what reading 2 GiB adds to it.
 const largest = join(work, 'largest.iso');
 closeSync(openSync(largest, 'w'));
 truncateSync(largest, 2 ** 31 - 2048);
-const small = join(work, 'small.iso');
-closeSync(openSync(small, 'w'));
-truncateSync(small, 2 ** 20);
-console.log(`memory growth, 1 MiB source:        ${await growth(small)}`);
-console.log(`memory growth, 2 GiB - 2048 source: ${await growth(largest)}`);
-rmSync(join(work, 'native.bin'), { force: true });
 spawnSync(resolve(quarnel), [largest, join(work, 'largest.bin')]);
-console.log(`memory growth, checking its image and saving the ISO inside: ${await growth(join(work, 'largest.bin'), 'check')}`);
-
-await context.close();
-await browser.close();
+spawnSync(resolve(quarnel), [source, join(work, 'source.bin')]);
+const server = await servePage(resolve(pageDir));
+const rows = [];
+for (const engine of (process.env.ENGINES ?? 'chromium firefox webkit').split(/\s+/).filter(Boolean)) {
+  const browser = await launch(engine);
+  const ratios = [];
+  for (let pair = 0; pair < Number(pairs); ++pair) {
+    const native = nativeSeconds();
+    ratios.push(await pageSeconds(browser, server.url, source) / native);
+  }
+  const row = { engine, ratio: ratios.length ? spread(ratios, ' x') : '-' };
+  for (const [name, path, view] of [[`convert ${mebibytes} MiB`, source, 'convert'],
+    ['convert 2 GiB - 2048', largest, 'convert'], [`check ${mebibytes} MiB`, join(work, 'source.bin'), 'check'],
+    ['check 2 GiB - 2048', join(work, 'largest.bin'), 'check']]) {
+    row[name] = await growth(browser, server.url, path, view);
+    console.log(`${engine}, ${name}: ${row[name]}`);
+  }
+  rows.push(row);
+  console.log(JSON.stringify(row));
+  await browser.close();
+}
+console.log(`source: ${mebibytes} MiB of random bytes; time ready to save / native quarnel to tmpfs, ` +
+  'pairs (min / median / max); memory growth of the engine\'s processes (anonymous memory)');
+console.table(rows);
 server.close();
 rmSync(work, { recursive: true, force: true });
+rmSync(resolve(nativeOut, '..'), { recursive: true, force: true });

@@ -30,6 +30,10 @@ class QuarnelWorker {
         this.onReady(this.rules);
         return;
       }
+      if (data.read) {
+        this.supply(data.read);
+        return;
+      }
       const call = this.calls.get(data.id);
       if (data.progress) {
         call?.onProgress?.(data.progress.done, data.progress.total);
@@ -48,6 +52,15 @@ class QuarnelWorker {
       calls.forEach((call) =>
         call.reject(new Error(this.rules.errorLine.replace('{}', event.message || 'the page stopped working on this file'))));
     };
+  }
+
+  // Bytes the worker cannot read itself (WebKit's from a folder opened as
+  // file://), read here a slice at a time as it asks and handed over, not copied.
+  supply({ ticket, blob, offset, length }) {
+    const worker = this.worker;
+    blob.slice(offset, offset + length).arrayBuffer().then(
+      (bytes) => worker.postMessage({ ticket, bytes }, [bytes]),
+      () => worker.postMessage({ ticket, bytes: null }));
   }
 
   run(kind, args, { signal, onProgress } = {}) {
@@ -167,6 +180,7 @@ class View {
     this.reset();
     this.start.disabled = true;
     this.cancel.hidden = false;
+    this.cancel.focus();
     this.progress.hidden = false;
     this.progress.value = 0;
     this.say('Reading ' + file.name + '…', false);
@@ -187,12 +201,19 @@ class View {
     }
     this.controller = null;
     this.stop();
-    this.run.finish(this, file, result);
+    await this.run.finish(this, file, result);
+    this.settle();
   }
 
   end(text, failed) {
     this.stop();
     this.say(text, failed);
+    this.settle();
+  }
+
+  // Focus leaves the hidden Cancel button for what the job ended with: the link to save, or the result.
+  settle() {
+    (this.download.hidden ? this.result : this.download).focus();
   }
 
   // Offers a Blob as a download; `now` starts it at once.
@@ -234,8 +255,10 @@ const convertView = new View('convert', {
       view.say(shownLine(result.message), true);
       return;
     }
-    // The header area, then the ISO's own bytes straight from the file.
-    const image = new Blob([result.header, file], { type: 'application/octet-stream' });
+    // The header area, then the ISO's own bytes straight from the file: as a
+    // slice of its size when chosen, for Firefox saves a File whole as it is
+    // when saved, grown or not, but keeps to a slice's bounds.
+    const image = new Blob([result.header, file.slice(0, file.size)], { type: 'application/octet-stream' });
     view.say(shownLine(result.message), false);
     view.offer(image, renamed(file.name, '.iso', '.bin'), 'Save', true);
   },
@@ -245,9 +268,8 @@ const checkView = new View('check', {
   kind: 'check',
   args: () => [],
   finish(view, file, result) {
-    const report = document.getElementById('check-report');
-    report.textContent = result.report;
-    report.hidden = !result.report;
+    document.getElementById('check-report').textContent = result.report;
+    document.getElementById('check-report-region').hidden = !result.report;
     if (!result.valid) {
       view.say(shownLine(result.message), true);
       return;
@@ -260,7 +282,7 @@ const checkView = new View('check', {
 
 // A report from an earlier file goes when another is chosen.
 checkView.input.addEventListener('change', () => {
-  document.getElementById('check-report').hidden = true;
+  document.getElementById('check-report-region').hidden = true;
 });
 
 
@@ -333,6 +355,24 @@ async function walkFolder(root) {
   return folder;
 }
 
+// The first of the files that the page can no longer read, if any. Chromium
+// lets the worker's copy of a File from the folder dialog read the file even
+// once it has changed since it was chosen; the page's own File refuses it,
+// and the page's Files are what is saved, so each is tried here, a byte of
+// it, before the image is offered.
+async function firstUnreadable(files) {
+  for (let at = 0; at < files.length; at += 64) {
+    const batch = files.slice(at, at + 64);
+    const read = await Promise.all(batch.map(({ file }) =>
+      file.slice(0, 1).arrayBuffer().then(() => true, () => false)));
+    const failed = read.indexOf(false);
+    if (failed >= 0) {
+      return batch[failed];
+    }
+  }
+  return null;
+}
+
 class FolderView extends View {
   constructor(run) {
     super('folder', run);
@@ -373,9 +413,14 @@ const folderView = new FolderView({
     const label = document.getElementById('folder-label').value;
     return [Number(document.querySelector('input[name="folder-model"]:checked').value), label === '' ? null : label];
   },
-  finish(view, folder, result) {
+  async finish(view, folder, result) {
     if (!result.header) {
       view.say(shownLine(result.message), true);
+      return;
+    }
+    const changed = await firstUnreadable(folder.files);
+    if (changed) {
+      view.say(worker.rules.unreadable.replace('{}', folder.name + '/' + changed.path), true);
       return;
     }
     const discOnly = document.getElementById('folder-iso').checked;

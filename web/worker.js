@@ -2,76 +2,118 @@
 // slices of the module's chunk size, so that memory stays flat whatever the
 // file's size, and hands each slice to the WebAssembly module (createQuarnel,
 // from web/module/web_binding.cpp), which checksums and checks it. The page
-// calls convert and check through serve() at the end; they run one at a time,
-// in the order they come.
+// calls its jobs through serve() at the end; they run one at a time, in the
+// order they come.
 'use strict';
 
-let file = null;
+let file = null;  // the job's file, for the check's reads
 let quarnel = null;
 let lastProgress = 0;
-// The call running: its AbortSignal, and where its progress goes.
+// The call running: its AbortSignal, where its progress goes, and how it asks the page for bytes.
 let job = null;
 
-// The one buffer every read goes through on its way into the module's memory,
-// a chunk long: a byte stream's reader fills it in place, so reading leaves no
-// garbage behind and memory stays flat however large the file.
-let spare = null;
+// Every job reads its files through readInto(blob, offset, target) below, in
+// one of three ways, chosen when a job first reads:
+// - 'stream': a byte stream (Chromium, Firefox), whose reader fills the one
+//   spare buffer in place, the stream kept open while reads go on where the
+//   last ended, so that the browser reads ahead a little and leaves no garbage;
+// - 'slices': where a Blob has no byte stream (WebKit, whose plain stream reads
+//   the whole file ahead), a slice at a time, each asked for once the last is
+//   in the module;
+// - 'page': where this worker cannot read a Blob at all (WebKit from a folder
+//   opened as file://), the page reads each slice and transfers it here.
+let way = null;
+let spare = null;  // a chunk long, the byte streams' buffer
+let open = [];  // the byte streams open, the latest first: { blob, next, reader }
 
-// A reader of a Blob's bytes in order, up to `max` at a time: a byte stream's
-// reader fills the spare buffer in place; where a browser offers no byte
-// stream for a Blob, the stream's own chunks, the rest of one kept for the next.
-function streamOf(blob) {
-  const stream = blob.stream();
-  let bytes;
+async function wayOf(blob) {
   try {
-    bytes = stream.getReader({ mode: 'byob' });
+    await blob.slice(0, 1).arrayBuffer();
   } catch {
-    const chunks = stream.getReader();
-    let rest = new Uint8Array(0);
-    return {
-      async read(max) {
-        if (rest.length === 0) {
-          const { done, value } = await chunks.read();
-          if (done) {
-            return { done };
-          }
-          rest = value;
-        }
-        const value = rest.subarray(0, max);
-        rest = rest.subarray(value.length);
-        return { done: false, value };
-      },
-      cancel: () => chunks.cancel(),
-    };
+    return 'page';
   }
-  return {
-    async read(max) {
-      const { done, value } = await bytes.read(new Uint8Array(spare, 0, max));
-      if (value) {
-        spare = value.buffer;  // the same memory, handed back
-      }
-      return { done, value };
-    },
-    cancel: () => bytes.cancel(),
-  };
+  const stream = blob.slice(0, 0).stream();
+  try {
+    stream.getReader({ mode: 'byob' }).releaseLock();
+  } catch {
+    return 'slices';
+  } finally {
+    stream.cancel().catch(() => {});
+  }
+  return 'stream';
 }
 
-// Fills `length` bytes of the module's memory at `pointer` from a reader: the
-// count, or -1 when the file cannot be read. A file changed since it was
-// chosen cannot be read any more: Chromium fails the stream.
-async function fill(reader, pointer, length) {
+// `length` bytes of `blob` from `offset` read whole, or fewer at its end, as a new Uint8Array.
+async function sliceOf(blob, offset, length) {
+  if (way === 'page') {
+    const bytes = await job.ask(blob, offset, length);
+    if (bytes === null) {
+      throw new Error('unreadable');
+    }
+    return new Uint8Array(bytes);
+  }
+  return new Uint8Array(await blob.slice(offset, offset + length).arrayBuffer());
+}
+
+// Up to `length` bytes of `blob` from `offset`, as a view good until the next read.
+async function readSlice(blob, offset, length) {
+  if (way !== 'stream') {
+    return sliceOf(blob, offset, length);
+  }
+  let stream = open.find((candidate) => candidate.blob === blob && candidate.next === offset);
+  if (!stream) {
+    stream = { blob, next: offset, reader: blob.slice(offset).stream().getReader({ mode: 'byob' }) };
+    open.unshift(stream);
+    // The check reads the checksum table and the payload in turn: two places at once.
+    open.splice(2).forEach((dropped) => dropped.reader.cancel().catch(() => {}));
+  }
+  const { done, value } = await stream.reader.read(new Uint8Array(spare, 0, Math.min(length, spare.byteLength)));
+  if (value) {
+    spare = value.buffer;  // the same memory, handed back
+  }
+  if (done) {
+    return new Uint8Array(0);
+  }
+  stream.next += value.length;
+  return value;
+}
+
+// Small reads (the check's table, a window's worth of entries at a time) come
+// from a 64 KiB piece of the file read whole: a stream read a few hundred
+// bytes at a time would leave the rest of each chunk behind as garbage.
+const kPieceSize = 1 << 16;
+let piece = { blob: null, offset: 0, bytes: new Uint8Array(0) };
+
+// Fills `target` (a Uint8Array: the module's memory, or any other) with the
+// bytes of `blob` from `offset`: the count, short at the blob's end, or -1
+// when the blob cannot be read or the job was cancelled. A file changed since
+// it was chosen cannot be read any more: the browser fails the read.
+async function readInto(blob, offset, target) {
   try {
+    way ??= await wayOf(blob);
+    const length = Math.min(target.length, Math.max(blob.size - offset, 0));
+    if (length < kPieceSize) {
+      if (piece.blob !== blob || offset < piece.offset || offset + length > piece.offset + piece.bytes.length) {
+        if (job.signal.aborted) {
+          return -1;
+        }
+        piece = { blob, offset, bytes: await sliceOf(blob, offset, kPieceSize) };
+      }
+      const bytes = piece.bytes.subarray(offset - piece.offset, offset - piece.offset + length);
+      target.set(bytes);
+      return bytes.length;
+    }
     let done = 0;
     while (done < length) {
       if (job.signal.aborted) {
         return -1;  // a cancelled call reads no further
       }
-      const { done: ended, value } = await reader.read(Math.min(spare.byteLength, length - done));
-      if (ended) {
+      const bytes = await readSlice(blob, offset + done, Math.min(length - done, spare.byteLength));
+      if (bytes.length === 0) {
         break;
       }
-      quarnel.HEAPU8.set(value, pointer + done);
-      done += value.length;
+      target.set(bytes, done);
+      done += bytes.length;
     }
     return done;
   } catch {
@@ -79,48 +121,11 @@ async function fill(reader, pointer, length) {
   }
 }
 
-// The check reads the checksum table and the payload in turn, each front to
-// back, and a few sectors here and there: a stream is kept open for each of
-// the two latest places, and a read that goes on where one ended continues it.
-// Small reads (the table's, a window's worth of entries at a time) go
-// through a 64 KiB piece of the file read whole instead: a byte stream read a
-// few hundred bytes at a time leaves the rest of each of the browser's chunks
-// behind as copies, tens of MiB over a large image.
-let open = [];
-const kPieceSize = 1 << 16;
-let piece = { offset: 0, bytes: new Uint8Array(0) };
-
-async function readSmall(offset, pointer, length) {
-  try {
-    if (offset < piece.offset || offset + length > piece.offset + piece.bytes.length) {
-      if (job.signal.aborted) {
-        return -1;
-      }
-      const bytes = new Uint8Array(await file.slice(offset, offset + kPieceSize).arrayBuffer());
-      piece = { offset, bytes };
-    }
-    const bytes = piece.bytes.subarray(offset - piece.offset, offset - piece.offset + length);
-    quarnel.HEAPU8.set(bytes, pointer);
-    return bytes.length;
-  } catch {
-    return -1;
-  }
-}
-
-// File bytes [offset, offset + length) into the module's memory, for the check.
-async function readInto(offset, pointer, length) {
-  if (length <= kPieceSize) {
-    return readSmall(offset, pointer, length);
-  }
-  let stream = open.find((candidate) => candidate.next === offset);
-  if (!stream) {
-    stream = { next: offset, reader: streamOf(file.slice(offset)) };
-    open.unshift(stream);
-    open.splice(2).forEach((dropped) => dropped.reader.cancel().catch(() => {}));
-  }
-  const got = await fill(stream.reader, pointer, length);
-  stream.next += Math.max(got, 0);
-  return got;
+// What a job leaves behind goes at its end: its streams, its piece, its way of reading.
+function closeReads() {
+  open.splice(0).forEach((stream) => stream.reader.cancel().catch(() => {}));
+  piece = { blob: null, offset: 0, bytes: new Uint8Array(0) };
+  way = null;
 }
 
 function progress(done, total) {
@@ -145,13 +150,11 @@ async function convert(model) {
   if (quarnel._quarnel_convert_begin(file.size, model) !== 0) {
     return { message: text(quarnel._quarnel_message()) };
   }
-  // One stream from start to end: the browser reads ahead while the module checksums.
-  const source = streamOf(file);
-  open.push({ next: 0, reader: source });
   const chunkSize = quarnel._quarnel_chunk_size();
   for (let offset = 0; offset < chosen.size; offset += chunkSize) {
     const length = Math.min(chunkSize, chosen.size - offset);
-    if (await fill(source, quarnel._quarnel_chunk_buffer(), length) !== length) {
+    const chunk = quarnel._quarnel_chunk_buffer();
+    if (await readInto(file, offset, quarnel.HEAPU8.subarray(chunk, chunk + length)) !== length) {
       return { message: text(quarnel._quarnel_unreadable_source_message()) };
     }
     quarnel._quarnel_convert_chunk(offset, length);
@@ -298,21 +301,17 @@ async function pack(model, label) {
   });
   for (const index of order) {
     const { file: each } = folder.files[index];
-    const reader = streamOf(each);
-    open.push({ next: 0, reader });
-    for (let left = chosen[index].size; left > 0;) {
-      const length = room(left);
-      if (await fill(reader, chunk + filled, length) !== length) {
+    for (let at = 0; at < chosen[index].size;) {
+      const length = room(chosen[index].size - at);
+      if (await readInto(each, at, quarnel.HEAPU8.subarray(chunk + filled, chunk + filled + length)) !== length) {
         return unreadable(index);
       }
-      left -= length;
+      at += length;
       advance(length);
     }
     if (each.size !== chosen[index].size || each.lastModified !== chosen[index].lastModified) {
       return unreadable(index);
     }
-    reader.cancel().catch(() => {});
-    open.splice(open.findIndex((stream) => stream.reader === reader), 1);
     for (let left = (sector - (chosen[index].size % sector)) % sector; left > 0;) {
       const length = room(left);
       quarnel.HEAPU8.fill(0, chunk + filled, chunk + filled + length);
@@ -349,20 +348,34 @@ function rules() {
 
 // The page's end of the calls (page.js's QuarnelWorker): a call { id, kind,
 // args } runs methods[kind](...args) once the calls before it have ended and
-// answers { id, result }, with { id, progress } on the way; { id, abort }
-// aborts it, which stops it at its next read. The streams a call opened are
+// answers { id, result }, with { id, progress } on the way and, where this
+// worker cannot read the file, { id, read: { ticket, blob, offset, length } },
+// which the page answers { ticket, bytes } (an ArrayBuffer, or null when it
+// cannot read them either); { id, abort } aborts it, which stops it at its next read. The streams a call opened are
 // closed at its end and its file let go. The first message says the module
 // has started: { ready: rules() }.
 function serve(methods) {
   const calls = new Map();
-  let queue = createQuarnel({ readInto, progress }).then((module) => {
+  const asked = new Map();  // the page's reads asked for, by ticket: what the bytes resolve
+  let lastTicket = 0;
+  // The check's reads, from the module (web/module/file_reads.js).
+  const checkReads = (offset, pointer, length) => readInto(file, offset, quarnel.HEAPU8.subarray(pointer, pointer + length));
+  let queue = createQuarnel({ readInto: checkReads, progress }).then((module) => {
     quarnel = module;
     spare = new ArrayBuffer(quarnel._quarnel_chunk_size());
     postMessage({ ready: rules() });
   }, fail);
 
   async function answer(id, kind, [chosen, ...args], signal) {
-    job = { signal, progress: (done, total) => postMessage({ id, progress: { done, total } }) };
+    job = {
+      signal,
+      progress: (done, total) => postMessage({ id, progress: { done, total } }),
+      ask: (blob, offset, length) => new Promise((resolve) => {
+        const ticket = ++lastTicket;
+        asked.set(ticket, resolve);
+        postMessage({ id, read: { ticket, blob, offset, length } });
+      }),
+    };
     file = chosen;
     try {
       if (!signal.aborted) {
@@ -371,14 +384,18 @@ function serve(methods) {
       }
     } finally {
       calls.delete(id);
-      open.splice(0).forEach((stream) => stream.reader.cancel().catch(() => {}));
-      piece = { offset: 0, bytes: new Uint8Array(0) };
+      closeReads();
       file = null;
       job = null;
     }
   }
 
-  onmessage = ({ data: { id, kind, args, abort } }) => {
+  onmessage = ({ data: { id, kind, args, abort, ticket, bytes } }) => {
+    if (ticket) {
+      asked.get(ticket)?.(bytes);
+      asked.delete(ticket);
+      return;
+    }
     if (abort) {
       calls.get(id)?.abort();
       return;

@@ -1,11 +1,16 @@
 // What the browser tests and the benchmark share: a static server for the
-// built page, written here so that nothing else is needed, and Debian's
-// Chromium started headless as the probe of this machine kind does.
+// built page, and the three engines behind one small driver: Chromium and
+// Firefox ESR through puppeteer-core (CDP, WebDriver BiDi), WebKitGTK's
+// MiniBrowser through WebKitWebDriver (plain WebDriver calls; run under
+// xvfb-run). A page offers goto, choose (a file into an input), click,
+// evaluate (a function's source and its argument, in the page), waitFor, and
+// `errors`: what its console said in red, where the driver lets us read it.
+import { spawn } from 'node:child_process';
 import { createServer } from 'node:http';
 import { readFile } from 'node:fs/promises';
 import { extname, join, normalize } from 'node:path';
 import { pathToFileURL } from 'node:url';
-import { chromium } from 'playwright-core';
+import puppeteer from 'puppeteer-core';
 
 const types = { '.html': 'text/html; charset=utf-8', '.js': 'text/javascript', '.css': 'text/css' };
 
@@ -29,48 +34,187 @@ export function servePage(dir) {
 
 export const fileUrl = (dir) => pathToFileURL(join(dir, 'index.html')).href;
 
-export function launchChromium() {
-  return chromium.launch({
-    executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium',
-    headless: true,
-    chromiumSandbox: false,  // adds --no-sandbox: these machines run as root
-    args: ['--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-      '--disable-component-update', '--disable-sync'],
-  });
+export const engines = {
+  chromium: process.env.CHROMIUM ?? '/usr/bin/chromium',
+  firefox: process.env.FIREFOX ?? '/usr/bin/firefox-esr',
+  webkit: process.env.WEBKIT_DRIVER ?? '/usr/bin/WebKitWebDriver',
+};
+const miniBrowser = process.env.MINIBROWSER ?? '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser';
+
+const sleep = (ms) => new Promise((done) => setTimeout(done, ms));
+
+// Polls `test` (a function of the page's, by source, and its argument) until it is true.
+async function waitFor(page, test, arg, timeout = 600000) {
+  for (const end = Date.now() + timeout; ; await sleep(50)) {
+    if (await page.evaluate(test, arg)) return;
+    if (Date.now() > end) throw new Error(`timed out waiting for ${test}`);
+  }
 }
 
-// Chooses `file` in a view, sets the model, presses its start button and waits for the
-// result: { result, failed, report, download } with the saved download's path, if any.
-export async function runJob(page, view, file, { model = 'Default', savedir, cancel = false } = {}) {
-  const downloads = [];
-  page.on('download', (download) => downloads.push(download));
-  await page.setInputFiles(`#${view}-file`, file.path ?? file);
+async function puppeteerEngine(name) {
+  const browser = await puppeteer.launch(name === 'chromium' ? {
+    executablePath: engines.chromium, headless: true,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+      '--disable-component-update', '--disable-sync'],
+  } : { browser: 'firefox', executablePath: engines.firefox, headless: true });
+  return {
+    name,
+    pids: () => [browser.process()?.pid].filter(Boolean),
+    async newPage() {
+      const context = await browser.createBrowserContext();
+      const tab = await context.newPage();
+      const errors = [];
+      const listen = (target) => target.on('console', (m) => m.type() === 'error' && errors.push(m.text()));
+      listen(tab);
+      tab.on('pageerror', (error) => errors.push(String(error)));
+      tab.on('workercreated', (worker) => {
+        listen(worker);
+        // Chromium tells a worker's CSP refusals through its Log domain alone.
+        if (name !== 'chromium') return;
+        worker.client.on('Log.entryAdded', ({ entry }) => entry.level === 'error' && errors.push(entry.text));
+        worker.client.send('Log.enable').catch(() => {});
+      });
+      const page = {
+        tab, errors,
+        goto: (url) => tab.goto(url),
+        choose: async (selector, path) => (await tab.$(selector)).uploadFile(path),
+        click: (selector) => tab.click(selector),
+        evaluate: (fn, arg) => tab.evaluate(`(${fn})(${JSON.stringify(arg)})`),
+        waitFor: (fn, arg, timeout) => waitFor(page, fn, arg, timeout),
+        close: () => context.close(),
+      };
+      return page;
+    },
+    close: () => browser.close(),
+  };
+}
+
+// WebKitGTK through WebDriver's HTTP calls. Its console is out of the driver's reach.
+async function webkitEngine() {
+  const port = 4400 + (process.pid % 500);
+  const driver = spawn(engines.webkit, [`--port=${port}`], { stdio: 'ignore' });
+  const base = `http://127.0.0.1:${port}`;
+  const call = async (method, path, body) => {
+    const response = await fetch(base + path, { method, body: body && JSON.stringify(body),
+      headers: { 'content-type': 'application/json' } });
+    const { value } = await response.json();
+    if (value?.error) throw new Error(`WebDriver ${path}: ${value.error}: ${value.message}`);
+    return value;
+  };
+  for (let tries = 0; ; ++tries) {
+    try { await call('GET', '/status'); break; } catch (error) { if (tries > 100) throw error; await sleep(100); }
+  }
+  let sessionId = null;
+  return {
+    name: 'webkit',
+    pids: () => [driver.pid],
+    // One session for the engine's life, each page a fresh load in it: a session starts a MiniBrowser, slowly.
+    async newPage() {
+      sessionId ??= (await call('POST', '/session', { capabilities: { alwaysMatch: {
+        'webkitgtk:browserOptions': { binary: miniBrowser, args: ['--automation'] } } } })).sessionId;
+      const at = (path) => `/session/${sessionId}${path}`;
+      const element = async (selector) =>
+        Object.values(await call('POST', at('/element'), { using: 'css selector', value: selector }))[0];
+      const page = {
+        errors: [],
+        goto: (url) => call('POST', at('/url'), { url }),
+        choose: async (selector, path) => call('POST', at(`/element/${await element(selector)}/value`), { text: path }),
+        click: async (selector) => call('POST', at(`/element/${await element(selector)}/click`), {}),
+        evaluate: (fn, arg) => call('POST', at('/execute/async'), {
+          script: `const done = arguments[arguments.length - 1]; Promise.resolve((${fn})(arguments[0])).then(done);`,
+          args: [arg === undefined ? null : arg] }),
+        waitFor: (fn, arg, timeout) => waitFor(page, fn, arg, timeout),
+        close: () => call('POST', at('/url'), { url: 'about:blank' }),
+      };
+      await call('POST', at('/timeouts'), { script: 600000 });
+      return page;
+    },
+    close: async () => {
+      if (sessionId) await call('DELETE', `/session/${sessionId}`);
+      driver.kill();
+    },
+  };
+}
+
+export const launch = (name) => (name === 'webkit' ? webkitEngine() : puppeteerEngine(name));
+
+// Stops the page's downloads before they leave it, counting them: what would
+// have been saved is read back from the link's Blob instead (savedPieces),
+// kept as its URL is made (the page's CSP lets nothing fetch a blob: URL).
+const catchDownloads = () => {
+  if (window.quarnelBlobs) return true;
+  window.quarnelBlobs = new Map();
+  const make = URL.createObjectURL;
+  URL.createObjectURL = (blob) => {
+    const url = make(blob);
+    window.quarnelBlobs.set(url, blob);
+    return url;
+  };
+  window.quarnelDownloads = 0;
+  document.addEventListener('click', (event) => {
+    if (event.target.matches?.('a[download]')) {
+      window.quarnelDownloads += 1;
+      event.preventDefault();
+    }
+  }, true);
+  return true;
+};
+
+// The SHA-256 of each 16 MiB piece of what a view's link saves, in hex.
+const savedPieces = async (view) => {
+  const blob = window.quarnelBlobs.get(document.getElementById(`${view}-download`).href);
+  const digests = [];
+  for (let at = 0; at < blob.size || at === 0; at += 1 << 24) {
+    const digest = await crypto.subtle.digest('SHA-256', await blob.slice(at, at + (1 << 24)).arrayBuffer());
+    digests.push([...new Uint8Array(digest)].map((b) => b.toString(16).padStart(2, '0')).join(''));
+    if (blob.size === 0) break;
+  }
+  return digests;
+};
+
+const shownBy = (v) => ({
+  result: document.getElementById(`${v}-result`).textContent,
+  failed: document.getElementById(`${v}-result`).classList.contains('failed'),
+  report: document.getElementById('check-report-region').hidden ? null
+    : document.getElementById('check-report').textContent,
+  link: document.getElementById(`${v}-download`).hidden ? null : document.getElementById(`${v}-download`).download,
+  focused: document.activeElement?.id ?? '',
+  downloads: window.quarnelDownloads,
+});
+
+// Chooses `file` in a view, sets the model, presses its start button (and
+// Cancel, when asked) and waits for the result: what the view shows, with the
+// pieces' digests of what it saves, if anything, and where focus went.
+export async function runJob(page, view, file, { model = 'Default', cancel = false } = {}) {
+  await page.waitFor((() => document.body.dataset.ready === 'yes').toString());
+  await page.evaluate(catchDownloads.toString());
+  await page.evaluate((() => { window.quarnelDownloads = 0; }).toString());
+  if (file.choose) {
+    await file.choose(page);
+  } else {
+    await page.choose(`#${view}-file`, file.path ?? file);
+  }
+  // The page takes the file's size and time when it sees the choice: a change is made only after.
+  await page.waitFor(((v) => !document.getElementById(`${v}-start`).disabled).toString(), view);
   await file.afterChoosing?.(page);
   if (view !== 'check') {
-    await page.locator(`#${view}`).getByLabel(model, { exact: true }).check();
+    await page.evaluate((([v, m]) => {
+      [...document.querySelectorAll(`#${v} input[type="radio"]`)].find((i) => i.parentElement.textContent.trim() === m)
+        .checked = true;
+    }).toString(), [view, model]);
   }
+  await page.waitFor(((v) => !document.getElementById(`${v}-start`).disabled).toString(), view);
   await page.click(`#${view}-start`);
+  let startFocus = null;
   if (cancel) {
+    startFocus = await page.evaluate((() => document.activeElement?.id).toString());
     await page.click(`#${view}-cancel`);
   }
-  await page.waitForFunction((v) => document.getElementById(`${v}-start`).disabled === false, view);
-  const shown = await page.evaluate((v) => ({
-    result: document.getElementById(`${v}-result`).textContent,
-    failed: document.getElementById(`${v}-result`).classList.contains('failed'),
-    report: document.getElementById('check-report').hidden ? null : document.getElementById('check-report').textContent,
-    link: document.getElementById(`${v}-download`).hidden ? null : document.getElementById(`${v}-download`).download,
-  }), view);
-  if (shown.link && view === 'check') {
-    await page.click('#check-download');
-  }
-  // The convert view starts its download itself, just after it shows the result.
-  let download = null;
-  if (shown.link) {
-    const event = downloads[0] ?? await page.waitForEvent('download', { timeout: 10000 });
-    download = join(savedir, event.suggestedFilename());
-    await event.saveAs(download);
-  } else {
-    await page.waitForTimeout(200);
-  }
-  return { ...shown, download, downloads: downloads.length };
+  await page.waitFor(((v) => document.getElementById(`${v}-start`).disabled === false &&
+    document.getElementById(`${v}-cancel`).hidden).toString(), view);
+  const shown = await page.evaluate(shownBy.toString(), view);
+  if (shown.link && view === 'check') await page.click('#check-download');
+  const pieces = shown.link ? await page.evaluate(savedPieces.toString(), view) : null;
+  const downloads = await page.evaluate((() => window.quarnelDownloads).toString());
+  return { ...shown, startFocus, pieces, downloads };
 }

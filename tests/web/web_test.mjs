@@ -1,16 +1,21 @@
-// The web page in Chromium against the command-line programs: one table of
-// cases, each run from a local web server and from the folder as file://.
+// The web page in each engine (browser.mjs: Chromium, Firefox ESR, WebKitGTK;
+// QUARNEL_WEB_ENGINES names fewer) against the command-line programs: one
+// table of cases, each run from a local web server and from the folder as file://.
 // A conversion's download must be byte for byte what quarnel writes, a check's
 // report what quarnel-inspect prints, a refusal its error line, and nothing may
-// be downloaded after a failure. A folder's download must be what quarnel-pack
-// writes for it, a refusal its line.
+// be downloaded after a failure; focus ends on what the job ended with, and
+// the console stays clean. Chromium also runs axe-core on both colour schemes
+// and saves a screenshot of each view (docs/).
+// A folder's download must be what quarnel-pack writes for it, a refusal its line.
 // node web_test.mjs <page dir> <quarnel> <quarnel-inspect> <samples dir> <quarnel-pack>
 import { spawnSync } from 'node:child_process';
-import { appendFileSync, copyFileSync, mkdirSync, mkdtempSync, readFileSync, rmSync, truncateSync, unlinkSync,
+import { createHash } from 'node:crypto';
+import { appendFileSync, closeSync, copyFileSync, mkdirSync, mkdtempSync, openSync, readFileSync, readSync, rmSync, truncateSync, unlinkSync,
   utimesSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
-import { fileUrl, launchChromium, runJob, servePage } from './browser.mjs';
+import { createRequire } from 'node:module';
+import { fileUrl, launch, runJob, servePage } from './browser.mjs';
 
 const [pageDir, quarnel, inspect, samples, pack] = process.argv.slice(2).map((path) => resolve(path));
 const work = mkdtempSync(join(tmpdir(), 'quarnel-web-'));
@@ -70,17 +75,22 @@ const removed = (name) => ({ path: at(name), afterChoosing: () => unlinkSync(at(
 const copied = (from, to) => { copyFileSync(at(from), at(to)); return to; };
 const unreadable = 'Error: unable to read source file.';
 const unreadableImage = 'Error: unable to read image file.';
-
 // Folders, each file given as [path, bytes, time]; times set explicitly, the
 // browser and quarnel-pack both reading them: a fraction of a second, and
 // one before 1970, which rounds down on both sides.
-const folder = (name, files) => {
+const folders = new Map();
+const folder = (name, files, empties = []) => {
   for (const [path, bytes, time = '2024-05-01T12:00:00Z'] of files) {
     mkdirSync(join(at('folders'), name, path, '..'), { recursive: true });
     writeFileSync(join(at('folders'), name, path), bytes);
     utimesSync(join(at('folders'), name, path), new Date(time), new Date(time));
   }
-  return name;
+  for (const [path, time] of empties) {
+    mkdirSync(join(at('folders'), name, path), { recursive: true });
+    utimesSync(join(at('folders'), name, path), new Date(time), new Date(time));
+  }
+  folders.set(name, { files: files.map(([path, bytes, time = '2024-05-01T12:00:00Z']) =>
+    [path, Buffer.from(bytes).toString('base64'), new Date(time).getTime()]), empties });
 };
 const bytes = (length, seed) => Buffer.from(Array.from({ length }, (_, i) => (i * 31 + seed) & 0xFF));
 folder('driver', [['autorun.inf', '[autorun]\r\nopen=setup.exe\r\nicon=setup.exe,0\r\n'],
@@ -89,63 +99,72 @@ folder('driver', [['autorun.inf', '[autorun]\r\nopen=setup.exe\r\nicon=setup.exe
 folder('unicode', [['Müller Straße.txt', 'ü'], ['日本語/説明書.txt', 'ja'], ['ελληνικά.doc', bytes(3000, 4)],
   ['😀 smile.txt', 'smile'], ['the longest name a disc holds, sixty-four UTF-16 units, done.txt', 'x']]);
 folder('empties', [['empty.txt', ''], ['sub/also empty', ''], ['sub/one.bin', 'a']]);
+folder('with-empty', [['a.txt', 'a'], ['b.txt', 'b'], ['c.txt', 'c'], ['sub/d.txt', 'd']],
+  [['empty folder', '2022-02-02T02:02:02Z']]);
 folder('deep', [['1/2/3/4/5/6/7/bottom.txt', 'deepest']]);
 folder('too-deep', [['1/2/3/4/5/6/7/8/below.txt', 'too deep']]);
 folder('refused', [['fine.txt', 'fine'], ['what?.txt', 'no']]);
 folder('cases', [['Readme.txt', 'a'], ['README.TXT', 'b']]);
 folder('changed', [['data.bin', bytes(5000, 5)]]);
-const changedFolder = {
-  path: at('folders/changed'),
-  afterChoosing: () => changed('folders/changed/data.bin').afterChoosing(),
-};
-// Dropped: the files the dialog gave, handed to the view as the entries of a
-// drop that give out two names a batch and hold an empty folder as well.
-const emptyTime = '2022-02-02T02:02:02Z';
-folder('with-empty', [['a.txt', 'a'], ['b.txt', 'b'], ['c.txt', 'c'], ['sub/d.txt', 'd']]);
-mkdirSync(at('folders/with-empty/empty folder'));
-utimesSync(at('folders/with-empty/empty folder'), new Date(emptyTime), new Date(emptyTime));
-const dropped = (page) => page.evaluate((time) => {
-  const directory = (name) => ({ name, isDirectory: true, children: new Map(),
+
+// A folder dropped on the view, the same in every engine: its files made in
+// the page, handed over as the entries of a drop that give out two names a
+// batch, empty folders with their times.
+const dropInPage = ({ name, files, empties }) => {
+  const directory = (entry, time) => ({ name: entry, isDirectory: true, children: new Map(),
     getMetadata: (found) => found({ modificationTime: new Date(time) }),
     createReader() {
       const left = [...this.children.values()];
       return { readEntries: (found) => found(left.splice(0, 2)) };
     } });
-  const files = document.getElementById('folder-file').files;
-  const root = directory(files[0].webkitRelativePath.split('/')[0]);
-  for (const file of files) {
-    const names = file.webkitRelativePath.split('/').slice(1);
-    const parent = names.slice(0, -1).reduce((node, name) =>
-      node.children.get(name) ?? node.children.set(name, directory(name)).get(name), root);
-    parent.children.set(names.at(-1), { name: names.at(-1), isDirectory: false, file: (found) => found(file) });
+  const root = directory(name, 0);
+  const place = (names) => names.reduce((node, part) =>
+    node.children.get(part) ?? node.children.set(part, directory(part, 0)).get(part), root);
+  for (const [path, base64, time] of files) {
+    const names = path.split('/');
+    const bytes = Uint8Array.from(atob(base64), (c) => c.charCodeAt(0));
+    const file = new File([bytes], names.at(-1), { lastModified: time });
+    place(names.slice(0, -1)).children.set(names.at(-1), { name: names.at(-1), isDirectory: false,
+      file: (found) => found(file) });
   }
-  root.children.set('empty folder', directory('empty folder'));
+  for (const [path, time] of empties) {
+    const names = path.split('/');
+    place(names.slice(0, -1)).children.set(names.at(-1), directory(names.at(-1), new Date(time).getTime()));
+  }
   folderView.dropped({ items: [{ webkitGetAsEntry: () => root }] });
-}, emptyTime);
+  return true;
+};
+const dropped = (name) => ({ choose: (page) => page.evaluate(dropInPage.toString(), { name, ...folders.get(name) }) });
+
+// Firefox does not notice a file grown since it was chosen and reads it as it
+// was: the result must then be the program's on the file as chosen.
 
 const cases = [
-  { view: 'folder', file: 'with-empty', drop: true },
-  { view: 'folder', file: 'driver' },
-  { view: 'folder', file: 'driver', model: 'E220', label: 'MODEM DRIVER' },
-  { view: 'folder', file: 'driver', iso: true },
-  { view: 'folder', file: 'unicode', label: 'Ünïcödé 😀' },
-  ...['empties', 'deep', 'too-deep', 'refused', 'cases'].map((name) => ({ view: 'folder', file: name })),
-  { view: 'folder', file: 'driver', label: 'seventeen letters' },
-  { view: 'folder', file: 'changed', make: () => changedFolder, expect: 'Error: unable to read "changed/data.bin".' },
-
+  { view: 'folder', file: 'driver', drop: true },
+  { view: 'folder', file: 'driver', drop: true, model: 'E220', label: 'MODEM DRIVER' },
+  { view: 'folder', file: 'driver', drop: true, iso: true },
+  { view: 'folder', file: 'unicode', drop: true, label: 'Ünïcödé 😀' },
+  ...['empties', 'with-empty', 'deep', 'too-deep', 'refused', 'cases'].map((name) =>
+    ({ view: 'folder', file: name, drop: true })),
+  { view: 'folder', file: 'driver', drop: true, label: 'seventeen letters' },
+  // Through the dialog, where the driver can choose a folder.
+  { view: 'folder', file: 'driver', engines: ['chromium'] },
+  { view: 'folder', file: 'changed', engines: ['chromium'],
+    make: () => ({ ...changed('folders/changed/data.bin'), path: at('folders/changed') }), expect: 'Error: unable to read "changed/data.bin".' },
   ...['sample.iso', 'plain.iso', 'joliet.iso', 'boot.iso', 'udf.iso', 'xorriso.iso', 'empty.iso', 'one-sector.iso']
     .map((iso) => ({ view: 'convert', file: iso })),
   { view: 'convert', file: 'sample.iso', model: 'E220' },
   { view: 'convert', file: 'udf.iso', model: 'E220' },
   { view: 'convert', file: 'odd.iso' },
   { view: 'convert', file: '2gib.iso' },
-  { view: 'convert', file: 'changed.iso', make: () => changed(copied('sample.iso', 'changed.iso')), expect: unreadable },
+  { view: 'convert', file: 'changed.iso', make: () => changed(copied('sample.iso', 'changed.iso')), expect: unreadable,
+    asChosenIn: 'firefox' },
   { view: 'convert', file: 'removed.iso', make: () => removed(copied('sample.iso', 'removed.iso')), expect: unreadable },
   { view: 'convert', file: 'large.iso', cancel: true, expect: 'Cancelled: nothing was saved.', then: 'sample.iso' },
   ...['sample.bin', 'udf-e220.bin', 'boot.bin', 'empty.bin', 'bad-block.bin', 'truncated.bin', 'block-size.bin',
     'trailing.bin', 'sample.iso'].map((image) => ({ view: 'check', file: image })),
   { view: 'check', file: 'changed.bin', make: () => changed(copied('sample.bin', 'changed.bin')),
-    expect: unreadableImage },
+    expect: unreadableImage, asChosenIn: 'firefox' },
 ];
 
 // What the command line does with the case's file: { ok, message, output, report }.
@@ -166,7 +185,19 @@ function native(test) {
   return { ok: result.status === 0, message: errorLine(result.stderr), output: out, report: result.stdout };
 }
 
-const same = (a, b) => run('cmp', ['-s', a, b]).status === 0;
+// The SHA-256 of each 16 MiB piece of a file, as browser.mjs's savedPieces gives them.
+function pieces(path) {
+  const digests = [];
+  const fd = openSync(path, 'r');
+  const buffer = Buffer.alloc(1 << 24);
+  for (let got; (got = readSync(fd, buffer, 0, buffer.length, null)) > 0 || digests.length === 0;) {
+    digests.push(createHash('sha256').update(buffer.subarray(0, got)).digest('hex'));
+    if (got === 0) break;
+  }
+  closeSync(fd);
+  return digests;
+}
+const same = (got, path) => got !== null && JSON.stringify(got) === JSON.stringify(pieces(path));
 
 function verdict(test, expected, got) {
   const wrong = [];
@@ -174,7 +205,7 @@ function verdict(test, expected, got) {
     if (got.result !== test.expect) wrong.push(`shows "${got.result}", not "${test.expect}"`);
   } else if (expected.ok) {
     if (got.failed) wrong.push(`fails: "${got.result}"`);
-    if (!got.download || !same(got.download, expected.output)) wrong.push('download differs from the program\'s output');
+    if (!same(got.pieces, expected.output)) wrong.push('download differs from the program\'s output');
   } else if (got.result !== expected.message) {
     wrong.push(`shows "${got.result}", not "${expected.message}"`);
   }
@@ -182,45 +213,83 @@ function verdict(test, expected, got) {
     wrong.push(`report differs:\n${got.report}\n--- quarnel-inspect:\n${expected.report}`);
   }
   if ((test.expect !== undefined || !expected.ok) && got.downloads !== 0) wrong.push('downloaded after a failure');
+  const focus = got.link ? `${test.view}-download` : `${test.view}-result`;
+  if (got.focused !== focus) wrong.push(`focus on "${got.focused}", not "${focus}"`);
+  if (test.cancel && got.startFocus !== `${test.view}-cancel`) wrong.push(`focus on "${got.startFocus}" while it runs`);
   return wrong;
 }
 
-const browser = await launchChromium();
+// axe-core on the page in both colour schemes, a failed check's report shown,
+// a keyboard-only way to the first input, and a screenshot of each view.
+const axe = readFileSync(createRequire(import.meta.url).resolve('axe-core/axe.min.js'), 'utf8');
+async function chromiumOnly(browser, url) {
+  const wrong = [];
+  const page = await browser.newPage();
+  await page.goto(url);
+  for (let tabs = 0; tabs < 5 && await page.evaluate('() => document.activeElement.id') !== 'convert-file'; ++tabs) {
+    await page.tab.keyboard.press('Tab');
+  }
+  if (await page.evaluate('() => document.activeElement.id') !== 'convert-file') wrong.push('Tab does not reach the ISO input');
+  await runJob(page, 'convert', at('sample.iso'));
+  await page.tab.screenshot({ path: join(docs, 'web-convert.png'), fullPage: true });
+  await runJob(page, 'check', at('bad-block.bin'));
+  await (await page.tab.$('#check')).screenshot({ path: join(docs, 'web-check.png') });
+  await page.tab.evaluate(axe);
+  for (const scheme of ['light', 'dark']) {
+    await page.tab.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: scheme }]);
+    const { violations } = await page.tab.evaluate(() => axe.run());
+    wrong.push(...violations.map((v) => `axe, ${scheme}: ${v.id}: ${v.nodes.map((n) => n.target + " " + n.any.map((a) => a.message).join()).join("; ")}`));
+  }
+  wrong.push(...page.errors.map((e) => `console: ${e}`));
+  await page.close();
+  return wrong;
+}
+
+const docs = resolve(samples, '..', 'docs');
 const server = await servePage(pageDir);
 let failures = 0;
-for (const [mode, url] of [['http', server.url], ['file', fileUrl(pageDir)]]) {
-  for (const test of cases) {
-    const expected = test.make ? { ok: false } : native(test);
-    const file = test.make ? test.make() : at(test.view === 'folder' ? 'folders/' + test.file : test.file);
-    const chosen = test.drop ? { path: file, afterChoosing: dropped } : file;
-    const context = await browser.newContext({ acceptDownloads: true });
-    const page = await context.newPage();
-    const errors = [];
-    page.on('pageerror', (error) => errors.push(String(error)));
-    page.on('console', (message) => message.type() === 'error' && errors.push(message.text()));
-    await page.goto(url);
-    const savedir = mkdtempSync(join(work, 'download-'));
-    if (test.label) await page.fill('#folder-label', test.label);
-    if (test.iso) await page.check('#folder-iso');
-    const got = await runJob(page, test.view, chosen, { model: test.model, savedir, cancel: test.cancel });
-    const wrong = verdict(test, expected, got);
-    // A cancelled job leaves the worker to the next one: the same page then converts another file.
-    if (test.then) {
-      const next = { view: test.view, file: test.then };
-      const again = await runJob(page, next.view, at(next.file), { savedir });
-      wrong.push(...verdict(next, native(next), again).map((w) => `then ${next.file}: ${w}`));
-    }
-    wrong.push(...errors.map((e) => `page error: ${e}`));
-    const name = `${test.view} ${test.file}${test.model ? ' /model:' + test.model : ''}` +
-      `${test.label ? ' /label:' + test.label : ''}${test.iso ? ' /iso' : ''}${test.drop ? ', dropped' : ''}` +
-      `${test.cancel ? ', cancelled' : ''}${test.then ? ', then ' + test.then : ''} (${mode})`;
-    console.log(`${wrong.length === 0 ? 'ok  ' : 'FAIL'} ${name}${wrong.map((w) => '\n     ' + w).join('')}`);
+let total = 0;
+const chosen = (process.env.QUARNEL_WEB_ENGINES ?? 'chromium firefox webkit').split(/\s+/).filter(Boolean);
+for (const engine of chosen) {
+  const browser = await launch(engine);
+  if (engine === 'chromium') {
+    const wrong = await chromiumOnly(browser, server.url);
+    console.log(`${wrong.length === 0 ? 'ok  ' : 'FAIL'} chromium: keyboard, axe-core, screenshots` +
+      wrong.map((w) => '\n     ' + w).join(''));
     failures += wrong.length === 0 ? 0 : 1;
-    await context.close();
+    total += 1;
   }
+  for (const [mode, url] of [['http', server.url], ['file', fileUrl(pageDir)]]) {
+    for (const row of cases.filter((c) => !c.engines || c.engines.includes(engine))) {
+      const test = row.asChosenIn === engine ? { ...row, expect: undefined } : row;
+      const file = test.make ? test.make()
+        : test.drop ? dropped(test.file) : at(test.view === 'folder' ? 'folders/' + test.file : test.file);
+      const expected = test.expect !== undefined ? { ok: false } : native(test);
+      const page = await browser.newPage();
+      await page.goto(url);
+      if (test.label) await page.evaluate(((label) => { document.getElementById('folder-label').value = label; }).toString(), test.label);
+      if (test.iso) await page.evaluate((() => { document.getElementById('folder-iso').checked = true; }).toString());
+      const got = await runJob(page, test.view, file, { model: test.model, cancel: test.cancel });
+      const wrong = verdict(test, expected, got);
+      // A cancelled job leaves the worker to the next one: the same page then converts another file.
+      if (test.then) {
+        const next = { view: test.view, file: test.then };
+        const again = await runJob(page, next.view, at(next.file));
+        wrong.push(...verdict(next, native(next), again).map((w) => `then ${next.file}: ${w}`));
+      }
+      wrong.push(...page.errors.map((e) => `console: ${e}`));
+      const name = `${test.view} ${test.file}${test.model ? ' /model:' + test.model : ''}` +
+        `${test.label ? ' /label:' + test.label : ''}${test.iso ? ' /iso' : ''}${test.drop ? ', dropped' : ''}` +
+        `${test.cancel ? ', cancelled' : ''}${test.then ? ', then ' + test.then : ''} (${engine}, ${mode})`;
+      console.log(`${wrong.length === 0 ? 'ok  ' : 'FAIL'} ${name}${wrong.map((w) => '\n     ' + w).join('')}`);
+      failures += wrong.length === 0 ? 0 : 1;
+      total += 1;
+      await page.close();
+    }
+  }
+  await browser.close();
 }
 server.close();
-await browser.close();
 rmSync(work, { recursive: true, force: true });
-console.log(failures === 0 ? `all ${cases.length * 2} cases passed` : `${failures} of ${cases.length * 2} cases failed`);
+console.log(failures === 0 ? `all ${total} cases passed` : `${failures} of ${total} cases failed`);
 process.exit(failures === 0 ? 0 : 1);
