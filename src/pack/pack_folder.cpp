@@ -8,6 +8,7 @@
 #include "console/console.h"
 #include "convert/payload_copy.h"
 #include "disc/disc_layout.h"
+#include "image/ascii_case.h"
 #include "output/output_file.h"
 #include "pack/pack_messages.h"
 #include "platform/folder_listing.h"
@@ -32,20 +33,6 @@ std::string utf8(const fs::path& path)
 fs::path from_utf8(std::string_view text) { return fs::path(std::u8string(text.begin(), text.end())); }
 
 bool is_known(const FileState& state) { return state.device != 0 || state.inode != 0; }
-
-bool ascii_equal_ignoring_case(std::string_view a, std::string_view b)
-{
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // One walk over the folder: the entries the layout takes, and what each file
 // was when it was looked at, so that a change while it is packed shows. A
@@ -153,7 +140,7 @@ private:
     bool is_destination(const FileState& state, std::string_view name) const
     {
         return is_known(destination_) && state.device == destination_.device && state.inode == destination_.inode &&
-               (is_known(state) || ascii_equal_ignoring_case(name, destination_name_));
+               (is_known(state) || ascii_equal_ignoring_case(name, std::string_view(destination_name_)));
     }
 
     std::string shown_folder_;
