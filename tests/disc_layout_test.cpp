@@ -21,6 +21,7 @@
 
 #include "disc/disc_layout.h"
 #include "image/header_area.h"
+#include "support/iso_readers.h"
 #include "support/process.h"
 
 namespace quarnel::disc {
@@ -162,37 +163,9 @@ std::string slurp(const fs::path& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// Mounted: the disc mounted at "@out" (through FUSE), read as an extracted tree, then unmounted.
-enum class Shows { Extracted, Mounted, JolietListing, PrimaryListing };
-
-struct Reader {
-    std::string name;
-    Shows shows;
-    std::vector<std::string> command;          // "@iso" and "@out" stand for the disc and a new directory
-    std::int64_t last_time_shown = INT64_MAX;  // later times it shows wrapped
-};
-
-const Reader kReaders[] = {
-    {"7z", Shows::Extracted, {"/usr/bin/7z", "x", "-y", "-o@out", "@iso"}},
-    {"bsdtar", Shows::Extracted, {"/usr/bin/bsdtar", "-xf", "@iso", "-C", "@out"}},
-    {"xorriso", Shows::Extracted, {"/usr/bin/xorriso", "-osirrox", "on", "-indev", "@iso", "-extract", "/", "@out"}},
-    {"isoinfo -J", Shows::JolietListing, {"/usr/bin/isoinfo", "-i", "@iso", "-l", "-J", "-j", "iso8859-1"}},
-    {"isoinfo", Shows::PrimaryListing, {"/usr/bin/isoinfo", "-i", "@iso", "-l"}},
-    {"iso-info", Shows::JolietListing, {"/usr/bin/iso-info", "-i", "@iso", "-l", "--no-header"}},
-    {"fuseiso", Shows::Mounted, {"/usr/bin/fuseiso", "@iso", "@out"}, INT32_MAX},
-};
-
-// Unmounts a reader's mount however the checks of it end.
-struct Mount {
-    fs::path at;
-    bool mounted = false;
-    ~Mount()
-    {
-        if (mounted) {
-            (void)test::run_process({"/usr/bin/fusermount", "-u", at.string()});
-        }
-    }
-};
+using test::Mount;
+using test::Reader;
+using test::Shows;
 
 struct Listed {
     bool directory;
@@ -383,28 +356,23 @@ TEST_P(DiscLayoutTest, ReadersShowTheFolder)
     std::string missing;
     test::ProcessOptions options;
     options.environment = {{"TZ", "UTC"}, {"LC_ALL", "C.UTF-8"}};
-    for (const Reader& reader : kReaders) {
+    for (const Reader& reader : test::kReaders) {
         if (!fs::exists(reader.command[0])) {
             missing += " " + reader.command[0];
             continue;
         }
         const fs::path out = dir_ / reader.name;
-        std::vector<std::string> command = reader.command;
-        for (std::string& word : command) {
-            word = std::regex_replace(word, std::regex("@iso"), (dir_ / "disc.iso").string());
-            word = std::regex_replace(word, std::regex("@out"), out.string());
-        }
         fs::create_directory(out);
-        const test::ProcessResult result = test::run_process(command, options);
-        Mount mount{out, reader.shows == Shows::Mounted && result.exit_status == 0};
+        const test::ProcessResult result =
+            test::run_process(test::reader_command(reader, (dir_ / "disc.iso").string(), out.string()), options);
+        const Mount mount{out.string(), reader.shows == Shows::Mounted && result.exit_status == 0};
         if (reader.shows == Shows::Mounted && !mount.mounted) {
             // No FUSE here (no /dev/fuse, or no right to mount): that reader is left out, not failed.
             std::cout << reader.name << " left out: " << result.standard_error;
             continue;
         }
         ASSERT_EQ(result.exit_status, 0) << reader.name << ": " << result.standard_error;
-        const bool takes_ucs2 = reader.name == "iso-info" || reader.name == "fuseiso";
-        if (c.beyond_the_bmp && takes_ucs2) {
+        if (c.beyond_the_bmp && reader.takes_ucs2) {
             // Not checked: it loses what is beyond UCS-2.
         } else if (reader.shows == Shows::Extracted || reader.shows == Shows::Mounted) {
             check_extracted(reader, out);
