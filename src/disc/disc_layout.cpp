@@ -267,11 +267,8 @@ private:
 
 std::size_t count_entries(const Entry& entry)
 {
-    std::size_t count = 1;
-    for (const Entry& child : entry.children) {
-        count += count_entries(child);
-    }
-    return count;
+    return std::accumulate(entry.children.begin(), entry.children.end(), std::size_t{1},
+                           [](std::size_t sum, const Entry& child) { return sum + count_entries(child); });
 }
 
 // A node's identifier as the tree's directory record holds it.
