@@ -16,9 +16,10 @@
 # count and the place; needs genisoimage, python3 and GNU time)
 set -euo pipefail
 
-pairs=${PAIRS:-11}
-[ "$pairs" -ge 9 ] || pairs=9  # a median of fewer pairs says little
 here=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=bench/lib.sh
+. "$here/bench/lib.sh"
+pairs=$(pair_count)
 pack=${PACK:-$here/build/quarnel-pack}
 quarnel=${QUARNEL:-$here/build/quarnel}
 scratch=${SCRATCH:-/dev/shm}
@@ -62,47 +63,18 @@ else
     make_folder "$folder" timed
 fi
 
-elapsed_ns() {
-    local start end
-    start=$(date +%s%N)
-    "$@" >/dev/null 2>&1
-    end=$(date +%s%N)
-    echo $((end - start))
-}
-
 run_pack() { "$pack" "$folder" "$work/out.bin"; }
 run_genisoimage() { genisoimage -quiet -J -o "$work/disc.iso" "$folder"; }
 run_two_steps() { genisoimage -quiet -J -o "$work/disc.iso" "$folder" && "$quarnel" "$work/disc.iso" "$work/out2.bin"; }
 
+remove_outputs() { rm -f "$work/out.bin" "$work/out2.bin" "$work/disc.iso"; }
+
 # $1: case name; $2: the command timed; $3: the command it is measured against.
 measure() {
-    local name=$1 command=$2 other=$3 ratios=() q c i
     # One untimed run each, which must succeed, warms the cache.
-    "$command" >/dev/null 2>&1 || { echo "$name: $command failed" >&2; exit 1; }
-    "$other" >/dev/null 2>&1 || { echo "$name: $other failed" >&2; exit 1; }
-    for ((i = 0; i < pairs; i++)); do
-        rm -f "$work/out.bin" "$work/out2.bin" "$work/disc.iso"
-        # The first of a pair alternates, so that neither always meets the other's leftovers.
-        if ((i % 2 == 0)); then
-            q=$(elapsed_ns "$command")
-            c=$(elapsed_ns "$other")
-        else
-            c=$(elapsed_ns "$other")
-            q=$(elapsed_ns "$command")
-        fi
-        ratios+=("$q $c")
-    done
-    printf '%s\n' "${ratios[@]}" | awk -v name="$name" -v pairs="$pairs" '
-        { ratio[NR] = $1 / $2; pack[NR] = $1; other[NR] = $2 }
-        function sort_values(v, n,    i, j, t) {
-            for (i = 2; i <= n; i++) for (j = i; j > 1 && v[j - 1] > v[j]; j--) { t = v[j]; v[j] = v[j - 1]; v[j - 1] = t }
-        }
-        END {
-            sort_values(ratio, NR); sort_values(pack, NR); sort_values(other, NR)
-            m = int((NR + 1) / 2)
-            printf "%-8s %2d pairs  ratio min %.2f  median %.2f  max %.2f   (median %.0f ms against %.0f ms)\n",
-                name, pairs, ratio[1], ratio[m], ratio[NR], pack[m] / 1e6, other[m] / 1e6
-        }'
+    "$2" >/dev/null 2>&1 || { echo "$1: $2 failed" >&2; exit 1; }
+    "$3" >/dev/null 2>&1 || { echo "$1: $3 failed" >&2; exit 1; }
+    run_pairs "$1" "$pairs" "$2" "$3" remove_outputs
 }
 
 echo "folder: $folder, $(du -sm --apparent-size "$folder" | cut -f1) MiB in $(find "$folder" -type f | wc -l) files"

@@ -80,13 +80,14 @@ protected:
         return copy(std::span(&piece, 1), also);
     }
 
-    Copied copy(std::span<const PayloadPiece> pieces, const CopyProgress& also = {})
+    Copied copy(std::span<const PayloadPiece> pieces, const CopyProgress& also = {},
+                std::size_t chunk_size = kLargeChunkSize)
     {
         fs::remove(destination_);
         const FileHandle destination = create_exclusive(destination_);
         Copied copied;
         test::Bytes table(2 * block_count_for(payload_length({pieces, destination, 0, {}})), 0);
-        const Payload payload{pieces, destination, kPayloadOffset, table};
+        const Payload payload{pieces, destination, kPayloadOffset, table, chunk_size};
         copied.outcome = copy_payload(payload, GetParam(), [&](std::uint64_t done, std::uint64_t total) {
             EXPECT_EQ(total, payload_length(payload));
             copied.progress.push_back(done);
@@ -161,16 +162,19 @@ TEST_P(PayloadCopyTest, CopiesPiecesAndNamesTheOneThatFails)
 {
     // m memory, z zeros, r a range of the open source from `offset`, d a file
     // opened on demand, x one that cannot be opened, v one that fails its
-    // verification, s one 100 bytes shorter than its piece.
+    // verification, s one 100 bytes shorter than its piece; a file's padding
+    // zeros follow it in the same piece.
     struct Spec {
         char kind;
         std::size_t length;
         std::size_t offset = 0;
+        std::size_t padding = 0;
     };
     struct Case {
         std::vector<Spec> pieces;
         PayloadResult result = PayloadResult::Done;
         std::size_t failed_piece = 0;
+        std::size_t chunk_size = kLargeChunkSize;
     };
     const Case cases[] = {
         {{{'m', 2048}, {'r', 4096, 100}, {'z', 2048}}},
@@ -180,6 +184,11 @@ TEST_P(PayloadCopyTest, CopiesPiecesAndNamesTheOneThatFails)
         {{{'z', 4096}, {'d', 2048}, {'v', 5000}, {'m', 10}}, PayloadResult::ReadFailed, 2},
         {{{'m', 10}, {'s', 3UL << 20}}, PayloadResult::ReadFailed, 1},
         {{{'r', 2048}, {'x', 0}}, PayloadResult::ReadFailed, 1},
+        {{{'m', 2048}, {'d', 3000, 0, 1096}, {'d', (1UL << 20) + 5, 0, 2043}, {'d', 2048, 0, 0}, {'z', 10}},
+         PayloadResult::Done,
+         0,
+         kCachedChunkSize},
+        {{{'d', 100, 0, 1948}, {'s', 5000, 0, 1144}}, PayloadResult::ReadFailed, 1, kCachedChunkSize},
     };
     const test::Bytes source = test::random_bytes(4UL << 20, 8);
     test::write_file(source_.string(), source);
@@ -210,12 +219,13 @@ TEST_P(PayloadCopyTest, CopiesPiecesAndNamesTheOneThatFails)
                 test::write_file(path.string(),
                                  spec.kind == 's' ? test::Bytes(bytes.begin(), bytes.end() - 100) : bytes);
                 files.push_back(std::make_unique<TestPieceFile>(path, spec.kind != 'x', spec.kind != 'v'));
-                pieces.push_back(PayloadPiece::on_demand(*files.back(), spec.length));
+                pieces.push_back(PayloadPiece::on_demand(*files.back(), spec.length, spec.padding));
+                bytes.resize(spec.length + spec.padding, 0);
                 break;
             }
             expected.insert(expected.end(), bytes.begin(), bytes.end());
         }
-        const Copied copied = copy(pieces);
+        const Copied copied = copy(pieces, {}, cases[c].chunk_size);
         EXPECT_EQ(copied.outcome.result, cases[c].result) << c;
         if (cases[c].result == PayloadResult::Done) {
             EXPECT_EQ(copied.payload, expected) << c;

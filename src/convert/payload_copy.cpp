@@ -11,10 +11,7 @@
 namespace quarnel {
 namespace {
 
-// Large sequential reads and writes, a whole number of checksum blocks; small
-// enough that a chunk is still in the cache when it is written out.
-constexpr std::size_t kChunkSize = std::size_t{1} << 20;
-static_assert(kChunkSize % kBlockSize == 0);
+static_assert(kLargeChunkSize % kBlockSize == 0 && kCachedChunkSize % kBlockSize == 0);
 // The in-kernel copy's checksums read the image back in pieces small enough
 // to stay in the core's own cache between the read and the checksum.
 constexpr std::size_t kReadBackSize = std::size_t{256} << 10;
@@ -62,7 +59,7 @@ private:
 
 std::uint64_t length_of(const PayloadPiece& piece)
 {
-    return piece.kind == PayloadPiece::Kind::Memory ? piece.bytes.size() : piece.length;
+    return piece.kind == PayloadPiece::Kind::Memory ? piece.bytes.size() : piece.length + piece.padding;
 }
 
 // Fills the payload's chunks from its pieces in turn, on the read-ahead's
@@ -97,11 +94,15 @@ public:
             case PayloadPiece::Kind::Zeros:
                 std::fill(into.begin(), into.end(), std::uint8_t{0});
                 break;
-            case PayloadPiece::Kind::File:
-                if (read_file(piece, into) != 0) {
+            case PayloadPiece::Kind::File: {
+                const auto from_file = static_cast<std::size_t>(
+                    std::min<std::uint64_t>(count, piece.length - std::min(within_, piece.length)));
+                if (read_file(piece, into.first(from_file)) != 0) {
                     return -1;
                 }
+                std::fill(into.begin() + static_cast<std::ptrdiff_t>(from_file), into.end(), std::uint8_t{0});
                 break;
+            }
             }
             filled += count;
             within_ += count;
@@ -235,12 +236,13 @@ PayloadOutcome copy_through_memory(const Payload& payload, std::uint64_t length,
 {
     // The cursor outlives the reader, whose thread uses it.
     PieceCursor cursor(payload.pieces, start);
-    ReadAhead reader(length - start, kChunkSize,
+    const std::size_t chunk_size = payload.chunk_size;
+    ReadAhead reader(length - start, chunk_size,
                      [&](std::uint64_t index, std::span<std::uint8_t> buffer) -> std::int64_t {
                          if (cursor.fill(buffer) != 0) {
                              return -1;
                          }
-                         checksum_blocks(buffer, (start + index * kChunkSize) / kBlockSize, payload.checksum_table);
+                         checksum_blocks(buffer, (start + index * chunk_size) / kBlockSize, payload.checksum_table);
                          return static_cast<std::int64_t>(buffer.size());
                      });
     reader.start();
@@ -276,20 +278,20 @@ const PayloadPiece* single_file(const Payload& payload)
 
 PayloadPiece PayloadPiece::memory(std::span<const std::uint8_t> bytes)
 {
-    return {Kind::Memory, bytes, nullptr, nullptr, 0, bytes.size()};
+    return {Kind::Memory, bytes, nullptr, nullptr, 0, bytes.size(), 0};
 }
 
 PayloadPiece PayloadPiece::range(const FileHandle& file, std::uint64_t offset, std::uint64_t length)
 {
-    return {Kind::File, {}, &file, nullptr, offset, length};
+    return {Kind::File, {}, &file, nullptr, offset, length, 0};
 }
 
-PayloadPiece PayloadPiece::on_demand(PieceFile& file, std::uint64_t length)
+PayloadPiece PayloadPiece::on_demand(PieceFile& file, std::uint64_t length, std::uint64_t padding)
 {
-    return {Kind::File, {}, nullptr, &file, 0, length};
+    return {Kind::File, {}, nullptr, &file, 0, length, padding};
 }
 
-PayloadPiece PayloadPiece::zeros(std::uint64_t length) { return {Kind::Zeros, {}, nullptr, nullptr, 0, length}; }
+PayloadPiece PayloadPiece::zeros(std::uint64_t length) { return {Kind::Zeros, {}, nullptr, nullptr, 0, length, 0}; }
 
 std::uint64_t payload_length(const Payload& payload)
 {

@@ -24,6 +24,15 @@ enum class CopyMethod {
     ReadWrite,  // always through memory, as where no in-kernel copy exists
 };
 
+// Bytes moved through memory at a time, each a whole number of checksum
+// blocks. Large sequential reads and writes, small enough that a chunk is
+// still in the cache when it is written out:
+inline constexpr std::size_t kLargeChunkSize = std::size_t{1} << 20;
+// For a payload of many files, whose reads cost more than their calls:
+// small enough that a chunk stays in the core's own cache from the worker's
+// read to the write (a quarter less CPU on a 300 MiB folder than the above).
+inline constexpr std::size_t kCachedChunkSize = std::size_t{256} << 10;
+
 // Called after each step with the payload bytes copied so far and their total.
 using CopyProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
@@ -46,9 +55,10 @@ struct PayloadPiece {
     PieceFile* opened_on_demand = nullptr;  // File, opened when reached (file == nullptr) and closed after it
     std::uint64_t offset = 0;               // File: where the range starts in it
     std::uint64_t length = 0;               // File and Zeros; Memory: bytes.size()
+    std::uint64_t padding = 0;              // File: zero bytes after the file's, so that one piece ends a sector
     static PayloadPiece memory(std::span<const std::uint8_t> bytes);
     static PayloadPiece range(const FileHandle& file, std::uint64_t offset, std::uint64_t length);
-    static PayloadPiece on_demand(PieceFile& file, std::uint64_t length);
+    static PayloadPiece on_demand(PieceFile& file, std::uint64_t length, std::uint64_t padding = 0);
     static PayloadPiece zeros(std::uint64_t length);
 };
 
@@ -56,7 +66,8 @@ struct Payload {
     std::span<const PayloadPiece> pieces;  // in order; the payload is their bytes one after another
     const FileHandle& destination;         // open for reading and writing
     std::uint64_t destination_offset;
-    std::span<std::uint8_t> checksum_table;  // one entry a 4096-byte block of the whole payload
+    std::span<std::uint8_t> checksum_table;    // one entry a 4096-byte block of the whole payload
+    std::size_t chunk_size = kLargeChunkSize;  // through memory
 };
 
 enum class PayloadResult { Done, ReadFailed, WriteFailed };

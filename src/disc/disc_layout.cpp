@@ -36,7 +36,6 @@ constexpr std::size_t kJolietTree = 1;
 
 struct Node {
     const Entry* entry = nullptr;
-    std::string path;
     std::size_t parent = 0;
     std::size_t level = 1;
     std::int64_t time = 0;  // the recording time: a directory's newest
@@ -152,13 +151,11 @@ public:
     std::vector<Node> nodes;
     Refusal refusal;
 
-    [[nodiscard]] int add(const Entry& entry, std::size_t parent, std::string path, std::size_t level,
-                          std::u16string joliet)
+    [[nodiscard]] int add(const Entry& entry, std::size_t parent, std::size_t level, std::u16string joliet)
     {
         const std::size_t index = nodes.size();
         Node& node = nodes.emplace_back();
         node.entry = &entry;
-        node.path = std::move(path);
         node.parent = parent;
         node.level = level;
         node.joliet = std::move(joliet);
@@ -178,13 +175,12 @@ public:
         std::vector<std::size_t> added;
         std::vector<std::string> natural_names;
         for (const Entry* child : children) {
-            std::string child_path = nodes[index].path.empty() ? child->name : nodes[index].path + "/" + child->name;
             std::u16string units;
-            if (check_name(child->name, child_path, units) != 0) {
+            if (check_name(child->name, index, units) != 0) {
                 return -1;
             }
             added.push_back(nodes.size());
-            if (add(*child, index, std::move(child_path), level + (child->directory ? 1 : 0), std::move(units)) != 0) {
+            if (add(*child, index, level + (child->directory ? 1 : 0), std::move(units)) != 0) {
                 return -1;
             }
             natural_names.push_back(primary_name(child->name, child->directory));
@@ -212,7 +208,13 @@ public:
 
     [[nodiscard]] int refuse(RefusalKind kind, std::size_t index, std::string other = {})
     {
-        return refuse_path(kind, nodes[index].path, std::move(other));
+        return refuse_path(kind, path_of(index), std::move(other));
+    }
+
+    // Rebuilt for a refusal alone, so that no node keeps its path.
+    [[nodiscard]] std::string path_of(std::size_t index) const
+    {
+        return index == 0 ? std::string() : join_path(path_of(nodes[index].parent), nodes[index].entry->name);
     }
 
     [[nodiscard]] int refuse_path(RefusalKind kind, const std::string& path, std::string other = {})
@@ -222,19 +224,21 @@ public:
     }
 
 private:
-    [[nodiscard]] int check_name(const std::string& name, const std::string& path, std::u16string& units)
+    // The name of a child of directory `parent`.
+    [[nodiscard]] int check_name(const std::string& name, std::size_t parent, std::u16string& units)
     {
+        const auto refuse_name = [&](RefusalKind kind) { return refuse_path(kind, join_path(path_of(parent), name)); };
         if (utf8_to_utf16(name, units) != 0) {
-            return refuse_path(RefusalKind::InvalidUtf8, path);
+            return refuse_name(RefusalKind::InvalidUtf8);
         }
         if (units.empty() || units == u"." || units == u"..") {
-            return refuse_path(RefusalKind::ReservedName, path);
+            return refuse_name(RefusalKind::ReservedName);
         }
         if (std::any_of(units.begin(), units.end(), is_forbidden_in_joliet)) {
-            return refuse_path(RefusalKind::ForbiddenCharacter, path);
+            return refuse_name(RefusalKind::ForbiddenCharacter);
         }
         if (units.size() > kMaxJolietUnits) {
-            return refuse_path(RefusalKind::NameTooLong, path);
+            return refuse_name(RefusalKind::NameTooLong);
         }
         return 0;
     }
@@ -245,7 +249,7 @@ private:
         for (const std::size_t index : added) {
             const auto [at, inserted] = seen.emplace(fold_case(nodes[index].joliet), index);
             if (!inserted) {
-                return refuse(RefusalKind::CaseCollision, index, nodes[at->second].path);
+                return refuse(RefusalKind::CaseCollision, index, path_of(at->second));
             }
         }
         return 0;
@@ -260,6 +264,12 @@ private:
         return 0;
     }
 };
+
+std::size_t count_entries(const Entry& entry)
+{
+    return std::accumulate(entry.children.begin(), entry.children.end(), std::size_t{1},
+                           [](std::size_t sum, const Entry& child) { return sum + count_entries(child); });
+}
 
 // A node's identifier as the tree's directory record holds it.
 std::string identifier_bytes(const Node& node, std::size_t tree)
@@ -442,6 +452,15 @@ void store_terminator(std::span<std::uint8_t> at)
 
 }  // namespace
 
+std::string join_path(std::string_view parent, std::string_view name)
+{
+    std::string path(parent);
+    if (!path.empty() && path.back() != '/' && path.back() != '\\') {
+        path += '/';
+    }
+    return path.append(name);
+}
+
 int lay_out_disc(const Entry& root, std::optional<std::string_view> label, DiscLayout& layout, Refusal& refusal)
 {
     Tree tree;
@@ -450,7 +469,9 @@ int lay_out_disc(const Entry& root, std::optional<std::string_view> label, DiscL
         return -1;
     };
     Volume volume;
-    if (name_volume(root, label, volume, tree) != 0 || tree.add(root, 0, {}, 1, {}) != 0) {
+    // Reserved whole: growing by doubling would hold the old nodes and the new at once.
+    tree.nodes.reserve(count_entries(root));
+    if (name_volume(root, label, volume, tree) != 0 || tree.add(root, 0, 1, {}) != 0) {
         return refused();
     }
     std::vector<Node>& nodes = tree.nodes;
@@ -506,7 +527,7 @@ int lay_out_disc(const Entry& root, std::optional<std::string_view> label, DiscL
                 by_identity[{entry.identity->device, entry.identity->inode}] = files.size();
             }
             node.sector[0] = static_cast<std::uint32_t>(std::min<std::uint64_t>(next, UINT32_MAX));
-            files.push_back({&entry, node.path, node.sector[0], node.length[0]});
+            files.push_back({&entry, node.sector[0], node.length[0]});
             next += sectors_for(entry.size);
         }
     }

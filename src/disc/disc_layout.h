@@ -42,6 +42,7 @@ struct FileIdentity {
 struct Entry {
     std::string name;  // UTF-8
     bool directory = false;
+    std::uint32_t source = 0;   // the driver's own number for a file, passed through untouched
     std::uint64_t size = 0;     // bytes, for a file
     std::int64_t modified = 0;  // seconds since the epoch, UTC
     std::optional<FileIdentity> identity;
@@ -70,7 +71,6 @@ struct Refusal {
 
 struct FileExtent {
     const Entry* entry = nullptr;  // the first of the entries that share the extent
-    std::string path;              // relative to the folder, '/' between names
     std::uint32_t sector = 0;
     std::uint32_t length = 0;  // bytes; zero-padded on the disc to whole sectors
 };
@@ -80,6 +80,9 @@ struct DiscLayout {
     std::vector<FileExtent> files;       // in data order, contiguous after the metadata; empty files have none
     std::uint32_t total_sectors = 0;
 };
+
+// `name` below `parent`, '/' between them unless `parent` is empty or ends in '/' or '\\' already.
+std::string join_path(std::string_view parent, std::string_view name);
 
 constexpr std::uint64_t sectors_for(std::uint64_t bytes) { return (bytes + kDiscSectorSize - 1) / kDiscSectorSize; }
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "image/ascii_case.h"
+
 namespace quarnel {
 
 namespace {
@@ -14,8 +16,7 @@ constexpr std::string_view kE220 = "E220";
 std::basic_string<ArgChar> ascii_upper(std::basic_string_view<ArgChar> text)
 {
     std::basic_string<ArgChar> upper(text);
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](ArgChar c) { return c >= 'a' && c <= 'z' ? static_cast<ArgChar>(c - 'a' + 'A') : c; });
+    std::transform(upper.begin(), upper.end(), upper.begin(), ascii_upper_unit<ArgChar>);
     return upper;
 }
 

@@ -1,13 +1,14 @@
 #include "pack/pack_folder.h"
 
+#include <new>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "console/console.h"
 #include "convert/payload_copy.h"
 #include "disc/disc_layout.h"
+#include "image/ascii_case.h"
 #include "output/output_file.h"
 #include "pack/pack_messages.h"
 #include "platform/folder_listing.h"
@@ -33,22 +34,10 @@ fs::path from_utf8(std::string_view text) { return fs::path(std::u8string(text.b
 
 bool is_known(const FileState& state) { return state.device != 0 || state.inode != 0; }
 
-bool ascii_equal_ignoring_case(std::string_view a, std::string_view b)
-{
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // One walk over the folder: the entries the layout takes, and what each file
-// was when it was looked at, so that a change while it is packed shows.
+// was when it was looked at, so that a change while it is packed shows. A
+// file's entry holds its name and, as its source number, its row in one
+// table of states; its path is rebuilt from its folder's row when needed.
 class FolderScan {
 public:
     FolderScan(std::string_view shown_folder, const fs::path& destination)
@@ -57,31 +46,26 @@ public:
         if (read_path_state(destination, destination_) != 0) {
             destination_ = {};
         }
+        directories_.push_back({{}, 0});
     }
 
     // 0, or -1 after the refusal was printed.
-    [[nodiscard]] int scan(const Directory& directory, const std::string& path, std::size_t level, disc::Entry& node)
+    [[nodiscard]] int scan(const Directory& directory, std::uint32_t folder, std::size_t level, disc::Entry& node)
     {
         std::vector<FolderItem> items;
         if (list_directory(directory, items) != 0) {
-            return console::fail(pack_messages::unable_to_read(shown(path)));
+            return console::fail(pack_messages::unable_to_read(shown(folder, {})));
         }
         node.children.reserve(items.size());
         for (FolderItem& item : items) {
-            const std::string name = utf8(item.name);
-            std::string item_path = path;
-            if (!item_path.empty()) {
-                item_path += '/';
-            }
-            item_path += name;
+            std::string name = utf8(item.name);
             if (item.kind == FolderItem::Kind::Unreadable) {
-                return console::fail(pack_messages::unable_to_read(shown(item_path)));
+                return console::fail(pack_messages::unable_to_read(shown(folder, name)));
             }
             if (item.kind == FolderItem::Kind::Other) {
-                return console::fail(pack_messages::not_a_file_or_folder(shown(item_path)));
+                return console::fail(pack_messages::not_a_file_or_folder(shown(folder, name)));
             }
             disc::Entry entry;
-            entry.name = name;
             entry.modified = item.state.modified;
             if (item.kind == FolderItem::Kind::Directory) {
                 entry.directory = true;
@@ -89,19 +73,21 @@ public:
                 if (level < kDeepestListedLevel) {
                     const std::optional<Directory> child = directory.open_directory(item.name);
                     if (!child) {
-                        return console::fail(pack_messages::unable_to_read(shown(item_path)));
+                        return console::fail(pack_messages::unable_to_read(shown(folder, name)));
                     }
-                    if (scan(*child, item_path, level + 1, entry) != 0) {
+                    const auto number = static_cast<std::uint32_t>(directories_.size());
+                    directories_.push_back({name, folder});
+                    if (scan(*child, number, level + 1, entry) != 0) {
                         return -1;
                     }
                 }
+                entry.name = std::move(name);
                 node.children.push_back(std::move(entry));
                 continue;
             }
-            // Opened once now, so that a file that cannot be read is refused before anything is written.
-            const FileHandle file = open_in_directory(directory, item.name);
-            if (!file.is_open() || (!is_known(item.state) && read_file_state(file, item.state) != 0)) {
-                return console::fail(pack_messages::unable_to_read(shown(item_path)));
+            // Told now, so that a file that cannot be read is refused before anything is written.
+            if (check_readable(directory, item.name, item.state) != 0) {
+                return console::fail(pack_messages::unable_to_read(shown(folder, name)));
             }
             if (is_destination(item.state, name)) {
                 continue;  // the image being written is never on its own disc
@@ -110,60 +96,86 @@ public:
             if (is_known(item.state)) {
                 entry.identity = disc::FileIdentity{item.state.device, item.state.inode};
             }
-            files_.emplace(item_path, item.state);
+            entry.source = static_cast<std::uint32_t>(files_.size());
+            files_.push_back({item.state, folder});
+            entry.name = std::move(name);
             node.children.push_back(std::move(entry));
         }
         return 0;
     }
 
-    std::string shown(std::string_view path) const
+    // A file's path below the folder, '/' between names.
+    std::string path_of(const disc::Entry& file) const
     {
-        if (path.empty()) {
-            return shown_folder_;
-        }
-        const bool separated = !shown_folder_.empty() && (shown_folder_.back() == '/' || shown_folder_.back() == '\\');
-        return shown_folder_ + (separated ? "" : "/") + std::string(path);
+        return disc::join_path(directory_path(files_[file.source].directory), file.name);
     }
 
-    const FileState& scanned(const std::string& path) const { return files_.at(path); }
+    std::string shown(const disc::Entry& file) const { return pack_messages::below(shown_folder_, path_of(file)); }
+
+    const FileState& scanned(const disc::Entry& file) const { return files_[file.source].state; }
 
 private:
+    struct ScannedFile {
+        FileState state;
+        std::uint32_t directory;  // its folder's row
+    };
+    struct ScannedDirectory {
+        std::string name;
+        std::uint32_t parent;  // the folder itself is row 0
+    };
+
+    std::string directory_path(std::uint32_t directory) const
+    {
+        return directory == 0
+                   ? std::string()
+                   : disc::join_path(directory_path(directories_[directory].parent), directories_[directory].name);
+    }
+
+    std::string shown(std::uint32_t directory, std::string_view name) const
+    {
+        const std::string path = directory_path(directory);
+        return pack_messages::below(shown_folder_, name.empty() ? path : disc::join_path(path, name));
+    }
+
     bool is_destination(const FileState& state, std::string_view name) const
     {
         return is_known(destination_) && state.device == destination_.device && state.inode == destination_.inode &&
-               (is_known(state) || ascii_equal_ignoring_case(name, destination_name_));
+               (is_known(state) || ascii_equal_ignoring_case(name, std::string_view(destination_name_)));
     }
 
     std::string shown_folder_;
     std::string destination_name_;
     FileState destination_;
-    std::unordered_map<std::string, FileState> files_;
+    std::vector<ScannedFile> files_;
+    std::vector<ScannedDirectory> directories_;
 };
 
 // A file of the folder, opened when the copy reaches it: it must still be
 // the file looked at, and be so still once read.
 class FolderFile final : public PieceFile {
 public:
-    FolderFile(const Directory& folder, const disc::FileExtent& extent, const FileState& scanned)
-        : folder_(folder), path_(from_utf8(extent.path)), scanned_(scanned)
+    FolderFile(const Directory& folder, const FolderScan& scan, const disc::Entry& entry)
+        : folder_(folder), scan_(scan), entry_(entry)
     {
     }
 
     FileHandle open() noexcept override
     {
-        FileHandle file = open_in_directory(folder_, path_);
-        FileState now;
-        if (!file.is_open() || read_file_state(file, now) != 0 || !is_same_file(now)) {
-            return FileHandle();
+        try {
+            FileState now;
+            FileHandle file = open_in_directory(folder_, from_utf8(scan_.path_of(entry_)), now);
+            return file.is_open() && is_same_file(now) ? std::move(file) : FileHandle();
+        } catch (const std::bad_alloc&) {
+            return FileHandle();  // no room for the path: the file cannot be read
         }
-        return file;
     }
 
     int verify(const FileHandle& file) noexcept override
     {
+        const FileState& scanned = scan_.scanned(entry_);
         FileState now;
-        return read_file_state(file, now) == 0 && is_same_file(now) && now.size == scanned_.size &&
-                       now.modified == scanned_.modified && now.modified_nanoseconds == scanned_.modified_nanoseconds
+        return read_file_state(file, now) == 0 && is_same_file(now) && now.size == scanned.size &&
+                       now.modified == scanned.modified && now.modified_nanoseconds == scanned.modified_nanoseconds
                    ? 0
                    : -1;
     }
@@ -171,12 +183,13 @@ public:
 private:
     bool is_same_file(const FileState& now) const
     {
-        return !is_known(scanned_) || (now.device == scanned_.device && now.inode == scanned_.inode);
+        const FileState& scanned = scan_.scanned(entry_);
+        return !is_known(scanned) || (now.device == scanned.device && now.inode == scanned.inode);
     }
 
     const Directory& folder_;
-    fs::path path_;
-    FileState scanned_;
+    const FolderScan& scan_;
+    const disc::Entry& entry_;
 };
 
 }  // namespace
@@ -203,7 +216,7 @@ int pack_folder(const PackRequest& request)
     if (FileState state; read_path_state(request.folder, state) == 0) {
         root.modified = state.modified;
     }
-    if (scan.scan(*folder, "", 1, root) != 0) {
+    if (scan.scan(*folder, 0, 1, root) != 0) {
         return -1;
     }
 
@@ -213,22 +226,17 @@ int pack_folder(const PackRequest& request)
         return console::fail(pack_messages::refusal(refusal, shown_folder));
     }
 
-    // The disc as pieces: its metadata, then each file's bytes and the zeros
+    // The disc as pieces: its metadata, then each file's bytes with the zeros
     // that fill its last sector.
     std::vector<FolderFile> files;
     files.reserve(layout.files.size());
-    std::vector<PayloadPiece> pieces{PayloadPiece::memory(layout.metadata)};
-    std::vector<std::size_t> file_of_piece{0};
-    for (std::size_t i = 0; i < layout.files.size(); ++i) {
-        const disc::FileExtent& extent = layout.files[i];
-        files.emplace_back(*folder, extent, scan.scanned(extent.path));
-        pieces.push_back(PayloadPiece::on_demand(files.back(), extent.length));
-        file_of_piece.push_back(i);
-        if (const std::uint64_t padding = disc::sectors_for(extent.length) * disc::kDiscSectorSize - extent.length;
-            padding != 0) {
-            pieces.push_back(PayloadPiece::zeros(padding));
-            file_of_piece.push_back(i);
-        }
+    std::vector<PayloadPiece> pieces;
+    pieces.reserve(layout.files.size() + 1);
+    pieces.push_back(PayloadPiece::memory(layout.metadata));
+    for (const disc::FileExtent& extent : layout.files) {
+        files.emplace_back(*folder, scan, *extent.entry);
+        pieces.push_back(PayloadPiece::on_demand(
+            files.back(), extent.length, disc::sectors_for(extent.length) * disc::kDiscSectorSize - extent.length));
     }
     const std::uint64_t disc_length = std::uint64_t{layout.total_sectors} * disc::kDiscSectorSize;
 
@@ -244,12 +252,13 @@ int pack_folder(const PackRequest& request)
     }
     const Payload payload{pieces, output.handle(), header_area.size(),
                           request.disc_only ? std::span<std::uint8_t>(scratch_table)
-                                            : image_checksum_table(header_area)};
+                                            : image_checksum_table(header_area),
+                          kCachedChunkSize};
     const PayloadOutcome outcome = copy_payload(payload, CopyMethod::Automatic, request.progress);
     switch (outcome.result) {
     case PayloadResult::ReadFailed:
-        return console::fail(
-            pack_messages::unable_to_read(scan.shown(layout.files[file_of_piece[outcome.failed_piece]].path)));
+        // Piece 0 is the metadata, piece i + 1 file i's.
+        return console::fail(pack_messages::unable_to_read(scan.shown(*layout.files[outcome.failed_piece - 1].entry)));
     case PayloadResult::WriteFailed:
         return console::fail(pack_messages::unable_to_write_destination(shown_destination));
     case PayloadResult::Done:

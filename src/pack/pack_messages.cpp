@@ -25,17 +25,12 @@ std::string quoted(std::string_view path)
     return text;
 }
 
-// An entry of the folder as the user finds it: below the folder as given.
+}  // namespace
+
 std::string below(std::string_view folder, std::string_view entry)
 {
-    if (entry.empty()) {
-        return std::string(folder);
-    }
-    const bool separated = !folder.empty() && (folder.back() == '/' || folder.back() == '\\');
-    return std::string(folder) + (separated ? "" : "/") + std::string(entry);
+    return entry.empty() ? std::string(folder) : disc::join_path(folder, entry);
 }
-
-}  // namespace
 
 std::string_view banner_text()
 {

@@ -27,6 +27,8 @@ inline constexpr std::string_view kSuccess = "Operation successfully completed.\
 
 // Paths are shown as given on the command line, the folder's entries below it
 // with '/' between names.
+// An entry of the folder as the user finds it: below the folder as given (the folder for none).
+std::string below(std::string_view folder, std::string_view entry);
 std::string not_a_folder(std::string_view folder);
 std::string unable_to_read(std::string_view path);
 std::string not_a_file_or_folder(std::string_view path);

@@ -35,9 +35,16 @@ struct FolderItem {
 // gives them. -1 when the directory cannot be read.
 [[nodiscard]] int list_directory(const Directory& directory, std::vector<FolderItem>& items);
 
-// The regular file `name` of `directory`, open for reading; a link is not
-// followed. A closed handle when it cannot be opened.
-FileHandle open_in_directory(const Directory& directory, const std::filesystem::path& name);
+// The regular file `name` of `directory`, open for reading, with what it is
+// now in `state`; a link is not followed. A closed handle when it cannot be
+// opened.
+FileHandle open_in_directory(const Directory& directory, const std::filesystem::path& name, FileState& state);
+
+// Whether the file `name` of `directory`, listed as `state`, may be opened
+// for reading: on Linux told by its permissions, without opening it; on
+// Windows by opening it, which also fills in the identity the listing lacks.
+// -1 when it may not.
+[[nodiscard]] int check_readable(const Directory& directory, const std::filesystem::path& name, FileState& state);
 
 // What the open file is now; -1 when it cannot be told.
 [[nodiscard]] int read_file_state(const FileHandle& file, FileState& state);
