@@ -201,7 +201,7 @@ class View {
     }
     this.controller = null;
     this.stop();
-    await this.run.finish(this, file, result);
+    this.run.finish(this, file, result);
     this.settle();
   }
 
@@ -355,24 +355,6 @@ async function walkFolder(root) {
   return folder;
 }
 
-// The first of the files that the page can no longer read, if any. Chromium
-// lets the worker's copy of a File from the folder dialog read the file even
-// once it has changed since it was chosen; the page's own File refuses it,
-// and the page's Files are what is saved, so each is tried here, a byte of
-// it, before the image is offered.
-async function firstUnreadable(files) {
-  for (let at = 0; at < files.length; at += 64) {
-    const batch = files.slice(at, at + 64);
-    const read = await Promise.all(batch.map(({ file }) =>
-      file.slice(0, 1).arrayBuffer().then(() => true, () => false)));
-    const failed = read.indexOf(false);
-    if (failed >= 0) {
-      return batch[failed];
-    }
-  }
-  return null;
-}
-
 class FolderView extends View {
   constructor(run) {
     super('folder', run);
@@ -413,14 +395,9 @@ const folderView = new FolderView({
     const label = document.getElementById('folder-label').value;
     return [Number(document.querySelector('input[name="folder-model"]:checked').value), label === '' ? null : label];
   },
-  async finish(view, folder, result) {
+  finish(view, folder, result) {
     if (!result.header) {
       view.say(shownLine(result.message), true);
-      return;
-    }
-    const changed = await firstUnreadable(folder.files);
-    if (changed) {
-      view.say(worker.rules.unreadable.replace('{}', folder.name + '/' + changed.path), true);
       return;
     }
     const discOnly = document.getElementById('folder-iso').checked;
