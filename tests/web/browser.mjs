@@ -2,8 +2,9 @@
 // built page, and the three engines behind one small driver: Chromium and
 // Firefox ESR through puppeteer-core (CDP, WebDriver BiDi), WebKitGTK's
 // MiniBrowser through WebKitWebDriver (plain WebDriver calls; run under
-// xvfb-run). A page offers goto, choose (a file into an input), click,
-// evaluate (a function's source and its argument, in the page), waitFor, and
+// xvfb-run). A page offers goto, choose (a file into an input), click, press
+// (a key, or keys held together as 'Shift+Tab'), evaluate (a function's source
+// and its argument, in the page), waitFor, and
 // `errors`: what its console said in red, where the driver lets us read it.
 import { spawn } from 'node:child_process';
 import { createServer } from 'node:http';
@@ -79,6 +80,10 @@ async function puppeteerEngine(name) {
         goto: (url) => tab.goto(url),
         choose: async (selector, path) => (await tab.$(selector)).uploadFile(path),
         click: (selector) => tab.click(selector),
+        press: async (keys) => {
+          for (const key of keys.split('+')) await tab.keyboard.down(key);
+          for (const key of keys.split('+').reverse()) await tab.keyboard.up(key);
+        },
         evaluate: (fn, arg) => tab.evaluate(`(${fn})(${JSON.stringify(arg)})`),
         waitFor: (fn, arg, timeout) => waitFor(page, fn, arg, timeout),
         close: () => context.close(),
@@ -88,6 +93,8 @@ async function puppeteerEngine(name) {
     close: () => browser.close(),
   };
 }
+
+const webDriverKeys = { Tab: '\uE004', Enter: '\uE007', Shift: '\uE008', ArrowDown: '\uE015' };
 
 // WebKitGTK through WebDriver's HTTP calls. Its console is out of the driver's reach.
 async function webkitEngine() {
@@ -120,6 +127,12 @@ async function webkitEngine() {
         goto: (url) => call('POST', at('/url'), { url }),
         choose: async (selector, path) => call('POST', at(`/element/${await element(selector)}/value`), { text: path }),
         click: async (selector) => call('POST', at(`/element/${await element(selector)}/click`), {}),
+        press: (keys) => {
+          const codes = keys.split('+').map((key) => webDriverKeys[key] ?? key);
+          return call('POST', at('/actions'), { actions: [{ type: 'key', id: 'keyboard', actions: [
+            ...codes.map((value) => ({ type: 'keyDown', value })),
+            ...codes.reverse().map((value) => ({ type: 'keyUp', value }))] }] });
+        },
         evaluate: (fn, arg) => call('POST', at('/execute/async'), {
           script: `const done = arguments[arguments.length - 1]; Promise.resolve((${fn})(arguments[0])).then(done);`,
           args: [arg === undefined ? null : arg] }),
@@ -182,10 +195,47 @@ const shownBy = (v) => ({
   downloads: window.quarnelDownloads,
 });
 
+// Where focus is: the focused element's id (a radio button's fieldset's),
+// marked when it shows no outline; 'body' when nothing has it.
+const focusAt = () => {
+  const at = document.activeElement;
+  if (!at || at === document.body) return 'body';
+  const id = at.type === 'radio' ? at.closest('fieldset').id : at.id;
+  return getComputedStyle(at).outlineStyle === 'none' ? id + ' (focus not shown)' : id;
+};
+
+// With keys alone, the file chosen: Tab on to the view's start button, Shift+Tab
+// back to its file input, then Tab to start again, choosing the model with the
+// arrows and Disc only with Space on the way, and Enter. Gives where focus was
+// after each key, `forth` from where it started.
+async function byKeys(page, view, model, iso) {
+  const where = () => page.evaluate(focusAt.toString());
+  const go = async (keys, until, act = async () => {}) => {
+    const way = [];
+    while (way.length < 20 && way.at(-1) !== until) {
+      await page.press(keys);
+      way.push(await where());
+      await act(way.at(-1));
+    }
+    return way;
+  };
+  const forth = [await where(), ...await go('Tab', `${view}-start`)];
+  const back = await go('Shift+Tab', `${view}-file`);
+  const chosen = (m) => document.querySelector(`#${m[0]}-model input:checked`).parentElement.textContent.trim() === m[1];
+  const again = await go('Tab', `${view}-start`, async (stop) => {
+    for (let arrows = 0; stop === `${view}-model` && arrows < 5 && !await page.evaluate(chosen.toString(), [view, model]);
+      ++arrows) await page.press('ArrowDown');
+    if (stop === 'folder-iso' && iso) await page.press(' ');
+  });
+  await page.press('Enter');
+  return { forth, back, again };
+}
+
 // Chooses `file` in a view, sets the model, presses its start button (and
 // Cancel, when asked) and waits for the result: what the view shows, with the
-// pieces' digests of what it saves, if anything, and where focus went.
-export async function runJob(page, view, file, { model = 'Default', cancel = false } = {}) {
+// pieces' digests of what it saves, if anything, and where focus went. With
+// `keys`, the model, Disc only, start, Cancel and the check's link go by keys (byKeys).
+export async function runJob(page, view, file, { model = 'Default', cancel = false, keys = false, iso = false } = {}) {
   await page.waitFor((() => document.body.dataset.ready === 'yes').toString());
   await page.evaluate(catchDownloads.toString());
   await page.evaluate((() => { window.quarnelDownloads = 0; }).toString());
@@ -197,24 +247,25 @@ export async function runJob(page, view, file, { model = 'Default', cancel = fal
   // The page takes the file's size and time when it sees the choice: a change is made only after.
   await page.waitFor(((v) => !document.getElementById(`${v}-start`).disabled).toString(), view);
   await file.afterChoosing?.(page);
-  if (view !== 'check') {
+  if (view !== 'check' && !keys) {
     await page.evaluate((([v, m]) => {
       [...document.querySelectorAll(`#${v} input[type="radio"]`)].find((i) => i.parentElement.textContent.trim() === m)
         .checked = true;
     }).toString(), [view, model]);
   }
   await page.waitFor(((v) => !document.getElementById(`${v}-start`).disabled).toString(), view);
-  await page.click(`#${view}-start`);
+  const way = keys ? await byKeys(page, view, model, iso) : await page.click(`#${view}-start`);
   let startFocus = null;
   if (cancel) {
-    startFocus = await page.evaluate((() => document.activeElement?.id).toString());
-    await page.click(`#${view}-cancel`);
+    startFocus = await page.evaluate(keys ? focusAt.toString() : (() => document.activeElement?.id).toString());
+    await (keys ? page.press('Enter') : page.click(`#${view}-cancel`));
   }
   await page.waitFor(((v) => document.getElementById(`${v}-start`).disabled === false &&
     document.getElementById(`${v}-cancel`).hidden).toString(), view);
   const shown = await page.evaluate(shownBy.toString(), view);
-  if (shown.link && view === 'check') await page.click('#check-download');
+  if (keys) shown.focused = await page.evaluate(focusAt.toString());
+  if (shown.link && view === 'check') await (keys ? page.press('Enter') : page.click('#check-download'));
   const pieces = shown.link ? await page.evaluate(savedPieces.toString(), view) : null;
   const downloads = await page.evaluate((() => window.quarnelDownloads).toString());
-  return { ...shown, startFocus, pieces, downloads };
+  return { ...shown, startFocus, pieces, downloads, way };
 }
