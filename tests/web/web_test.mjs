@@ -249,7 +249,7 @@ async function chromiumOnly(browser, url) {
   const wrong = [];
   const page = await browser.newPage();
   await page.goto(url);
-  for (const [view, file] of [['convert', at('sample.iso')], ['check', at('bad-block.bin')], ['folder', dropped('driver')]]) {
+  for (const [view, file] of [['convert', at('sample.iso')], ['check', at('bad-block.bin')], ['folder', at('folders/driver')]]) {
     await runJob(page, view, file);
     await (await page.tab.$(`#${view}`)).screenshot({ path: join(docs, `web-${view}.png`) });
   }
