@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <string_view>
@@ -119,6 +120,39 @@ TEST_P(ChecksumKernelTest, MatchesTheBitwiseDefinitionOnEveryLengthAndAlignment)
         for (std::size_t length = 0; length <= kMaxLength; ++length) {
             ASSERT_EQ(GetParam().function(std::span(data.data() + start, length)), expected[length])
                 << "start " << start << ", length " << length;
+        }
+    }
+}
+
+// The table of every block, the last one short or whole, whether the blocks
+// go one at a time or several at once; each entry beside untouched neighbours.
+TEST(BlockChecksum, TablesMatchTheReferenceForEveryBlockSizeAndCount)
+{
+    using TableFunction = void (*)(std::span<const std::uint8_t>, std::uint64_t, std::span<std::uint8_t>, std::size_t);
+    std::vector<std::uint8_t> data = random_data();
+    while (data.size() < 9 * 4096 + 1) {
+        data.insert(data.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(kMaxLength));
+    }
+    for (const TableFunction fill : {TableFunction{checksum_blocks}, TableFunction{checksum_blocks_portable}}) {
+        for (const std::size_t block_size : {std::size_t{4096}, std::size_t{2048}, std::size_t{100}, std::size_t{7}}) {
+            for (const std::size_t blocks : {1, 3, 4, 5, 9}) {
+                for (const std::size_t short_by : {std::size_t{0}, std::size_t{1}, block_size - 1}) {
+                    const std::span<const std::uint8_t> bytes(data.data() + 1, blocks * block_size - short_by);
+                    std::vector<std::uint8_t> table(2 * (blocks + 3), 0xA5);
+                    fill(bytes, 2, table, block_size);
+                    for (std::size_t entry = 0; entry < blocks + 3; ++entry) {
+                        std::uint16_t expected = 0xA5A5;
+                        if (entry >= 2 && entry < blocks + 2) {
+                            const std::size_t at = (entry - 2) * block_size;
+                            expected =
+                                block_checksum_reference(bytes.subspan(at, std::min(block_size, bytes.size() - at)));
+                        }
+                        ASSERT_EQ(table[2 * entry] | (table[2 * entry + 1] << 8), expected)
+                            << "block size " << block_size << ", blocks " << blocks << ", short by " << short_by
+                            << ", entry " << entry;
+                    }
+                }
+            }
         }
     }
 }

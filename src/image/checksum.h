@@ -21,6 +21,11 @@ std::uint16_t block_checksum(std::span<const std::uint8_t> bytes);
 void checksum_blocks(std::span<const std::uint8_t> data, std::uint64_t first_block, std::span<std::uint8_t> table,
                      std::size_t block_size = kBlockSize);
 
+// The same with the portable implementation, several blocks at a time: what
+// checksum_blocks runs where no kernel does (WebAssembly among others).
+void checksum_blocks_portable(std::span<const std::uint8_t> data, std::uint64_t first_block,
+                              std::span<std::uint8_t> table, std::size_t block_size = kBlockSize);
+
 // One table lookup per byte: the definition every other implementation is tested against.
 std::uint16_t block_checksum_reference(std::span<const std::uint8_t> bytes);
 
