@@ -99,11 +99,40 @@ async function readBytes(blob, offset, length) {
   return new Uint8Array(spare, 0, done);
 }
 
+// Once its bytes are in the module, a slice's buffer is let go at once
+// rather than left for the collector, which lets a hundred of them pile up
+// (WebKit); a stream's buffer is the spare, kept.
+function letGo(bytes) {
+  if (way !== 'stream') {
+    bytes.buffer.transfer?.(0);
+  }
+}
+
 // Small reads (the check's table, a window's worth of entries at a time) come
 // from a 64 KiB piece of the file read whole: a stream read a few hundred
 // bytes at a time would leave the rest of each chunk behind as garbage.
 const kPieceSize = 1 << 16;
 let piece = { blob: null, offset: 0, bytes: new Uint8Array(0) };
+
+// The check's read asked for ahead: { blob, offset, length, reading }.
+let ahead = null;
+
+// What readBytes gives, from the read asked for ahead when it is this one.
+async function readNext(blob, offset, length) {
+  const asked = ahead;
+  ahead = null;
+  const bytes = await asked?.reading;  // the spare is the stream's until then
+  if (asked?.blob === blob && asked.offset === offset && asked.length === length) {
+    if (bytes === null) {
+      throw new Error('unreadable');
+    }
+    return bytes;
+  }
+  if (bytes) {
+    letGo(bytes);
+  }
+  return readBytes(blob, offset, length);
+}
 
 // Fills `target` (a Uint8Array: the module's memory, or any other) with the
 // bytes of `blob` from `offset`: the count, short at the blob's end, or -1
@@ -129,12 +158,21 @@ async function readInto(blob, offset, target) {
       if (job.signal.aborted) {
         return -1;  // a cancelled call reads no further
       }
-      const bytes = await readBytes(blob, offset + done, Math.min(length - done, spare.byteLength));
-      if (bytes.length === 0) {
+      const want = Math.min(length - done, quarnel._quarnel_chunk_size());
+      const bytes = await readNext(blob, offset + done, want);
+      const got = bytes.length;  // gone with the buffer once let go
+      target.set(bytes, done);
+      letGo(bytes);
+      done += got;
+      if (got < want) {
         break;
       }
-      target.set(bytes, done);
-      done += bytes.length;
+      // The module reads on where it stopped, a window at a time: the next asked for as it checksums this one.
+      const next = offset + done;
+      if (next < blob.size) {
+        const reading = readBytes(blob, next, Math.min(want, blob.size - next)).catch(() => null);
+        ahead = { blob, offset: next, length: Math.min(want, blob.size - next), reading };
+      }
     }
     return done;
   } catch {
@@ -142,9 +180,14 @@ async function readInto(blob, offset, target) {
   }
 }
 
-// What a job leaves behind goes at its end: its streams, its piece, its way of reading.
-function closeReads() {
+// What a job leaves behind goes at its end: its streams, its read ahead, its piece, its way of reading.
+async function closeReads() {
   open.splice(0).forEach((stream) => stream.reader.cancel().catch(() => {}));
+  const bytes = await ahead?.reading;
+  if (bytes) {
+    letGo(bytes);
+  }
+  ahead = null;
   if (spare.byteLength === 0) {
     spare = new ArrayBuffer(quarnel._quarnel_chunk_size());  // lost to a read that failed
   }
@@ -199,6 +242,7 @@ async function feed(parts, total) {
           return part;
         }
         quarnel.HEAPU8.set(read, chunk + filled);
+        letGo(read);
       } else {
         checksum();
         if (bytes) {
@@ -418,7 +462,7 @@ function serve(methods) {
       }
     } finally {
       calls.delete(id);
-      closeReads();
+      await closeReads();
       file = null;
       job = null;
     }
