@@ -86,8 +86,9 @@ function resident() {
     if (pid === String(process.pid) || !ours(pid)) continue;
     try {
       const status = readFileSync(`/proc/${pid}/status`, 'utf8');
-      const kib = /VmRSS:\s+(\d+)/.exec(status);
-      if (kib) sizes.set(pid, { all: Number(kib[1]), anon: Number(/RssAnon:\s+(\d+)/.exec(status)?.[1] ?? 0) });
+      const field = (name) => Number(new RegExp(`${name}:\\s+(\\d+)`).exec(status)?.[1] ?? 0);
+      const name = /Name:\s+(.*)/.exec(status)?.[1];
+      if (/VmRSS/.test(status)) sizes.set(pid, { name, all: field('VmRSS'), anon: field('RssAnon'), shmem: field('RssShmem') });
     } catch { /* gone */ }
   }
   return sizes;
@@ -101,19 +102,29 @@ async function growth(browser, url, path, view = 'convert') {
   await page.choose(`#${view}-file`, path);
   await page.waitFor(`() => !document.getElementById('${view}-start').disabled`);
   await new Promise((done) => setTimeout(done, 1000));  // what the start left behind settles
-  const sum = () => [...resident().values()].reduce((a, b) => ({ all: a.all + b.all, anon: a.anon + b.anon }),
+  const sum = (sizes) => [...sizes.values()].reduce((a, b) => ({ all: a.all + b.all, anon: a.anon + b.anon }),
     { all: 0, anon: 0 });
-  const before = sum();
+  const first = resident();
+  const before = sum(first);
   let peak = before;
+  let highest = first;  // by process, when all of it was highest
   const sampler = setInterval(() => {
-    const now = sum();
+    const sizes = resident();
+    const now = sum(sizes);
+    if (now.all > peak.all) highest = sizes;
     peak = { all: Math.max(peak.all, now.all), anon: Math.max(peak.anon, now.anon) };
   }, 50);
   const run = await page.evaluate(timedJob.toString(), view);
   clearInterval(sampler);
   await page.close();
   if (run.failed) throw new Error(`the page failed to ${view} ${path}`);
-  return `${((peak.all - before.all) / 1024).toFixed(1)} (${((peak.anon - before.anon) / 1024).toFixed(1)}) MiB`;
+  const mib = (kib) => (kib / 1024).toFixed(1);
+  // The processes that grew most, for what the growth is made of: all (anonymous, shared memory).
+  const grown = [...highest].map(([pid, now]) => ({ now, was: first.get(pid) ?? { all: 0, anon: 0, shmem: 0 } }))
+    .filter(({ now, was }) => now.all - was.all >= 1024).sort((a, b) => (b.now.all - b.was.all) - (a.now.all - a.was.all))
+    .map(({ now, was }) => `${now.name} ${mib(now.all - was.all)} (${mib(now.anon - was.anon)}, ${mib(now.shmem - was.shmem)})`);
+  console.log(`  at the peak: ${grown.join('; ') || 'no process grew 1 MiB'}`);
+  return `${mib(peak.all - before.all)} (${mib(peak.anon - before.anon)}) MiB`;
 }
 
 const largest = join(work, 'largest.iso');

@@ -12,19 +12,21 @@ let lastProgress = 0;
 // The call running: its AbortSignal, where its progress goes, and how it asks the page for bytes.
 let job = null;
 
-// Every job reads its files through readInto(blob, offset, target) below, in
+// Every job reads its files through readBytes(blob, offset, length) below, in
 // one of three ways, chosen when a job first reads:
 // - 'stream': a byte stream (Chromium, Firefox), whose reader fills the one
 //   spare buffer in place, the stream kept open while reads go on where the
 //   last ended, so that the browser reads ahead a little and leaves no garbage;
 // - 'slices': where a Blob has no byte stream (WebKit, whose plain stream reads
-//   the whole file ahead), a slice at a time, each asked for once the last is
-//   in the module;
+//   the whole file ahead), a slice at a time;
 // - 'page': where this worker cannot read a Blob at all (WebKit from a folder
 //   opened as file://), the page reads each slice and transfers it here.
 let way = null;
 let spare = null;  // a chunk long, the byte streams' buffer
-let open = [];  // the byte streams open, the latest first: { blob, next, reader }
+let open = [];  // the byte streams open, the latest first: { blob, next, end, reader }
+// A stream spans this much of its blob at most: what an engine buffers ahead
+// of a stream left open is bounded by it.
+const kStreamSpan = 1 << 24;
 
 async function wayOf(blob) {
   try {
@@ -55,27 +57,55 @@ async function sliceOf(blob, offset, length) {
   return new Uint8Array(await blob.slice(offset, offset + length).arrayBuffer());
 }
 
-// Up to `length` bytes of `blob` from `offset`, as a view good until the next read.
-async function readSlice(blob, offset, length) {
+// `length` bytes of `blob` from `offset` (at most a chunk), fewer at its end,
+// as a view good until the next read; it throws when the blob cannot be read.
+async function readBytes(blob, offset, length) {
+  way ??= await wayOf(blob);
   if (way !== 'stream') {
     return sliceOf(blob, offset, length);
   }
-  let stream = open.find((candidate) => candidate.blob === blob && candidate.next === offset);
-  if (!stream) {
-    stream = { blob, next: offset, reader: blob.slice(offset).stream().getReader({ mode: 'byob' }) };
-    open.unshift(stream);
-    // The check reads the checksum table and the payload in turn: two places at once.
-    open.splice(2).forEach((dropped) => dropped.reader.cancel().catch(() => {}));
+  let done = 0;
+  while (done < length) {
+    const at = offset + done;
+    if (at >= blob.size) {
+      break;
+    }
+    let stream = open.find((candidate) => candidate.blob === blob && candidate.next === at);
+    if (!stream) {
+      const end = Math.min(at + kStreamSpan, blob.size);
+      stream = { blob, next: at, end, reader: blob.slice(at, end).stream().getReader({ mode: 'byob' }) };
+      open.unshift(stream);
+      // The check reads the checksum table and the payload in turn: two places at once.
+      open.splice(2).forEach((dropped) => dropped.reader.cancel().catch(() => {}));
+    }
+    const { done: ended, value } = await stream.reader.read(
+      new Uint8Array(spare, done, Math.min(length - done, stream.end - at)));
+    if (value) {
+      spare = value.buffer;  // the same memory, handed back
+    }
+    if (ended) {
+      break;
+    }
+    done += value.length;
+    stream.next += value.length;
+    if (stream.next === stream.end) {
+      open.splice(open.indexOf(stream), 1);
+      stream.reader.cancel().catch(() => {});
+      if (stream.end === blob.size) {
+        break;
+      }
+    }
   }
-  const { done, value } = await stream.reader.read(new Uint8Array(spare, 0, Math.min(length, spare.byteLength)));
-  if (value) {
-    spare = value.buffer;  // the same memory, handed back
+  return new Uint8Array(spare, 0, done);
+}
+
+// Once its bytes are in the module, a slice's buffer is let go at once
+// rather than left for the collector, which lets a hundred of them pile up
+// (WebKit); a stream's buffer is the spare, kept.
+function letGo(bytes) {
+  if (way !== 'stream') {
+    bytes.buffer.transfer?.(0);
   }
-  if (done) {
-    return new Uint8Array(0);
-  }
-  stream.next += value.length;
-  return value;
 }
 
 // Small reads (the check's table, a window's worth of entries at a time) come
@@ -84,19 +114,39 @@ async function readSlice(blob, offset, length) {
 const kPieceSize = 1 << 16;
 let piece = { blob: null, offset: 0, bytes: new Uint8Array(0) };
 
+// The check's read asked for ahead: { blob, offset, length, reading }.
+let ahead = null;
+
+// What readBytes gives, from the read asked for ahead when it is this one.
+async function readNext(blob, offset, length) {
+  const asked = ahead;
+  ahead = null;
+  const bytes = await asked?.reading;  // the spare is the stream's until then
+  if (asked?.blob === blob && asked.offset === offset && asked.length === length) {
+    if (bytes === null) {
+      throw new Error('unreadable');
+    }
+    return bytes;
+  }
+  if (bytes) {
+    letGo(bytes);
+  }
+  return readBytes(blob, offset, length);
+}
+
 // Fills `target` (a Uint8Array: the module's memory, or any other) with the
 // bytes of `blob` from `offset`: the count, short at the blob's end, or -1
 // when the blob cannot be read or the job was cancelled. A file changed since
 // it was chosen cannot be read any more: the browser fails the read.
 async function readInto(blob, offset, target) {
   try {
-    way ??= await wayOf(blob);
     const length = Math.min(target.length, Math.max(blob.size - offset, 0));
     if (length < kPieceSize) {
       if (piece.blob !== blob || offset < piece.offset || offset + length > piece.offset + piece.bytes.length) {
         if (job.signal.aborted) {
           return -1;
         }
+        way ??= await wayOf(blob);
         piece = { blob, offset, bytes: await sliceOf(blob, offset, kPieceSize) };
       }
       const bytes = piece.bytes.subarray(offset - piece.offset, offset - piece.offset + length);
@@ -108,12 +158,21 @@ async function readInto(blob, offset, target) {
       if (job.signal.aborted) {
         return -1;  // a cancelled call reads no further
       }
-      const bytes = await readSlice(blob, offset + done, Math.min(length - done, spare.byteLength));
-      if (bytes.length === 0) {
+      const want = Math.min(length - done, quarnel._quarnel_chunk_size());
+      const bytes = await readNext(blob, offset + done, want);
+      const got = bytes.length;  // gone with the buffer once let go
+      target.set(bytes, done);
+      letGo(bytes);
+      done += got;
+      if (got < want) {
         break;
       }
-      target.set(bytes, done);
-      done += bytes.length;
+      // The module reads on where it stopped, a window at a time: the next asked for as it checksums this one.
+      const next = offset + done;
+      if (next < blob.size) {
+        const reading = readBytes(blob, next, Math.min(want, blob.size - next)).catch(() => null);
+        ahead = { blob, offset: next, length: Math.min(want, blob.size - next), reading };
+      }
     }
     return done;
   } catch {
@@ -121,9 +180,17 @@ async function readInto(blob, offset, target) {
   }
 }
 
-// What a job leaves behind goes at its end: its streams, its piece, its way of reading.
-function closeReads() {
+// What a job leaves behind goes at its end: its streams, its read ahead, its piece, its way of reading.
+async function closeReads() {
   open.splice(0).forEach((stream) => stream.reader.cancel().catch(() => {}));
+  const bytes = await ahead?.reading;
+  if (bytes) {
+    letGo(bytes);
+  }
+  ahead = null;
+  if (spare.byteLength === 0) {
+    spare = new ArrayBuffer(quarnel._quarnel_chunk_size());  // lost to a read that failed
+  }
   piece = { blob: null, offset: 0, bytes: new Uint8Array(0) };
   way = null;
 }
@@ -136,31 +203,78 @@ function progress(done, total) {
   }
 }
 
-// The sizes and the time the file was last changed, as when it was chosen: a file that changed is refused.
-function unchanged(chosen) {
-  return file.size === chosen.size && file.lastModified === chosen.lastModified;
+const text = (pointer) => quarnel.UTF8ToString(pointer);
+
+// Fills the module's chunk from `parts` in turn and checksums it once full, or
+// at the end of `total` bytes: a part's end is no block's. A part is
+// { bytes } given, { zeros } of that count, or { blob, chosen } read whole,
+// `chosen` its size and time when chosen. Each read is asked for before the
+// module checksums the chunk before it, so that reading and checksumming
+// overlap, a chunk ahead at most. The part that could not be read or has
+// changed since chosen, or null once all are in.
+async function feed(parts, total) {
+  const chunk = quarnel._quarnel_chunk_buffer();
+  const chunkSize = quarnel._quarnel_chunk_size();
+  let offset = 0;
+  let filled = 0;
+  let full = 0;  // bytes in the chunk waiting for their checksums
+  const checksum = () => {
+    if (full > 0) {
+      quarnel._quarnel_convert_chunk(offset, full);
+      offset += full;
+      full = 0;
+      progress(offset, total);
+    }
+  };
+  for (const part of parts) {
+    const { bytes, zeros, blob, chosen } = part;
+    const size = bytes?.length ?? zeros ?? chosen.size;
+    for (let at = 0; at < size;) {
+      const length = Math.min(size - at, chunkSize - filled);
+      if (blob) {
+        if (job.signal.aborted) {
+          return part;  // a cancelled call reads no further
+        }
+        const reading = readBytes(blob, at, length).catch(() => null);
+        checksum();
+        const read = await reading;
+        if (read?.length !== length) {
+          return part;
+        }
+        quarnel.HEAPU8.set(read, chunk + filled);
+        letGo(read);
+      } else {
+        checksum();
+        if (bytes) {
+          quarnel.HEAPU8.set(bytes.subarray(at, at + length), chunk + filled);
+        } else {
+          quarnel.HEAPU8.fill(0, chunk + filled, chunk + filled + length);
+        }
+      }
+      at += length;
+      filled += length;
+      if (filled === chunkSize || offset + filled === total) {
+        full = filled;
+        filled = 0;
+      }
+    }
+    if (blob && (blob.size !== chosen.size || blob.lastModified !== chosen.lastModified)) {
+      return part;
+    }
+  }
+  checksum();
+  return null;
 }
 
-const text = (pointer) => quarnel.UTF8ToString(pointer);
+const chosenOf = (blob) => ({ size: blob.size, lastModified: blob.lastModified });
 
 // The image's header area for the model of code `model`, and quarnel's last
 // line: { message, header }, with no header when the file is refused.
 async function convert(model) {
-  const chosen = { size: file.size, lastModified: file.lastModified };
   if (quarnel._quarnel_convert_begin(file.size, model) !== 0) {
     return { message: text(quarnel._quarnel_message()) };
   }
-  const chunkSize = quarnel._quarnel_chunk_size();
-  for (let offset = 0; offset < chosen.size; offset += chunkSize) {
-    const length = Math.min(chunkSize, chosen.size - offset);
-    const chunk = quarnel._quarnel_chunk_buffer();
-    if (await readInto(file, offset, quarnel.HEAPU8.subarray(chunk, chunk + length)) !== length) {
-      return { message: text(quarnel._quarnel_unreadable_source_message()) };
-    }
-    quarnel._quarnel_convert_chunk(offset, length);
-    progress(offset + length, chosen.size);
-  }
-  if (!unchanged(chosen)) {
+  if (await feed([{ blob: file, chosen: chosenOf(file) }], file.size)) {
     return { message: text(quarnel._quarnel_unreadable_source_message()) };
   }
   const area = quarnel._quarnel_convert_finish();
@@ -261,7 +375,7 @@ function encodeFolder(folder, label) {
 // returned but the message when the folder is refused.
 async function pack(model, label) {
   const folder = file;
-  const chosen = folder.files.map(({ file: each }) => ({ size: each.size, lastModified: each.lastModified }));
+  const chosen = folder.files.map(({ file: each }) => chosenOf(each));
   const encoded = encodeFolder(folder, label);
   quarnel.HEAPU8.set(encoded.bytes, quarnel._quarnel_pack_buffer(encoded.bytes.length));
   if (quarnel._quarnel_pack_layout(model) !== 0) {
@@ -271,53 +385,17 @@ async function pack(model, label) {
     encoded.files[quarnel._quarnel_pack_file(i)]);
   const start = quarnel._quarnel_pack_metadata();
   const metadata = quarnel.HEAPU8.slice(start, start + quarnel._quarnel_pack_metadata_size());
-  const total = quarnel._quarnel_pack_disc_size();
   const sector = quarnel._quarnel_disc_sector_size();
-  const chunk = quarnel._quarnel_chunk_buffer();
-  const chunkSize = quarnel._quarnel_chunk_size();
-  // The chunk is filled from the pieces in turn and checksummed once full:
-  // a piece's end is no block's.
-  let offset = 0;
-  let filled = 0;
-  const room = (length) => Math.min(length, chunkSize - filled);
-  const advance = (length) => {
-    filled += length;
-    if (filled === chunkSize || offset + filled === total) {
-      quarnel._quarnel_convert_chunk(offset, filled);
-      offset += filled;
-      filled = 0;
-      progress(offset, total);
-    }
-  };
-  for (let at = 0; at < metadata.length;) {
-    const length = room(metadata.length - at);
-    quarnel.HEAPU8.set(metadata.subarray(at, at + length), chunk + filled);
-    at += length;
-    advance(length);
-  }
-  const unreadable = (index) => ({
-    message: quarnel.ccall('quarnel_pack_unreadable_message', 'string', ['string'],
-      [folder.name + '/' + folder.files[index].path]),
+  const parts = [{ bytes: metadata }];
+  order.forEach((index) => {
+    parts.push({ blob: folder.files[index].file, chosen: chosen[index], path: folder.files[index].path },
+      { zeros: (sector - (chosen[index].size % sector)) % sector });
   });
-  for (const index of order) {
-    const { file: each } = folder.files[index];
-    for (let at = 0; at < chosen[index].size;) {
-      const length = room(chosen[index].size - at);
-      if (await readInto(each, at, quarnel.HEAPU8.subarray(chunk + filled, chunk + filled + length)) !== length) {
-        return unreadable(index);
-      }
-      at += length;
-      advance(length);
-    }
-    if (each.size !== chosen[index].size || each.lastModified !== chosen[index].lastModified) {
-      return unreadable(index);
-    }
-    for (let left = (sector - (chosen[index].size % sector)) % sector; left > 0;) {
-      const length = room(left);
-      quarnel.HEAPU8.fill(0, chunk + filled, chunk + filled + length);
-      left -= length;
-      advance(length);
-    }
+  const refused = await feed(parts, quarnel._quarnel_pack_disc_size());
+  if (refused) {
+    return {
+      message: quarnel.ccall('quarnel_pack_unreadable_message', 'string', ['string'], [folder.name + '/' + refused.path]),
+    };
   }
   const area = quarnel._quarnel_convert_finish();
   const header = quarnel.HEAPU8.slice(area, area + quarnel._quarnel_header_area_size());
@@ -384,7 +462,7 @@ function serve(methods) {
       }
     } finally {
       calls.delete(id);
-      closeReads();
+      await closeReads();
       file = null;
       job = null;
     }
