@@ -66,19 +66,22 @@ std::span<const ChecksumKernel> checksum_kernels() { return {}; }
 
 namespace {
 
-ChecksumFunction choose_checksum()
+// The fastest kernel this CPU runs, or the portable implementation where none does: chosen once, on first use.
+ChecksumFunction chosen_checksum()
 {
-    const auto kernels = checksum_kernels();
-    const auto fastest = std::find_if(kernels.begin(), kernels.end(), [](const auto& k) { return k.runnable; });
-    return fastest == kernels.end() ? block_checksum_portable : fastest->function;
+    static const ChecksumFunction chosen = [] {
+        const auto kernels = checksum_kernels();
+        const auto fastest = std::find_if(kernels.begin(), kernels.end(), [](const auto& k) { return k.runnable; });
+        return fastest == kernels.end() ? block_checksum_portable : fastest->function;
+    }();
+    return chosen;
 }
 
 }  // namespace
 
 std::uint16_t block_checksum(std::span<const std::uint8_t> bytes)
 {
-    static const ChecksumFunction chosen = choose_checksum();
-    return chosen(bytes);
+    return chosen_checksum()(bytes);
 }
 
 void checksum_blocks_portable(std::span<const std::uint8_t> data, std::uint64_t first_block,
@@ -115,14 +118,14 @@ void checksum_blocks_portable(std::span<const std::uint8_t> data, std::uint64_t 
 void checksum_blocks(std::span<const std::uint8_t> data, std::uint64_t first_block, std::span<std::uint8_t> table,
                      std::size_t block_size)
 {
-    static const bool kernel_chosen = choose_checksum() != block_checksum_portable;
-    if (!kernel_chosen) {
+    const ChecksumFunction chosen = chosen_checksum();
+    if (chosen == block_checksum_portable) {
         checksum_blocks_portable(data, first_block, table, block_size);
         return;
     }
     std::uint64_t entry = first_block;
     for (std::size_t at = 0; at < data.size(); at += block_size) {
-        const std::uint16_t checksum = block_checksum(data.subspan(at, std::min(block_size, data.size() - at)));
+        const std::uint16_t checksum = chosen(data.subspan(at, std::min(block_size, data.size() - at)));
         store<ul16>(table, static_cast<std::size_t>(kTableEntrySize * entry++), checksum);
     }
 }
