@@ -114,14 +114,20 @@ function letGo(bytes) {
 const kPieceSize = 1 << 16;
 let piece = { blob: null, offset: 0, bytes: new Uint8Array(0) };
 
-// The check's read asked for ahead: { blob, offset, length, reading }.
+// The one read asked for ahead of its use, so that the next bytes arrive while
+// the module checksums the last: { blob, offset, length, reading }. Every
+// read of a chunk's worth goes through take(), asked ahead or not.
 let ahead = null;
 
-// What readBytes gives, from the read asked for ahead when it is this one.
-async function readNext(blob, offset, length) {
+function readAhead(blob, offset, length) {
+  ahead = { blob, offset, length, reading: readBytes(blob, offset, length).catch(() => null) };
+}
+
+// What readBytes gives, from the read asked ahead when it is this one.
+async function take(blob, offset, length) {
   const asked = ahead;
   ahead = null;
-  const bytes = await asked?.reading;  // the spare is the stream's until then
+  const bytes = await asked?.reading;  // the spare is that read's until then
   if (asked?.blob === blob && asked.offset === offset && asked.length === length) {
     if (bytes === null) {
       throw new Error('unreadable');
@@ -159,7 +165,7 @@ async function readInto(blob, offset, target) {
         return -1;  // a cancelled call reads no further
       }
       const want = Math.min(length - done, quarnel._quarnel_chunk_size());
-      const bytes = await readNext(blob, offset + done, want);
+      const bytes = await take(blob, offset + done, want);
       const got = bytes.length;  // gone with the buffer once let go
       target.set(bytes, done);
       letGo(bytes);
@@ -170,8 +176,7 @@ async function readInto(blob, offset, target) {
       // The module reads on where it stopped, a window at a time: the next asked for as it checksums this one.
       const next = offset + done;
       if (next < blob.size) {
-        const reading = readBytes(blob, next, Math.min(want, blob.size - next)).catch(() => null);
-        ahead = { blob, offset: next, length: Math.min(want, blob.size - next), reading };
+        readAhead(blob, next, Math.min(want, blob.size - next));
       }
     }
     return done;
@@ -235,9 +240,9 @@ async function feed(parts, total) {
         if (job.signal.aborted) {
           return part;  // a cancelled call reads no further
         }
-        const reading = readBytes(blob, at, length).catch(() => null);
+        readAhead(blob, at, length);
         checksum();
-        const read = await reading;
+        const read = await take(blob, at, length).catch(() => null);
         if (read?.length !== length) {
           return part;
         }

@@ -191,17 +191,16 @@ const shownBy = (v) => ({
   report: document.getElementById('check-report-region').hidden ? null
     : document.getElementById('check-report').textContent,
   link: document.getElementById(`${v}-download`).hidden ? null : document.getElementById(`${v}-download`).download,
-  focused: document.activeElement?.id ?? '',
   downloads: window.quarnelDownloads,
 });
 
 // Where focus is: the focused element's id (a radio button's fieldset's),
-// marked when it shows no outline; 'body' when nothing has it.
-const focusAt = () => {
+// marked, when reached by keys, if it shows no outline; 'body' when nothing has it.
+const focusAt = (byKeys) => {
   const at = document.activeElement;
   if (!at || at === document.body) return 'body';
   const id = at.type === 'radio' ? at.closest('fieldset').id : at.id;
-  return getComputedStyle(at).outlineStyle === 'none' ? id + ' (focus not shown)' : id;
+  return byKeys && getComputedStyle(at).outlineStyle === 'none' ? id + ' (focus not shown)' : id;
 };
 
 // With keys alone, the file chosen: Tab on to the view's start button, Shift+Tab
@@ -209,7 +208,7 @@ const focusAt = () => {
 // arrows and Disc only with Space on the way, and Enter. Gives where focus was
 // after each key, `forth` from where it started.
 async function byKeys(page, view, model, iso) {
-  const where = () => page.evaluate(focusAt.toString());
+  const where = () => page.evaluate(focusAt.toString(), true);
   const go = async (keys, until, act = async () => {}) => {
     const way = [];
     while (way.length < 20 && way.at(-1) !== until) {
@@ -257,13 +256,12 @@ export async function runJob(page, view, file, { model = 'Default', cancel = fal
   const way = keys ? await byKeys(page, view, model, iso) : await page.click(`#${view}-start`);
   let startFocus = null;
   if (cancel) {
-    startFocus = await page.evaluate(keys ? focusAt.toString() : (() => document.activeElement?.id).toString());
+    startFocus = await page.evaluate(focusAt.toString(), keys);
     await (keys ? page.press('Enter') : page.click(`#${view}-cancel`));
   }
   await page.waitFor(((v) => document.getElementById(`${v}-start`).disabled === false &&
     document.getElementById(`${v}-cancel`).hidden).toString(), view);
-  const shown = await page.evaluate(shownBy.toString(), view);
-  if (keys) shown.focused = await page.evaluate(focusAt.toString());
+  const shown = { ...await page.evaluate(shownBy.toString(), view), focused: await page.evaluate(focusAt.toString(), keys) };
   if (shown.link && view === 'check') await (keys ? page.press('Enter') : page.click('#check-download'));
   const pieces = shown.link ? await page.evaluate(savedPieces.toString(), view) : null;
   const downloads = await page.evaluate((() => window.quarnelDownloads).toString());
