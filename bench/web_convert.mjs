@@ -115,6 +115,8 @@ async function growth(browser, url, path, view = 'convert') {
     peak = { all: Math.max(peak.all, now.all), anon: Math.max(peak.anon, now.anon) };
   }, 50);
   const run = await page.evaluate(timedJob.toString(), view);
+  // And a while after: an engine may copy what the link offers once its URL is made (Firefox did, whole).
+  await new Promise((done) => setTimeout(done, 5000));
   clearInterval(sampler);
   await page.close();
   if (run.failed) throw new Error(`the page failed to ${view} ${path}`);

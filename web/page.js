@@ -201,7 +201,7 @@ class View {
     }
     this.controller = null;
     this.stop();
-    this.run.finish(this, file, result);
+    await this.run.finish(this, file, result);
     this.settle();
   }
 
@@ -229,6 +229,12 @@ class View {
   }
 }
 
+// Bytes made here, as a Blob to put beside chosen files in a download. Firefox
+// copies a download's every byte, the files' too, into its parent process once
+// its URL is made if the Blob holds over 1 MiB in memory (the header area of a
+// disc near 2 GiB); a body read by Response.blob() it keeps in a file instead.
+const stored = (bytes) => new Response(bytes).blob();
+
 // The radio buttons of the models, by code, the first (the programs' default) chosen.
 function offerModels(names, id = 'convert-model', group = 'model') {
   const fieldset = document.getElementById(id);
@@ -250,7 +256,7 @@ function offerModels(names, id = 'convert-model', group = 'model') {
 const convertView = new View('convert', {
   kind: 'convert',
   args: () => [Number(document.querySelector('input[name="model"]:checked').value)],
-  finish(view, file, result) {
+  async finish(view, file, result) {
     if (!result.header) {
       view.say(shownLine(result.message), true);
       return;
@@ -258,7 +264,7 @@ const convertView = new View('convert', {
     // The header area, then the ISO's own bytes straight from the file: as a
     // slice of its size when chosen, for Firefox saves a File whole as it is
     // when saved, grown or not, but keeps to a slice's bounds.
-    const image = new Blob([result.header, file.slice(0, file.size)], { type: 'application/octet-stream' });
+    const image = new Blob([await stored(result.header), file.slice(0, file.size)], { type: 'application/octet-stream' });
     view.say(shownLine(result.message), false);
     view.offer(image, renamed(file.name, '.iso', '.bin'), 'Save', true);
   },
@@ -382,6 +388,9 @@ class FolderView extends View {
     walkFolder(entry).then((folder) => {
       this.folder = folder;
       this.reset();
+      // The file input still reads as empty: say what was dropped.
+      const count = folder.files.length;
+      this.say(`Dropped ${folder.name}: ${count} file${count === 1 ? '' : 's'}.`, false);
     }, ({ path = '' }) => {
       this.reset();
       this.say(worker.rules.unreadable.replace('{}', path === '' ? entry.name : entry.name + '/' + path), true);
@@ -395,14 +404,14 @@ const folderView = new FolderView({
     const label = document.getElementById('folder-label').value;
     return [Number(document.querySelector('input[name="folder-model"]:checked').value), label === '' ? null : label];
   },
-  finish(view, folder, result) {
+  async finish(view, folder, result) {
     if (!result.header) {
       view.say(shownLine(result.message), true);
       return;
     }
     const discOnly = document.getElementById('folder-iso').checked;
     const zeros = new Uint8Array(result.sector);
-    const parts = discOnly ? [result.metadata] : [result.header, result.metadata];
+    const parts = [await stored(new Blob(discOnly ? [result.metadata] : [result.header, result.metadata]))];
     for (const index of result.order) {
       const { file } = folder.files[index];
       parts.push(file, zeros.subarray(0, (result.sector - (file.size % result.sector)) % result.sector));
