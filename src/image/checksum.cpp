@@ -79,10 +79,7 @@ ChecksumFunction chosen_checksum()
 
 }  // namespace
 
-std::uint16_t block_checksum(std::span<const std::uint8_t> bytes)
-{
-    return chosen_checksum()(bytes);
-}
+std::uint16_t block_checksum(std::span<const std::uint8_t> bytes) { return chosen_checksum()(bytes); }
 
 void checksum_blocks_portable(std::span<const std::uint8_t> data, std::uint64_t first_block,
                               std::span<std::uint8_t> table, std::size_t block_size)
