@@ -27,6 +27,10 @@ let open = [];  // the byte streams open, the latest first: { blob, next, end, r
 // A stream spans this much of its blob at most: what an engine buffers ahead
 // of a stream left open is bounded by it.
 const kStreamSpan = 1 << 24;
+// Read as slices, a blob is read this much at once and served a chunk at a
+// time: each slice costs WebKit a round trip to its network process.
+const kSliceSpan = 1 << 22;
+let span = { blob: null, offset: 0, bytes: new Uint8Array(0) };  // the last slice read
 
 async function wayOf(blob) {
   try {
@@ -62,7 +66,13 @@ async function sliceOf(blob, offset, length) {
 async function readBytes(blob, offset, length) {
   way ??= await wayOf(blob);
   if (way !== 'stream') {
-    return sliceOf(blob, offset, length);
+    const end = offset + Math.min(length, blob.size - offset);
+    if (span.blob !== blob || offset < span.offset || end > span.offset + span.bytes.length) {
+      // Let go at once rather than left for the collector, which lets a hundred pile up (WebKit).
+      span.bytes.buffer.transfer?.(0);
+      span = { blob, offset, bytes: await sliceOf(blob, offset, Math.max(length, kSliceSpan)) };
+    }
+    return span.bytes.subarray(offset - span.offset, offset - span.offset + length);
   }
   let done = 0;
   while (done < length) {
@@ -99,15 +109,6 @@ async function readBytes(blob, offset, length) {
   return new Uint8Array(spare, 0, done);
 }
 
-// Once its bytes are in the module, a slice's buffer is let go at once
-// rather than left for the collector, which lets a hundred of them pile up
-// (WebKit); a stream's buffer is the spare, kept.
-function letGo(bytes) {
-  if (way !== 'stream') {
-    bytes.buffer.transfer?.(0);
-  }
-}
-
 // Small reads (the check's table, a window's worth of entries at a time) come
 // from a 64 KiB piece of the file read whole: a stream read a few hundred
 // bytes at a time would leave the rest of each chunk behind as garbage.
@@ -133,9 +134,6 @@ async function take(blob, offset, length) {
       throw new Error('unreadable');
     }
     return bytes;
-  }
-  if (bytes) {
-    letGo(bytes);
   }
   return readBytes(blob, offset, length);
 }
@@ -166,9 +164,8 @@ async function readInto(blob, offset, target) {
       }
       const want = Math.min(length - done, quarnel._quarnel_chunk_size());
       const bytes = await take(blob, offset + done, want);
-      const got = bytes.length;  // gone with the buffer once let go
+      const got = bytes.length;
       target.set(bytes, done);
-      letGo(bytes);
       done += got;
       if (got < want) {
         break;
@@ -188,11 +185,10 @@ async function readInto(blob, offset, target) {
 // What a job leaves behind goes at its end: its streams, its read ahead, its piece, its way of reading.
 async function closeReads() {
   open.splice(0).forEach((stream) => stream.reader.cancel().catch(() => {}));
-  const bytes = await ahead?.reading;
-  if (bytes) {
-    letGo(bytes);
-  }
+  await ahead?.reading;
   ahead = null;
+  span.bytes.buffer.transfer?.(0);
+  span = { blob: null, offset: 0, bytes: new Uint8Array(0) };
   if (spare.byteLength === 0) {
     spare = new ArrayBuffer(quarnel._quarnel_chunk_size());  // lost to a read that failed
   }
@@ -247,7 +243,6 @@ async function feed(parts, total) {
           return part;
         }
         quarnel.HEAPU8.set(read, chunk + filled);
-        letGo(read);
       } else {
         checksum();
         if (bytes) {
