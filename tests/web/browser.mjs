@@ -245,6 +245,7 @@ export async function runJob(page, view, file, { model = 'Default', cancel = fal
   }
   // The page takes the file's size and time when it sees the choice: a change is made only after.
   await page.waitFor(((v) => !document.getElementById(`${v}-start`).disabled).toString(), view);
+  const chosenLine = await page.evaluate(((v) => document.getElementById(`${v}-result`).textContent).toString(), view);
   await file.afterChoosing?.(page);
   if (view !== 'check' && !keys) {
     await page.evaluate((([v, m]) => {
@@ -265,5 +266,5 @@ export async function runJob(page, view, file, { model = 'Default', cancel = fal
   if (shown.link && view === 'check') await (keys ? page.press('Enter') : page.click('#check-download'));
   const pieces = shown.link ? await page.evaluate(savedPieces.toString(), view) : null;
   const downloads = await page.evaluate((() => window.quarnelDownloads).toString());
-  return { ...shown, startFocus, pieces, downloads, way };
+  return { ...shown, chosenLine, startFocus, pieces, downloads, way };
 }

@@ -238,6 +238,11 @@ function verdict(test, expected, got) {
     }
     if (forth.slice(1).includes('body')) wrong.push('Tab leaves focus on the body');
   }
+  // The file input reads as empty after a drop: the view names what it took.
+  const files = folders.get(test.file)?.files.length;
+  if (test.drop && !got.chosenLine.startsWith(`Dropped ${test.file}: ${files} file`)) {
+    wrong.push(`says "${got.chosenLine}" once dropped`);
+  }
   if (test.cancel && got.startFocus !== `${test.view}-cancel`) wrong.push(`focus on "${got.startFocus}" while it runs`);
   return wrong;
 }
