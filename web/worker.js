@@ -23,10 +23,7 @@ let job = null;
 //   opened as file://), the page reads each slice and transfers it here.
 let way = null;
 let spare = null;  // a chunk long, the byte streams' buffer
-let open = [];  // the byte streams open, the latest first: { blob, next, end, reader }
-// A stream spans this much of its blob at most: what an engine buffers ahead
-// of a stream left open is bounded by it.
-const kStreamSpan = 1 << 24;
+let open = [];  // the byte streams open, the latest first: { blob, next, reader }
 // Read as slices, a blob is read this much at once and served a chunk at a
 // time: each slice costs WebKit a round trip to its network process.
 const kSliceSpan = 1 << 22;
@@ -82,14 +79,12 @@ async function readBytes(blob, offset, length) {
     }
     let stream = open.find((candidate) => candidate.blob === blob && candidate.next === at);
     if (!stream) {
-      const end = Math.min(at + kStreamSpan, blob.size);
-      stream = { blob, next: at, end, reader: blob.slice(at, end).stream().getReader({ mode: 'byob' }) };
+      stream = { blob, next: at, reader: blob.slice(at).stream().getReader({ mode: 'byob' }) };
       open.unshift(stream);
       // The check reads the checksum table and the payload in turn: two places at once.
       open.splice(2).forEach((dropped) => dropped.reader.cancel().catch(() => {}));
     }
-    const { done: ended, value } = await stream.reader.read(
-      new Uint8Array(spare, done, Math.min(length - done, stream.end - at)));
+    const { done: ended, value } = await stream.reader.read(new Uint8Array(spare, done, length - done));
     if (value) {
       spare = value.buffer;  // the same memory, handed back
     }
@@ -98,12 +93,10 @@ async function readBytes(blob, offset, length) {
     }
     done += value.length;
     stream.next += value.length;
-    if (stream.next === stream.end) {
+    if (stream.next === blob.size) {
       open.splice(open.indexOf(stream), 1);
       stream.reader.cancel().catch(() => {});
-      if (stream.end === blob.size) {
-        break;
-      }
+      break;
     }
   }
   return new Uint8Array(spare, 0, done);
