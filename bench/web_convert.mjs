@@ -139,10 +139,13 @@ const rows = [];
 for (const engine of (process.env.ENGINES ?? 'chromium firefox webkit').split(/\s+/).filter(Boolean)) {
   const browser = await launch(engine);
   const ratios = [];
+  nativeSeconds();  // untimed: the first run alone finds tmpfs and the page cache cold
   for (let pair = 0; pair < Number(pairs); ++pair) {
     const native = nativeSeconds();
     ratios.push(await pageSeconds(browser, server.url, source) / native);
   }
+  // Closed before the next is launched: WebKit's driver would find its port taken.
+  await browser.close();
   const row = { engine, ratio: ratios.length ? spread(ratios, ' x') : '-' };
   for (const [name, path, view] of [[`convert ${mebibytes} MiB`, source, 'convert'],
     ['convert 2 GiB - 2048', largest, 'convert'], [`check ${mebibytes} MiB`, join(work, 'source.bin'), 'check'],
@@ -157,7 +160,6 @@ for (const engine of (process.env.ENGINES ?? 'chromium firefox webkit').split(/\
   }
   rows.push(row);
   console.log(JSON.stringify(row));
-  await browser.close();
 }
 console.log(`source: ${mebibytes} MiB of random bytes; time ready to save / native quarnel to tmpfs, ` +
   'pairs (min / median / max); memory growth of the engine\'s processes (anonymous memory)');

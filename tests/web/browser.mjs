@@ -142,9 +142,12 @@ async function webkitEngine() {
       await call('POST', at('/timeouts'), { script: 600000 });
       return page;
     },
+    // Gone once closed: the next launch takes the same port.
     close: async () => {
       if (sessionId) await call('DELETE', `/session/${sessionId}`);
+      const gone = new Promise((done) => driver.once('exit', done));
       driver.kill();
+      await gone;
     },
   };
 }
