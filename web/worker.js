@@ -27,7 +27,23 @@ let open = [];  // the byte streams open, the latest first: { blob, next, reader
 // Read as slices, a blob is read this much at once and served a chunk at a
 // time: each slice costs WebKit a round trip to its network process.
 const kSliceSpan = 1 << 22;
-let span = { blob: null, offset: 0, bytes: new Uint8Array(0) };  // the last slice read
+
+// A slice of a blob read whole and kept, so that reads inside it cost no more: { blob, offset, bytes }.
+const noSlice = () => ({ blob: null, offset: 0, bytes: new Uint8Array(0) });
+const span = noSlice();  // the last slice read (kSliceSpan)
+
+// `length` bytes of `blob` from `offset`, fewer at its end, out of `held`, a
+// slice kept; where it lacks them, a slice of `size` from `offset` takes its
+// place, the old one let go at once rather than left for the collector, which
+// lets a hundred pile up (WebKit).
+async function fromHeld(held, blob, offset, length, size) {
+  const end = offset + Math.min(length, blob.size - offset);
+  if (held.blob !== blob || offset < held.offset || end > held.offset + held.bytes.length) {
+    held.bytes.buffer.transfer?.(0);
+    Object.assign(held, { blob, offset, bytes: await sliceOf(blob, offset, Math.max(length, size)) });
+  }
+  return held.bytes.subarray(offset - held.offset, offset - held.offset + length);
+}
 
 async function wayOf(blob) {
   try {
@@ -63,13 +79,7 @@ async function sliceOf(blob, offset, length) {
 async function readBytes(blob, offset, length) {
   way ??= await wayOf(blob);
   if (way !== 'stream') {
-    const end = offset + Math.min(length, blob.size - offset);
-    if (span.blob !== blob || offset < span.offset || end > span.offset + span.bytes.length) {
-      // Let go at once rather than left for the collector, which lets a hundred pile up (WebKit).
-      span.bytes.buffer.transfer?.(0);
-      span = { blob, offset, bytes: await sliceOf(blob, offset, Math.max(length, kSliceSpan)) };
-    }
-    return span.bytes.subarray(offset - span.offset, offset - span.offset + length);
+    return fromHeld(span, blob, offset, length, kSliceSpan);
   }
   let done = 0;
   while (done < length) {
@@ -106,7 +116,7 @@ async function readBytes(blob, offset, length) {
 // from a 64 KiB piece of the file read whole: a stream read a few hundred
 // bytes at a time would leave the rest of each chunk behind as garbage.
 const kPieceSize = 1 << 16;
-let piece = { blob: null, offset: 0, bytes: new Uint8Array(0) };
+const piece = noSlice();
 
 // The one read asked for ahead of its use, so that the next bytes arrive while
 // the module checksums the last: { blob, offset, length, reading }. Every
@@ -139,14 +149,11 @@ async function readInto(blob, offset, target) {
   try {
     const length = Math.min(target.length, Math.max(blob.size - offset, 0));
     if (length < kPieceSize) {
-      if (piece.blob !== blob || offset < piece.offset || offset + length > piece.offset + piece.bytes.length) {
-        if (job.signal.aborted) {
-          return -1;
-        }
-        way ??= await wayOf(blob);
-        piece = { blob, offset, bytes: await sliceOf(blob, offset, kPieceSize) };
+      if (job.signal.aborted) {
+        return -1;
       }
-      const bytes = piece.bytes.subarray(offset - piece.offset, offset - piece.offset + length);
+      way ??= await wayOf(blob);
+      const bytes = await fromHeld(piece, blob, offset, length, kPieceSize);
       target.set(bytes);
       return bytes.length;
     }
@@ -180,12 +187,13 @@ async function closeReads() {
   open.splice(0).forEach((stream) => stream.reader.cancel().catch(() => {}));
   await ahead?.reading;
   ahead = null;
-  span.bytes.buffer.transfer?.(0);
-  span = { blob: null, offset: 0, bytes: new Uint8Array(0) };
+  for (const held of [span, piece]) {
+    held.bytes.buffer.transfer?.(0);
+    Object.assign(held, noSlice());
+  }
   if (spare.byteLength === 0) {
     spare = new ArrayBuffer(quarnel._quarnel_chunk_size());  // lost to a read that failed
   }
-  piece = { blob: null, offset: 0, bytes: new Uint8Array(0) };
   way = null;
 }
 
