@@ -199,9 +199,16 @@ class View {
       }
       return;
     }
+    // Done in the worker, but the link may take a moment more to make: it is
+    // offered only if no other file was chosen meanwhile, which aborts.
+    this.progress.hidden = true;
+    this.cancel.hidden = true;
+    await this.run.finish(this, file, result, controller.signal);
+    if (controller.signal.aborted) {
+      return;
+    }
     this.controller = null;
-    this.stop();
-    await this.run.finish(this, file, result);
+    this.idle();
     this.settle();
   }
 
@@ -256,7 +263,7 @@ function offerModels(names, id = 'convert-model', group = 'model') {
 const convertView = new View('convert', {
   kind: 'convert',
   args: () => [Number(document.querySelector('input[name="model"]:checked').value)],
-  async finish(view, file, result) {
+  async finish(view, file, result, signal) {
     if (!result.header) {
       view.say(shownLine(result.message), true);
       return;
@@ -265,6 +272,9 @@ const convertView = new View('convert', {
     // slice of its size when chosen, for Firefox saves a File whole as it is
     // when saved, grown or not, but keeps to a slice's bounds.
     const image = new Blob([await stored(result.header), file.slice(0, file.size)], { type: 'application/octet-stream' });
+    if (signal.aborted) {
+      return;
+    }
     view.say(shownLine(result.message), false);
     view.offer(image, renamed(file.name, '.iso', '.bin'), 'Save', true);
   },
@@ -404,7 +414,7 @@ const folderView = new FolderView({
     const label = document.getElementById('folder-label').value;
     return [Number(document.querySelector('input[name="folder-model"]:checked').value), label === '' ? null : label];
   },
-  async finish(view, folder, result) {
+  async finish(view, folder, result, signal) {
     if (!result.header) {
       view.say(shownLine(result.message), true);
       return;
@@ -412,6 +422,9 @@ const folderView = new FolderView({
     const discOnly = document.getElementById('folder-iso').checked;
     const zeros = new Uint8Array(result.sector);
     const parts = [await stored(new Blob(discOnly ? [result.metadata] : [result.header, result.metadata]))];
+    if (signal.aborted) {
+      return;
+    }
     for (const index of result.order) {
       const { file } = folder.files[index];
       parts.push(file, zeros.subarray(0, (result.sector - (file.size % result.sector)) % result.sector));

@@ -97,7 +97,10 @@ const folder = (name, given, empties = []) => {
 const bytes = (length, seed) => Buffer.from(Array.from({ length }, (_, i) => (i * 31 + seed) & 0xFF));
 folder('driver', [['autorun.inf', '[autorun]\r\nopen=setup.exe\r\nicon=setup.exe,0\r\n'],
   ['setup.exe', bytes(1536 * 1024 + 5, 1), '2023-11-14T22:13:20.750Z'], ['Drivers/Win/usb.sys', bytes(4097, 2)],
-  ['Drivers/Mac/Driver.pkg', bytes(2048, 3)], ['readme.txt', 'Plug the modem in.\n']]);
+  ['Drivers/Mac/Driver.pkg', bytes(2048, 3)], ['readme.txt', 'Plug the modem in.\n'],
+  // Over 8 files: an image of more parts than Firefox keeps out of its memory.
+  ['Drivers/Win/usb.inf', '[Version]\r\n'], ['Drivers/Win/usb.cat', bytes(700, 6)], ['Drivers/Linux/README', 'modprobe\n'],
+  ['Drivers/Linux/rules', bytes(3000, 7)]]);
 // WebKit takes a File made with a time before 1970 for one of unknown time, now at every look: chosen only.
 folder('old', [['readme.txt', 'Plug the modem in.\n', '1969-12-31T23:59:59.500Z']]);
 folder('unicode', [['Müller Straße.txt', 'ü'], ['日本語/説明書.txt', 'ja'], ['ελληνικά.doc', bytes(3000, 4)],

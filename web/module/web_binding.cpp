@@ -367,6 +367,14 @@ const char* quarnel_pack_unreadable_message(const char* path)
     return line.c_str();
 }
 
+// quarnel-pack's line for an image it could not write, `destination` its name.
+const char* quarnel_pack_unwritable_message(const char* destination)
+{
+    static std::string line;
+    line = quarnel::pack_messages::unable_to_write_destination(destination);
+    return line.c_str();
+}
+
 // What quarnel-pack prints once it has written the image.
 const char* quarnel_pack_success_message() { return quarnel::pack_messages::kSuccess.data(); }
 
