@@ -242,6 +242,14 @@ class View {
 // disc near 2 GiB); a body read by Response.blob() it keeps in a file instead.
 const stored = (bytes) => new Response(bytes).blob();
 
+// Firefox makes the same copy of a download with more than 8 parts read from
+// files, which a folder's image has, one for each file, however nested. Read
+// once through Response.blob(), the image becomes one Blob kept in a temporary
+// file: written to disk once, it is copied into no memory. Other engines would
+// hold such a Blob in memory, and copy nothing in the first place.
+const kFileParts = 8;
+const copiesManyParts = /\bFirefox\//.test(navigator.userAgent);
+
 // The radio buttons of the models, by code, the first (the programs' default) chosen.
 function offerModels(names, id = 'convert-model', group = 'model') {
   const fieldset = document.getElementById(id);
@@ -429,9 +437,22 @@ const folderView = new FolderView({
       const { file } = folder.files[index];
       parts.push(file, zeros.subarray(0, (result.sector - (file.size % result.sector)) % result.sector));
     }
+    const name = folder.name + (discOnly ? '.iso' : '.bin');
+    let image = new Blob(parts, { type: 'application/octet-stream' });
+    if (copiesManyParts && 1 + result.order.length > kFileParts) {
+      view.say('Writing ' + name + ' to a temporary file…', false);
+      try {
+        image = await new Response(image).blob();
+      } catch {
+        view.say(shownLine(worker.rules.unwritable.replace('{}', name)), true);
+        return;
+      }
+      if (signal.aborted) {
+        return;
+      }
+    }
     view.say(shownLine(result.message), false);
-    view.offer(new Blob(parts, { type: 'application/octet-stream' }), folder.name + (discOnly ? '.iso' : '.bin'),
-      'Save', true);
+    view.offer(image, name, 'Save', true);
   },
 });
 
