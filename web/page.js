@@ -318,10 +318,11 @@ checkView.input.addEventListener('change', () => {
 // and the chosen files themselves, each followed by the zeros to its sector's end.
 
 // A folder as worker.js's pack takes it, from the files a dialog gave: none
-// when it gave none. Each file's size and time are read now, which fixes them
-// as the file chosen (View's change handler tells why).
+// when it gave none, or gave files without their paths, as a browser does
+// that cannot choose folders. Each file's size and time are read now, which
+// fixes them as the file chosen (View's change handler tells why).
 function chosenFolder(files) {
-  if (files.length === 0) {
+  if (files.length === 0 || files[0].webkitRelativePath === '') {
     return null;
   }
   const name = files[0].webkitRelativePath.split('/')[0];
@@ -386,6 +387,9 @@ class FolderView extends View {
     this.input.addEventListener('change', () => {
       this.folder = chosenFolder(this.input.files);
       this.reset();
+      if (this.folder === null && this.input.files.length > 0) {
+        this.say('This browser gave files, not a folder: drop the folder here instead.', true);
+      }
     });
   }
 
