@@ -199,16 +199,15 @@ class View {
       }
       return;
     }
-    // Done in the worker, but the link may take a moment more to make: it is
-    // offered only if no other file was chosen meanwhile, which aborts.
-    this.progress.hidden = true;
-    this.cancel.hidden = true;
+    // Done in the worker, but the link may take a while more to make (a
+    // folder's image in Firefox): it is offered only if the job was neither
+    // cancelled nor replaced by another file meanwhile, both of which abort.
     await this.run.finish(this, file, result, controller.signal);
     if (controller.signal.aborted) {
       return;
     }
     this.controller = null;
-    this.idle();
+    this.stop();
     this.settle();
   }
 
