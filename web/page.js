@@ -202,7 +202,15 @@ class View {
     // Done in the worker, but the link may take a while more to make (a
     // folder's image in Firefox): it is offered only if the job was neither
     // cancelled nor replaced by another file meanwhile, both of which abort.
-    await this.run.finish(this, file, result, controller.signal);
+    try {
+      await this.run.finish(this, file, result, controller.signal);
+    } catch {
+      // The browser could not store what it was to save.
+      if (!controller.signal.aborted) {
+        this.end(shownLine(this.run.unwritable(file)), true);
+      }
+      return;
+    }
     if (controller.signal.aborted) {
       return;
     }
@@ -270,6 +278,7 @@ function offerModels(names, id = 'convert-model', group = 'model') {
 const convertView = new View('convert', {
   kind: 'convert',
   args: () => [Number(document.querySelector('input[name="model"]:checked').value)],
+  unwritable: () => worker.rules.unwritable,
   async finish(view, file, result, signal) {
     if (!result.header) {
       view.say(shownLine(result.message), true);
@@ -425,6 +434,10 @@ const folderView = new FolderView({
     const label = document.getElementById('folder-label').value;
     return [Number(document.querySelector('input[name="folder-model"]:checked').value), label === '' ? null : label];
   },
+  imageName: (folder) => folder.name + (document.getElementById('folder-iso').checked ? '.iso' : '.bin'),
+  unwritable(folder) {
+    return worker.rules.packUnwritable.replace('{}', this.imageName(folder));
+  },
   async finish(view, folder, result, signal) {
     if (!result.header) {
       view.say(shownLine(result.message), true);
@@ -440,16 +453,11 @@ const folderView = new FolderView({
       const { file } = folder.files[index];
       parts.push(file, zeros.subarray(0, (result.sector - (file.size % result.sector)) % result.sector));
     }
-    const name = folder.name + (discOnly ? '.iso' : '.bin');
+    const name = this.imageName(folder);
     let image = new Blob(parts, { type: 'application/octet-stream' });
     if (copiesManyParts && 1 + result.order.length > kFileParts) {
       view.say('Writing ' + name + ' to a temporary file…', false);
-      try {
-        image = await new Response(image).blob();
-      } catch {
-        view.say(shownLine(worker.rules.unwritable.replace('{}', name)), true);
-        return;
-      }
+      image = await new Response(image).blob();
       if (signal.aborted) {
         return;
       }

@@ -413,9 +413,9 @@ function fail(error) {
 }
 
 // What the page takes from the module rather than retyping: the models' names
-// by code, the programs' error line with "{}" for its description, and
-// quarnel-pack's for a file it cannot read with "{}" for the path and for an
-// image it cannot write with "{}" for its name.
+// by code, the programs' error line with "{}" for its description, quarnel's
+// for an image it cannot write, and quarnel-pack's for a file it cannot read
+// with "{}" for the path and for an image it cannot write with "{}" for its name.
 function rules() {
   const models = Array.from({ length: quarnel._quarnel_model_count() }, (_, code) =>
     text(quarnel._quarnel_model_name(code)));
@@ -423,7 +423,8 @@ function rules() {
     models,
     errorLine: quarnel.ccall('quarnel_error_line', 'string', ['string'], ['{}']).trim(),
     unreadable: quarnel.ccall('quarnel_pack_unreadable_message', 'string', ['string'], ['{}']).trim(),
-    unwritable: quarnel.ccall('quarnel_pack_unwritable_message', 'string', ['string'], ['{}']).trim(),
+    unwritable: text(quarnel._quarnel_unwritable_destination_message()).trim(),
+    packUnwritable: quarnel.ccall('quarnel_pack_unwritable_message', 'string', ['string'], ['{}']).trim(),
   };
 }
 

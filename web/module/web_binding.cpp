@@ -287,6 +287,9 @@ double quarnel_payload_length() { return static_cast<double>(state().payload_len
 // The refusal when the source cannot be read, or changes while it is read.
 const char* quarnel_unreadable_source_message() { return quarnel::messages::kUnableToReadSource.data(); }
 
+// The refusal when the image to save cannot be stored (the browser's temporary file).
+const char* quarnel_unwritable_destination_message() { return quarnel::messages::kUnableToWriteDestination.data(); }
+
 // What quarnel prints once it has written the image.
 const char* quarnel_success_message() { return quarnel::messages::kSuccess.data(); }
 
