@@ -2,8 +2,15 @@
 // WebAssembly as a data: URL (SINGLE_FILE), which Emscripten's loader first
 // tries to fetch(); the page's Content-Security-Policy refuses that, and the
 // browser logs the refusal. The loader's own decoder hands the bytes over instead.
+// They are compiled at once, which a worker may do: WebKit now and then never
+// settles WebAssembly.instantiate()'s promise (one page load in 40 to 70),
+// which left the page waiting for its module for good.
 Module['instantiateWasm'] = function (imports, receiveInstance) {
-  WebAssembly.instantiate(tryParseAsDataURI(wasmBinaryFile), imports).then(
-    (result) => receiveInstance(result.instance, result.module), readyPromiseReject);
-  return {};  // the exports come later, through receiveInstance
+  try {
+    const module = new WebAssembly.Module(tryParseAsDataURI(wasmBinaryFile));
+    receiveInstance(new WebAssembly.Instance(module, imports), module);
+  } catch (error) {
+    readyPromiseReject(error);
+  }
+  return {};  // the exports are the instance's, taken by receiveInstance
 };
