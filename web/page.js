@@ -11,11 +11,14 @@
 // with the signal's reason once it is aborted (the worker stops the job at its
 // next read) or with an Error worded for the page when the worker itself fails
 // (the module stopped), after which the next call starts a new worker.
-// `onReady` gets the module's rules (worker.js, rules()) once it has started.
+// `onReady` gets the module's rules (worker.js, rules()) once it has started,
+// `onBroken` the browser's words if it cannot start (no WebAssembly, as in
+// Safari's Lockdown Mode).
 class QuarnelWorker {
-  constructor(script, onReady) {
+  constructor(script, onReady, onBroken) {
     this.url = URL.createObjectURL(new Blob([script], { type: 'text/javascript' }));
     this.onReady = onReady;
+    this.onBroken = onBroken;
     this.rules = null;
     this.last = 0;
     this.calls = new Map();  // by the number each message of a call carries
@@ -46,6 +49,10 @@ class QuarnelWorker {
       event.preventDefault();
       this.worker.terminate();
       this.worker = null;
+      if (this.rules === null) {
+        this.onBroken(event.message);
+        return;
+      }
       // A call is made only once the module has started, and so its rules are known.
       const calls = [...this.calls.values()];
       this.calls.clear();
@@ -475,4 +482,8 @@ const worker = new QuarnelWorker(document.getElementById('quarnel-worker').textC
   convertView.idle();
   checkView.idle();
   document.body.dataset.ready = 'yes';
+}, (reason) => {
+  for (const view of [convertView, checkView, folderView]) {
+    view.say(`Error: this browser cannot start the converter${reason ? ` (${reason})` : ''}.`, true);
+  }
 });
