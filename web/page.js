@@ -12,8 +12,8 @@
 // next read) or with an Error worded for the page when the worker itself fails
 // (the module stopped), after which the next call starts a new worker.
 // `onReady` gets the module's rules (worker.js, rules()) once it has started,
-// `onBroken` the browser's words if it cannot start (no WebAssembly, as in
-// Safari's Lockdown Mode).
+// `onBroken` the browser's words if it cannot start (no WebAssembly, or a
+// module that does not compile).
 class QuarnelWorker {
   constructor(script, onReady, onBroken) {
     this.url = URL.createObjectURL(new Blob([script], { type: 'text/javascript' }));
@@ -57,7 +57,7 @@ class QuarnelWorker {
       const calls = [...this.calls.values()];
       this.calls.clear();
       calls.forEach((call) =>
-        call.reject(new Error(this.rules.errorLine.replace('{}', event.message || 'the page stopped working on this file'))));
+        call.reject(new Error(this.rules.errorLine.replace('{}', () => event.message || 'the page stopped working on this file'))));
     };
   }
 
@@ -88,6 +88,9 @@ class QuarnelWorker {
     });
   }
 }
+
+// Every view's line once the worker has failed to start its module, else null.
+let brokenLine = null;
 
 // The name of the download: the chosen file's, its extension replaced.
 function renamed(name, from, to) {
@@ -164,9 +167,13 @@ class View {
     this.idle();
   }
 
-  // A job can start once a file is chosen and the module has started.
+  // A job can start once a file is chosen and the module has started; a
+  // module that cannot start is said again whatever is chosen.
   idle() {
     this.start.disabled = this.file === null || worker.rules === null;
+    if (brokenLine !== null) {
+      this.say(brokenLine, true);
+    }
   }
 
   say(text, failed) {
@@ -196,9 +203,10 @@ class View {
     const onProgress = (done, total) => {
       this.progress.value = total === 0 ? 1 : done / total;
     };
+    const args = this.run.args();
     let result;
     try {
-      result = await worker.run(this.run.kind, [file, ...this.run.args()], { signal: controller.signal, onProgress });
+      result = await worker.run(this.run.kind, [file, ...args], { signal: controller.signal, onProgress });
     } catch (error) {
       // Aborted, the view has already said why (cancelled, or another file chosen).
       if (!controller.signal.aborted) {
@@ -208,17 +216,16 @@ class View {
     }
     // Done in the worker, but the link may take a while more to make (a
     // folder's image in Firefox): it is offered only if the job was neither
-    // cancelled nor replaced by another file meanwhile, both of which abort.
+    // cancelled nor replaced by another file meanwhile, both of which abort
+    // (finish throws the signal's reason after each wait).
     try {
-      await this.run.finish(this, file, result, controller.signal);
-    } catch {
-      // The browser could not store what it was to save.
+      await this.run.finish(this, file, result, controller.signal, args);
+    } catch (error) {
+      // Else the browser could not store what it was to save.
       if (!controller.signal.aborted) {
-        this.end(shownLine(this.run.unwritable(file)), true);
+        this.end(shownLine(this.run.unwritable?.(file, args) ?? worker.rules.errorLine.replace('{}', () => error.message)),
+          true);
       }
-      return;
-    }
-    if (controller.signal.aborted) {
       return;
     }
     this.controller = null;
@@ -257,10 +264,10 @@ class View {
 const stored = (bytes) => new Response(bytes).blob();
 
 // Firefox makes the same copy of a download with more than 8 parts read from
-// files, which a folder's image has, one for each file, however nested. Read
-// once through Response.blob(), the image becomes one Blob kept in a temporary
-// file: written to disk once, it is copied into no memory. Other engines would
-// hold such a Blob in memory, and copy nothing in the first place.
+// files (nesting Blobs does not help): a folder's image of the metadata and
+// more than 7 files. Such an image is read once more, through Response.blob(),
+// into one Blob that Firefox keeps in a temporary file, not in memory.
+// Chromium would keep that Blob in memory, and copies no Blob of parts.
 const kFileParts = 8;
 const copiesManyParts = /\bFirefox\//.test(navigator.userAgent);
 
@@ -295,9 +302,7 @@ const convertView = new View('convert', {
     // slice of its size when chosen, for Firefox saves a File whole as it is
     // when saved, grown or not, but keeps to a slice's bounds.
     const image = new Blob([await stored(result.header), file.slice(0, file.size)], { type: 'application/octet-stream' });
-    if (signal.aborted) {
-      return;
-    }
+    signal.throwIfAborted();
     view.say(shownLine(result.message), false);
     view.offer(image, renamed(file.name, '.iso', '.bin'), 'Save', true);
   },
@@ -395,6 +400,20 @@ async function walkFolder(root) {
   return folder;
 }
 
+// The path of the first of the folder's files in `order` that can no longer
+// be read (changed or gone since chosen), or null.
+async function unreadablePath(folder, order) {
+  for (const index of order) {
+    const { path, file } = folder.files[index];
+    try {
+      await file.slice(0, 1).arrayBuffer();
+    } catch {
+      return path;
+    }
+  }
+  return null;
+}
+
 class FolderView extends View {
   constructor(run) {
     super('folder', run);
@@ -415,8 +434,8 @@ class FolderView extends View {
   dropped(transfer) {
     // The entry must be taken while the drop event lasts.
     const entry = transfer.items.length === 1 ? transfer.items[0].webkitGetAsEntry?.() : null;
-    if (!entry?.isDirectory) {
-      return;
+    if (!entry?.isDirectory || worker.rules === null) {
+      return;  // not a folder, or no module to pack it
     }
     this.input.value = '';
     this.folder = null;
@@ -430,7 +449,7 @@ class FolderView extends View {
       this.say(`Dropped ${folder.name}: ${count} file${count === 1 ? '' : 's'}.`, false);
     }, ({ path = '' }) => {
       this.reset();
-      this.say(worker.rules.unreadable.replace('{}', path === '' ? entry.name : entry.name + '/' + path), true);
+      this.say(worker.rules.unreadable.replace('{}', () => (path === '' ? entry.name : entry.name + '/' + path)), true);
     });
   }
 }
@@ -439,35 +458,45 @@ const folderView = new FolderView({
   kind: 'pack',
   args: () => {
     const label = document.getElementById('folder-label').value;
-    return [Number(document.querySelector('input[name="folder-model"]:checked').value), label === '' ? null : label];
+    // The worker takes the model and the label; "Disc only" is the page's, as it was at the start.
+    return [Number(document.querySelector('input[name="folder-model"]:checked').value), label === '' ? null : label,
+      document.getElementById('folder-iso').checked];
   },
-  imageName: (folder) => folder.name + (document.getElementById('folder-iso').checked ? '.iso' : '.bin'),
-  unwritable(folder) {
-    return worker.rules.packUnwritable.replace('{}', this.imageName(folder));
+  imageName: (folder, [, , discOnly]) => folder.name + (discOnly ? '.iso' : '.bin'),
+  unwritable(folder, args) {
+    return worker.rules.packUnwritable.replace('{}', () => this.imageName(folder, args));
   },
-  async finish(view, folder, result, signal) {
+  async finish(view, folder, result, signal, args) {
     if (!result.header) {
       view.say(shownLine(result.message), true);
       return;
     }
-    const discOnly = document.getElementById('folder-iso').checked;
+    const [, , discOnly] = args;
     const zeros = new Uint8Array(result.sector);
     const parts = [await stored(new Blob(discOnly ? [result.metadata] : [result.header, result.metadata]))];
-    if (signal.aborted) {
-      return;
-    }
+    signal.throwIfAborted();
     for (const index of result.order) {
       const { file } = folder.files[index];
       parts.push(file, zeros.subarray(0, (result.sector - (file.size % result.sector)) % result.sector));
     }
-    const name = this.imageName(folder);
+    const name = this.imageName(folder, args);
     let image = new Blob(parts, { type: 'application/octet-stream' });
     if (copiesManyParts && 1 + result.order.length > kFileParts) {
       view.say('Writing ' + name + ' to a temporary file…', false);
-      image = await new Response(image).blob();
-      if (signal.aborted) {
+      view.progress.removeAttribute('value');  // of unknown length
+      try {
+        image = await new Response(image).blob();
+      } catch (error) {
+        // A file changed since the worker read it is one quarnel-pack cannot read.
+        signal.throwIfAborted();
+        const path = await unreadablePath(folder, result.order);
+        if (path === null) {
+          throw error;
+        }
+        view.say(worker.rules.unreadable.replace('{}', () => folder.name + '/' + path), true);
         return;
       }
+      signal.throwIfAborted();
     }
     view.say(shownLine(result.message), false);
     view.offer(image, name, 'Save', true);
@@ -483,7 +512,6 @@ const worker = new QuarnelWorker(document.getElementById('quarnel-worker').textC
   checkView.idle();
   document.body.dataset.ready = 'yes';
 }, (reason) => {
-  for (const view of [convertView, checkView, folderView]) {
-    view.say(`Error: this browser cannot start the converter${reason ? ` (${reason})` : ''}.`, true);
-  }
+  brokenLine = `Error: this browser cannot start the converter${reason ? ` (${reason})` : ''}.`;
+  [convertView, checkView, folderView].forEach((view) => view.idle());
 });

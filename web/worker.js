@@ -412,10 +412,12 @@ function fail(error) {
   });
 }
 
-// What the page takes from the module rather than retyping: the models' names
-// by code, the programs' error line with "{}" for its description, quarnel's
-// for an image it cannot write, and quarnel-pack's for a file it cannot read
-// with "{}" for the path and for an image it cannot write with "{}" for its name.
+// What the page takes from the module rather than retyping:
+// - the models' names, by code;
+// - the programs' error line, "{}" for its description;
+// - quarnel's line for an image it cannot write;
+// - quarnel-pack's for a file it cannot read and for an image it cannot
+//   write, "{}" for the path and for the image's name.
 function rules() {
   const models = Array.from({ length: quarnel._quarnel_model_count() }, (_, code) =>
     text(quarnel._quarnel_model_name(code)));

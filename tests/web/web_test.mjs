@@ -98,7 +98,7 @@ const bytes = (length, seed) => Buffer.from(Array.from({ length }, (_, i) => (i 
 folder('driver', [['autorun.inf', '[autorun]\r\nopen=setup.exe\r\nicon=setup.exe,0\r\n'],
   ['setup.exe', bytes(1536 * 1024 + 5, 1), '2023-11-14T22:13:20.750Z'], ['Drivers/Win/usb.sys', bytes(4097, 2)],
   ['Drivers/Mac/Driver.pkg', bytes(2048, 3)], ['readme.txt', 'Plug the modem in.\n'],
-  // Over 8 files: an image of more parts than Firefox keeps out of its memory.
+  // Over 7 files: with the metadata, more parts read from files than Firefox keeps out of its memory.
   ['Drivers/Win/usb.inf', '[Version]\r\n'], ['Drivers/Win/usb.cat', bytes(700, 6)], ['Drivers/Linux/README', 'modprobe\n'],
   ['Drivers/Linux/rules', bytes(3000, 7)]]);
 // WebKit takes a File made with a time before 1970 for one of unknown time, now at every look: chosen only.
