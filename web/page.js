@@ -488,8 +488,8 @@ const folderView = new FolderView({
         image = await new Response(image).blob();
       } catch (error) {
         // A file changed since the worker read it is one quarnel-pack cannot read.
-        signal.throwIfAborted();
         const path = await unreadablePath(folder, result.order);
+        signal.throwIfAborted();
         if (path === null) {
           throw error;
         }
