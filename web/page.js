@@ -400,6 +400,9 @@ async function walkFolder(root) {
   return folder;
 }
 
+// quarnel-pack's line for a file it cannot read, `path` from the folder's name on, quoted as it quotes it.
+const unreadableLine = async (path) => shownLine((await worker.run('unreadable', [null, path])).message);
+
 // The path of the first of the folder's files in `order` that can no longer
 // be read (changed or gone since chosen), or null.
 async function unreadablePath(folder, order) {
@@ -418,7 +421,9 @@ class FolderView extends View {
   constructor(run) {
     super('folder', run);
     this.folder = null;
+    this.walking = null;  // the drop being read, which a later choice makes stale
     this.input.addEventListener('change', () => {
+      this.walking = null;
       this.folder = chosenFolder(this.input.files);
       this.reset();
       if (this.folder === null && this.input.files.length > 0) {
@@ -441,16 +446,29 @@ class FolderView extends View {
     this.folder = null;
     this.reset();
     this.say('Reading ' + entry.name + '…', false);
-    walkFolder(entry).then((folder) => {
-      this.folder = folder;
-      this.reset();
+    const walking = this.walk(entry);
+    this.walking = walking;
+    walking.then(({ folder, line, failed }) => {
+      if (this.walking === walking) {
+        this.walking = null;
+        this.folder = folder;
+        this.reset();
+        this.say(line, failed);
+      }
+    });
+  }
+
+  // A dropped folder read: { folder, line, failed }, the line what the view says of it.
+  async walk(entry) {
+    try {
+      const folder = await walkFolder(entry);
       // The file input still reads as empty: say what was dropped.
       const count = folder.files.length;
-      this.say(`Dropped ${folder.name}: ${count} file${count === 1 ? '' : 's'}.`, false);
-    }, ({ path = '' }) => {
-      this.reset();
-      this.say(worker.rules.unreadable.replace('{}', () => (path === '' ? entry.name : entry.name + '/' + path)), true);
-    });
+      return { folder, line: `Dropped ${folder.name}: ${count} file${count === 1 ? '' : 's'}.`, failed: false };
+    } catch (error) {
+      const path = error?.path ? entry.name + '/' + error.path : entry.name;
+      return { folder: null, line: await unreadableLine(path).catch(({ message }) => message), failed: true };
+    }
   }
 }
 
@@ -493,7 +511,9 @@ const folderView = new FolderView({
         if (path === null) {
           throw error;
         }
-        view.say(worker.rules.unreadable.replace('{}', () => folder.name + '/' + path), true);
+        const line = await unreadableLine(folder.name + '/' + path);
+        signal.throwIfAborted();
+        view.say(line, true);
         return;
       }
       signal.throwIfAborted();

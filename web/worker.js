@@ -394,13 +394,18 @@ async function pack(model, label) {
   });
   const refused = await feed(parts, quarnel._quarnel_pack_disc_size());
   if (refused) {
-    return {
-      message: quarnel.ccall('quarnel_pack_unreadable_message', 'string', ['string'], [folder.name + '/' + refused.path]),
-    };
+    return unreadable(folder.name + '/' + refused.path);
   }
   const area = quarnel._quarnel_convert_finish();
   const header = quarnel.HEAPU8.slice(area, area + quarnel._quarnel_header_area_size());
   return { message: text(quarnel._quarnel_pack_success_message()), metadata, order, sector, header };
+}
+
+// quarnel-pack's line for a file it cannot read, `path` from the folder's
+// name on: { message }. The page asks for it too, for a file it could not
+// read itself, so that the line is quoted as the program quotes it.
+function unreadable(path) {
+  return { message: quarnel.ccall('quarnel_pack_unreadable_message', 'string', ['string'], [path]) };
 }
 
 // A failure of the module or of this script, thrown again outside every
@@ -416,15 +421,13 @@ function fail(error) {
 // - the models' names, by code;
 // - the programs' error line, "{}" for its description;
 // - quarnel's line for an image it cannot write;
-// - quarnel-pack's for a file it cannot read and for an image it cannot
-//   write, "{}" for the path and for the image's name.
+// - quarnel-pack's for an image it cannot write, "{}" for the image's name.
 function rules() {
   const models = Array.from({ length: quarnel._quarnel_model_count() }, (_, code) =>
     text(quarnel._quarnel_model_name(code)));
   return {
     models,
     errorLine: quarnel.ccall('quarnel_error_line', 'string', ['string'], ['{}']).trim(),
-    unreadable: quarnel.ccall('quarnel_pack_unreadable_message', 'string', ['string'], ['{}']).trim(),
     unwritable: text(quarnel._quarnel_unwritable_destination_message()).trim(),
     packUnwritable: quarnel.ccall('quarnel_pack_unwritable_message', 'string', ['string'], ['{}']).trim(),
   };
@@ -490,5 +493,5 @@ function serve(methods) {
   };
 }
 
-// Each call's first argument is the file it reads (for pack, the folder).
-serve({ convert, check, pack });
+// Each call's first argument is the file it reads (for pack, the folder; none for unreadable).
+serve({ convert, check, pack, unreadable });
