@@ -493,9 +493,11 @@ const folderView = new FolderView({
     const zeros = new Uint8Array(result.sector);
     const parts = [await stored(new Blob(discOnly ? [result.metadata] : [result.header, result.metadata]))];
     signal.throwIfAborted();
+    // Each file as a slice of its size when chosen, as the Convert view takes it, for Firefox saves a File
+    // whole as it is when saved.
     for (const index of result.order) {
       const { file } = folder.files[index];
-      parts.push(file, zeros.subarray(0, (result.sector - (file.size % result.sector)) % result.sector));
+      parts.push(file.slice(0, file.size), zeros.subarray(0, (result.sector - (file.size % result.sector)) % result.sector));
     }
     const name = this.imageName(folder, args);
     let image = new Blob(parts, { type: 'application/octet-stream' });
