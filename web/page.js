@@ -145,6 +145,14 @@ class View {
   }
 
   dropped(transfer) {
+    // A folder would be given as a file that cannot be read, or (WebKit) as an empty one.
+    const entry = transfer.items?.length === 1 ? transfer.items[0].webkitGetAsEntry?.() : null;
+    if (entry?.isDirectory) {
+      this.input.value = '';
+      this.input.dispatchEvent(new Event('change'));
+      this.say(`Error: "${entry.name}" is a folder, not a file.`, true);
+      return;
+    }
     if (transfer.files.length === 1) {
       this.input.files = transfer.files;
       this.input.dispatchEvent(new Event('change'));
@@ -337,21 +345,44 @@ checkView.input.addEventListener('change', () => {
 // checksums; the download is a Blob of the header area, the disc's metadata
 // and the chosen files themselves, each followed by the zeros to its sector's end.
 
-// A folder as worker.js's pack takes it, from the files a dialog gave: none
-// when it gave none, or gave files without their paths, as a browser does
-// that cannot choose folders. Each file's size and time are read now, which
-// fixes them as the file chosen (View's change handler tells why).
+// A folder as worker.js's pack takes it, from the files a dialog gave:
+// { folder }, or { line } where it cannot be packed. Each file's size and
+// time are read now, which fixes them as the file chosen (View's change
+// handler tells why).
 function chosenFolder(files) {
-  if (files.length === 0 || files[0].webkitRelativePath === '') {
-    return null;
+  // A browser that cannot choose folders gives files without their paths;
+  // one that can gives no files for a folder without any.
+  if (files.length === 0) {
+    return { line: 'This browser gave no files: the folder has none, or only empty folders. Drop it here instead to pack it.' };
+  }
+  if (files[0].webkitRelativePath === '') {
+    return { line: 'This browser gave files, not a folder: drop the folder here instead.' };
   }
   const name = files[0].webkitRelativePath.split('/')[0];
   const folder = { name, modified: 0, directories: [], files: [] };
+  const given = new Set();
+  const above = new Set();  // every folder on the way to a file
   for (const file of files) {
     folder.modified = Math.max(folder.modified, file.lastModified);
-    folder.files.push({ path: file.webkitRelativePath.slice(name.length + 1), file });
+    // Chromium gives a "\" in a name as "/": the file's own name is whole in
+    // File.name, and so quarnel-pack's refusal of it holds; a folder's is lost.
+    const relative = file.webkitRelativePath.slice(name.length + 1);
+    const spelled = file.name.replaceAll('\\', '/');
+    const path = relative === spelled || relative.endsWith('/' + spelled)
+      ? relative.slice(0, relative.length - spelled.length) + file.name : relative;
+    if (given.has(path)) {
+      return { line: `Error: this browser gave "${name}/${path}" twice: a folder's name holds "\\".` };
+    }
+    given.add(path);
+    const names = path.split('/');
+    names.slice(1).forEach((_, end) => above.add(names.slice(0, end + 1).join('/')));
+    folder.files.push({ path, file });
   }
-  return folder;
+  const both = folder.files.find(({ path }) => above.has(path));
+  if (both) {
+    return { line: `Error: this browser gave "${name}/${both.path}" as a file and a folder: a folder's name holds "\\".` };
+  }
+  return { folder };
 }
 
 // A dropped folder read whole: readEntries gives a directory's entries in
@@ -424,10 +455,11 @@ class FolderView extends View {
     this.walking = null;  // the drop being read, which a later choice makes stale
     this.input.addEventListener('change', () => {
       this.walking = null;
-      this.folder = chosenFolder(this.input.files);
+      const { folder = null, line } = chosenFolder(this.input.files);
+      this.folder = folder;
       this.reset();
-      if (this.folder === null && this.input.files.length > 0) {
-        this.say('This browser gave files, not a folder: drop the folder here instead.', true);
+      if (line) {
+        this.say(line, true);
       }
     });
   }
@@ -439,8 +471,14 @@ class FolderView extends View {
   dropped(transfer) {
     // The entry must be taken while the drop event lasts.
     const entry = transfer.items.length === 1 ? transfer.items[0].webkitGetAsEntry?.() : null;
-    if (!entry?.isDirectory || worker.rules === null) {
-      return;  // not a folder, or no module to pack it
+    if (worker.rules === null) {
+      return;  // no module to pack it
+    }
+    if (!entry?.isDirectory) {
+      if (this.controller === null) {
+        this.say('Drop one folder here.', true);
+      }
+      return;
     }
     this.input.value = '';
     this.folder = null;

@@ -113,6 +113,8 @@ folder('too-deep', [['1/2/3/4/5/6/7/8/below.txt', 'too deep']]);
 folder('refused', [['fine.txt', 'fine'], ['what?.txt', 'no']]);
 folder('cases', [['Readme.txt', 'a'], ['README.TXT', 'b']]);
 folder('changed', [['data.bin', bytes(5000, 5)]]);
+// Chromium's dialog gives the "\\" in a name as "/".
+folder('backslash', [['fine.txt', 'fine'], ['back\\slash.txt', 'no']]);
 
 // A folder dropped on the view, the same in every engine: its files made in
 // the page, handed over as the entries of a drop that give out two names a
@@ -164,7 +166,7 @@ const cases = [
     ({ view: 'folder', file: name, drop: true })),
   { view: 'folder', file: 'driver', drop: true, label: 'seventeen letters' },
   // Through the dialog, where the driver can choose a folder.
-  { view: 'folder', file: 'driver', engines: ['chromium'] },
+  ...['driver', 'backslash'].map((name) => ({ view: 'folder', file: name, engines: ['chromium'] })),
   { view: 'folder', file: 'old', drop: true, engines: ['chromium', 'firefox'] },
   { view: 'folder', file: 'changed', engines: ['chromium'],
     make: () => ({ ...changed('folders/changed/data.bin'), path: at('folders/changed') }), expect: 'Error: unable to read "changed/data.bin".' },
