@@ -150,7 +150,7 @@ class View {
     if (entry?.isDirectory) {
       this.input.value = '';
       this.input.dispatchEvent(new Event('change'));
-      this.say(`Error: "${entry.name}" is a folder, not a file.`, true);
+      this.say(`"${entry.name}" is a folder, not a file.`, true);
       return;
     }
     if (transfer.files.length === 1) {
@@ -346,9 +346,8 @@ checkView.input.addEventListener('change', () => {
 // and the chosen files themselves, each followed by the zeros to its sector's end.
 
 // A folder as worker.js's pack takes it, from the files a dialog gave:
-// { folder }, or { line } where it cannot be packed. Each file's size and
-// time are read now, which fixes them as the file chosen (View's change
-// handler tells why).
+// { folder }, or { line } where it cannot be packed. Each file's time is
+// read now, which fixes it as the file chosen (View's change handler tells why).
 function chosenFolder(files) {
   // A browser that cannot choose folders gives files without their paths;
   // one that can gives no files for a folder without any.
@@ -371,7 +370,7 @@ function chosenFolder(files) {
     const path = relative === spelled || relative.endsWith('/' + spelled)
       ? relative.slice(0, relative.length - spelled.length) + file.name : relative;
     if (given.has(path)) {
-      return { line: `Error: this browser gave "${name}/${path}" twice: a folder's name holds "\\".` };
+      return { line: `This browser gave "${name}/${path}" twice: a folder's name holds "\\".` };
     }
     given.add(path);
     const names = path.split('/');
@@ -380,7 +379,7 @@ function chosenFolder(files) {
   }
   const both = folder.files.find(({ path }) => above.has(path));
   if (both) {
-    return { line: `Error: this browser gave "${name}/${both.path}" as a file and a folder: a folder's name holds "\\".` };
+    return { line: `This browser gave "${name}/${both.path}" as a file and a folder: a folder's name holds "\\".` };
   }
   return { folder };
 }
@@ -431,8 +430,10 @@ async function walkFolder(root) {
   return folder;
 }
 
-// quarnel-pack's line for a file it cannot read, `path` from the folder's name on, quoted as it quotes it.
-const unreadableLine = async (path) => shownLine((await worker.run('unreadable', [null, path])).message);
+// quarnel-pack's line for a file it cannot read, `path` below the folder `name` (or the folder, where empty),
+// as the program words it; the worker's own message when it fails.
+const unreadableLine = (name, path) => worker.run('unreadable', [null, name, path])
+  .then(({ message }) => shownLine(message), ({ message }) => message);
 
 // The path of the first of the folder's files in `order` that can no longer
 // be read (changed or gone since chosen), or null.
@@ -475,7 +476,8 @@ class FolderView extends View {
       return;  // no module to pack it
     }
     if (!entry?.isDirectory) {
-      if (this.controller === null) {
+      if (this.controller === null && this.walking === null) {
+        this.reset();
         this.say('Drop one folder here.', true);
       }
       return;
@@ -504,8 +506,7 @@ class FolderView extends View {
       const count = folder.files.length;
       return { folder, line: `Dropped ${folder.name}: ${count} file${count === 1 ? '' : 's'}.`, failed: false };
     } catch (error) {
-      const path = error?.path ? entry.name + '/' + error.path : entry.name;
-      return { folder: null, line: await unreadableLine(path).catch(({ message }) => message), failed: true };
+      return { folder: null, line: await unreadableLine(entry.name, error?.path ?? ''), failed: true };
     }
   }
 }
@@ -542,21 +543,27 @@ const folderView = new FolderView({
     if (copiesManyParts && 1 + result.order.length > kFileParts) {
       view.say('Writing ' + name + ' to a temporary file…', false);
       view.progress.removeAttribute('value');  // of unknown length
+      // A file changed since the worker read it is one quarnel-pack cannot read: `path`, or '' where
+      // Firefox read one shrunk since then short without a word, and so which one is not known.
+      let path = null;
       try {
+        const size = image.size;
         image = await new Response(image).blob();
+        path = image.size === size ? null : '';
       } catch (error) {
-        // A file changed since the worker read it is one quarnel-pack cannot read.
-        const path = await unreadablePath(folder, result.order);
+        path = await unreadablePath(folder, result.order);
         signal.throwIfAborted();
         if (path === null) {
           throw error;
         }
-        const line = await unreadableLine(folder.name + '/' + path);
+      }
+      signal.throwIfAborted();
+      if (path !== null) {
+        const line = await unreadableLine(folder.name, path);
         signal.throwIfAborted();
         view.say(line, true);
         return;
       }
-      signal.throwIfAborted();
     }
     view.say(shownLine(result.message), false);
     view.offer(image, name, 'Save', true);

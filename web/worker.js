@@ -394,18 +394,18 @@ async function pack(model, label) {
   });
   const refused = await feed(parts, quarnel._quarnel_pack_disc_size());
   if (refused) {
-    return unreadable(folder.name + '/' + refused.path);
+    return unreadable(folder.name, refused.path);
   }
   const area = quarnel._quarnel_convert_finish();
   const header = quarnel.HEAPU8.slice(area, area + quarnel._quarnel_header_area_size());
   return { message: text(quarnel._quarnel_pack_success_message()), metadata, order, sector, header };
 }
 
-// quarnel-pack's line for a file it cannot read, `path` from the folder's
-// name on: { message }. The page asks for it too, for a file it could not
-// read itself, so that the line is quoted as the program quotes it.
-function unreadable(path) {
-  return { message: quarnel.ccall('quarnel_pack_unreadable_message', 'string', ['string'], [path]) };
+// quarnel-pack's line for a file it cannot read, `path` below the folder
+// `name` (or the folder, where empty): { message }. The page asks for it too,
+// for a file it could not read itself, so that the line is the program's.
+function unreadable(name, path) {
+  return { message: quarnel.ccall('quarnel_pack_unreadable_message', 'string', ['string', 'string'], [name, path]) };
 }
 
 // A failure of the module or of this script, thrown again outside every
@@ -493,5 +493,8 @@ function serve(methods) {
   };
 }
 
-// Each call's first argument is the file it reads (for pack, the folder; none for unreadable).
+// Each call's first argument is the file it reads (for pack, the folder), or
+// none. A line waits for the job running, which may have the module paused
+// in the middle of a call (the check's reads): the module is called by one
+// call at a time.
 serve({ convert, check, pack, unreadable });

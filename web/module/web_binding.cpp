@@ -362,11 +362,12 @@ std::uint32_t quarnel_pack_file(std::size_t index) { return state().file_order.a
 double quarnel_pack_disc_size() { return static_cast<double>(state().source_length); }
 std::size_t quarnel_disc_sector_size() { return quarnel::disc::kDiscSectorSize; }
 
-// quarnel-pack's line for a file it cannot read, or that changed while read; `path` below the folder's name.
-const char* quarnel_pack_unreadable_message(const char* path)
+// quarnel-pack's line for a file it cannot read, or that changed while read: `path` below `folder`, or the
+// folder itself where empty, shown as the program shows it.
+const char* quarnel_pack_unreadable_message(const char* folder, const char* path)
 {
     static std::string line;
-    line = quarnel::pack_messages::unable_to_read(path);
+    line = quarnel::pack_messages::unable_to_read(quarnel::pack_messages::below(folder, path));
     return line.c_str();
 }
 
