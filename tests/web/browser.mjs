@@ -247,8 +247,13 @@ export async function runJob(page, view, file, { model = 'Default', cancel = fal
     await page.choose(`#${view}-file`, file.path ?? file);
   }
   // The page takes the file's size and time when it sees the choice: a change is made only after.
-  await page.waitFor(((v) => !document.getElementById(`${v}-start`).disabled).toString(), view);
+  // A choice refused at once ends the case there.
+  await page.waitFor(((v) => !document.getElementById(`${v}-start`).disabled ||
+    document.getElementById(`${v}-result`).classList.contains('failed')).toString(), view);
   const chosenLine = await page.evaluate(((v) => document.getElementById(`${v}-result`).textContent).toString(), view);
+  if (await page.evaluate(((v) => document.getElementById(`${v}-start`).disabled).toString(), view)) {
+    return { ...await page.evaluate(shownBy.toString(), view), refused: true, chosenLine, pieces: null, downloads: 0 };
+  }
   await file.afterChoosing?.(page);
   if (view !== 'check' && !keys) {
     await page.evaluate((([v, m]) => {
