@@ -92,6 +92,15 @@ class QuarnelWorker {
 // Every view's line once the worker has failed to start its module, else null.
 let brokenLine = null;
 
+// The one entry of a drop (a file's or a folder's, its isDirectory tells),
+// taken while the drop event lasts, or null where several things were dropped.
+const droppedEntry = (transfer) => (transfer.items?.length === 1 ? transfer.items[0].webkitGetAsEntry?.() : null);
+
+// A chosen file as it goes into a download: a slice of its size when chosen,
+// for Firefox saves a File whole as it is when saved, grown or not, but keeps
+// to a slice's bounds.
+const asChosen = (file) => file.slice(0, file.size);
+
 // The name of the download: the chosen file's, its extension replaced.
 function renamed(name, from, to) {
   return (name.toLowerCase().endsWith(from) ? name.slice(0, -from.length) : name) + to;
@@ -146,7 +155,7 @@ class View {
 
   dropped(transfer) {
     // A folder would be given as a file that cannot be read, or (WebKit) as an empty one.
-    const entry = transfer.items?.length === 1 ? transfer.items[0].webkitGetAsEntry?.() : null;
+    const entry = droppedEntry(transfer);
     if (entry?.isDirectory) {
       this.input.value = '';
       this.input.dispatchEvent(new Event('change'));
@@ -306,10 +315,8 @@ const convertView = new View('convert', {
       view.say(shownLine(result.message), true);
       return;
     }
-    // The header area, then the ISO's own bytes straight from the file: as a
-    // slice of its size when chosen, for Firefox saves a File whole as it is
-    // when saved, grown or not, but keeps to a slice's bounds.
-    const image = new Blob([await stored(result.header), file.slice(0, file.size)], { type: 'application/octet-stream' });
+    // The header area, then the ISO's own bytes straight from the file.
+    const image = new Blob([await stored(result.header), asChosen(file)], { type: 'application/octet-stream' });
     signal.throwIfAborted();
     view.say(shownLine(result.message), false);
     view.offer(image, renamed(file.name, '.iso', '.bin'), 'Save', true);
@@ -470,8 +477,7 @@ class FolderView extends View {
   }
 
   dropped(transfer) {
-    // The entry must be taken while the drop event lasts.
-    const entry = transfer.items.length === 1 ? transfer.items[0].webkitGetAsEntry?.() : null;
+    const entry = droppedEntry(transfer);
     if (worker.rules === null) {
       return;  // no module to pack it
     }
@@ -532,11 +538,9 @@ const folderView = new FolderView({
     const zeros = new Uint8Array(result.sector);
     const parts = [await stored(new Blob(discOnly ? [result.metadata] : [result.header, result.metadata]))];
     signal.throwIfAborted();
-    // Each file as a slice of its size when chosen, as the Convert view takes it, for Firefox saves a File
-    // whole as it is when saved.
     for (const index of result.order) {
       const { file } = folder.files[index];
-      parts.push(file.slice(0, file.size), zeros.subarray(0, (result.sector - (file.size % result.sector)) % result.sector));
+      parts.push(asChosen(file), zeros.subarray(0, (result.sector - (file.size % result.sector)) % result.sector));
     }
     const name = this.imageName(folder, args);
     let image = new Blob(parts, { type: 'application/octet-stream' });
