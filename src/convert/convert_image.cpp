@@ -12,10 +12,6 @@
 
 namespace quarnel {
 
-namespace {
-
-}  // namespace
-
 int convert_image(const ConversionRequest& request)
 {
     const InterruptHandling interrupt_handling(messages::kInterrupted);

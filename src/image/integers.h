@@ -49,6 +49,7 @@ private:
 
 using ul16 = Integer<std::uint16_t, ByteOrder::Little>;
 using ul32 = Integer<std::uint32_t, ByteOrder::Little>;
+using ub16 = Integer<std::uint16_t, ByteOrder::Big>;
 using ub32 = Integer<std::uint32_t, ByteOrder::Big>;
 
 static_assert(sizeof(ul16) == 2 && alignof(ul16) == 1);

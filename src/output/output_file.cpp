@@ -35,7 +35,7 @@ int OutputFile::commit()
     if (directory.rename(temporary_.name(), destination_.name) != 0) {
         return -1;  // the hold ends: a signal that came meanwhile is acted on now
     }
-    temporary_.forget_renamed();
+    temporary_.forget_renamed(held);
     held.hold_until_exit();
     // Until the directory is flushed a power cut may still bring the old file back.
     return directory.flush(destination_.name);

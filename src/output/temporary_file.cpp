@@ -4,7 +4,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "platform/interrupt.h"
 #include "platform/random.h"
@@ -78,6 +80,15 @@ void remove_registered_file()
     remove_entry_signal_safe(g_directory, g_entry);
 }
 
+// A caller that breaks the one-file rule is a fault of the program, not of the
+// run: said loudly and ended at once, as no status could undo it.
+[[noreturn]] void misuse(std::string_view what)
+{
+    const std::string text = "BUG: temporary file: " + std::string(what) + "\n";
+    write_to_standard_error_in_handler(text.data(), text.size());
+    std::abort();
+}
+
 }  // namespace
 
 int TemporaryFile::create(const Directory& directory, bool as_any_new_file)
@@ -89,7 +100,10 @@ int TemporaryFile::create(const Directory& directory, bool as_any_new_file)
         }
         const InterruptsHeld held;
         // One slot: a second live temporary file would have its predecessor's name overwritten.
-        if (g_registered != 0 || store_entry(directory.native_handle(), directory.entry(candidate)) != 0) {
+        if (g_registered != 0) {
+            misuse("a second one created while the first is live");
+        }
+        if (store_entry(directory.native_handle(), directory.entry(candidate)) != 0) {
             return -1;
         }
         FileHandle file = directory.create_exclusive(candidate, as_any_new_file);
@@ -115,7 +129,7 @@ int TemporaryFile::close()
     return file_.close();
 }
 
-void TemporaryFile::forget_renamed()
+void TemporaryFile::forget_renamed(const InterruptsHeld& /*held*/)
 {
     g_registered = 0;
     g_descriptor = -1;

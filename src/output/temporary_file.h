@@ -8,6 +8,7 @@
 
 #include "platform/directory.h"
 #include "platform/file_io.h"
+#include "platform/interrupt.h"
 
 namespace quarnel {
 
@@ -27,7 +28,8 @@ public:
 
     // A new file under a new unguessable name in `directory`, which must
     // outlive it; readable and writable by its owner alone, or with
-    // `as_any_new_file` as Directory::create_exclusive() says. One at a time.
+    // `as_any_new_file` as Directory::create_exclusive() says. One at a time:
+    // a second while one is live ends the process as a bug.
     [[nodiscard]] int create(const Directory& directory, bool as_any_new_file = false);
 
     const FileHandle& handle() const { return file_; }
@@ -36,8 +38,9 @@ public:
 
     // Closes the handle and reports whether the close succeeded (0 / -1).
     [[nodiscard]] int close();
-    // Its name was renamed away: nothing is left to remove. Called under an InterruptsHeld.
-    void forget_renamed();
+    // Its name was renamed away: nothing is left to remove. Under `held`, so
+    // that no interruption comes between the rename and this.
+    void forget_renamed(const InterruptsHeld& held);
     void discard();
 
 private:

@@ -18,9 +18,9 @@ namespace quarnel {
 // SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGALRM, ...; on Windows Ctrl+C,
 // Ctrl+Break and closing the console) runs the registered cleanups in the
 // order they were registered, prints the message and ends the process as the
-// signal asks. A signal the
-// caller left ignored stays ignored. Signals are acted on in the thread that
-// set the handling up; other threads pass them on to it.
+// signal asks. A signal the caller left ignored stays ignored. Signals are
+// acted on in the thread that set the handling up; other threads pass them on
+// to it.
 class InterruptHandling {
 public:
     // The message must outlive the handling (a constant).

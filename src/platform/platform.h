@@ -1,5 +1,5 @@
 // The platforms quarnel is built for, checked in one place: every source of
-// src/io that branches on the platform includes this header, and its branches
+// src/platform that branches on the platform includes this header, and its branches
 // say `__linux__` or `_WIN32`. Another system stops the build here rather than
 // compile a Linux branch against calls it may not have (O_PATH, getrandom,
 // fdatasync, the extended-attribute calls, SIGPOLL, copy_file_range).
