@@ -18,8 +18,6 @@ constexpr std::size_t kImageRecord = 1;  // its index among the records
 // Payload bytes read at a time; the table window is sized to match.
 constexpr std::size_t kPayloadWindow = std::size_t{1} << 20;
 
-bool is_image_payload_length(std::uint64_t length) { return length % kSectorSize == 0 && length <= kMaxSourceLength; }
-
 // The first field, in the order of the header, that quarnel would never have written.
 std::optional<FieldDeviation> first_deviation(const RecordHeader& header, std::size_t record)
 {
@@ -36,7 +34,7 @@ std::optional<FieldDeviation> first_deviation(const RecordHeader& header, std::s
             if (row.kind == FieldKind::Number) {
                 written = found.number == row.number;
             } else {
-                written = record == kImageRecord ? is_image_payload_length(found.number)
+                written = record == kImageRecord ? is_convertible_length(std::uint64_t{found.number})
                                                  : found.number == kSignatureBlockSize;
             }
         }
