@@ -67,9 +67,13 @@ TEST_P(CopyPaths, FullDiskLeavesNothingAndKeepsTheExistingDestination)
     }
     const Bytes existing = random_bytes(70, 14);
     write_file(path("out.bin"), existing);
-    expect_failure(convert({path("in.iso"), path("out.bin")}, ProcessOptions::with_file_size_limit(9UL << 20)),
-                   kUnableToWriteDestination);
-    EXPECT_EQ(read_file(path("out.bin")), existing);
+    // Before the first byte, inside the placeholder and inside the copy.
+    for (std::size_t limit : {0UL, 418UL, 9UL << 20}) {
+        expect_failure(convert({path("in.iso"), path("out.bin")}, ProcessOptions::with_file_size_limit(limit)),
+                       kUnableToWriteDestination);
+        EXPECT_EQ(read_file(path("out.bin")), existing) << limit;
+        EXPECT_EQ(entries(), (std::set<std::string>{"in.iso", "out.bin"})) << limit;
+    }
     expect_success(convert({path("in.iso"), path("out.bin")}, ProcessOptions::with_file_size_limit(image_size)));
 }
 

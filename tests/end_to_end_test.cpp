@@ -187,43 +187,6 @@ TEST_F(EndToEnd, FullDiskSweepLeavesNothingBehind)
     expect_success(quarnel({path("in.iso"), path("out.bin")}, ProcessOptions::with_file_size_limit(image_size)));
 }
 
-TEST_F(EndToEnd, FullDiskKeepsTheExistingDestination)
-{
-    write_file(path("in.iso"), random_bytes(3 * 4096, 10));
-    const Bytes existing = random_bytes(50, 2);
-    write_file(path("out.bin"), existing);
-    for (std::size_t limit : {0UL, 418UL, 8192UL}) {
-        expect_failure(quarnel({path("in.iso"), path("out.bin")}, ProcessOptions::with_file_size_limit(limit)),
-                       kUnableToWriteDestination);
-        EXPECT_EQ(read_file(path("out.bin")), existing) << limit;
-        EXPECT_EQ(entries(), (std::set<std::string>{"in.iso", "out.bin"})) << limit;
-    }
-}
-
-TEST_F(EndToEnd, InterruptionRemovesTheTemporaryFile)
-{
-    const std::string source = path("big.iso");
-    make_sparse_file(source, std::uintmax_t{1} << 30);
-    for (int signal_number : {SIGINT, SIGTERM}) {
-        const ProcessResult result =
-            signal_midway(built_program(QUARNEL_BINARY, {source, path("work/out.bin")}), signal_number);
-        EXPECT_EQ(result.end_signal, signal_number);
-        EXPECT_EQ(result.standard_error, banner_and(kInterrupted));
-        EXPECT_TRUE(left_in_work().empty());
-    }
-}
-
-TEST_F(EndToEnd, SourceThatEndsEarlyIsAReadFailure)
-{
-    const std::string source = path("shrinking.iso");
-    make_sparse_file(source, std::uintmax_t{1} << 30);
-    const ProcessResult result = run_stopped_midway(built_program(QUARNEL_BINARY, {source, path("work/out.bin")}),
-                                                    [&](pid_t) { fs::resize_file(source, 4096); });
-    EXPECT_EQ(result.exit_status, kFailureStatus);
-    EXPECT_EQ(result.standard_error, banner_and(kUnableToReadSource));
-    EXPECT_TRUE(left_in_work().empty());
-}
-
 TEST_F(EndToEnd, InterruptedExtractionLeavesNothing)
 {
     const fs::path image = scratch_directory() / ("quarnel-interrupt-" + std::to_string(::getpid()) + ".bin");

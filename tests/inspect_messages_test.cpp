@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <set>
-#include <string>
 #include <string_view>
 
 #include "inspect/inspect_messages.h"
@@ -18,7 +17,6 @@ TEST(InspectMessages, EveryFaultHasItsOwnErrorLine)
     for (ImageFault fault : kAllFaults) {
         const std::string_view description = inspect_messages::fault_description(fault);
         EXPECT_FALSE(description.empty()) << static_cast<int>(fault);
-        EXPECT_EQ(inspect_messages::fault_message(fault), "Error: " + std::string(description) + ".\n");
         EXPECT_TRUE(descriptions.insert(description).second) << description;
     }
     EXPECT_EQ(inspect_messages::fault_message(ImageFault::None), "");
