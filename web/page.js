@@ -6,71 +6,103 @@
 // itself or slices of it, so no file is ever held in memory whole.
 'use strict';
 
-// The worker as one call: `await worker.run(kind, args, { signal, onProgress })`
-// resolves to what worker.js's method `kind` returns for `args`, and rejects
-// with the signal's reason once it is aborted (the worker stops the job at its
-// next read) or with an Error worded for the page when the worker itself fails
+// The worker as typed calls, each a promise: `await worker.convert(file,
+// model, { signal, onProgress })` resolves to what the worker's job returns
+// (web/worker/jobs.js, whose typedefs tell each result), and rejects with the
+// signal's reason once it is aborted (the worker stops the job at its next
+// read) or with an Error worded for the page when the worker itself fails
 // (the module stopped), after which the next call starts a new worker.
-// `onReady` gets the module's rules (worker.js, rules()) once it has started,
-// `onBroken` the browser's words if it cannot start (no WebAssembly, or a
-// module that does not compile).
+// `ready` resolves to the module's rules (jobs.js, rules()) once it has
+// started, or rejects with the browser's words if it cannot start (no
+// WebAssembly, or a module that does not compile). The messages each way
+// carry a `type`; the page's are told beside the one function that posts
+// each, the worker's in web/worker/serve.js.
 class QuarnelWorker {
-  constructor(script, onReady, onBroken) {
+  constructor(script) {
     this.url = URL.createObjectURL(new Blob([script], { type: 'text/javascript' }));
-    this.onReady = onReady;
-    this.onBroken = onBroken;
     this.rules = null;
     this.last = 0;
     this.calls = new Map();  // by the number each message of a call carries
+    this.ready = new Promise((resolve, reject) => {
+      this.started = { resolve, reject };
+    });
     this.start();
+  }
+
+  convert(file, model, options) {
+    return this.call('convert', [file, model], options);
+  }
+
+  check(file, options) {
+    return this.call('check', [file], options);
+  }
+
+  pack(folder, model, label, options) {
+    return this.call('pack', [folder, model, label], options);
+  }
+
+  // A line the page needs of the module waits for the job running, which may
+  // have the module paused in the middle of a call (the check's reads).
+  unreadable(name, path) {
+    return this.call('unreadable', [null, name, path]);
   }
 
   start() {
     this.worker = new Worker(this.url);
-    this.worker.onmessage = ({ data }) => {
-      if (data.ready) {
-        this.rules = data.ready;
-        this.onReady(this.rules);
-        return;
-      }
-      if (data.read) {
-        this.supply(data.read);
-        return;
-      }
-      const call = this.calls.get(data.id);
-      if (data.progress) {
-        call?.onProgress?.(data.progress.done, data.progress.total);
-      } else if (call) {
-        this.calls.delete(data.id);
-        call.resolve(data.result);
-      }
-    };
-    this.worker.onerror = (event) => {
-      event.preventDefault();
-      this.worker.terminate();
-      this.worker = null;
-      if (this.rules === null) {
-        this.onBroken(event.message);
-        return;
-      }
-      // A call is made only once the module has started, and so its rules are known.
-      const calls = [...this.calls.values()];
-      this.calls.clear();
-      calls.forEach((call) =>
-        call.reject(new Error(this.rules.errorLine.replace('{}', () => event.message || 'the page stopped working on this file'))));
-    };
+    this.worker.onmessage = ({ data }) => this.received(data);
+    this.worker.onerror = (event) => this.failed(event);
   }
 
-  // Bytes the worker cannot read itself (WebKit's from a folder opened as
-  // file://), read here a slice at a time as it asks and handed over, not copied.
+  received(data) {
+    const call = this.calls.get(data.id);
+    if (data.type === 'ready') {
+      this.rules = data.rules;
+      this.started.resolve(data.rules);
+    } else if (data.type === 'read') {
+      this.supply(data);
+    } else if (data.type === 'progress') {
+      call?.onProgress?.(data.done, data.total);
+    } else if (data.type === 'result' && call) {
+      this.calls.delete(data.id);
+      call.resolve(data.result);
+    }
+  }
+
+  failed(event) {
+    event.preventDefault();
+    this.worker.terminate();
+    this.worker = null;
+    if (this.rules === null) {
+      this.started.reject(event.message);
+      return;
+    }
+    // A call is made only once the module has started, and so its rules are known.
+    const calls = [...this.calls.values()];
+    this.calls.clear();
+    calls.forEach((call) =>
+      call.reject(new Error(this.rules.errorLine.replace('{}', () => event.message || 'the page stopped working on this file'))));
+  }
+
+  /**
+   * The answer to the worker's ReadMessage (serve.js), bytes it cannot read
+   * itself (WebKit's from a folder opened as file://), read here a slice at a
+   * time and handed over, not copied; null where the page cannot read them either.
+   * @typedef {{ type: 'bytes', ticket: number, bytes: ArrayBuffer | null }} BytesMessage
+   */
   supply({ ticket, blob, offset, length }) {
     const worker = this.worker;
     blob.slice(offset, offset + length).arrayBuffer().then(
-      (bytes) => worker.postMessage({ ticket, bytes }, [bytes]),
-      () => worker.postMessage({ ticket, bytes: null }));
+      (bytes) => worker.postMessage({ type: 'bytes', ticket, bytes }, [bytes]),
+      () => worker.postMessage({ type: 'bytes', ticket, bytes: null }));
   }
 
-  run(kind, args, { signal, onProgress } = {}) {
+  /**
+   * A call of the worker's job `kind` on `args`, the file it reads first (for
+   * pack, the folder; null for none).
+   * @typedef {{ type: 'call', id: number, kind: 'convert' | 'check' | 'pack' | 'unreadable', args: Array }}
+   *   CallMessage
+   */
+  call(kind, args, { signal, onProgress } = {}) {
     return new Promise((resolve, reject) => {
       signal?.throwIfAborted();
       if (this.worker === null) {
@@ -80,15 +112,24 @@ class QuarnelWorker {
       this.calls.set(id, { resolve, reject, onProgress });
       signal?.addEventListener('abort', () => {
         if (this.calls.delete(id)) {
-          this.worker?.postMessage({ id, abort: true });
+          this.abort(id);
           reject(signal.reason);
         }
       }, { once: true });
-      this.worker.postMessage({ id, kind, args });
+      this.worker.postMessage({ type: 'call', id, kind, args });
     });
+  }
+
+  /**
+   * Call `id` is aborted: the worker stops it at its next read.
+   * @typedef {{ type: 'abort', id: number }} AbortMessage
+   */
+  abort(id) {
+    this.worker?.postMessage({ type: 'abort', id });
   }
 }
 
+const worker = new QuarnelWorker(document.getElementById('quarnel-worker').textContent);
 // Every view's line once the worker has failed to start its module, else null.
 let brokenLine = null;
 
@@ -100,6 +141,15 @@ const droppedEntry = (transfer) => (transfer.items?.length === 1 ? transfer.item
 // for Firefox saves a File whole as it is when saved, grown or not, but keeps
 // to a slice's bounds.
 const asChosen = (file) => file.slice(0, file.size);
+
+// The browser fixes a chosen file's size and time when they are first read,
+// and from then on refuses to read a file that no longer has them. Read at
+// the choice, they make the file the one chosen: changed afterwards, it is
+// refused rather than taken as it has become.
+function fixedAsChosen(file) {
+  void [file?.size, file?.lastModified];
+  return file;
+}
 
 // The name of the download: the chosen file's, its extension replaced.
 function renamed(name, from, to) {
@@ -115,32 +165,38 @@ function shownLine(message) {
   return message.trim();
 }
 
+/**
+ * What a view shows, and all it keeps of it. `chosen` is what a job takes
+ * (the file, or the folder), null before one is; `line` the result line.
+ * - idle: no job since the choice, or one cancelled; `walking`, the folder
+ *   view's drop being read, which a later choice makes stale;
+ * - running: `controller` aborts the job, `progress` tells how far (0 to 1, null not known);
+ * - done: `download` offered, { blob, name, label, now } (`now` starts it at once);
+ * - failed: `line` says why.
+ * A check's report goes with its done or failed state (`report`).
+ * @typedef {{ phase: 'idle' | 'running' | 'done' | 'failed', chosen: object | null, line: string,
+ *   walking?: Promise, controller?: AbortController, progress?: number | null,
+ *   download?: { blob: Blob, name: string, label: string, now: boolean }, report?: string }} ViewState
+ */
+
 // One view: a file input that also takes a dropped file, start and cancel
-// buttons, a progress bar, a result line read out by screen readers, a download link.
+// buttons, a progress bar, a result line read out by screen readers, a
+// download link. `run` is the view's job: { start(chosen, args, options),
+// args(), finish(chosen, result, args, signal, update), unwritable?(chosen,
+// args), shown?(state) }, finish resolving to the state the job ends in.
 class View {
   constructor(name, run) {
+    for (const part of ['input', 'start', 'cancel', 'progress', 'result', 'download']) {
+      this[part] = document.getElementById(`${name}-${part === 'input' ? 'file' : part}`);
+    }
     this.section = document.getElementById(name);
-    this.input = document.getElementById(name + '-file');
-    this.start = document.getElementById(name + '-start');
-    this.cancel = document.getElementById(name + '-cancel');
-    this.progress = document.getElementById(name + '-progress');
-    this.result = document.getElementById(name + '-result');
-    this.download = document.getElementById(name + '-download');
     this.run = run;
-    this.controller = null;  // aborts the job running, if any
-    this.chosenAs = null;  // the size and time the file had when chosen
-    this.url = null;
-
-    this.input.addEventListener('change', () => {
-      // The browser fixes a chosen file's size and time when they are first
-      // read, and from then on refuses to read a file that no longer has them.
-      // Reading them now makes the file the one chosen: changed afterwards, it
-      // is refused rather than taken as it has become.
-      this.chosenAs = this.file && { size: this.file.size, lastModified: this.file.lastModified };
-      this.reset();
-    });
+    this.url = null;  // the download's, while it is offered
+    /** @type {ViewState} */
+    this.state = { phase: 'idle', chosen: null, line: '' };
+    this.input.addEventListener('change', () => this.choose(this.input.files));
     this.start.addEventListener('click', () => this.begin());
-    this.cancel.addEventListener('click', () => this.end('Cancelled: nothing was saved.', false));
+    this.cancel.addEventListener('click', () => this.end({ phase: 'idle', line: 'Cancelled: nothing was saved.' }));
     this.section.addEventListener('dragover', (event) => {
       event.preventDefault();
       this.section.classList.add('dragging');
@@ -153,122 +209,119 @@ class View {
     });
   }
 
+  choose(files) {
+    this.enter('idle', { chosen: fixedAsChosen(files[0] ?? null) });
+  }
+
   dropped(transfer) {
     // A folder would be given as a file that cannot be read, or (WebKit) as an empty one.
     const entry = droppedEntry(transfer);
     if (entry?.isDirectory) {
       this.input.value = '';
-      this.input.dispatchEvent(new Event('change'));
-      this.say(`"${entry.name}" is a folder, not a file.`, true);
-      return;
-    }
-    if (transfer.files.length === 1) {
+      this.enter('failed', { chosen: null, line: `"${entry.name}" is a folder, not a file.` });
+    } else if (transfer.files.length !== 1) {
+      if (this.state.phase !== 'running') {
+        this.enter('failed', { line: 'Drop one file here.' });
+      }
+    } else {
       this.input.files = transfer.files;
-      this.input.dispatchEvent(new Event('change'));
+      this.choose(this.input.files);
     }
   }
 
-  get file() {
-    return this.input.files[0] ?? null;
+  // The view in state `phase`, what it has chosen kept unless `fields` says otherwise.
+  enter(phase, fields = {}) {
+    this.show({ phase, chosen: this.state.chosen, line: '', ...fields });
   }
 
-  // A new file, or a new run: what the last one showed goes.
-  reset() {
-    this.stop();
-    this.say('', false);
-    this.download.hidden = true;
+  // The one place a state is shown. A job left is aborted; a module that
+  // cannot start is said whatever the state.
+  show(next) {
+    const last = this.state;
+    this.state = next;
+    if (last.controller !== next.controller) {
+      last.controller?.abort();
+    }
+    if (last.download !== next.download) {
+      this.offer(next.download ?? null);
+    }
+    const running = next.phase === 'running';
+    this.result.textContent = brokenLine ?? next.line;
+    this.result.classList.toggle('failed', brokenLine !== null || next.phase === 'failed');
+    this.start.disabled = running || next.chosen === null || worker.rules === null;
+    this.cancel.hidden = !running;
+    this.progress.hidden = !running;
+    if (next.progress === null) {
+      this.progress.removeAttribute('value');
+    } else {
+      this.progress.value = next.progress ?? 0;
+    }
+    this.run.shown?.(next);
+  }
+
+  // The running job's state with `fields` changed, unless the job is no longer the view's.
+  update(controller, fields) {
+    if (this.state.controller === controller) {
+      this.show({ ...this.state, ...fields });
+    }
+  }
+
+  async begin() {
+    const { chosen } = this.state;
+    const args = this.run.args();
+    const controller = new AbortController();
+    this.enter('running', { line: 'Reading ' + chosen.name + '…', progress: 0, controller });
+    this.cancel.focus();
+    const ended = await this.job(chosen, args, controller);
+    // Aborted, the view has already moved on (cancelled, or another file chosen).
+    if (!controller.signal.aborted) {
+      this.end(ended);
+    }
+  }
+
+  // The state the job ends in, whatever fails on the way.
+  async job(chosen, args, controller) {
+    const { signal } = controller;
+    const onProgress = (done, total) => this.update(controller, { progress: total === 0 ? 1 : done / total });
+    let result;
+    try {
+      result = await this.run.start(chosen, args, { signal, onProgress });
+    } catch (error) {
+      return { phase: 'failed', line: error.message };
+    }
+    // Done in the worker, but the link may take a while more to make (a
+    // folder's image in Firefox): finish throws the signal's reason after each
+    // wait once the job is cancelled or replaced by another file.
+    try {
+      return await this.run.finish(chosen, result, args, signal, (fields) => this.update(controller, fields));
+    } catch (error) {
+      // Else the browser could not store what it was to save.
+      return { phase: 'failed',
+        line: shownLine(this.run.unwritable?.(chosen, args) ?? worker.rules.errorLine.replace('{}', () => error.message)) };
+    }
+  }
+
+  // Focus leaves the hidden Cancel button for what the job ended with: the link to save, or the result.
+  end(fields) {
+    this.enter(fields.phase, fields);
+    (this.download.hidden ? this.result : this.download).focus();
+  }
+
+  // Offers a download (or none, null), the last one's URL let go.
+  offer(download) {
     if (this.url) {
       URL.revokeObjectURL(this.url);
       this.url = null;
     }
-    this.idle();
-  }
-
-  // A job can start once a file is chosen and the module has started; a
-  // module that cannot start is said again whatever is chosen.
-  idle() {
-    this.start.disabled = this.file === null || worker.rules === null;
-    if (brokenLine !== null) {
-      this.say(brokenLine, true);
-    }
-  }
-
-  say(text, failed) {
-    this.result.textContent = text;
-    this.result.classList.toggle('failed', failed);
-  }
-
-  stop() {
-    this.controller?.abort();
-    this.controller = null;
-    this.progress.hidden = true;
-    this.cancel.hidden = true;
-    this.idle();
-  }
-
-  async begin() {
-    const file = this.file;
-    this.reset();
-    this.start.disabled = true;
-    this.cancel.hidden = false;
-    this.cancel.focus();
-    this.progress.hidden = false;
-    this.progress.value = 0;
-    this.say('Reading ' + file.name + '…', false);
-    const controller = new AbortController();
-    this.controller = controller;
-    const onProgress = (done, total) => {
-      this.progress.value = total === 0 ? 1 : done / total;
-    };
-    const args = this.run.args();
-    let result;
-    try {
-      result = await worker.run(this.run.kind, [file, ...args], { signal: controller.signal, onProgress });
-    } catch (error) {
-      // Aborted, the view has already said why (cancelled, or another file chosen).
-      if (!controller.signal.aborted) {
-        this.end(error.message, true);
-      }
+    this.download.hidden = download === null;
+    if (download === null) {
       return;
     }
-    // Done in the worker, but the link may take a while more to make (a
-    // folder's image in Firefox): it is offered only if the job was neither
-    // cancelled nor replaced by another file meanwhile, both of which abort
-    // (finish throws the signal's reason after each wait).
-    try {
-      await this.run.finish(this, file, result, controller.signal, args);
-    } catch (error) {
-      // Else the browser could not store what it was to save.
-      if (!controller.signal.aborted) {
-        this.end(shownLine(this.run.unwritable?.(file, args) ?? worker.rules.errorLine.replace('{}', () => error.message)),
-          true);
-      }
-      return;
-    }
-    this.controller = null;
-    this.stop();
-    this.settle();
-  }
-
-  end(text, failed) {
-    this.stop();
-    this.say(text, failed);
-    this.settle();
-  }
-
-  // Focus leaves the hidden Cancel button for what the job ended with: the link to save, or the result.
-  settle() {
-    (this.download.hidden ? this.result : this.download).focus();
-  }
-
-  // Offers a Blob as a download; `now` starts it at once.
-  offer(blob, name, label, now) {
-    this.url = URL.createObjectURL(blob);
+    this.url = URL.createObjectURL(download.blob);
     this.download.href = this.url;
-    this.download.download = name;
-    this.download.textContent = label + ' ' + name + ' (' + megabytes(blob.size) + ')';
-    this.download.hidden = false;
-    if (now) {
+    this.download.download = download.name;
+    this.download.textContent = download.label + ' ' + download.name + ' (' + megabytes(download.blob.size) + ')';
+    if (download.now) {
       this.download.click();
     }
   }
@@ -289,11 +342,8 @@ const kFileParts = 8;
 const copiesManyParts = /\bFirefox\//.test(navigator.userAgent);
 
 // The radio buttons of the models, by code, the first (the programs' default) chosen.
-function offerModels(names, id = 'convert-model', group = 'model') {
+function offerModels(names, id, group) {
   const fieldset = document.getElementById(id);
-  if (fieldset.querySelector('input') !== null) {
-    return;  // offered when the first worker started
-  }
   names.forEach((name, code) => {
     const input = document.createElement('input');
     input.type = 'radio';
@@ -306,44 +356,41 @@ function offerModels(names, id = 'convert-model', group = 'model') {
   });
 }
 
+const failedWith = (message) => ({ phase: 'failed', line: shownLine(message) });
+
 const convertView = new View('convert', {
-  kind: 'convert',
+  start: (file, [model], options) => worker.convert(file, model, options),
   args: () => [Number(document.querySelector('input[name="model"]:checked').value)],
   unwritable: () => worker.rules.unwritable,
-  async finish(view, file, result, signal) {
+  async finish(file, result, args, signal) {
     if (!result.header) {
-      view.say(shownLine(result.message), true);
-      return;
+      return failedWith(result.message);
     }
     // The header area, then the ISO's own bytes straight from the file.
     const image = new Blob([await stored(result.header), asChosen(file)], { type: 'application/octet-stream' });
     signal.throwIfAborted();
-    view.say(shownLine(result.message), false);
-    view.offer(image, renamed(file.name, '.iso', '.bin'), 'Save', true);
+    return { phase: 'done', line: shownLine(result.message),
+      download: { blob: image, name: renamed(file.name, '.iso', '.bin'), label: 'Save', now: true } };
   },
 });
 
 const checkView = new View('check', {
-  kind: 'check',
+  start: (file, args, options) => worker.check(file, options),
   args: () => [],
-  finish(view, file, result) {
-    document.getElementById('check-report').textContent = result.report;
-    document.getElementById('check-report-region').hidden = !result.report;
+  finish(file, result) {
     if (!result.valid) {
-      view.say(shownLine(result.message), true);
-      return;
+      return { ...failedWith(result.message), report: result.report };
     }
-    view.say('Valid modem image.', false);
     const iso = file.slice(result.payloadOffset, result.payloadOffset + result.payloadLength, 'application/octet-stream');
-    view.offer(iso, renamed(file.name, '.bin', '.iso'), 'Save the ISO inside,', false);
+    return { phase: 'done', line: 'Valid modem image.', report: result.report,
+      download: { blob: iso, name: renamed(file.name, '.bin', '.iso'), label: 'Save the ISO inside,', now: false } };
+  },
+  // The report of the file checked, with the state the check ended in.
+  shown({ report }) {
+    document.getElementById('check-report').textContent = report ?? '';
+    document.getElementById('check-report-region').hidden = !report;
   },
 });
-
-// A report from an earlier file goes when another is chosen.
-checkView.input.addEventListener('change', () => {
-  document.getElementById('check-report-region').hidden = true;
-});
-
 
 // From a folder: quarnel-pack's disc of a folder, chosen through the dialog
 // (its files, each with its path below the folder) or dropped (walked
@@ -352,9 +399,9 @@ checkView.input.addEventListener('change', () => {
 // checksums; the download is a Blob of the header area, the disc's metadata
 // and the chosen files themselves, each followed by the zeros to its sector's end.
 
-// A folder as worker.js's pack takes it, from the files a dialog gave:
+// A folder as the worker's pack takes it (web/worker/folder.js), from the files a dialog gave:
 // { folder }, or { line } where it cannot be packed. Each file's time is
-// read now, which fixes it as the file chosen (View's change handler tells why).
+// read now, which fixes it as the file chosen (fixedAsChosen tells why).
 function chosenFolder(files) {
   // A browser that cannot choose folders gives files without their paths;
   // one that can gives no files for a folder without any.
@@ -437,11 +484,6 @@ async function walkFolder(root) {
   return folder;
 }
 
-// quarnel-pack's line for a file it cannot read, `path` below the folder `name` (or the folder, where empty),
-// as the program words it; the worker's own message when it fails.
-const unreadableLine = (name, path) => worker.run('unreadable', [null, name, path])
-  .then(({ message }) => shownLine(message), ({ message }) => message);
-
 // The path of the first of the folder's files in `order` that can no longer
 // be read (changed or gone since chosen), or null.
 async function unreadablePath(folder, order) {
@@ -456,83 +498,93 @@ async function unreadablePath(folder, order) {
   return null;
 }
 
-class FolderView extends View {
-  constructor(run) {
-    super('folder', run);
-    this.folder = null;
-    this.walking = null;  // the drop being read, which a later choice makes stale
-    this.input.addEventListener('change', () => {
-      this.walking = null;
-      const { folder = null, line } = chosenFolder(this.input.files);
-      this.folder = folder;
-      this.reset();
-      if (line) {
-        this.say(line, true);
-      }
-    });
-  }
+// quarnel-pack's line for a file it cannot read, `path` below the folder `name` (or the folder, where empty),
+// as the program words it; the worker's own message when it fails.
+const unreadableLine = (name, path) => worker.unreadable(name, path)
+  .then(({ message }) => shownLine(message), ({ message }) => message);
 
-  get file() {
-    return this.folder;
+// The folder's image read once more into one Blob that Firefox keeps in a
+// temporary file: { image }, or { line } where a file changed since the
+// worker read it is one quarnel-pack cannot read, or '' where Firefox read one
+// shrunk since then short without a word, and so which one is not known.
+async function inTemporaryFile(image, folder, order, signal) {
+  let path = null;
+  let kept = image;
+  try {
+    kept = await new Response(image).blob();
+    path = kept.size === image.size ? null : '';
+  } catch (error) {
+    path = await unreadablePath(folder, order);
+    signal.throwIfAborted();
+    if (path === null) {
+      throw error;
+    }
+  }
+  signal.throwIfAborted();
+  if (path === null) {
+    return { image: kept };
+  }
+  const line = await unreadableLine(folder.name, path);
+  signal.throwIfAborted();
+  return { line };
+}
+
+class FolderView extends View {
+  choose(files) {
+    const { folder = null, line } = chosenFolder(files);
+    this.enter(line ? 'failed' : 'idle', { chosen: folder, line: line ?? '' });
   }
 
   dropped(transfer) {
     const entry = droppedEntry(transfer);
-    if (worker.rules === null) {
-      return;  // no module to pack it
-    }
     if (!entry?.isDirectory) {
-      if (this.controller === null && this.walking === null) {
-        this.reset();
-        this.say('Drop one folder here.', true);
+      if (this.state.phase !== 'running' && !this.state.walking) {
+        this.enter('failed', { line: 'Drop one folder here.' });
       }
       return;
     }
+    if (worker.rules === null) {
+      this.enter('failed', { line: 'Drop the folder again once the page has started.' });  // no module to pack it
+      return;
+    }
     this.input.value = '';
-    this.folder = null;
-    this.reset();
-    this.say('Reading ' + entry.name + '…', false);
     const walking = this.walk(entry);
-    this.walking = walking;
-    walking.then(({ folder, line, failed }) => {
-      if (this.walking === walking) {
-        this.walking = null;
-        this.folder = folder;
-        this.reset();
-        this.say(line, failed);
+    this.enter('idle', { chosen: null, line: 'Reading ' + entry.name + '…', walking });
+    walking.then((fields) => {
+      if (this.state.walking === walking) {
+        this.enter(fields.phase, fields);
       }
     });
   }
 
-  // A dropped folder read: { folder, line, failed }, the line what the view says of it.
+  // A dropped folder read: the state the view takes, its line what it says of it.
   async walk(entry) {
     try {
       const folder = await walkFolder(entry);
       // The file input still reads as empty: say what was dropped.
       const count = folder.files.length;
-      return { folder, line: `Dropped ${folder.name}: ${count} file${count === 1 ? '' : 's'}.`, failed: false };
+      return { phase: 'idle', chosen: folder, line: `Dropped ${folder.name}: ${count} file${count === 1 ? '' : 's'}.` };
     } catch (error) {
-      return { folder: null, line: await unreadableLine(entry.name, error?.path ?? ''), failed: true };
+      return { phase: 'failed', chosen: null, line: await unreadableLine(entry.name, error?.path ?? '') };
     }
   }
 }
 
-const folderView = new FolderView({
-  kind: 'pack',
-  args: () => {
-    const label = document.getElementById('folder-label').value;
-    // The worker takes the model and the label; "Disc only" is the page's, as it was at the start.
-    return [Number(document.querySelector('input[name="folder-model"]:checked').value), label === '' ? null : label,
-      document.getElementById('folder-iso').checked];
-  },
-  imageName: (folder, [, , discOnly]) => folder.name + (discOnly ? '.iso' : '.bin'),
-  unwritable(folder, args) {
-    return worker.rules.packUnwritable.replace('{}', () => this.imageName(folder, args));
-  },
-  async finish(view, folder, result, signal, args) {
+// The worker takes the model and the label; "Disc only" is the page's, as it was at the start.
+const folderArgs = () => {
+  const label = document.getElementById('folder-label').value;
+  return [Number(document.querySelector('input[name="folder-model"]:checked').value), label === '' ? null : label,
+    document.getElementById('folder-iso').checked];
+};
+const imageName = (folder, [, , discOnly]) => folder.name + (discOnly ? '.iso' : '.bin');
+
+const folderView = new FolderView('folder', {
+  start: (folder, [model, label], options) => worker.pack(folder, model, label, options),
+  args: folderArgs,
+  unwritable: (folder, args) => worker.rules.packUnwritable.replace('{}', () => imageName(folder, args)),
+  async finish(folder, result, args, signal, update) {
     if (!result.header) {
-      view.say(shownLine(result.message), true);
-      return;
+      return failedWith(result.message);
     }
     const [, , discOnly] = args;
     const zeros = new Uint8Array(result.sector);
@@ -542,47 +594,28 @@ const folderView = new FolderView({
       const { file } = folder.files[index];
       parts.push(asChosen(file), zeros.subarray(0, (result.sector - (file.size % result.sector)) % result.sector));
     }
-    const name = this.imageName(folder, args);
+    const name = imageName(folder, args);
     let image = new Blob(parts, { type: 'application/octet-stream' });
     if (copiesManyParts && 1 + result.order.length > kFileParts) {
-      view.say('Writing ' + name + ' to a temporary file…', false);
-      view.progress.removeAttribute('value');  // of unknown length
-      // A file changed since the worker read it is one quarnel-pack cannot read: `path`, or '' where
-      // Firefox read one shrunk since then short without a word, and so which one is not known.
-      let path = null;
-      try {
-        const size = image.size;
-        image = await new Response(image).blob();
-        path = image.size === size ? null : '';
-      } catch (error) {
-        path = await unreadablePath(folder, result.order);
-        signal.throwIfAborted();
-        if (path === null) {
-          throw error;
-        }
+      update({ line: 'Writing ' + name + ' to a temporary file…', progress: null });  // of unknown length
+      const written = await inTemporaryFile(image, folder, result.order, signal);
+      if (written.line) {
+        return { phase: 'failed', line: written.line };
       }
-      signal.throwIfAborted();
-      if (path !== null) {
-        const line = await unreadableLine(folder.name, path);
-        signal.throwIfAborted();
-        view.say(line, true);
-        return;
-      }
+      image = written.image;
     }
-    view.say(shownLine(result.message), false);
-    view.offer(image, name, 'Save', true);
+    return { phase: 'done', line: shownLine(result.message), download: { blob: image, name, label: 'Save', now: true } };
   },
 });
 
 // The page is ready once the module is (`data-ready` on the body, for the benchmark).
-const worker = new QuarnelWorker(document.getElementById('quarnel-worker').textContent, (rules) => {
-  offerModels(rules.models);
+const views = [convertView, checkView, folderView];
+worker.ready.then((rules) => {
+  offerModels(rules.models, 'convert-model', 'model');
   offerModels(rules.models, 'folder-model', 'folder-model');
-  folderView.idle();
-  convertView.idle();
-  checkView.idle();
+  views.forEach((view) => view.show(view.state));
   document.body.dataset.ready = 'yes';
 }, (reason) => {
-  brokenLine = `Error: this browser cannot start the converter${reason ? ` (${reason})` : ''}.`;
-  [convertView, checkView, folderView].forEach((view) => view.idle());
+  brokenLine = `This browser cannot start the converter${reason ? ` (${reason})` : ''}.`;
+  views.forEach((view) => view.show(view.state));
 });

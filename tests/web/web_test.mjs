@@ -148,6 +148,14 @@ const dropInPage = ({ name, files, empties }) => {
   return true;
 };
 const dropped = (name) => ({ choose: (page) => page.evaluate(dropInPage.toString(), { name, ...folders.get(name) }) });
+// Dropped on a file view: two files, or a folder named `name`.
+const dropOnFileView = ({ view, name }) => {
+  const files = name ? [] : [new File(['a'], 'a.iso'), new File(['b'], 'b.iso')];
+  const items = name ? [{ webkitGetAsEntry: () => ({ name, isDirectory: true }) }] : files;
+  ({ convert: convertView, check: checkView })[view].dropped({ items, files });
+  return true;
+};
+const droppedOn = (view, name) => ({ choose: (page) => page.evaluate(dropOnFileView.toString(), { view, name }) });
 
 // Firefox does not notice a file grown since it was chosen and reads it as it
 // was: the result must then be the program's on the file as chosen.
@@ -175,6 +183,8 @@ const cases = [
     expect: 'This browser gave "twice/a/b/f" twice: a folder\'s name holds "\\".' },
   { view: 'folder', file: 'bare', engines: ['chromium'],
     expect: 'This browser gave no files: the folder has none, or only empty folders. Drop it here instead to pack it.' },
+  { view: 'convert', file: 'two files', dropOn: [], expect: 'Drop one file here.' },
+  { view: 'check', file: 'driver', dropOn: ['driver'], expect: '"driver" is a folder, not a file.' },
   { view: 'folder', file: 'unreadable', drop: true, expect: 'Error: unable to read "unreadable/sub\\x07/b.txt".' },
   { view: 'folder', file: 'old', drop: true, engines: ['chromium', 'firefox'] },
   { view: 'folder', file: 'changed', engines: ['chromium'],
@@ -283,8 +293,30 @@ async function chromiumOnly(browser, url) {
   return wrong;
 }
 
+// The page with a module that does not compile (its WebAssembly's first bytes
+// changed): every view says so in the page's own words, and nothing can start.
+const brokenDir = at('broken-page');
+mkdirSync(brokenDir);
+['quarnel.js', 'style.css'].forEach((name) => copyFileSync(join(pageDir, name), join(brokenDir, name)));
+writeFileSync(join(brokenDir, 'index.html'),
+  readFileSync(join(pageDir, 'index.html'), 'utf8').replace('base64,AGFzbQ', 'base64,AAAAAA'));
+const brokenViews = (views) => views.map((v) => [document.getElementById(`${v}-result`).textContent,
+  document.getElementById(`${v}-result`).classList.contains('failed') && document.getElementById(`${v}-start`).disabled]);
+async function brokenPage(browser, url) {
+  const page = await browser.newPage();
+  await page.goto(url);
+  const views = Object.keys(stops);
+  await page.waitFor(((vs) => vs.every((v) => document.getElementById(`${v}-result`).textContent !== '')).toString(), views);
+  const wrong = (await page.evaluate(brokenViews.toString(), views)).flatMap(([line, failed], i) =>
+    (/^This browser cannot start the converter( \(.+\))?\.$/.test(line) && failed ? [] : [`${views[i]} shows "${line}"`]));
+  wrong.push(...page.errors.map((e) => `console: ${e}`));
+  await page.close();
+  return wrong;
+}
+
 const docs = resolve(samples, '..', 'docs');
 const server = await servePage(pageDir);
+const brokenServer = await servePage(brokenDir);
 let failures = 0;
 let total = 0;
 const chosen = (process.env.QUARNEL_WEB_ENGINES ?? 'chromium firefox webkit').split(/\s+/).filter(Boolean);
@@ -298,9 +330,14 @@ for (const engine of chosen) {
     total += 1;
   }
   for (const [mode, url] of [['http', server.url], ['file', fileUrl(pageDir)]]) {
+    const brokenWrong = await brokenPage(browser, mode === 'http' ? brokenServer.url : fileUrl(brokenDir));
+    console.log(`${brokenWrong.length === 0 ? 'ok  ' : 'FAIL'} a module that does not compile (${engine}, ${mode})` +
+      brokenWrong.map((w) => '\n     ' + w).join(''));
+    failures += brokenWrong.length === 0 ? 0 : 1;
+    total += 1;
     for (const row of cases.filter((c) => !c.engines || c.engines.includes(engine))) {
       const test = row.asChosenIn === engine ? { ...row, expect: undefined } : row;
-      const file = test.make ? test.make()
+      const file = test.make ? test.make() : test.dropOn ? droppedOn(test.view, ...test.dropOn)
         : test.drop ? dropped(test.file) : at(test.view === 'folder' ? 'folders/' + test.file : test.file);
       const expected = test.expect !== undefined ? { ok: false } : native(test);
       const page = await browser.newPage();
@@ -317,7 +354,7 @@ for (const engine of chosen) {
       }
       wrong.push(...page.errors.map((e) => `console: ${e}`));
       const name = `${test.view} ${test.file}${test.model ? ' /model:' + test.model : ''}` +
-        `${test.label ? ' /label:' + test.label : ''}${test.iso ? ' /iso' : ''}${test.drop ? ', dropped' : ''}` +
+        `${test.label ? ' /label:' + test.label : ''}${test.iso ? ' /iso' : ''}${test.drop || test.dropOn ? ', dropped' : ''}` +
         `${test.cancel ? ', cancelled' : ''}${test.keys ? ', by keys' : ''}${test.then ? ', then ' + test.then : ''} (${engine}, ${mode})`;
       console.log(`${wrong.length === 0 ? 'ok  ' : 'FAIL'} ${name}${wrong.map((w) => '\n     ' + w).join('')}`);
       failures += wrong.length === 0 ? 0 : 1;
@@ -328,6 +365,7 @@ for (const engine of chosen) {
   await browser.close();
 }
 server.close();
+brokenServer.close();
 rmSync(work, { recursive: true, force: true });
 console.log(failures === 0 ? `all ${total} cases passed` : `${failures} of ${total} cases failed`);
 process.exit(failures === 0 ? 0 : 1);

@@ -1,5 +1,5 @@
 // The two functions web_binding.cpp imports, linked in with --js-library.
-// Both hand the call on to the worker (web/worker.js), which gives them as
+// Both hand the call on to the worker (web/worker/serve.js), which gives them as
 // Module.readInto and Module.progress when it creates the module.
 mergeInto(LibraryManager.library, {
   quarnel_js_read: function (offset, buffer, length) {

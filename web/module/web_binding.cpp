@@ -1,5 +1,5 @@
 // The web page's entry points into the format library, called from the page's
-// Web Worker (web/worker.js). The worker reads the chosen file in slices; the
+// Web Worker (web/worker/). The worker reads the chosen file in slices; the
 // bytes it hands over are checksummed and checked here, with the same code and
 // in the same words as the command-line programs, and every text, name and
 // size the page shows or needs comes from here. Nothing here reaches the
@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <span>
 #include <string>
@@ -36,6 +35,67 @@ void quarnel_js_progress(double done, double total);
 
 namespace quarnel::web {
 
+// The folder as the worker hands it over (web/worker/folder.js, handOver),
+// the one place its form is told: each entry by one quarnel_pack_entry()
+// call, a directory before what it holds, its name first put in
+// quarnel_pack_text(); a label likewise, before the root. The tree is built
+// as the calls come, each directory's children sized at once so that the
+// pointers to its files stay valid.
+class FolderBuilder {
+public:
+    // 0, or -1 when no directory is left to take the entry or a number is no size.
+    [[nodiscard]] int add(std::string name, bool directory, double size, double modified, std::uint32_t count)
+    {
+        disc::Entry* entry = &root_;
+        if (started_) {
+            if (open_.empty()) {
+                failed_ = true;
+                return -1;
+            }
+            Open& parent = open_.back();
+            entry = &parent.directory->children[parent.next++];
+            if (parent.next == parent.directory->children.size()) {
+                open_.pop_back();
+            }
+        }
+        started_ = true;
+        if (!(size >= 0 && size < 0x1p64)) {
+            failed_ = true;
+            return -1;
+        }
+        entry->name = std::move(name);
+        entry->directory = directory;
+        entry->size = static_cast<std::uint64_t>(size);
+        entry->modified = static_cast<std::int64_t>(std::floor(modified));
+        if (!directory) {
+            files_.push_back(entry);
+        } else if (count > 0) {
+            entry->children.resize(count);
+            open_.push_back({entry, 0});
+        }
+        return 0;
+    }
+
+    // The whole folder once every directory has its entries, else null.
+    const disc::Entry* root() const
+    {
+        return started_ && !failed_ && open_.empty() && root_.directory ? &root_ : nullptr;
+    }
+    // The file entries in the order handed over, which the worker's file numbers follow.
+    const std::vector<const disc::Entry*>& files() const { return files_; }
+
+private:
+    struct Open {
+        disc::Entry* directory;
+        std::size_t next;
+    };
+    disc::Entry root_;
+    bool started_ = false;
+    bool failed_ = false;
+    std::vector<Open> open_;
+    std::vector<const disc::Entry*> files_;
+};
+
 // One conversion or check at a time: the worker runs its jobs in turn, each starting from a fresh state.
 struct State {
     std::vector<std::uint8_t> chunk;
@@ -47,10 +107,12 @@ struct State {
     std::string message;  // the command line's error line, or empty
     std::uint64_t payload_offset = 0;
     std::uint64_t payload_length = 0;
-    // A packing: the folder's entries as the worker encoded them, then the
-    // disc's metadata and, in data order, each extent's file by its place
-    // among the files of the encoding.
-    std::vector<std::uint8_t> folder;
+    // A packing: the folder as the worker hands it over, then the disc's
+    // metadata and, in data order, each extent's file by its place among
+    // the folder's files.
+    std::string pending;  // the next name or label, as UTF-8
+    std::optional<std::string> label;
+    FolderBuilder folder;
     std::vector<std::uint8_t> metadata;
     std::vector<std::uint32_t> file_order;
 };
@@ -111,86 +173,6 @@ public:
 private:
     std::uint64_t size_;
     std::uint64_t furthest_ = 0;
-};
-
-// Reads the folder as worker.js's encodeFolder() writes it, little-endian:
-// the label (u32 length + 1, 0 for none, then its UTF-8), then each entry
-// before what it holds: u8 1 for a directory, u32 name length, the UTF-8
-// name, f64 size, f64 seconds since the epoch, and for a directory u32 entry
-// count and its entries.
-class FolderReader {
-public:
-    explicit FolderReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-
-    [[nodiscard]] int label(std::optional<std::string>& label)
-    {
-        std::uint32_t length = 0;
-        if (number(length) != 0) {
-            return -1;
-        }
-        if (length == 0) {
-            return 0;
-        }
-        return text(length - 1, label.emplace());
-    }
-
-    // `files` gets each file entry, in the order of the encoding.
-    [[nodiscard]] int entry(disc::Entry& entry, std::vector<const disc::Entry*>& files)
-    {
-        std::uint8_t directory = 0;
-        std::uint32_t name_length = 0;
-        double size = 0;
-        double modified = 0;
-        if (number(directory) != 0 || number(name_length) != 0 || text(name_length, entry.name) != 0 ||
-            number(size) != 0 || number(modified) != 0 || !(size >= 0 && size < 0x1p64)) {
-            return -1;
-        }
-        entry.directory = directory != 0;
-        entry.size = static_cast<std::uint64_t>(size);
-        entry.modified = static_cast<std::int64_t>(std::floor(modified));
-        if (!entry.directory) {
-            files.push_back(&entry);
-            return 0;
-        }
-        std::uint32_t count = 0;
-        if (number(count) != 0 || count > bytes_.size() - at_) {
-            return -1;
-        }
-        // Sized before any child is read, so that the pointers in `files` stay valid.
-        entry.children.resize(count);
-        for (disc::Entry& child : entry.children) {
-            if (this->entry(child, files) != 0) {
-                return -1;
-            }
-        }
-        return 0;
-    }
-
-    bool ended() const { return at_ == bytes_.size(); }
-
-private:
-    template <typename T> [[nodiscard]] int number(T& value)
-    {
-        if (bytes_.size() - at_ < sizeof(T)) {
-            return -1;
-        }
-        std::memcpy(&value, bytes_.data() + at_, sizeof(T));  // WebAssembly is little-endian
-        at_ += sizeof(T);
-        return 0;
-    }
-
-    [[nodiscard]] int text(std::size_t length, std::string& text)
-    {
-        if (bytes_.size() - at_ < length) {
-            return -1;
-        }
-        text.assign(reinterpret_cast<const char*>(bytes_.data() + at_), length);
-        at_ += length;
-        return 0;
-    }
-
-    std::span<const std::uint8_t> bytes_;
-    std::size_t at_ = 0;
 };
 
 }  // namespace
@@ -301,17 +283,32 @@ const char* quarnel_error_line(const char* description)
     return line.c_str();
 }
 
-// Where the worker puts the folder's encoding (FolderReader tells its form).
-std::uint8_t* quarnel_pack_buffer(std::size_t length)
+// A packing's start: the folder is handed over next (FolderBuilder tells how).
+void quarnel_pack_begin() { state() = {}; }
+
+// Where the worker puts the next name, or the label, as UTF-8 of `length` bytes.
+char* quarnel_pack_text(std::size_t length)
 {
     quarnel::web::State& s = state();
-    s = {};
-    s.folder.assign(length, 0);
-    return s.folder.data();
+    s.pending.assign(length, '\0');
+    return s.pending.data();
 }
 
-// Lays out the disc of the folder in quarnel_pack_buffer() for the model of
-// code `model` with quarnel-pack's code: 0, then the disc is checksummed
+// The text put in quarnel_pack_text() is the volume label.
+void quarnel_pack_label() { state().label = std::move(state().pending); }
+
+// The next entry of the folder, named by the text put in quarnel_pack_text():
+// a directory (`directory` 1) of `count` entries, which come next, or a file of
+// `size` bytes; `modified` in seconds since the epoch. 0, or -1 when it is more
+// than the folder holds.
+int quarnel_pack_entry(int directory, double size, double modified, std::uint32_t count)
+{
+    quarnel::web::State& s = state();
+    return s.folder.add(std::move(s.pending), directory != 0, size, modified, count);
+}
+
+// Lays out the disc of the folder handed over for the model of code `model`
+// with quarnel-pack's code: 0, then the disc is checksummed
 // chunk by chunk (quarnel_convert_chunk) and quarnel_convert_finish() gives
 // its header area; or -1 with quarnel-pack's refusal in quarnel_message(),
 // the paths below the folder's name.
@@ -323,21 +320,19 @@ int quarnel_pack_layout(int model)
         s.message = quarnel::pack_messages::kUsage;
         return -1;
     }
-    quarnel::web::FolderReader reader(s.folder);
-    std::optional<std::string> label;
-    quarnel::disc::Entry root;
-    std::vector<const quarnel::disc::Entry*> files;
-    if (reader.label(label) != 0 || reader.entry(root, files) != 0 || !reader.ended() || !root.directory) {
+    const quarnel::disc::Entry* root = s.folder.root();
+    if (root == nullptr) {
         s.message = quarnel::inspect_messages::error_line("the page handed over a folder it could not describe");
         return -1;
     }
     quarnel::disc::DiscLayout layout;
     quarnel::disc::Refusal refusal;
-    if (quarnel::disc::lay_out_disc(root, label, layout, refusal) != 0) {
-        s.message = quarnel::pack_messages::refusal(refusal, root.name);
+    if (quarnel::disc::lay_out_disc(*root, s.label, layout, refusal) != 0) {
+        s.message = quarnel::pack_messages::refusal(refusal, root->name);
         return -1;
     }
     std::unordered_map<const quarnel::disc::Entry*, std::uint32_t> place;
+    const std::vector<const quarnel::disc::Entry*>& files = s.folder.files();
     for (std::size_t i = 0; i < files.size(); ++i) {
         place.emplace(files[i], static_cast<std::uint32_t>(i));
     }
@@ -349,12 +344,12 @@ int quarnel_pack_layout(int model)
     s.model = *known;
     s.header_area.assign(quarnel::header_area_size(quarnel::block_count_for(s.source_length)), 0);
     s.chunk.resize(quarnel::web::kChunkSize);
-    std::vector<std::uint8_t>().swap(s.folder);
+    s.folder = {};
     return 0;
 }
 
 // The laid-out disc: its metadata, then in data order each file by its
-// place among the encoding's files, each zero-padded to the disc's sector.
+// place among the folder's files, each zero-padded to the disc's sector.
 const std::uint8_t* quarnel_pack_metadata() { return state().metadata.data(); }
 std::size_t quarnel_pack_metadata_size() { return state().metadata.size(); }
 std::size_t quarnel_pack_file_count() { return state().file_order.size(); }

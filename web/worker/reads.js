@@ -1,0 +1,196 @@
+// The page's Web Worker, part 1 of 4 (web/worker/: reads, folder, jobs,
+// serve; assemble_page.cmake joins them after the module into the one script
+// index.html carries). A job's reads of its files: a Reads object per job
+// holds all it reads with, and lets it go at the job's end.
+'use strict';
+
+// Read as slices, a blob is read this much at once and served a chunk at a
+// time: each slice costs WebKit a round trip to its network process.
+const kSliceSpan = 1 << 22;
+// Small reads (the check's table, a window's worth of entries at a time) come
+// from a 64 KiB piece of the file read whole: a stream read a few hundred
+// bytes at a time would leave the rest of each chunk behind as garbage.
+const kPieceSize = 1 << 16;
+
+// A slice of a blob read whole and kept, so that reads inside it cost no more: { blob, offset, bytes }.
+const noSlice = () => ({ blob: null, offset: 0, bytes: new Uint8Array(0) });
+
+// How this engine's worker reads `blob`:
+// - 'stream': a byte stream (Chromium, Firefox), whose reader fills the one
+//   spare buffer in place, the stream kept open while reads go on where the
+//   last ended, so that the browser reads ahead a little and leaves no garbage;
+// - 'slices': where a Blob has no byte stream (WebKit, whose plain stream reads
+//   the whole file ahead), a slice at a time;
+// - 'page': where this worker cannot read a Blob at all (WebKit from a folder
+//   opened as file://), the page reads each slice and transfers it here.
+async function wayOf(blob) {
+  try {
+    await blob.slice(0, 1).arrayBuffer();
+  } catch {
+    return 'page';
+  }
+  const stream = blob.slice(0, 0).stream();
+  try {
+    stream.getReader({ mode: 'byob' }).releaseLock();
+  } catch {
+    return 'slices';
+  } finally {
+    stream.cancel().catch(() => {});
+  }
+  return 'stream';
+}
+
+// A job's reads: `signal` its AbortSignal, `ask(blob, offset, length)` how it
+// asks the page for bytes (an ArrayBuffer, or null), `chunkSize` the module's.
+class Reads {
+  constructor(signal, ask, chunkSize) {
+    Object.assign(this, { signal, ask, chunkSize });
+    this.way = null;  // wayOf's, at the job's first read
+    this.spare = null;  // the byte streams' buffer, a chunk long, made at the first
+    this.open = [];  // the byte streams open, the latest first: { blob, next, reader }
+    this.span = noSlice();  // the last slice read (kSliceSpan)
+    this.piece = noSlice();  // the last piece read (kPieceSize)
+    // The one read asked for ahead of its use, so that the next bytes arrive
+    // while the module checksums the last: { blob, offset, length, reading }.
+    // Every read of a chunk's worth goes through take(), asked ahead or not.
+    this.ahead = null;
+  }
+
+  // `length` bytes of `blob` from `offset`, fewer at its end, out of `held`, a
+  // slice kept; where it lacks them, a slice of `size` from `offset` takes its
+  // place, the old one let go at once rather than left for the collector, which
+  // lets a hundred pile up (WebKit).
+  async fromHeld(held, blob, offset, length, size) {
+    this.way ??= await wayOf(blob);
+    const end = offset + Math.min(length, blob.size - offset);
+    if (held.blob !== blob || offset < held.offset || end > held.offset + held.bytes.length) {
+      held.bytes.buffer.transfer?.(0);
+      Object.assign(held, { blob, offset, bytes: await this.sliceOf(blob, offset, Math.max(length, size)) });
+    }
+    return held.bytes.subarray(offset - held.offset, offset - held.offset + length);
+  }
+
+  // `length` bytes of `blob` from `offset` read whole, or fewer at its end, as a new Uint8Array.
+  async sliceOf(blob, offset, length) {
+    if (this.way === 'page') {
+      const bytes = await this.ask(blob, offset, length);
+      if (bytes === null) {
+        throw new Error('unreadable');
+      }
+      return new Uint8Array(bytes);
+    }
+    return new Uint8Array(await blob.slice(offset, offset + length).arrayBuffer());
+  }
+
+  // `length` bytes of `blob` from `offset` (at most a chunk), fewer at its end,
+  // as a view good until the next read; it throws when the blob cannot be read.
+  async bytes(blob, offset, length) {
+    this.way ??= await wayOf(blob);
+    if (this.way !== 'stream') {
+      return this.fromHeld(this.span, blob, offset, length, kSliceSpan);
+    }
+    this.spare ??= new ArrayBuffer(this.chunkSize);
+    let done = 0;
+    while (done < length && offset + done < blob.size) {
+      const stream = this.streamAt(blob, offset + done);
+      const { done: ended, value } = await stream.reader.read(new Uint8Array(this.spare, done, length - done));
+      if (value) {
+        this.spare = value.buffer;  // the same memory, handed back
+      }
+      if (ended) {
+        break;
+      }
+      done += value.length;
+      stream.next += value.length;
+      if (stream.next === blob.size) {
+        this.open.splice(this.open.indexOf(stream), 1);
+        stream.reader.cancel().catch(() => {});
+        break;
+      }
+    }
+    return new Uint8Array(this.spare, 0, done);
+  }
+
+  // The byte stream of `blob` that goes on from `at`, opened if none does.
+  streamAt(blob, at) {
+    let stream = this.open.find((candidate) => candidate.blob === blob && candidate.next === at);
+    if (!stream) {
+      stream = { blob, next: at, reader: blob.slice(at).stream().getReader({ mode: 'byob' }) };
+      this.open.unshift(stream);
+      // The check reads the checksum table and the payload in turn: two places at once.
+      this.open.splice(2).forEach((dropped) => dropped.reader.cancel().catch(() => {}));
+    }
+    return stream;
+  }
+
+  readAhead(blob, offset, length) {
+    this.ahead = { blob, offset, length, reading: this.bytes(blob, offset, length).catch(() => null) };
+  }
+
+  // What bytes() gives, from the read asked ahead when it is this one.
+  async take(blob, offset, length) {
+    const asked = this.ahead;
+    this.ahead = null;
+    const bytes = await asked?.reading;  // the spare is that read's until then
+    if (asked?.blob === blob && asked.offset === offset && asked.length === length) {
+      if (bytes === null) {
+        throw new Error('unreadable');
+      }
+      return bytes;
+    }
+    return this.bytes(blob, offset, length);
+  }
+
+  // Fills `target` (a Uint8Array: the module's memory, or any other) with the
+  // bytes of `blob` from `offset`: the count, short at the blob's end, or -1
+  // when the blob cannot be read or the job was cancelled. A file changed since
+  // it was chosen cannot be read any more: the browser fails the read.
+  async into(blob, offset, target) {
+    try {
+      const length = Math.min(target.length, Math.max(blob.size - offset, 0));
+      if (length < kPieceSize) {
+        if (this.signal.aborted) {
+          return -1;
+        }
+        const bytes = await this.fromHeld(this.piece, blob, offset, length, kPieceSize);
+        target.set(bytes);
+        return bytes.length;
+      }
+      let done = 0;
+      while (done < length) {
+        if (this.signal.aborted) {
+          return -1;  // a cancelled call reads no further
+        }
+        const want = Math.min(length - done, this.chunkSize);
+        const bytes = await this.take(blob, offset + done, want);
+        target.set(bytes, done);
+        done += bytes.length;
+        if (bytes.length < want) {
+          break;
+        }
+        // The module reads on where it stopped, a window at a time: the next asked for as it checksums this one.
+        const next = offset + done;
+        if (next < blob.size) {
+          this.readAhead(blob, next, Math.min(want, blob.size - next));
+        }
+      }
+      return done;
+    } catch {
+      return -1;
+    }
+  }
+
+  // What the job leaves behind goes at its end: its streams, its read ahead, its buffers.
+  async close() {
+    this.open.splice(0).forEach((stream) => stream.reader.cancel().catch(() => {}));
+    await this.ahead?.reading;
+    this.ahead = null;
+    for (const held of [this.span, this.piece]) {
+      held.bytes.buffer.transfer?.(0);
+      Object.assign(held, noSlice());
+    }
+    if (this.spare?.byteLength > 0) {
+      this.spare.transfer?.(0);  // else lost to a read that failed
+    }
+  }
+}
