@@ -438,6 +438,14 @@ DiscCase refused_name(std::string test, std::string name, RefusalKind kind)
             .refusal = refused(kind, "d/" + name)};
 }
 
+// A folder of two names a reader shows as one: the later in byte order is refused.
+DiscCase colliding(std::string test, const std::string& a, const std::string& b, RefusalKind kind)
+{
+    return {.name = std::move(test),
+            .root = folder("f", {file(a, 1), file(b, 1)}),
+            .refusal = refused(kind, std::max(a, b), std::min(a, b))};
+}
+
 DiscCase refused_folder(std::string test, Entry root, Refusal refusal, std::optional<std::string> label = {})
 {
     return {.name = std::move(test), .root = std::move(root), .label = std::move(label), .refusal = std::move(refusal)};
@@ -536,6 +544,23 @@ std::vector<DiscCase> cases()
                        refused(RefusalKind::CaseCollision, "οδος", "ΟΔΟΣ")),
         refused_folder("case_cyrillic", folder("f", {folder("d", {file("Ёж", 1), file("ёЖ", 1)})}),
                        refused(RefusalKind::CaseCollision, "d/ёЖ", "d/Ёж")),
+        colliding("case_romanian", "Șir.txt", "șir.txt", RefusalKind::CaseCollision),
+        colliding("case_caron", "Ǎ", "ǎ", RefusalKind::CaseCollision),
+        colliding("case_hooked_b", "Ɓ", "ɓ", RefusalKind::CaseCollision),
+        colliding("case_greek_breathing", "Ἀ", "ἀ", RefusalKind::CaseCollision),
+        colliding("case_roman_numeral", "Ⅰ", "ⅰ", RefusalKind::CaseCollision),
+        colliding("case_circled", "Ⓐ", "ⓐ", RefusalKind::CaseCollision),
+        colliding("case_georgian_mtavruli", "Ა", "ა", RefusalKind::CaseCollision),
+        colliding("case_georgian_asomtavruli", "Ⴀ", "ⴀ", RefusalKind::CaseCollision),
+        colliding("case_glagolitic", "Ⰰ", "ⰰ", RefusalKind::CaseCollision),
+        colliding("case_deseret", "𐐀", "𐐨", RefusalKind::CaseCollision),
+        colliding("case_capital_sharp_s", "ẞ", "ß", RefusalKind::CaseCollision),
+        colliding("two_ways_acute", "\u00E9", "e\u0301", RefusalKind::SameNameTwoWays),
+        colliding("two_ways_and_case", "\u00C9", "e\u0301", RefusalKind::SameNameTwoWays),
+        colliding("two_ways_marks_ordered", "a\u0323\u0307", "a\u0307\u0323", RefusalKind::SameNameTwoWays),
+        colliding("two_ways_hangul", "\uD55C", "\u1112\u1161\u11AB", RefusalKind::SameNameTwoWays),
+        colliding("two_ways_ohm", "\u2126", "\u03A9", RefusalKind::SameNameTwoWays),
+        colliding("two_ways_nested", "\u1E69", "s\u0307\u0323", RefusalKind::SameNameTwoWays),
         refused_folder(
             "nine_levels", folder("deep", {nested(8, file("bottom.txt", 10))}),
             refused(RefusalKind::TooDeep, "level 8/level 7/level 6/level 5/level 4/level 3/level 2/level 1")),

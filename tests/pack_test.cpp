@@ -291,6 +291,19 @@ TEST_F(Pack, WhatNoDiscCanHoldIsRefusedUpFront)
              touch(f / "sub/SETUP.EXE");
          },
          R"(Error: "F/sub/Setup.exe" and "F/sub/SETUP.EXE" differ only in letter case.)"},
+        {"two names equal but for case beyond Latin",
+         [&](const fs::path& f) {
+             touch(f / "Șir.txt");
+             touch(f / "șir.txt");
+         },
+         R"(Error: "F/șir.txt" and "F/Șir.txt" differ only in letter case.)"},
+        {"one name written two ways",
+         [&](const fs::path& f) {
+             touch(f / "caf\u00E9.txt");
+             touch(f / "cafe\u0301.txt");
+         },
+         "Error: \"F/caf\u00E9.txt\" and \"F/cafe\u0301.txt\" are one name written two ways (as an accented letter or "
+         "as a letter and its accent, say), which macOS and other readers show as one."},
         {"nine levels", [](const fs::path& f) { fs::create_directories(f / "2/3/4/5/6/7/8/9"); },
          R"(Error: "F/2/3/4/5/6/7/8/9" lies deeper than the eight levels of folders a disc can hold.)"},
         {"a symbolic link", [](const fs::path& f) { fs::create_symlink("/etc/hostname", f / "link"); },

@@ -245,11 +245,13 @@ private:
 
     [[nodiscard]] int check_case(const std::vector<std::size_t>& added)
     {
-        std::map<std::u16string, std::size_t> seen;
+        std::map<std::u32string, std::size_t> seen;
         for (const std::size_t index : added) {
-            const auto [at, inserted] = seen.emplace(fold_case(nodes[index].joliet), index);
+            const auto [at, inserted] = seen.emplace(caseless_key(nodes[index].joliet), index);
             if (!inserted) {
-                return refuse(RefusalKind::CaseCollision, index, path_of(at->second));
+                const bool case_only = differ_only_in_case(nodes[index].joliet, nodes[at->second].joliet);
+                return refuse(case_only ? RefusalKind::CaseCollision : RefusalKind::SameNameTwoWays, index,
+                              path_of(at->second));
             }
         }
         return 0;

@@ -1,6 +1,6 @@
 // Names on the disc: the Joliet name (the folder's name as UTF-16), the rules
-// it must keep, the comparison that finds two names equal but for case, and
-// the primary tree's level-1 name made from it.
+// it must keep, the key that finds two names a reader shows as one, and the
+// primary tree's level-1 name made from it.
 //
 // The primary name of an entry: each code point of the name becomes itself
 // when a digit, an upper-case ASCII letter or '_', upper case when a
@@ -31,10 +31,15 @@ inline constexpr std::size_t kMaxVolumeIdentifier = 32;
 // Whether Joliet forbids the unit in a name: * / : ; ? \ and U+0000..U+001F.
 bool is_forbidden_in_joliet(char16_t unit);
 
-// `units` with each letter of ASCII, Latin-1, Latin Extended-A and
-// Additional, Greek, Cyrillic, Armenian and the full-width Latin forms folded
-// to its simple lower case, so that two names equal but for case fold alike.
-std::u16string fold_case(std::u16string_view units);
+// Equal for two names that a reader shows as one, Windows by case, macOS by
+// case and by canonical equivalence: NFD(fold(NFD(name))) with Unicode's
+// simple case folding, its canonical caseless match.
+std::u32string caseless_key(std::u16string_view units);
+
+// Of two names of one caseless key, whether they differ in letter case alone
+// (É and é), rather than being one name written two ways in Unicode (é as
+// one code point and as e and U+0301, É and e and U+0301).
+bool differ_only_in_case(std::u16string_view a, std::u16string_view b);
 
 // The primary identifier of one entry before uniqueness: "NAME.EXT" for a
 // file (";1" is added on the disc), "NAME" for a directory.

@@ -90,6 +90,10 @@ std::string refusal(const disc::Refusal& refusal, std::string_view folder)
     case disc::RefusalKind::CaseCollision:
         return "Error: " + path + " and " + quoted(below(folder, refusal.other_path)) +
                " differ only in letter case.\n";
+    case disc::RefusalKind::SameNameTwoWays:
+        return "Error: " + path + " and " + quoted(below(folder, refusal.other_path)) +
+               " are one name written two ways (as an accented letter or as a letter and its accent, say),"
+               " which macOS and other readers show as one.\n";
     case disc::RefusalKind::TooDeep:
         return "Error: " + path + " lies deeper than the eight levels of folders a disc can hold.\n";
     case disc::RefusalKind::TooLarge:
