@@ -304,6 +304,16 @@ TEST_F(Pack, WhatNoDiscCanHoldIsRefusedUpFront)
          },
          "Error: \"F/caf\u00E9.txt\" and \"F/cafe\u0301.txt\" are one name written two ways (as an accented letter or "
          "as a letter and its accent, say), which macOS and other readers show as one."},
+        {"a character Windows forbids", [&](const fs::path& f) { touch(f / "a|b.txt"); },
+         R"(Error: "F/a|b.txt" has a character Windows cannot open in a name (" < > or |).)"},
+        {"a name ending in a dot",
+         [&](const fs::path& f) {
+             touch(f / "notes");
+             touch(f / "notes.");
+         },
+         R"(Error: "F/notes." has a name ending in "." or a space, which Windows cannot open.)"},
+        {"a device name", [&](const fs::path& f) { touch(f / "Nul.tar.gz"); },
+         R"(Error: "F/Nul.tar.gz" has a name Windows keeps for a device (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, with any extension), which it cannot open.)"},
         {"nine levels", [](const fs::path& f) { fs::create_directories(f / "2/3/4/5/6/7/8/9"); },
          R"(Error: "F/2/3/4/5/6/7/8/9" lies deeper than the eight levels of folders a disc can hold.)"},
         {"a symbolic link", [](const fs::path& f) { fs::create_symlink("/etc/hostname", f / "link"); },

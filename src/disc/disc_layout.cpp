@@ -240,6 +240,15 @@ private:
         if (units.size() > kMaxJolietUnits) {
             return refuse_name(RefusalKind::NameTooLong);
         }
+        if (std::any_of(units.begin(), units.end(), is_forbidden_in_windows)) {
+            return refuse_name(RefusalKind::WindowsCharacter);
+        }
+        if (ends_in_dot_or_space(units)) {
+            return refuse_name(RefusalKind::TrailingDotOrSpace);
+        }
+        if (is_windows_device_name(units)) {
+            return refuse_name(RefusalKind::DeviceName);
+        }
         return 0;
     }
 

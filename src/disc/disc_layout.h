@@ -57,6 +57,9 @@ enum class RefusalKind {
     NameTooLong,         // more than 64 UTF-16 units
     CaseCollision,       // two names of one directory equal but for letter case
     SameNameTwoWays,     // two names of one directory canonically equivalent (NFD), case aside
+    WindowsCharacter,    // " < > or |, which Windows forbids
+    TrailingDotOrSpace,  // a name ending in '.' or ' ', which Windows and Linux's readers strip
+    DeviceName,          // CON, NUL, COM1, LPT1... with any extension, which Windows takes for a device
     TooDeep,             // a directory below the eighth level (the root is the first)
     TooLarge,            // a disc larger than quarnel converts (kMaxSourceLength)
     DateOutOfRange,      // a time a directory record cannot hold: before 1900 or after 2155

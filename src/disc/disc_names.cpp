@@ -183,6 +183,26 @@ bool is_forbidden_in_joliet(char16_t unit)
     return unit < 0x20 || unit == u'*' || unit == u'/' || unit == u':' || unit == u';' || unit == u'?' || unit == u'\\';
 }
 
+bool is_forbidden_in_windows(char16_t unit) { return unit == u'"' || unit == u'<' || unit == u'>' || unit == u'|'; }
+
+bool ends_in_dot_or_space(std::u16string_view units) { return units.ends_with(u'.') || units.ends_with(u' '); }
+
+bool is_windows_device_name(std::u16string_view units)
+{
+    std::u16string stem(units.substr(0, units.find(u'.')));
+    stem.erase(stem.find_last_not_of(u' ') + 1);
+    std::transform(stem.begin(), stem.end(), stem.begin(),
+                   [](char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c; });
+    if (stem == u"CON" || stem == u"PRN" || stem == u"AUX" || stem == u"NUL") {
+        return true;
+    }
+    const std::u16string_view number = std::u16string_view(stem).substr(std::min<std::size_t>(stem.size(), 3));
+    const bool port = stem.starts_with(u"COM") || stem.starts_with(u"LPT");
+    return port && number.size() == 1 &&
+           ((number[0] >= u'1' && number[0] <= u'9') || number[0] == u'\u00B9' || number[0] == u'\u00B2' ||
+            number[0] == u'\u00B3');
+}
+
 std::u32string caseless_key(std::u16string_view units) { return nfd(folded_all(nfd(code_points(units)))); }
 
 bool differ_only_in_case(std::u16string_view a, std::u16string_view b)

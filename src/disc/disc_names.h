@@ -31,6 +31,18 @@ inline constexpr std::size_t kMaxVolumeIdentifier = 32;
 // Whether Joliet forbids the unit in a name: * / : ; ? \ and U+0000..U+001F.
 bool is_forbidden_in_joliet(char16_t unit);
 
+// Whether Windows forbids the unit in a name, beyond Joliet: " < > |.
+bool is_forbidden_in_windows(char16_t unit);
+
+// Whether the name ends in '.' or ' ', which Windows strips from what it
+// opens and Linux's Joliet readers from what they show: "notes." is "notes".
+bool ends_in_dot_or_space(std::u16string_view units);
+
+// Whether Windows takes the name for a device: CON, PRN, AUX, NUL, COM1 to
+// COM9 or LPT1 to LPT9 (COM¹ to COM³, LPT¹ to LPT³ too) in any case, before
+// its first '.' and any spaces there.
+bool is_windows_device_name(std::u16string_view units);
+
 // Equal for two names that a reader shows as one, Windows by case, macOS by
 // case and by canonical equivalence: NFD(fold(NFD(name))) with Unicode's
 // simple case folding, its canonical caseless match.
