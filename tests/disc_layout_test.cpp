@@ -438,6 +438,14 @@ DiscCase refused_name(std::string test, std::string name, RefusalKind kind)
             .refusal = refused(kind, "d/" + name)};
 }
 
+// Three folders of 64 UTF-16 units, the middle one CJK, then a file of `last`:
+// a path of 195 + `last` units.
+Entry long_path(std::size_t last)
+{
+    const std::string a(64, 'a');
+    return folder(a, {folder("日本語" + std::string(61, 'b'), {folder(a, {file(std::string(last, 'c'), 1)})})});
+}
+
 // A folder of two names a reader shows as one: the later in byte order is refused.
 DiscCase colliding(std::string test, const std::string& a, const std::string& b, RefusalKind kind)
 {
@@ -487,6 +495,7 @@ std::vector<DiscCase> cases()
         {.name = "names_windows_and_unicode_keep_apart",
          .root = folder("w", {file("console", 1), file("COM10", 2), file("lpt0.txt", 3), file("ss", 4), file("ß", 5),
                               file("i", 6), file("İ", 7), file(" lead", 8), file("a.b.c", 9)})},
+        {.name = "path_at_the_bound", .root = folder("p", {long_path(61)})},
         {.name = "sizes_around_sectors",
          .root =
              folder("sizes", {file("0", 0), file("1", 1), file("2047", 2047), file("2048", 2048), file("2049", 2049),
@@ -574,6 +583,9 @@ std::vector<DiscCase> cases()
         refused_name("device_with_extensions", "Nul.tar.gz", RefusalKind::DeviceName),
         refused_name("device_superscript", "com\u00B3.txt", RefusalKind::DeviceName),
         refused_name("device_spaced", "lpt9 .log", RefusalKind::DeviceName),
+        refused_folder("path_past_the_bound", folder("p", {long_path(62)}),
+                       refused(RefusalKind::PathTooLong, std::string(64, 'a') + "/日本語" + std::string(61, 'b') + "/" +
+                                                             std::string(64, 'a') + "/" + std::string(62, 'c'))),
         refused_folder(
             "nine_levels", folder("deep", {nested(8, file("bottom.txt", 10))}),
             refused(RefusalKind::TooDeep, "level 8/level 7/level 6/level 5/level 4/level 3/level 2/level 1")),

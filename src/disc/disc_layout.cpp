@@ -249,6 +249,13 @@ private:
         if (is_windows_device_name(units)) {
             return refuse_name(RefusalKind::DeviceName);
         }
+        std::size_t path_units = units.size();
+        for (std::size_t at = parent; at != 0; at = nodes[at].parent) {
+            path_units += nodes[at].joliet.size() + 1;
+        }
+        if (path_units > kMaxJolietPathUnits) {
+            return refuse_name(RefusalKind::PathTooLong);
+        }
         return 0;
     }
 

@@ -60,6 +60,7 @@ enum class RefusalKind {
     WindowsCharacter,    // " < > or |, which Windows forbids
     TrailingDotOrSpace,  // a name ending in '.' or ' ', which Windows and Linux's readers strip
     DeviceName,          // CON, NUL, COM1, LPT1... with any extension, which Windows takes for a device
+    PathTooLong,         // a Joliet path of more than kMaxJolietPathUnits
     TooDeep,             // a directory below the eighth level (the root is the first)
     TooLarge,            // a disc larger than quarnel converts (kMaxSourceLength)
     DateOutOfRange,      // a time a directory record cannot hold: before 1900 or after 2155

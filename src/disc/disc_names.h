@@ -22,6 +22,9 @@ namespace quarnel::disc {
 
 inline constexpr std::size_t kMaxJolietUnits = 64;
 inline constexpr std::size_t kMaxJolietLabelUnits = 16;
+// A Joliet path (its names, a separator between each) that Windows opens as
+// "D:\<path>" within its 260 units, the terminator included; bsdtar stops at 512.
+inline constexpr std::size_t kMaxJolietPathUnits = 256;
 inline constexpr std::size_t kMaxVolumeIdentifier = 32;
 
 // `text` as UTF-16; -1 when it is not UTF-8 (overlong forms and surrogates

@@ -1,6 +1,7 @@
 #include "pack/pack_messages.h"
 
 #include "convert/convert_messages.h"
+#include "disc/disc_names.h"
 #include "image/header_area.h"
 #include "quarnel_version.h"
 
@@ -102,6 +103,9 @@ std::string refusal(const disc::Refusal& refusal, std::string_view folder)
         return "Error: " + path +
                " has a name Windows keeps for a device (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, with any"
                " extension), which it cannot open.\n";
+    case disc::RefusalKind::PathTooLong:
+        return "Error: " + path + " has a path of more than " + std::to_string(disc::kMaxJolietPathUnits) +
+               " UTF-16 units on the disc (names and separators), which Windows cannot open.\n";
     case disc::RefusalKind::TooDeep:
         return "Error: " + path + " lies deeper than the eight levels of folders a disc can hold.\n";
     case disc::RefusalKind::TooLarge:
