@@ -37,8 +37,8 @@ bool is_forbidden_in_joliet(char16_t unit);
 // Whether Windows forbids the unit in a name, beyond Joliet: " < > |.
 bool is_forbidden_in_windows(char16_t unit);
 
-// Whether the name ends in '.' or ' ', which Windows strips from what it
-// opens and Linux's Joliet readers from what they show: "notes." is "notes".
+// Whether the name ends in '.' or ' ', which Windows strips from the name it
+// opens, as fuseiso and 7-Zip strip a '.' from the names they show.
 bool ends_in_dot_or_space(std::u16string_view units);
 
 // Whether Windows takes the name for a device: CON, PRN, AUX, NUL, COM1 to
