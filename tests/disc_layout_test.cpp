@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "disc/disc_layout.h"
+#include "disc/disc_names.h"
 #include "image/header_area.h"
 #include "support/iso_readers.h"
 #include "support/process.h"
@@ -457,6 +458,38 @@ DiscCase colliding(std::string test, const std::string& a, const std::string& b,
 DiscCase refused_folder(std::string test, Entry root, Refusal refusal, std::optional<std::string> label = {})
 {
     return {.name = std::move(test), .root = std::move(root), .label = std::move(label), .refusal = std::move(refusal)};
+}
+
+// Every line of Unicode's own NormalizationTest.txt: a string, its NFC and its
+// NFD are one name to a reader, so one caseless key.
+TEST(CaselessKey, CanonicallyEquivalentStringsOfUnicodesTestsAreOneName)
+{
+    const test::ProcessResult data =
+        test::run_process({"/usr/bin/bzcat", "/usr/share/unicode/NormalizationTest.txt.bz2"});
+    ASSERT_EQ(data.exit_status, 0) << "unicode-data is part of the test";
+    std::istringstream lines(data.standard_output);
+    std::size_t checked = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty() || line[0] == '#' || line[0] == '@') {
+            continue;
+        }
+        std::istringstream fields(line);
+        std::vector<std::u16string> columns;
+        for (std::string field; columns.size() < 3 && std::getline(fields, field, ';');) {
+            std::istringstream points(field);
+            std::u16string& units = columns.emplace_back();
+            for (std::string hex; points >> hex;) {
+                const auto c = static_cast<char32_t>(std::stoul(hex, nullptr, 16));
+                units += c < 0x10000 ? std::u16string(1, static_cast<char16_t>(c))
+                                     : std::u16string{static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)),
+                                                      static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF))};
+            }
+        }
+        EXPECT_EQ(caseless_key(columns[0]), caseless_key(columns[2])) << line;
+        EXPECT_EQ(caseless_key(columns[1]), caseless_key(columns[2])) << line;
+        ++checked;
+    }
+    EXPECT_GT(checked, 19000U);
 }
 
 std::vector<DiscCase> cases()
