@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "disc/disc_layout.h"
+#include "disc/disc_names.h"
 #include "image/header_area.h"
 #include "support/iso_readers.h"
 #include "support/process.h"
@@ -438,9 +439,57 @@ DiscCase refused_name(std::string test, std::string name, RefusalKind kind)
             .refusal = refused(kind, "d/" + name)};
 }
 
+// Three folders of 64 UTF-16 units, the middle one CJK, then a file of `last`:
+// a path of 195 + `last` units.
+Entry long_path(std::size_t last)
+{
+    const std::string a(64, 'a');
+    return folder(a, {folder("日本語" + std::string(61, 'b'), {folder(a, {file(std::string(last, 'c'), 1)})})});
+}
+
+// A folder of two names a reader shows as one: the later in byte order is refused.
+DiscCase colliding(std::string test, const std::string& a, const std::string& b, RefusalKind kind)
+{
+    return {.name = std::move(test),
+            .root = folder("f", {file(a, 1), file(b, 1)}),
+            .refusal = refused(kind, std::max(a, b), std::min(a, b))};
+}
+
 DiscCase refused_folder(std::string test, Entry root, Refusal refusal, std::optional<std::string> label = {})
 {
     return {.name = std::move(test), .root = std::move(root), .label = std::move(label), .refusal = std::move(refusal)};
+}
+
+// Every line of Unicode's own NormalizationTest.txt: a string, its NFC and its
+// NFD are one name to a reader, so one caseless key.
+TEST(CaselessKey, CanonicallyEquivalentStringsOfUnicodesTestsAreOneName)
+{
+    const test::ProcessResult data =
+        test::run_process({"/usr/bin/bzcat", "/usr/share/unicode/NormalizationTest.txt.bz2"});
+    ASSERT_EQ(data.exit_status, 0) << "unicode-data is part of the test";
+    std::istringstream lines(data.standard_output);
+    std::size_t checked = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty() || line[0] == '#' || line[0] == '@') {
+            continue;
+        }
+        std::istringstream fields(line);
+        std::vector<std::u16string> columns;
+        for (std::string field; columns.size() < 3 && std::getline(fields, field, ';');) {
+            std::istringstream points(field);
+            std::u16string& units = columns.emplace_back();
+            for (std::string hex; points >> hex;) {
+                const auto c = static_cast<char32_t>(std::stoul(hex, nullptr, 16));
+                units += c < 0x10000 ? std::u16string(1, static_cast<char16_t>(c))
+                                     : std::u16string{static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)),
+                                                      static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF))};
+            }
+        }
+        EXPECT_EQ(caseless_key(columns[0]), caseless_key(columns[2])) << line;
+        EXPECT_EQ(caseless_key(columns[1]), caseless_key(columns[2])) << line;
+        ++checked;
+    }
+    EXPECT_GT(checked, 19000U);
 }
 
 std::vector<DiscCase> cases()
@@ -476,6 +525,10 @@ std::vector<DiscCase> cases()
          .root = folder("emoji", {file("😀 smile.txt", 400), folder("𝄞 music", {file("🎵", 3)}),
                                   file("\xF0\x9F\x98\x80" + std::string(62, 'e'), 2)}),
          .beyond_the_bmp = true},
+        {.name = "names_windows_and_unicode_keep_apart",
+         .root = folder("w", {file("console", 1), file("COM10", 2), file("lpt0.txt", 3), file("ss", 4), file("ß", 5),
+                              file("i", 6), file("İ", 7), file(" lead", 8), file("a.b.c", 9)})},
+        {.name = "path_at_the_bound", .root = folder("p", {long_path(61)})},
         {.name = "sizes_around_sectors",
          .root =
              folder("sizes", {file("0", 0), file("1", 1), file("2047", 2047), file("2048", 2048), file("2049", 2049),
@@ -536,6 +589,36 @@ std::vector<DiscCase> cases()
                        refused(RefusalKind::CaseCollision, "οδος", "ΟΔΟΣ")),
         refused_folder("case_cyrillic", folder("f", {folder("d", {file("Ёж", 1), file("ёЖ", 1)})}),
                        refused(RefusalKind::CaseCollision, "d/ёЖ", "d/Ёж")),
+        colliding("case_romanian", "Șir.txt", "șir.txt", RefusalKind::CaseCollision),
+        colliding("case_caron", "Ǎ", "ǎ", RefusalKind::CaseCollision),
+        colliding("case_hooked_b", "Ɓ", "ɓ", RefusalKind::CaseCollision),
+        colliding("case_greek_breathing", "Ἀ", "ἀ", RefusalKind::CaseCollision),
+        colliding("case_roman_numeral", "Ⅰ", "ⅰ", RefusalKind::CaseCollision),
+        colliding("case_circled", "Ⓐ", "ⓐ", RefusalKind::CaseCollision),
+        colliding("case_georgian_mtavruli", "Ა", "ა", RefusalKind::CaseCollision),
+        colliding("case_georgian_asomtavruli", "Ⴀ", "ⴀ", RefusalKind::CaseCollision),
+        colliding("case_glagolitic", "Ⰰ", "ⰰ", RefusalKind::CaseCollision),
+        colliding("case_deseret", "𐐀", "𐐨", RefusalKind::CaseCollision),
+        colliding("case_capital_sharp_s", "ẞ", "ß", RefusalKind::CaseCollision),
+        colliding("two_ways_acute", "\u00E9", "e\u0301", RefusalKind::SameNameTwoWays),
+        colliding("two_ways_and_case", "\u00C9", "e\u0301", RefusalKind::SameNameTwoWays),
+        colliding("two_ways_marks_ordered", "a\u0323\u0307", "a\u0307\u0323", RefusalKind::SameNameTwoWays),
+        colliding("two_ways_hangul", "\uD55C", "\u1112\u1161\u11AB", RefusalKind::SameNameTwoWays),
+        colliding("two_ways_ohm", "\u2126", "\u03A9", RefusalKind::SameNameTwoWays),
+        colliding("two_ways_nested", "\u1E69", "s\u0307\u0323", RefusalKind::SameNameTwoWays),
+        refused_name("windows_less_than", "a<b", RefusalKind::WindowsCharacter),
+        refused_name("windows_greater_than", "a>b", RefusalKind::WindowsCharacter),
+        refused_name("windows_quote", "say \"hi\"", RefusalKind::WindowsCharacter),
+        refused_name("windows_bar", "a|b", RefusalKind::WindowsCharacter),
+        refused_name("trailing_dot", "notes.", RefusalKind::TrailingDotOrSpace),
+        refused_name("trailing_space", "notes ", RefusalKind::TrailingDotOrSpace),
+        refused_name("device_con", "CON", RefusalKind::DeviceName),
+        refused_name("device_with_extensions", "Nul.tar.gz", RefusalKind::DeviceName),
+        refused_name("device_superscript", "com\u00B3.txt", RefusalKind::DeviceName),
+        refused_name("device_spaced", "lpt9 .log", RefusalKind::DeviceName),
+        refused_folder("path_past_the_bound", folder("p", {long_path(62)}),
+                       refused(RefusalKind::PathTooLong, std::string(64, 'a') + "/日本語" + std::string(61, 'b') + "/" +
+                                                             std::string(64, 'a') + "/" + std::string(62, 'c'))),
         refused_folder(
             "nine_levels", folder("deep", {nested(8, file("bottom.txt", 10))}),
             refused(RefusalKind::TooDeep, "level 8/level 7/level 6/level 5/level 4/level 3/level 2/level 1")),

@@ -108,6 +108,17 @@ std::vector<Item> numbered(std::string_view folder, int count, std::size_t size)
     return items;
 }
 
+// Three folders of 64 letters, then a file of `last`: a path of 195 + `last` UTF-16 units.
+std::string long_path(std::size_t last, std::string_view folder_letter = "a", std::string_view file_letter = "b")
+{
+    std::string path;
+    for (std::size_t i = 0; i < 3 * 64 + last; ++i) {
+        path += i < 3 * 64 ? folder_letter : file_letter;
+        path += i % 64 == 63 ? "/" : "";
+    }
+    return path;
+}
+
 std::vector<Item> concatenated(std::vector<std::vector<Item>> parts)
 {
     std::vector<Item> items;
@@ -233,6 +244,7 @@ TEST_F(Pack, FoldersBecomeDiscsEveryReaderSeesAsTheyAre)
                                                   return items;
                                               }()})},
         {"an empty folder", {}},
+        {"paths of 256 UTF-16 units, as long as a path gets", {{long_path(61), 1}, {long_path(61, "日", "本"), 2}}},
         {"for the E220, with a label", {{"a.txt", 5000}}, {"/label:Mein Modem", "/MODEL:e220"}, {"/model:E220"}},
     };
     for (const PackCase& c : cases) {
@@ -291,6 +303,37 @@ TEST_F(Pack, WhatNoDiscCanHoldIsRefusedUpFront)
              touch(f / "sub/SETUP.EXE");
          },
          R"(Error: "F/sub/Setup.exe" and "F/sub/SETUP.EXE" differ only in letter case.)"},
+        {"two names equal but for case beyond Latin",
+         [&](const fs::path& f) {
+             touch(f / "Șir.txt");
+             touch(f / "șir.txt");
+         },
+         R"(Error: "F/șir.txt" and "F/Șir.txt" differ only in letter case.)"},
+        {"one name written two ways",
+         [&](const fs::path& f) {
+             touch(f / "caf\u00E9.txt");
+             touch(f / "cafe\u0301.txt");
+         },
+         "Error: \"F/caf\u00E9.txt\" and \"F/cafe\u0301.txt\" are one name written two ways (as an accented letter or "
+         "as a letter and its accent, say), which macOS and other readers show as one."},
+        {"a character Windows forbids", [&](const fs::path& f) { touch(f / "a|b.txt"); },
+         R"(Error: "F/a|b.txt" has a character Windows cannot open in a name (" < > or |).)"},
+        {"a name ending in a dot",
+         [&](const fs::path& f) {
+             touch(f / "notes");
+             touch(f / "notes.");
+         },
+         R"(Error: "F/notes." has a name ending in "." or a space, which Windows cannot open.)"},
+        {"a device name", [&](const fs::path& f) { touch(f / "Nul.tar.gz"); },
+         R"(Error: "F/Nul.tar.gz" has a name Windows keeps for a device (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, with any extension), which it cannot open.)"},
+        {"a path of 257 UTF-16 units",
+         [&](const fs::path& f) {
+             fs::create_directories((f / long_path(62)).parent_path());
+             touch(f / long_path(62));
+         },
+         "Error: \"F/" + long_path(62) +
+             "\" has a path of more than 256 UTF-16 units on the disc (names and separators), which Windows cannot "
+             "open."},
         {"nine levels", [](const fs::path& f) { fs::create_directories(f / "2/3/4/5/6/7/8/9"); },
          R"(Error: "F/2/3/4/5/6/7/8/9" lies deeper than the eight levels of folders a disc can hold.)"},
         {"a symbolic link", [](const fs::path& f) { fs::create_symlink("/etc/hostname", f / "link"); },

@@ -240,16 +240,34 @@ private:
         if (units.size() > kMaxJolietUnits) {
             return refuse_name(RefusalKind::NameTooLong);
         }
+        if (std::any_of(units.begin(), units.end(), is_forbidden_in_windows)) {
+            return refuse_name(RefusalKind::WindowsCharacter);
+        }
+        if (ends_in_dot_or_space(units)) {
+            return refuse_name(RefusalKind::TrailingDotOrSpace);
+        }
+        if (is_windows_device_name(units)) {
+            return refuse_name(RefusalKind::DeviceName);
+        }
+        std::size_t path_units = units.size();
+        for (std::size_t at = parent; at != 0; at = nodes[at].parent) {
+            path_units += nodes[at].joliet.size() + 1;
+        }
+        if (path_units > kMaxJolietPathUnits) {
+            return refuse_name(RefusalKind::PathTooLong);
+        }
         return 0;
     }
 
     [[nodiscard]] int check_case(const std::vector<std::size_t>& added)
     {
-        std::map<std::u16string, std::size_t> seen;
+        std::map<std::u32string, std::size_t> seen;
         for (const std::size_t index : added) {
-            const auto [at, inserted] = seen.emplace(fold_case(nodes[index].joliet), index);
+            const auto [at, inserted] = seen.emplace(caseless_key(nodes[index].joliet), index);
             if (!inserted) {
-                return refuse(RefusalKind::CaseCollision, index, path_of(at->second));
+                const bool case_only = differ_only_in_case(nodes[index].joliet, nodes[at->second].joliet);
+                return refuse(case_only ? RefusalKind::CaseCollision : RefusalKind::SameNameTwoWays, index,
+                              path_of(at->second));
             }
         }
         return 0;

@@ -56,6 +56,11 @@ enum class RefusalKind {
     ReservedName,        // empty, "." or ".."
     NameTooLong,         // more than 64 UTF-16 units
     CaseCollision,       // two names of one directory equal but for letter case
+    SameNameTwoWays,     // two names of one directory canonically equivalent (NFD), case aside
+    WindowsCharacter,    // " < > or |, which Windows forbids
+    TrailingDotOrSpace,  // a name ending in '.' or ' ', which Windows and Linux's readers strip
+    DeviceName,          // CON, NUL, COM1, LPT1... with any extension, which Windows takes for a device
+    PathTooLong,         // a Joliet path of more than kMaxJolietPathUnits
     TooDeep,             // a directory below the eighth level (the root is the first)
     TooLarge,            // a disc larger than quarnel converts (kMaxSourceLength)
     DateOutOfRange,      // a time a directory record cannot hold: before 1900 or after 2155
@@ -66,7 +71,7 @@ enum class RefusalKind {
 struct Refusal {
     RefusalKind kind = RefusalKind::InvalidUtf8;
     std::string path;        // the entry, relative to the folder, '/' between names; empty for the label
-    std::string other_path;  // for a case collision, the entry it collides with
+    std::string other_path;  // for a collision, the entry it collides with
 };
 
 struct FileExtent {

@@ -6,6 +6,8 @@
 #include <map>
 #include <set>
 
+#include "disc/unicode_tables.h"
+
 namespace quarnel::disc {
 
 namespace {
@@ -13,65 +15,92 @@ namespace {
 constexpr std::size_t kMaxPrimaryName = 8;
 constexpr std::size_t kMaxPrimaryExtension = 3;
 
-struct Span {
-    char16_t first;
-    char16_t last;
-};
-
-bool within(char16_t unit, Span span) { return unit >= span.first && unit <= span.last; }
-
-// Ranges where upper and lower case alternate, the upper case on the even
-// (or, for `odd_upper`, the odd) code point.
-struct Alternating {
-    Span span;
-    bool odd_upper;
-};
-
-constexpr Alternating kAlternating[] = {
-    {{0x0100, 0x012F}, false}, {{0x0132, 0x0137}, false}, {{0x0139, 0x0148}, true},  {{0x014A, 0x0177}, false},
-    {{0x0179, 0x017E}, true},  {{0x0460, 0x0481}, false}, {{0x048A, 0x04BF}, false}, {{0x04C1, 0x04CE}, true},
-    {{0x04D0, 0x052F}, false}, {{0x1E00, 0x1E95}, false}, {{0x1EA0, 0x1EFF}, false},
-};
-
-// Ranges of capitals whose small letters lie a fixed distance on.
-struct Shifted {
-    Span span;
-    char16_t distance;
-};
-
-constexpr Shifted kShifted[] = {
-    {{u'A', u'Z'}, 0x20},     {{0x00C0, 0x00D6}, 0x20}, {{0x00D8, 0x00DE}, 0x20}, {{0x0388, 0x038A}, 0x25},
-    {{0x038E, 0x038F}, 0x3F}, {{0x0391, 0x03A1}, 0x20}, {{0x03A3, 0x03AB}, 0x20}, {{0x0400, 0x040F}, 0x50},
-    {{0x0410, 0x042F}, 0x20}, {{0x0531, 0x0556}, 0x30}, {{0xFF21, 0xFF3A}, 0x20},
-};
-
-struct Single {
-    char16_t from;
-    char16_t to;
-};
-
-constexpr Single kSingles[] = {
-    {0x00B5, 0x03BC}, {0x0178, 0x00FF}, {0x017F, u's'},   {0x0386, 0x03AC},
-    {0x038C, 0x03CC}, {0x03C2, 0x03C3}, {0x04C0, 0x04CF}, {0x1E9E, 0x00DF},
-};
-
-char16_t folded(char16_t unit)
+// The entry of `table` for `c`, whose field `key` orders the table; null when it has none.
+template <typename Row, std::size_t size> const Row* row_of(const Row (&table)[size], char32_t c, char32_t Row::*key)
 {
-    const Shifted* shifted = std::find_if(std::begin(kShifted), std::end(kShifted),
-                                          [unit](const Shifted& range) { return within(unit, range.span); });
-    if (shifted != std::end(kShifted)) {
-        return static_cast<char16_t>(unit + shifted->distance);
+    const Row* at = std::lower_bound(std::begin(table), std::end(table), c,
+                                     [key](const Row& row, char32_t value) { return row.*key < value; });
+    return at != std::end(table) && at->*key == c ? at : nullptr;
+}
+
+std::u32string code_points(std::u16string_view units)
+{
+    std::u32string out;
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const char16_t unit = units[i];
+        if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] < 0xE000) {
+            out += static_cast<char32_t>(0x10000 + ((unit - 0xD800) << 10) + (units[++i] - 0xDC00));
+        } else {
+            out += unit;
+        }
     }
-    const Alternating* alternating =
-        std::find_if(std::begin(kAlternating), std::end(kAlternating),
-                     [unit](const Alternating& range) { return within(unit, range.span); });
-    if (alternating != std::end(kAlternating)) {
-        const bool upper = (unit % 2 == 1) == alternating->odd_upper;
-        return upper ? static_cast<char16_t>(unit + 1) : unit;
+    return out;
+}
+
+char32_t folded(char32_t c)
+{
+    const unicode::CaseFold* fold = row_of(unicode::kCaseFolds, c, &unicode::CaseFold::from);
+    return fold != nullptr ? fold->to : c;
+}
+
+std::uint8_t combining_class(char32_t c)
+{
+    const auto* run =
+        std::upper_bound(std::begin(unicode::kCombiningClasses), std::end(unicode::kCombiningClasses), c,
+                         [](char32_t value, const unicode::CombiningClass& row) { return value < row.first; });
+    return run != std::begin(unicode::kCombiningClasses) && c <= (run - 1)->last ? (run - 1)->value : 0;
+}
+
+constexpr char32_t kHangulFirst = 0xAC00;
+constexpr char32_t kHangulCount = 11172;
+constexpr char32_t kHangulTrailing = 28;
+constexpr char32_t kHangulVowelsAndTrailing = 21 * kHangulTrailing;
+
+void decompose(char32_t c, std::u32string& out)
+{
+    if (c >= kHangulFirst && c < kHangulFirst + kHangulCount) {
+        const char32_t s = c - kHangulFirst;
+        out += static_cast<char32_t>(0x1100 + s / kHangulVowelsAndTrailing);
+        out += static_cast<char32_t>(0x1161 + s % kHangulVowelsAndTrailing / kHangulTrailing);
+        if (s % kHangulTrailing != 0) {
+            out += static_cast<char32_t>(0x11A7 + s % kHangulTrailing);
+        }
+        return;
     }
-    const Single* single = std::find_if(std::begin(kSingles), std::end(kSingles),
-                                        [unit](const Single& pair) { return pair.from == unit; });
-    return single != std::end(kSingles) ? single->to : unit;
+    const unicode::Decomposition* parts = row_of(unicode::kDecompositions, c, &unicode::Decomposition::from);
+    if (parts == nullptr) {
+        out += c;
+        return;
+    }
+    decompose(parts->first, out);
+    if (parts->second != 0) {
+        decompose(parts->second, out);
+    }
+}
+
+// The canonical decomposition (NFD): every code point decomposed, each run
+// of combining marks in the order of their classes.
+std::u32string nfd(std::u32string_view text)
+{
+    std::u32string out;
+    for (const char32_t c : text) {
+        decompose(c, out);
+    }
+    for (auto mark = out.begin(); mark != out.end();) {
+        const auto is_mark = [](char32_t c) { return combining_class(c) != 0; };
+        mark = std::find_if(mark, out.end(), is_mark);
+        const auto starter = std::find_if_not(mark, out.end(), is_mark);
+        std::stable_sort(mark, starter, [](char32_t a, char32_t b) { return combining_class(a) < combining_class(b); });
+        mark = starter;
+    }
+    return out;
+}
+
+std::u32string folded_all(std::u32string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), folded);
+    return text;
 }
 
 bool is_d_character(char32_t c) { return (c >= U'A' && c <= U'Z') || (c >= U'0' && c <= U'9') || c == U'_'; }
@@ -154,11 +183,33 @@ bool is_forbidden_in_joliet(char16_t unit)
     return unit < 0x20 || unit == u'*' || unit == u'/' || unit == u':' || unit == u';' || unit == u'?' || unit == u'\\';
 }
 
-std::u16string fold_case(std::u16string_view units)
+bool is_forbidden_in_windows(char16_t unit) { return unit == u'"' || unit == u'<' || unit == u'>' || unit == u'|'; }
+
+bool ends_in_dot_or_space(std::u16string_view units) { return units.ends_with(u'.') || units.ends_with(u' '); }
+
+bool is_windows_device_name(std::u16string_view units)
 {
-    std::u16string out(units.size(), u'\0');
-    std::transform(units.begin(), units.end(), out.begin(), folded);
-    return out;
+    std::u16string stem(units.substr(0, units.find(u'.')));
+    stem.erase(stem.find_last_not_of(u' ') + 1);
+    std::transform(stem.begin(), stem.end(), stem.begin(),
+                   [](char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c; });
+    if (stem == u"CON" || stem == u"PRN" || stem == u"AUX" || stem == u"NUL") {
+        return true;
+    }
+    const std::u16string_view number = std::u16string_view(stem).substr(std::min<std::size_t>(stem.size(), 3));
+    const bool port = stem.starts_with(u"COM") || stem.starts_with(u"LPT");
+    return port && number.size() == 1 &&
+           ((number[0] >= u'1' && number[0] <= u'9') || number[0] == u'\u00B9' || number[0] == u'\u00B2' ||
+            number[0] == u'\u00B3');
+}
+
+std::u32string caseless_key(std::u16string_view units) { return nfd(folded_all(nfd(code_points(units)))); }
+
+bool differ_only_in_case(std::u16string_view a, std::u16string_view b)
+{
+    const std::u32string points_a = code_points(a);
+    const std::u32string points_b = code_points(b);
+    return folded_all(points_a) == folded_all(points_b) && nfd(points_a) != nfd(points_b);
 }
 
 std::string primary_name(std::string_view utf8_name, bool directory)

@@ -1,6 +1,7 @@
 #include "pack/pack_messages.h"
 
 #include "convert/convert_messages.h"
+#include "disc/disc_names.h"
 #include "image/header_area.h"
 #include "quarnel_version.h"
 
@@ -90,6 +91,21 @@ std::string refusal(const disc::Refusal& refusal, std::string_view folder)
     case disc::RefusalKind::CaseCollision:
         return "Error: " + path + " and " + quoted(below(folder, refusal.other_path)) +
                " differ only in letter case.\n";
+    case disc::RefusalKind::SameNameTwoWays:
+        return "Error: " + path + " and " + quoted(below(folder, refusal.other_path)) +
+               " are one name written two ways (as an accented letter or as a letter and its accent, say),"
+               " which macOS and other readers show as one.\n";
+    case disc::RefusalKind::WindowsCharacter:
+        return "Error: " + path + " has a character Windows cannot open in a name (\" < > or |).\n";
+    case disc::RefusalKind::TrailingDotOrSpace:
+        return "Error: " + path + " has a name ending in \".\" or a space, which Windows cannot open.\n";
+    case disc::RefusalKind::DeviceName:
+        return "Error: " + path +
+               " has a name Windows keeps for a device (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, with any"
+               " extension), which it cannot open.\n";
+    case disc::RefusalKind::PathTooLong:
+        return "Error: " + path + " has a path of more than " + std::to_string(disc::kMaxJolietPathUnits) +
+               " UTF-16 units on the disc (names and separators), which Windows cannot open.\n";
     case disc::RefusalKind::TooDeep:
         return "Error: " + path + " lies deeper than the eight levels of folders a disc can hold.\n";
     case disc::RefusalKind::TooLarge:

@@ -112,6 +112,8 @@ folder('deep', [['1/2/3/4/5/6/7/bottom.txt', 'deepest']]);
 folder('too-deep', [['1/2/3/4/5/6/7/8/below.txt', 'too deep']]);
 folder('refused', [['fine.txt', 'fine'], ['what?.txt', 'no']]);
 folder('cases', [['Readme.txt', 'a'], ['README.TXT', 'b']]);
+folder('two-ways', [['caf\u00e9.txt', 'a'], ['cafe\u0301.txt', 'b']]);
+folder('device', [['fine.txt', 'fine'], ['docs/Con.txt', 'no']]);
 folder('changed', [['data.bin', bytes(5000, 5)]]);
 // Chromium's dialog gives the "\\" in a name as "/".
 folder('backslash', [['fine.txt', 'fine'], ['back\\slash.txt', 'no']]);
@@ -174,7 +176,7 @@ const cases = [
   { view: 'folder', file: 'driver', drop: true, model: 'E220', label: 'MODEM DRIVER' },
   { view: 'folder', file: 'driver', drop: true, iso: true },
   { view: 'folder', file: 'unicode', drop: true, label: 'Ünïcödé 😀' },
-  ...['empties', 'with-empty', 'deep', 'too-deep', 'refused', 'cases'].map((name) =>
+  ...['empties', 'with-empty', 'deep', 'too-deep', 'refused', 'cases', 'two-ways', 'device'].map((name) =>
     ({ view: 'folder', file: name, drop: true })),
   { view: 'folder', file: 'driver', drop: true, label: 'seventeen letters' },
   // Through the dialog, where the driver can choose a folder.
