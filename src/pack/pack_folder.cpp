@@ -1,5 +1,6 @@
 #include "pack/pack_folder.h"
 
+#include <algorithm>
 #include <new>
 #include <string>
 #include <string_view>
@@ -9,6 +10,7 @@
 #include "convert/payload_copy.h"
 #include "disc/disc_layout.h"
 #include "image/ascii_case.h"
+#include "output/destination.h"
 #include "output/output_file.h"
 #include "pack/pack_messages.h"
 #include "platform/folder_listing.h"
@@ -34,18 +36,48 @@ fs::path from_utf8(std::string_view text) { return fs::path(std::u8string(text.b
 
 bool is_known(const FileState& state) { return state.device != 0 || state.inode != 0; }
 
+bool is_same_identity(const FileState& a, const FileState& b)
+{
+    return is_known(a) && a.device == b.device && a.inode == b.inode;
+}
+
+// The time a folder that holds the destination has on the disc when it holds
+// nothing else (1970-01-01T00:00:00Z): never its own, which the write of the
+// destination, and of its temporary file, changes.
+constexpr std::int64_t kUntouchedTime = 0;
+
+// Where the image goes, as the output file will resolve it (links followed):
+// the directory, by identity, and the name in it.
+struct DestinationPlace {
+    FileState directory;  // unknown where the destination cannot be resolved: nothing is left out
+    std::string name;
+    FileState file;  // unknown while there is no such file
+};
+
+DestinationPlace find_destination(const fs::path& destination)
+{
+    DestinationPlace place;
+    Destination resolved;
+    if (resolve_destination(destination, FileHandle(), resolved) != Resolution::Resolved ||
+        read_entry_state(resolved.directory, ".", place.directory) != 0) {
+        return {};
+    }
+    place.name = utf8(resolved.name);
+    if (read_entry_state(resolved.directory, resolved.name, place.file) != 0) {
+        place.file = {};
+    }
+    return place;
+}
+
 // One walk over the folder: the entries the layout takes, and what each file
 // was when it was looked at, so that a change while it is packed shows. A
 // file's entry holds its name and, as its source number, its row in one
 // table of states; its path is rebuilt from its folder's row when needed.
 class FolderScan {
 public:
-    FolderScan(std::string_view shown_folder, const fs::path& destination)
-        : shown_folder_(shown_folder), destination_name_(utf8(destination.filename()))
+    FolderScan(std::string_view shown_folder, DestinationPlace destination)
+        : shown_folder_(shown_folder), destination_(std::move(destination))
     {
-        if (read_path_state(destination, destination_) != 0) {
-            destination_ = {};
-        }
         directories_.push_back({{}, 0});
     }
 
@@ -56,9 +88,17 @@ public:
         if (list_directory(directory, items) != 0) {
             return console::fail(pack_messages::unable_to_read(shown(folder, {})));
         }
+        const DestinationMatch destination = match_destination(directory, items);
+        if (destination != DestinationMatch::None) {
+            node.modified = kUntouchedTime;  // the newest of what else it holds, if anything
+        }
         node.children.reserve(items.size());
         for (FolderItem& item : items) {
             std::string name = utf8(item.name);
+            if (destination == DestinationMatch::ByName && item.kind == FolderItem::Kind::File &&
+                name == destination_.name) {
+                continue;  // the image being written is never on its own disc
+            }
             if (item.kind == FolderItem::Kind::Unreadable) {
                 return console::fail(pack_messages::unable_to_read(shown(folder, name)));
             }
@@ -89,8 +129,8 @@ public:
             if (check_readable(directory, item.name, item.state) != 0) {
                 return console::fail(pack_messages::unable_to_read(shown(folder, name)));
             }
-            if (is_destination(item.state, name)) {
-                continue;  // the image being written is never on its own disc
+            if (destination == DestinationMatch::ByIdentity && is_destination_file(item.state, name)) {
+                continue;
             }
             entry.size = item.state.size;
             if (is_known(item.state)) {
@@ -137,15 +177,34 @@ private:
         return pack_messages::below(shown_folder_, name.empty() ? path : disc::join_path(path, name));
     }
 
-    bool is_destination(const FileState& state, std::string_view name) const
+    // How the destination's entry is told among a directory's items: by its
+    // name; or, where the file system ignores case and lists it in another
+    // spelling, as the entry that is the destination's file and differs from
+    // its name only in letter case. None: the destination lies elsewhere.
+    enum class DestinationMatch { None, ByName, ByIdentity };
+
+    DestinationMatch match_destination(const Directory& directory, const std::vector<FolderItem>& items) const
     {
-        return is_known(destination_) && state.device == destination_.device && state.inode == destination_.inode &&
-               (is_known(state) || ascii_equal_ignoring_case(name, std::string_view(destination_name_)));
+        FileState state;
+        if (!is_known(destination_.directory) || read_entry_state(directory, ".", state) != 0 ||
+            !is_same_identity(destination_.directory, state)) {
+            return DestinationMatch::None;
+        }
+        const bool listed = std::any_of(items.begin(), items.end(), [this](const FolderItem& item) {
+            return utf8(item.name) == destination_.name;
+        });
+        return listed || !is_known(destination_.file) ? DestinationMatch::ByName : DestinationMatch::ByIdentity;
+    }
+
+    // The identity as the listing, or on Windows check_readable(), told it.
+    bool is_destination_file(const FileState& state, std::string_view name) const
+    {
+        return is_same_identity(destination_.file, state) &&
+               ascii_equal_ignoring_case(name, std::string_view(destination_.name));
     }
 
     std::string shown_folder_;
-    std::string destination_name_;
-    FileState destination_;
+    DestinationPlace destination_;
     std::vector<ScannedFile> files_;
     std::vector<ScannedDirectory> directories_;
 };
@@ -206,7 +265,7 @@ int pack_folder(const PackRequest& request)
     if (!folder || !fs::is_directory(request.folder, error)) {
         return console::fail(pack_messages::not_a_folder(shown_folder));
     }
-    FolderScan scan(shown_folder, request.destination);
+    FolderScan scan(shown_folder, find_destination(request.destination));
     disc::Entry root;
     root.name = utf8(fs::path(request.folder).lexically_normal().filename());
     if (root.name.empty() || root.name == ".") {

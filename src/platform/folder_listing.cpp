@@ -222,4 +222,18 @@ int read_path_state(const fs::path& path, FileState& state)
 #endif
 }
 
+int read_entry_state(const Directory& directory, const fs::path& name, FileState& state)
+{
+#ifdef _WIN32
+    return read_path_state(directory.entry(name), state);
+#elif defined(__linux__)
+    struct stat info {};
+    if (::fstatat(directory.native_handle(), name.c_str(), &info, 0) != 0) {
+        return -1;
+    }
+    state = state_of(info);
+    return 0;
+#endif
+}
+
 }  // namespace quarnel

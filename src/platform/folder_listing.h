@@ -53,4 +53,8 @@ FileHandle open_in_directory(const Directory& directory, const std::filesystem::
 // Windows, or none that can be opened for reading).
 [[nodiscard]] int read_path_state(const std::filesystem::path& path, FileState& state);
 
+// What the entry `name` of `directory` is (`.`: the directory itself), links
+// followed, its identity told on Windows too; -1 when it cannot be told.
+[[nodiscard]] int read_entry_state(const Directory& directory, const std::filesystem::path& name, FileState& state);
+
 }  // namespace quarnel
