@@ -382,21 +382,48 @@ TEST_F(Pack, AnImageInsideItsFolderIsNotPacked)
     }
 }
 
-// A file changed after the folder was looked at fails the run with the file
-// named, and the destination is as it was.
+// A file changed after the folder was looked at, an empty one too, fails the
+// run with the file named, and the destination is as it was; a hard link of
+// the destination is packed with the bytes it holds.
 TEST_F(Pack, AFileChangedWhilePackedFailsTheRun)
 {
-    const fs::path folder = scratch_directory() / ("quarnel-pack-" + dir_.filename().string());
-    fs::create_directories(folder);
-    make_sparse_file(folder / "big.bin", std::uintmax_t{1} << 30);
-    const ProcessResult result =
-        run_stopped_midway(built_program(QUARNEL_PACK_BINARY, {folder.string(), path("work/image.bin")}),
-                           [&](pid_t) { set_time(folder / "big.bin", kBaseTime); });
-    fs::remove_all(folder);
-    EXPECT_EQ(result.standard_error,
-              std::string(kPackBanner) + "Error: unable to read \"" + folder.string() + "/big.bin\".\n");
-    EXPECT_EQ(result.exit_status, kFailureStatus);
-    EXPECT_EQ(left_in_work(), std::set<std::string>{});
+    struct Change {
+        std::string name;
+        std::function<void(const fs::path& folder)> midway;
+        std::string failing;  // the file named; empty: the run succeeds
+    };
+    const std::vector<Change> changes = {
+        {"a file's time", [](const fs::path& f) { set_time(f / "big.bin", kBaseTime); }, "big.bin"},
+        {"an empty file's length", [](const fs::path& f) { std::ofstream(f / "empty", std::ios::app) << "x"; },
+         "empty"},
+        {"none", [](const fs::path&) {}, ""},
+    };
+    const fs::path folder = dir_ / "folder";  // on the destination's file system, for the link
+    for (const Change& c : changes) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        fs::create_directories(dir_ / "work");
+        make_sparse_file(folder / "big.bin", std::uintmax_t{1} << 30);
+        std::ofstream(folder / "empty").flush();
+        std::ofstream(path("work/image.iso")) << "old";
+        fs::create_hard_link(path("work/image.iso"), folder / "backup.iso");
+        const ProcessResult result =
+            run_stopped_midway(built_program(QUARNEL_PACK_BINARY, {"/iso", folder.string(), path("work/image.iso")}),
+                               [&](pid_t) { c.midway(folder); });
+        EXPECT_EQ(left_in_work(), std::set<std::string>{"image.iso"});
+        if (c.failing.empty()) {
+            EXPECT_EQ(result.exit_status, 0) << result.standard_error;
+            EXPECT_EQ(run_process({"/usr/bin/isoinfo", "-i", path("work/image.iso"), "-J", "-x", "/backup.iso"})
+                          .standard_output,
+                      "old");
+        } else {
+            EXPECT_EQ(result.standard_error,
+                      std::string(kPackBanner) + "Error: unable to read \"" + (folder / c.failing).string() + "\".\n");
+            EXPECT_EQ(result.exit_status, kFailureStatus);
+            EXPECT_TRUE(read("work/image.iso") == "old");
+        }
+    }
 }
 
 }  // namespace

@@ -251,6 +251,18 @@ private:
     const disc::Entry& entry_;
 };
 
+// The folder's empty files, in the order of its tree.
+void collect_empty_files(const disc::Entry& directory, std::vector<const disc::Entry*>& found)
+{
+    for (const disc::Entry& child : directory.children) {
+        if (child.directory) {
+            collect_empty_files(child, found);
+        } else if (child.size == 0) {
+            found.push_back(&child);
+        }
+    }
+}
+
 }  // namespace
 
 int pack_folder(const PackRequest& request)
@@ -286,16 +298,24 @@ int pack_folder(const PackRequest& request)
     }
 
     // The disc as pieces: its metadata, then each file's bytes with the zeros
-    // that fill its last sector.
+    // that fill its last sector; then an empty piece for each empty file,
+    // which has no extent, so that it too is opened and checked once all
+    // else is read.
+    std::vector<const disc::Entry*> empty_files;
+    collect_empty_files(root, empty_files);
     std::vector<FolderFile> files;
-    files.reserve(layout.files.size());
+    files.reserve(layout.files.size() + empty_files.size());  // never moved: the pieces point at them
     std::vector<PayloadPiece> pieces;
-    pieces.reserve(layout.files.size() + 1);
+    pieces.reserve(layout.files.size() + empty_files.size() + 1);
     pieces.push_back(PayloadPiece::memory(layout.metadata));
     for (const disc::FileExtent& extent : layout.files) {
         files.emplace_back(*folder, scan, *extent.entry);
         pieces.push_back(PayloadPiece::on_demand(
             files.back(), extent.length, disc::sectors_for(extent.length) * disc::kDiscSectorSize - extent.length));
+    }
+    for (const disc::Entry* empty : empty_files) {
+        files.emplace_back(*folder, scan, *empty);
+        pieces.push_back(PayloadPiece::on_demand(files.back(), 0));
     }
     const std::uint64_t disc_length = std::uint64_t{layout.total_sectors} * disc::kDiscSectorSize;
 
@@ -315,9 +335,12 @@ int pack_folder(const PackRequest& request)
                           kCachedChunkSize};
     const PayloadOutcome outcome = copy_payload(payload, CopyMethod::Automatic, request.progress);
     switch (outcome.result) {
-    case PayloadResult::ReadFailed:
-        // Piece 0 is the metadata, piece i + 1 file i's.
-        return console::fail(pack_messages::unable_to_read(scan.shown(*layout.files[outcome.failed_piece - 1].entry)));
+    case PayloadResult::ReadFailed: {
+        // Piece 0 is the metadata, piece i + 1 file i's, then the empty files'.
+        const std::size_t file = outcome.failed_piece - 1;
+        return console::fail(pack_messages::unable_to_read(scan.shown(
+            file < layout.files.size() ? *layout.files[file].entry : *empty_files[file - layout.files.size()])));
+    }
     case PayloadResult::WriteFailed:
         return console::fail(pack_messages::unable_to_write_destination(shown_destination));
     case PayloadResult::Done:
