@@ -382,6 +382,28 @@ TEST_F(Pack, AnImageInsideItsFolderIsNotPacked)
     }
 }
 
+// The volume is named after the folder itself, however the folder is spelt.
+TEST_F(Pack, TheLabelIsTheFolderNameHoweverItIsSpelt)
+{
+    const fs::path folder = dir_ / "My Disc";
+    make_folder(folder, {{"sub/a.txt", 10}});
+    fs::create_directory_symlink(folder, dir_ / "link");
+    ASSERT_EQ(pack({"/iso", folder.string(), path("named.iso")}).exit_status, 0);
+    const std::vector<std::pair<std::string, std::string>> spellings = {
+        {"..", "My Disc/sub"}, {".", "My Disc"}, {"My Disc/", ""}, {"sub/../../My Disc", "My Disc"}, {"link", ""}};
+    for (const auto& [spelling, from] : spellings) {
+        SCOPED_TRACE(spelling);
+        ASSERT_EQ(run_process(built_program(QUARNEL_PACK_BINARY, {"/iso", spelling, path("spelt.iso")}),
+                              ProcessOptions::in_directory(path(from)))
+                      .exit_status,
+                  0);
+        EXPECT_TRUE(read("spelt.iso") == read("named.iso"));
+    }
+    EXPECT_NE(
+        run_process({"/usr/bin/isoinfo", "-d", "-i", path("named.iso")}).standard_output.find("Volume id: MY_DISC\n"),
+        std::string::npos);
+}
+
 // A file changed after the folder was looked at, an empty one too, fails the
 // run with the file named, and the destination is as it was; a hard link of
 // the destination is packed with the bytes it holds.

@@ -279,10 +279,7 @@ int pack_folder(const PackRequest& request)
     }
     FolderScan scan(shown_folder, find_destination(request.destination));
     disc::Entry root;
-    root.name = utf8(fs::path(request.folder).lexically_normal().filename());
-    if (root.name.empty() || root.name == ".") {
-        root.name = utf8(fs::absolute(request.folder, error).lexically_normal().parent_path().filename());
-    }
+    root.name = utf8(folder_name(request.folder));  // ".." and "a/" name the folder they lead to
     root.directory = true;
     if (FileState state; read_path_state(request.folder, state) == 0) {
         root.modified = state.modified;
