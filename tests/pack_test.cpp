@@ -147,9 +147,9 @@ std::string as_latin1(const std::string& utf8)
 
 class Pack : public EndToEnd {
 protected:
-    ProcessResult pack(std::vector<std::string> arguments)
+    ProcessResult pack(std::vector<std::string> arguments, const ProcessOptions& options = {})
     {
-        return run_process(built_program(QUARNEL_PACK_BINARY, std::move(arguments)));
+        return run_process(built_program(QUARNEL_PACK_BINARY, std::move(arguments)), options);
     }
 
     std::string read(const std::string& name) const
@@ -410,11 +410,11 @@ TEST_F(Pack, HelpAndVersionGoToStandardOutput)
 }
 
 // The image may be written into the very folder it is made of: it is never
-// on its own disc, so packing again gives the same bytes.
+// on its own disc, nor is its folder's time its write's: packing again gives the same bytes.
 TEST_F(Pack, AnImageInsideItsFolderIsNotPacked)
 {
     const fs::path folder = dir_ / "folder";
-    make_folder(folder, {{"a.txt", 3000}, {"sub/b.txt", 5000}});
+    make_folder(folder, {{"a.txt", 3000}, {"sub/", 0}});
     const std::string image = (folder / "sub/image.bin").string();
     ASSERT_EQ(pack({folder.string(), image}).exit_status, 0);
     const std::string first = read("folder/sub/image.bin");
@@ -422,21 +422,60 @@ TEST_F(Pack, AnImageInsideItsFolderIsNotPacked)
     EXPECT_EQ(read("folder/sub/image.bin"), first);
 }
 
-// A file changed after the folder was looked at fails the run with the file
-// named, and the destination is as it was.
+// The volume is named after the folder itself, however the folder is spelt.
+TEST_F(Pack, TheLabelIsTheFolderNameHoweverItIsSpelt)
+{
+    const fs::path folder = dir_ / "My Disc";
+    make_folder(folder, {{"sub/a.txt", 10}});
+    fs::create_directory_symlink(folder, dir_ / "link");
+    ASSERT_EQ(pack({"/iso", folder.string(), path("named.iso")}).exit_status, 0);
+    const std::vector<std::pair<std::string, std::string>> spellings = {
+        {"..", "My Disc/sub"}, {".", "My Disc"}, {"My Disc/", ""}, {"sub/../../My Disc", "My Disc"}, {"link", ""}};
+    for (const auto& [spelling, from] : spellings) {
+        SCOPED_TRACE(spelling);
+        ASSERT_EQ(pack({"/iso", spelling, path("spelt.iso")}, ProcessOptions::in_directory(path(from))).exit_status, 0);
+        EXPECT_TRUE(read("spelt.iso") == read("named.iso"));
+    }
+    EXPECT_EQ(read("named.iso").substr(16 * 2048 + 40, 8), "MY_DISC ");  // the primary volume identifier
+}
+
+// A file changed after the folder was looked at, an empty one too, fails the
+// run with the file named, and the destination is as it was; a hard link of
+// the destination is packed with the bytes it holds.
 TEST_F(Pack, AFileChangedWhilePackedFailsTheRun)
 {
-    const fs::path folder = scratch_directory() / ("quarnel-pack-" + dir_.filename().string());
-    fs::create_directories(folder);
-    make_sparse_file(folder / "big.bin", std::uintmax_t{1} << 30);
-    const ProcessResult result =
-        run_stopped_midway(built_program(QUARNEL_PACK_BINARY, {folder.string(), path("work/image.bin")}),
-                           [&](pid_t) { set_time(folder / "big.bin", kBaseTime); });
-    fs::remove_all(folder);
-    EXPECT_EQ(result.standard_error,
-              std::string(kPackBanner) + "Error: unable to read \"" + folder.string() + "/big.bin\".\n");
-    EXPECT_EQ(result.exit_status, kFailureStatus);
-    EXPECT_EQ(left_in_work(), std::set<std::string>{});
+    struct Change {
+        std::string name;
+        std::function<void(const fs::path& folder)> midway;
+        std::string failing;  // the file named; empty: the run succeeds
+    };
+    const std::vector<Change> changes = {
+        {"a file's time", [](const fs::path& f) { set_time(f / "big.bin", kBaseTime); }, "big.bin"},
+        {"an empty file", [](const fs::path& f) { std::ofstream(f / "empty", std::ios::app) << "x"; }, "empty"},
+        {"none", [](const fs::path&) {}, ""},
+    };
+    const fs::path folder = dir_ / "folder";  // on the destination's file system, for the link
+    for (const Change& c : changes) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(folder);
+        make_folder(folder, {{"empty", 0}});
+        fs::create_directories(dir_ / "work");
+        make_sparse_file(folder / "big.bin", std::uintmax_t{1} << 30);
+        std::ofstream(path("work/image.iso")) << "old";
+        fs::create_hard_link(path("work/image.iso"), folder / "backup.iso");
+        const ProcessResult result =
+            run_stopped_midway(built_program(QUARNEL_PACK_BINARY, {"/iso", folder.string(), path("work/image.iso")}),
+                               [&](pid_t) { c.midway(folder); });
+        const bool fails = !c.failing.empty();
+        const std::string unreadable = "Error: unable to read \"" + (folder / c.failing).string() + "\".\n";
+        EXPECT_EQ(result.standard_error, std::string(kPackBanner) + (fails ? unreadable : std::string(kSuccess)));
+        EXPECT_EQ(result.exit_status, fails ? kFailureStatus : 0);
+        EXPECT_EQ(left_in_work(), std::set<std::string>{"image.iso"});
+        // The destination as it was, or a disc whose backup.iso holds what the destination held.
+        EXPECT_TRUE((fails ? read("work/image.iso")
+                           : run_process({"/usr/bin/isoinfo", "-i", path("work/image.iso"), "-J", "-x", "/backup.iso"})
+                                 .standard_output) == "old");
+    }
 }
 
 }  // namespace

@@ -189,6 +189,7 @@ TEST_P(PayloadCopyTest, CopiesPiecesAndNamesTheOneThatFails)
          0,
          kCachedChunkSize},
         {{{'d', 100, 0, 1948}, {'s', 5000, 0, 1144}}, PayloadResult::ReadFailed, 1, kCachedChunkSize},
+        {{{'m', kCachedChunkSize}, {'d', 0}, {'v', 0}}, PayloadResult::ReadFailed, 2, kCachedChunkSize},
     };
     const test::Bytes source = test::random_bytes(4UL << 20, 8);
     test::write_file(source_.string(), source);

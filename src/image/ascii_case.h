@@ -1,6 +1,7 @@
 // ASCII letter case, the one rule quarnel's programs match text by: options
 // as the classic locale upper-cases them, and quarnel-pack's test of a name
-// against the destination's on a system that tells no file identities.
+// against the destination's where a file system that ignores case lists
+// it in another spelling.
 #pragma once
 
 #include <algorithm>

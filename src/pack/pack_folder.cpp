@@ -1,5 +1,6 @@
 #include "pack/pack_folder.h"
 
+#include <algorithm>
 #include <new>
 #include <string>
 #include <string_view>
@@ -9,6 +10,7 @@
 #include "convert/payload_copy.h"
 #include "disc/disc_layout.h"
 #include "image/ascii_case.h"
+#include "output/destination.h"
 #include "output/output_file.h"
 #include "pack/pack_messages.h"
 #include "platform/folder_listing.h"
@@ -34,18 +36,48 @@ fs::path from_utf8(std::string_view text) { return fs::path(std::u8string(text.b
 
 bool is_known(const FileState& state) { return state.device != 0 || state.inode != 0; }
 
+bool is_same_identity(const FileState& a, const FileState& b)
+{
+    return is_known(a) && a.device == b.device && a.inode == b.inode;
+}
+
+// The time a folder that holds the destination has on the disc when it holds
+// nothing else (1970-01-01T00:00:00Z): never its own, which the write of the
+// destination, and of its temporary file, changes.
+constexpr std::int64_t kUntouchedTime = 0;
+
+// Where the image goes, as the output file will resolve it (links followed):
+// the directory, by identity, and the name in it.
+struct DestinationPlace {
+    FileState directory;  // unknown where the destination cannot be resolved: nothing is left out
+    std::string name;
+    FileState file;  // unknown while there is no such file
+};
+
+DestinationPlace find_destination(const fs::path& destination)
+{
+    DestinationPlace place;
+    Destination resolved;
+    if (resolve_destination(destination, FileHandle(), resolved) != Resolution::Resolved ||
+        read_entry_state(resolved.directory, ".", place.directory) != 0) {
+        return {};
+    }
+    place.name = utf8(resolved.name);
+    if (read_entry_state(resolved.directory, resolved.name, place.file) != 0) {
+        place.file = {};
+    }
+    return place;
+}
+
 // One walk over the folder: the entries the layout takes, and what each file
 // was when it was looked at, so that a change while it is packed shows. A
 // file's entry holds its name and, as its source number, its row in one
 // table of states; its path is rebuilt from its folder's row when needed.
 class FolderScan {
 public:
-    FolderScan(std::string_view shown_folder, const fs::path& destination)
-        : shown_folder_(shown_folder), destination_name_(utf8(destination.filename()))
+    FolderScan(std::string_view shown_folder, DestinationPlace destination)
+        : shown_folder_(shown_folder), destination_(std::move(destination))
     {
-        if (read_path_state(destination, destination_) != 0) {
-            destination_ = {};
-        }
         directories_.push_back({{}, 0});
     }
 
@@ -56,9 +88,17 @@ public:
         if (list_directory(directory, items) != 0) {
             return console::fail(pack_messages::unable_to_read(shown(folder, {})));
         }
+        const DestinationMatch destination = match_destination(directory, items);
+        if (destination != DestinationMatch::None) {
+            node.modified = kUntouchedTime;  // the newest of what else it holds, if anything
+        }
         node.children.reserve(items.size());
         for (FolderItem& item : items) {
             std::string name = utf8(item.name);
+            if (destination == DestinationMatch::ByName && item.kind == FolderItem::Kind::File &&
+                name == destination_.name) {
+                continue;  // the image being written is never on its own disc
+            }
             if (item.kind == FolderItem::Kind::Unreadable) {
                 return console::fail(pack_messages::unable_to_read(shown(folder, name)));
             }
@@ -89,8 +129,8 @@ public:
             if (check_readable(directory, item.name, item.state) != 0) {
                 return console::fail(pack_messages::unable_to_read(shown(folder, name)));
             }
-            if (is_destination(item.state, name)) {
-                continue;  // the image being written is never on its own disc
+            if (destination == DestinationMatch::ByIdentity && is_destination_file(item.state, name)) {
+                continue;
             }
             entry.size = item.state.size;
             if (is_known(item.state)) {
@@ -137,15 +177,34 @@ private:
         return pack_messages::below(shown_folder_, name.empty() ? path : disc::join_path(path, name));
     }
 
-    bool is_destination(const FileState& state, std::string_view name) const
+    // How the destination's entry is told among a directory's items: by its
+    // name; or, where the file system ignores case and lists it in another
+    // spelling, as the entry that is the destination's file and differs from
+    // its name only in letter case. None: the destination lies elsewhere.
+    enum class DestinationMatch { None, ByName, ByIdentity };
+
+    DestinationMatch match_destination(const Directory& directory, const std::vector<FolderItem>& items) const
     {
-        return is_known(destination_) && state.device == destination_.device && state.inode == destination_.inode &&
-               (is_known(state) || ascii_equal_ignoring_case(name, std::string_view(destination_name_)));
+        FileState state;
+        if (!is_known(destination_.directory) || read_entry_state(directory, ".", state) != 0 ||
+            !is_same_identity(destination_.directory, state)) {
+            return DestinationMatch::None;
+        }
+        const bool listed = std::any_of(items.begin(), items.end(), [this](const FolderItem& item) {
+            return utf8(item.name) == destination_.name;
+        });
+        return listed || !is_known(destination_.file) ? DestinationMatch::ByName : DestinationMatch::ByIdentity;
+    }
+
+    // The identity as the listing, or on Windows check_readable(), told it.
+    bool is_destination_file(const FileState& state, std::string_view name) const
+    {
+        return is_same_identity(destination_.file, state) &&
+               ascii_equal_ignoring_case(name, std::string_view(destination_.name));
     }
 
     std::string shown_folder_;
-    std::string destination_name_;
-    FileState destination_;
+    DestinationPlace destination_;
     std::vector<ScannedFile> files_;
     std::vector<ScannedDirectory> directories_;
 };
@@ -192,6 +251,18 @@ private:
     const disc::Entry& entry_;
 };
 
+// The folder's empty files, in the order of its tree.
+void collect_empty_files(const disc::Entry& directory, std::vector<const disc::Entry*>& found)
+{
+    for (const disc::Entry& child : directory.children) {
+        if (child.directory) {
+            collect_empty_files(child, found);
+        } else if (child.size == 0) {
+            found.push_back(&child);
+        }
+    }
+}
+
 }  // namespace
 
 int pack_folder(const PackRequest& request)
@@ -206,12 +277,9 @@ int pack_folder(const PackRequest& request)
     if (!folder || !fs::is_directory(request.folder, error)) {
         return console::fail(pack_messages::not_a_folder(shown_folder));
     }
-    FolderScan scan(shown_folder, request.destination);
+    FolderScan scan(shown_folder, find_destination(request.destination));
     disc::Entry root;
-    root.name = utf8(fs::path(request.folder).lexically_normal().filename());
-    if (root.name.empty() || root.name == ".") {
-        root.name = utf8(fs::absolute(request.folder, error).lexically_normal().parent_path().filename());
-    }
+    root.name = utf8(folder_name(request.folder));  // ".." and "a/" name the folder they lead to
     root.directory = true;
     if (FileState state; read_path_state(request.folder, state) == 0) {
         root.modified = state.modified;
@@ -227,16 +295,24 @@ int pack_folder(const PackRequest& request)
     }
 
     // The disc as pieces: its metadata, then each file's bytes with the zeros
-    // that fill its last sector.
+    // that fill its last sector; then an empty piece for each empty file,
+    // which has no extent, so that it too is opened and checked once all
+    // else is read.
+    std::vector<const disc::Entry*> empty_files;
+    collect_empty_files(root, empty_files);
     std::vector<FolderFile> files;
-    files.reserve(layout.files.size());
+    files.reserve(layout.files.size() + empty_files.size());  // never moved: the pieces point at them
     std::vector<PayloadPiece> pieces;
-    pieces.reserve(layout.files.size() + 1);
+    pieces.reserve(layout.files.size() + empty_files.size() + 1);
     pieces.push_back(PayloadPiece::memory(layout.metadata));
     for (const disc::FileExtent& extent : layout.files) {
         files.emplace_back(*folder, scan, *extent.entry);
         pieces.push_back(PayloadPiece::on_demand(
             files.back(), extent.length, disc::sectors_for(extent.length) * disc::kDiscSectorSize - extent.length));
+    }
+    for (const disc::Entry* empty : empty_files) {
+        files.emplace_back(*folder, scan, *empty);
+        pieces.push_back(PayloadPiece::on_demand(files.back(), 0));
     }
     const std::uint64_t disc_length = std::uint64_t{layout.total_sectors} * disc::kDiscSectorSize;
 
@@ -256,9 +332,12 @@ int pack_folder(const PackRequest& request)
                           kCachedChunkSize};
     const PayloadOutcome outcome = copy_payload(payload, CopyMethod::Automatic, request.progress);
     switch (outcome.result) {
-    case PayloadResult::ReadFailed:
-        // Piece 0 is the metadata, piece i + 1 file i's.
-        return console::fail(pack_messages::unable_to_read(scan.shown(*layout.files[outcome.failed_piece - 1].entry)));
+    case PayloadResult::ReadFailed: {
+        // Piece 0 is the metadata, piece i + 1 file i's, then the empty files'.
+        const std::size_t file = outcome.failed_piece - 1;
+        return console::fail(pack_messages::unable_to_read(scan.shown(
+            file < layout.files.size() ? *layout.files[file].entry : *empty_files[file - layout.files.size()])));
+    }
     case PayloadResult::WriteFailed:
         return console::fail(pack_messages::unable_to_write_destination(shown_destination));
     case PayloadResult::Done:

@@ -77,6 +77,17 @@ struct DirectoryCloser {
 
 #endif
 
+// The last name of the absolute path, `..` and `.` taken away as written.
+fs::path lexical_name(const fs::path& folder)
+{
+    std::error_code error;
+    fs::path normal = fs::absolute(folder, error).lexically_normal();
+    if (!normal.has_filename()) {
+        normal = normal.parent_path();  // "/a/b/" is "/a/b"; a root stays itself
+    }
+    return normal.filename();
+}
+
 }  // namespace
 
 int list_directory(const Directory& directory, std::vector<FolderItem>& items)
@@ -219,6 +230,53 @@ int read_path_state(const fs::path& path, FileState& state)
     }
     state = state_of(info);
     return 0;
+#endif
+}
+
+int read_entry_state(const Directory& directory, const fs::path& name, FileState& state)
+{
+#ifdef _WIN32
+    return read_path_state(directory.entry(name), state);
+#elif defined(__linux__)
+    struct stat info {};
+    if (::fstatat(directory.native_handle(), name.c_str(), &info, 0) != 0) {
+        return -1;
+    }
+    state = state_of(info);
+    return 0;
+#endif
+}
+
+fs::path folder_name(const fs::path& folder)
+{
+#ifdef _WIN32
+    // The final path, as the system resolved it: "\\?\C:\Users\Me\Drivers".
+    HANDLE handle = ::CreateFileW(extended(folder).c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return lexical_name(folder);
+    }
+    std::wstring path(MAX_PATH, L'\0');
+    DWORD length = ::GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
+                                               FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length >= path.size()) {
+        path.resize(length);  // the size asked for, the terminating zero included
+        length = ::GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
+                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    }
+    ::CloseHandle(handle);
+    if (length == 0 || length >= path.size()) {
+        return lexical_name(folder);
+    }
+    path.resize(length);
+    // Without its prefix the path parses as any other: "C:\" names no folder, "UNC\server\share" its share.
+    const std::wstring_view prefix = L"\\\\?\\";
+    return fs::path(path.starts_with(prefix) ? path.substr(prefix.size()) : path).filename();
+#elif defined(__linux__)
+    std::error_code error;
+    const fs::path real = fs::canonical(folder, error);
+    return error ? lexical_name(folder) : real.filename();
 #endif
 }
 

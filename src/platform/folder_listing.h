@@ -53,4 +53,14 @@ FileHandle open_in_directory(const Directory& directory, const std::filesystem::
 // Windows, or none that can be opened for reading).
 [[nodiscard]] int read_path_state(const std::filesystem::path& path, FileState& state);
 
+// What the entry `name` of `directory` is (`.`: the directory itself), links
+// followed, its identity told on Windows too; -1 when it cannot be told.
+[[nodiscard]] int read_entry_state(const Directory& directory, const std::filesystem::path& name, FileState& state);
+
+// The name the folder `folder` has in its parent, however it is spelt: links
+// followed, `.` and `..` resolved, and on Windows in the letter case the
+// file system keeps; empty for a root (`/`, `C:\`). Where the system cannot
+// tell, the name its absolute path ends in.
+std::filesystem::path folder_name(const std::filesystem::path& folder);
+
 }  // namespace quarnel
