@@ -25,6 +25,10 @@ constexpr std::size_t kTerminatorSector = 18;
 constexpr std::size_t kPathTablesSector = 19;
 constexpr std::size_t kSector = kDiscSectorSize;
 constexpr std::size_t kMaxLevels = 8;
+// The primary tree's relocation folder, in the root, and the level of the
+// directories moved into it.
+constexpr std::string_view kRelocationName = "DEEPER";
+constexpr std::size_t kMovedLevel = 3;
 constexpr std::size_t kDescriptorRecordSize = 34;
 constexpr std::uint8_t kDirectoryFlag = 0x02;
 
@@ -36,9 +40,8 @@ constexpr std::size_t kJolietTree = 1;
 
 struct Node {
     const Entry* entry = nullptr;
-    std::size_t parent = 0;
-    std::size_t level = 1;
-    std::int64_t time = 0;  // the recording time: a directory's newest
+    std::size_t parent[2] = {};  // in each tree: a moved directory's primary parent is the relocation folder
+    std::int64_t time = 0;       // the recording time: a directory's newest
     std::u16string joliet;
     std::string primary;                   // "NAME" or "NAME.EXT;1"
     std::vector<std::size_t> children[2];  // each tree's order
@@ -149,24 +152,24 @@ void store_joliet_text(std::span<std::uint8_t> at, std::size_t offset, std::size
 class Tree {
 public:
     std::vector<Node> nodes;
+    std::vector<std::size_t> moved;  // the directories the primary tree holds in its relocation folder
     Refusal refusal;
 
+    // `level` is the entry's in the primary tree, where a directory that
+    // would lie below the eighth is moved into the relocation folder.
     [[nodiscard]] int add(const Entry& entry, std::size_t parent, std::size_t level, std::u16string joliet)
     {
         const std::size_t index = nodes.size();
         Node& node = nodes.emplace_back();
         node.entry = &entry;
-        node.parent = parent;
-        node.level = level;
+        node.parent[kPrimaryTree] = parent;
+        node.parent[kJolietTree] = parent;
         node.joliet = std::move(joliet);
         if (!entry.directory) {
             if (entry.size > kMaxSourceLength) {
                 return refuse(RefusalKind::TooLarge, index);
             }
             return set_time(index, entry.modified);
-        }
-        if (level > kMaxLevels) {
-            return refuse(RefusalKind::TooDeep, index);
         }
         std::vector<const Entry*> children(entry.children.size());
         std::transform(entry.children.begin(), entry.children.end(), children.begin(),
@@ -180,7 +183,14 @@ public:
                 return -1;
             }
             added.push_back(nodes.size());
-            if (add(*child, index, level + (child->directory ? 1 : 0), std::move(units)) != 0) {
+            std::size_t child_level = level;
+            if (child->directory) {
+                child_level = level < kMaxLevels ? level + 1 : kMovedLevel;
+                if (level == kMaxLevels) {
+                    moved.push_back(nodes.size());
+                }
+            }
+            if (add(*child, index, child_level, std::move(units)) != 0) {
                 return -1;
             }
             natural_names.push_back(primary_name(child->name, child->directory));
@@ -198,12 +208,53 @@ public:
         for (const std::size_t tree : {kPrimaryTree, kJolietTree}) {
             std::vector<std::size_t>& order = nodes[index].children[tree];
             order = added;
-            std::sort(order.begin(), order.end(), [this, tree](std::size_t a, std::size_t b) {
-                return tree == kPrimaryTree ? precedes<char>(nodes[a].primary, nodes[b].primary)
-                                            : precedes<char16_t>(nodes[a].joliet, nodes[b].joliet);
-            });
+            if (tree == kPrimaryTree && level == kMaxLevels) {
+                std::erase_if(order, [this](std::size_t child) { return nodes[child].entry->directory; });
+            }
+            sort_children(index, tree);
         }
         return set_time(index, newest);
+    }
+
+    // Moves the directories that lie too deep for the primary tree into its
+    // relocation folder, a directory of the root named after all of the
+    // root's entries; the moved ones are named in the order they were found,
+    // the tree walked with each folder's entries in the byte order of their
+    // names. Called once the whole tree is added, with room for one node.
+    void relocate()
+    {
+        if (moved.empty()) {
+            return;
+        }
+        const std::size_t folder = nodes.size();
+        Node& relocation = nodes.emplace_back();
+        relocation.entry = &relocation_entry_;
+        // The root's names given as add() gives them, so that the ones taken stay taken.
+        std::vector<const Entry*> in_root;
+        for (const std::size_t child : nodes[0].children[kJolietTree]) {
+            in_root.push_back(nodes[child].entry);
+        }
+        std::sort(in_root.begin(), in_root.end(), [](const Entry* a, const Entry* b) { return a->name < b->name; });
+        std::vector<std::string> root_names;
+        for (const Entry* entry : in_root) {
+            root_names.push_back(primary_name(entry->name, entry->directory));
+        }
+        root_names.emplace_back(kRelocationName);
+        relocation.primary = unique_primary_names(root_names).back();
+        std::vector<std::string> moved_names;
+        for (const std::size_t index : moved) {
+            moved_names.push_back(primary_name(nodes[index].entry->name, true));
+        }
+        const std::vector<std::string> unique = unique_primary_names(moved_names);
+        for (std::size_t i = 0; i < moved.size(); ++i) {
+            nodes[moved[i]].primary = unique[i];
+            nodes[moved[i]].parent[kPrimaryTree] = folder;
+            relocation.time = i == 0 ? nodes[moved[i]].time : std::max(relocation.time, nodes[moved[i]].time);
+        }
+        relocation.children[kPrimaryTree] = moved;
+        sort_children(folder, kPrimaryTree);
+        nodes[0].children[kPrimaryTree].push_back(folder);
+        sort_children(0, kPrimaryTree);
     }
 
     [[nodiscard]] int refuse(RefusalKind kind, std::size_t index, std::string other = {})
@@ -214,7 +265,8 @@ public:
     // Rebuilt for a refusal alone, so that no node keeps its path.
     [[nodiscard]] std::string path_of(std::size_t index) const
     {
-        return index == 0 ? std::string() : join_path(path_of(nodes[index].parent), nodes[index].entry->name);
+        return index == 0 ? std::string()
+                          : join_path(path_of(nodes[index].parent[kJolietTree]), nodes[index].entry->name);
     }
 
     [[nodiscard]] int refuse_path(RefusalKind kind, const std::string& path, std::string other = {})
@@ -224,6 +276,15 @@ public:
     }
 
 private:
+    void sort_children(std::size_t index, std::size_t tree)
+    {
+        std::vector<std::size_t>& order = nodes[index].children[tree];
+        std::sort(order.begin(), order.end(), [this, tree](std::size_t a, std::size_t b) {
+            return tree == kPrimaryTree ? precedes<char>(nodes[a].primary, nodes[b].primary)
+                                        : precedes<char16_t>(nodes[a].joliet, nodes[b].joliet);
+        });
+    }
+
     // The name of a child of directory `parent`.
     [[nodiscard]] int check_name(const std::string& name, std::size_t parent, std::u16string& units)
     {
@@ -263,6 +324,8 @@ private:
         nodes[index].time = time;
         return 0;
     }
+
+    const Entry relocation_entry_{{}, true, 0, 0, 0, std::nullopt, {}};
 };
 
 std::size_t count_entries(const Entry& entry)
@@ -322,7 +385,7 @@ std::uint32_t place_records(const std::vector<Node>& nodes, std::size_t director
         offset += size;
     };
     next(nodes[directory], std::string_view("\0", 1));
-    next(nodes[nodes[directory].parent], std::string_view("\1", 1));
+    next(nodes[nodes[directory].parent[tree]], std::string_view("\1", 1));
     for (const std::size_t child : nodes[directory].children[tree]) {
         next(nodes[child], identifier_bytes(nodes[child], tree));
     }
@@ -396,8 +459,8 @@ void store_path_tables(std::span<std::uint8_t> disc, const std::vector<Node>& no
         }
         store<ul32>(little, 2, node.sector[tree]);
         store<ub32>(big, 2, node.sector[tree]);
-        store<ul16>(little, 6, nodes[node.parent].number[tree]);
-        store<ub16>(big, 6, nodes[node.parent].number[tree]);
+        store<ul16>(little, 6, nodes[node.parent[tree]].number[tree]);
+        store<ub16>(big, 6, nodes[node.parent[tree]].number[tree]);
         offset += path_record_size(identifier.size());
     }
 }
@@ -470,10 +533,11 @@ int lay_out_disc(const Entry& root, std::optional<std::string_view> label, DiscL
     };
     Volume volume;
     // Reserved whole: growing by doubling would hold the old nodes and the new at once.
-    tree.nodes.reserve(count_entries(root));
+    tree.nodes.reserve(count_entries(root) + 1);
     if (name_volume(root, label, volume, tree) != 0 || tree.add(root, 0, 1, {}) != 0) {
         return refused();
     }
+    tree.relocate();
     std::vector<Node>& nodes = tree.nodes;
 
     std::array<std::vector<std::size_t>, 2> orders;

@@ -5,7 +5,14 @@
 // disc as the metadata, then each file's bytes zero-padded to a sector.
 //
 // The primary tree follows interchange level 1: 8.3 names of d-characters,
-// ";1" on files, made unique within a directory (disc_names.h tells how).
+// ";1" on files, made unique within a directory (disc_names.h tells how),
+// and at most eight levels (the root is the first): a directory that would
+// lie on the ninth is moved into the relocation folder DEEPER in the root
+// (DEEPER_1, ... when a name of the root's takes it) and its own directories
+// follow it, those again that would lie on the ninth moved in there too.
+// The moved ones are named there as a directory's entries are, in the order
+// they are met, the tree walked with each folder's entries in the byte order
+// of their names. The relocation folder is the primary tree's alone.
 // The Joliet tree holds the names exactly (UCS-2 level 3, UTF-16 big-endian,
 // no ";1", which the readers would otherwise show). No operating-system
 // code: the web page builds this too.
@@ -56,7 +63,6 @@ enum class RefusalKind {
     ReservedName,        // empty, "." or ".."
     NameTooLong,         // more than 64 UTF-16 units
     CaseCollision,       // two names of one directory equal but for letter case
-    TooDeep,             // a directory below the eighth level (the root is the first)
     TooLarge,            // a disc larger than quarnel converts (kMaxSourceLength)
     DateOutOfRange,      // a time a directory record cannot hold: before 1900 or after 2155
     InvalidLabel,        // a label that is not UTF-8, or has a character Joliet forbids

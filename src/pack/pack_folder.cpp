@@ -19,10 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The deepest level a disc's directories reach (the folder itself is the
-// first): what lies deeper is refused by the layout, so it is never listed.
-constexpr std::size_t kDeepestListedLevel = 8;
-
 // A name as the disc and the messages take it: UTF-8 (on Linux the bytes as they are).
 std::string utf8(const fs::path& path)
 {
@@ -50,7 +46,7 @@ public:
     }
 
     // 0, or -1 after the refusal was printed.
-    [[nodiscard]] int scan(const Directory& directory, std::uint32_t folder, std::size_t level, disc::Entry& node)
+    [[nodiscard]] int scan(const Directory& directory, std::uint32_t folder, disc::Entry& node)
     {
         std::vector<FolderItem> items;
         if (list_directory(directory, items) != 0) {
@@ -69,17 +65,14 @@ public:
             entry.modified = item.state.modified;
             if (item.kind == FolderItem::Kind::Directory) {
                 entry.directory = true;
-                // One below the deepest is refused by the layout whatever it holds.
-                if (level < kDeepestListedLevel) {
-                    const std::optional<Directory> child = directory.open_directory(item.name);
-                    if (!child) {
-                        return console::fail(pack_messages::unable_to_read(shown(folder, name)));
-                    }
-                    const auto number = static_cast<std::uint32_t>(directories_.size());
-                    directories_.push_back({name, folder});
-                    if (scan(*child, number, level + 1, entry) != 0) {
-                        return -1;
-                    }
+                const std::optional<Directory> child = directory.open_directory(item.name);
+                if (!child) {
+                    return console::fail(pack_messages::unable_to_read(shown(folder, name)));
+                }
+                const auto number = static_cast<std::uint32_t>(directories_.size());
+                directories_.push_back({name, folder});
+                if (scan(*child, number, entry) != 0) {
+                    return -1;
                 }
                 entry.name = std::move(name);
                 node.children.push_back(std::move(entry));
@@ -216,7 +209,7 @@ int pack_folder(const PackRequest& request)
     if (FileState state; read_path_state(request.folder, state) == 0) {
         root.modified = state.modified;
     }
-    if (scan.scan(*folder, 0, 1, root) != 0) {
+    if (scan.scan(*folder, 0, root) != 0) {
         return -1;
     }
 

@@ -90,8 +90,6 @@ std::string refusal(const disc::Refusal& refusal, std::string_view folder)
     case disc::RefusalKind::CaseCollision:
         return "Error: " + path + " and " + quoted(below(folder, refusal.other_path)) +
                " differ only in letter case.\n";
-    case disc::RefusalKind::TooDeep:
-        return "Error: " + path + " lies deeper than the eight levels of folders a disc can hold.\n";
     case disc::RefusalKind::TooLarge:
         return "Error: " + path + " makes a disc of 2 GiB or more.\n";
     case disc::RefusalKind::DateOutOfRange:
