@@ -25,6 +25,8 @@ constexpr std::size_t kTerminatorSector = 18;
 constexpr std::size_t kPathTablesSector = 19;
 constexpr std::size_t kSector = kDiscSectorSize;
 constexpr std::size_t kMaxLevels = 8;
+// A path table numbers its directories in 16 bits, from 1.
+constexpr std::size_t kMaxDirectories = UINT16_MAX;
 // The primary tree's relocation folder, in the root, and the level of the
 // directories moved into it.
 constexpr std::string_view kRelocationName = "DEEPER";
@@ -545,8 +547,8 @@ int lay_out_disc(const Entry& root, std::optional<std::string_view> label, DiscL
     std::uint64_t next = kPathTablesSector;
     for (const std::size_t t : {kPrimaryTree, kJolietTree}) {
         orders[t] = path_table_order(nodes, t);
-        if (orders[t].size() > UINT16_MAX) {
-            (void)tree.refuse_path(RefusalKind::TooLarge, {});
+        if (orders[t].size() > kMaxDirectories) {
+            (void)tree.refuse_path(RefusalKind::TooManyDirectories, {});
             return refused();
         }
         const std::uint64_t size = std::accumulate(

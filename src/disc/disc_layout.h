@@ -64,6 +64,7 @@ enum class RefusalKind {
     NameTooLong,         // more than 64 UTF-16 units
     CaseCollision,       // two names of one directory equal but for letter case
     TooLarge,            // a disc larger than quarnel converts (kMaxSourceLength)
+    TooManyDirectories,  // a tree of more directories than its path table numbers (65,535), DEEPER counted
     DateOutOfRange,      // a time a directory record cannot hold: before 1900 or after 2155
     InvalidLabel,        // a label that is not UTF-8, or has a character Joliet forbids
     LabelTooLong,        // a label of more than 16 UTF-16 units
