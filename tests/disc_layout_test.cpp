@@ -50,6 +50,13 @@ Entry linked(Entry entry, std::uint64_t inode)
     return entry;
 }
 
+std::vector<std::uint8_t> whole_metadata(const DiscLayout& layout)
+{
+    std::vector<std::uint8_t> bytes(layout.metadata_size);
+    layout.metadata->fill(0, bytes);
+    return bytes;
+}
+
 struct DiscCase {
     std::string name{};
     Entry root{};
@@ -214,12 +221,11 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    void write_disc(const DiscLayout& layout)
+    void write_disc(const DiscLayout& layout, const std::vector<std::uint8_t>& metadata)
     {
         std::ofstream out(dir_ / "disc.iso", std::ios::binary);
-        out.write(reinterpret_cast<const char*>(layout.metadata.data()),
-                  static_cast<std::streamsize>(layout.metadata.size()));
-        std::uint64_t at = layout.metadata.size();
+        out.write(reinterpret_cast<const char*>(metadata.data()), static_cast<std::streamsize>(metadata.size()));
+        std::uint64_t at = metadata.size();
         for (const FileExtent& extent : layout.files) {
             ASSERT_EQ(std::uint64_t{extent.sector} * kDiscSectorSize, at) << paths_.at(extent.entry);
             std::string bytes = contents(*extent.entry, paths_.at(extent.entry));
@@ -328,7 +334,15 @@ TEST_P(DiscLayoutTest, ReadersShowTheFolder)
     const Entry mirrored = reversed(root_);
     const std::map<const Entry*, std::string> mirrored_paths = paths_of(mirrored);
     ASSERT_EQ(lay_out_disc(mirrored, c.label, again, refusal), 0);
-    EXPECT_TRUE(again.metadata == layout.metadata);
+    const std::vector<std::uint8_t> metadata = whole_metadata(layout);
+    EXPECT_TRUE(whole_metadata(again) == metadata);
+    // Made in ranges of any size and place (here across records, sectors and extents), the same bytes.
+    std::vector<std::uint8_t> in_ranges(metadata.size());
+    for (std::size_t at = 0, step = 1; at < in_ranges.size(); at += step, step = step * 7 % 10007) {
+        const std::size_t size = std::min(step, in_ranges.size() - at);
+        layout.metadata->fill(at, std::span(in_ranges).subspan(at, size));
+    }
+    EXPECT_TRUE(in_ranges == metadata);
     EXPECT_EQ(again.total_sectors, layout.total_sectors);
     ASSERT_EQ(again.files.size(), layout.files.size());
     for (std::size_t i = 0; i < layout.files.size(); ++i) {
@@ -337,15 +351,15 @@ TEST_P(DiscLayoutTest, ReadersShowTheFolder)
     }
     // No reader here reads the big-endian path tables: each must be its little-endian twin.
     for (const std::size_t descriptor : {16, 17}) {
-        const std::uint8_t* d = layout.metadata.data() + descriptor * kDiscSectorSize;
+        const std::uint8_t* d = metadata.data() + descriptor * kDiscSectorSize;
         const auto le = [](const std::uint8_t* p, int n) {
             return n == 2 ? p[0] | p[1] << 8 : p[0] | p[1] << 8 | p[2] << 16 | p[3] << 24;
         };
         const auto be = [](const std::uint8_t* p, int n) {
             return n == 2 ? p[1] | p[0] << 8 : p[3] | p[2] << 8 | p[1] << 16 | p[0] << 24;
         };
-        const std::uint8_t* little = layout.metadata.data() + std::size_t(le(d + 140, 4)) * kDiscSectorSize;
-        const std::uint8_t* big = layout.metadata.data() + std::size_t(be(d + 148, 4)) * kDiscSectorSize;
+        const std::uint8_t* little = metadata.data() + std::size_t(le(d + 140, 4)) * kDiscSectorSize;
+        const std::uint8_t* big = metadata.data() + std::size_t(be(d + 148, 4)) * kDiscSectorSize;
         for (int at = 0; at < le(d + 132, 4); at += 8 + little[at] + little[at] % 2) {
             ASSERT_EQ(little[at], big[at]);
             EXPECT_EQ(le(little + at + 2, 4), be(big + at + 2, 4)) << descriptor << " at " << at;
@@ -356,7 +370,7 @@ TEST_P(DiscLayoutTest, ReadersShowTheFolder)
     if (std::uint64_t{layout.total_sectors} * kDiscSectorSize > kReadLimit) {
         return;
     }
-    ASSERT_NO_FATAL_FAILURE(write_disc(layout));
+    ASSERT_NO_FATAL_FAILURE(write_disc(layout, metadata));
 
     std::string missing;
     test::ProcessOptions options;

@@ -91,6 +91,11 @@ public:
             case PayloadPiece::Kind::Memory:
                 std::copy_n(piece.bytes.begin() + static_cast<std::ptrdiff_t>(within_), count, into.begin());
                 break;
+            case PayloadPiece::Kind::Made:
+                if (piece.made->fill(within_, into) != 0) {
+                    return -1;
+                }
+                break;
             case PayloadPiece::Kind::Zeros:
                 std::fill(into.begin(), into.end(), std::uint8_t{0});
                 break;
@@ -278,20 +283,28 @@ const PayloadPiece* single_file(const Payload& payload)
 
 PayloadPiece PayloadPiece::memory(std::span<const std::uint8_t> bytes)
 {
-    return {Kind::Memory, bytes, nullptr, nullptr, 0, bytes.size(), 0};
+    return {Kind::Memory, bytes, nullptr, nullptr, 0, bytes.size(), 0, nullptr};
+}
+
+PayloadPiece PayloadPiece::made_on_demand(const PieceBytes& bytes, std::uint64_t length)
+{
+    return {Kind::Made, {}, nullptr, nullptr, 0, length, 0, &bytes};
 }
 
 PayloadPiece PayloadPiece::range(const FileHandle& file, std::uint64_t offset, std::uint64_t length)
 {
-    return {Kind::File, {}, &file, nullptr, offset, length, 0};
+    return {Kind::File, {}, &file, nullptr, offset, length, 0, nullptr};
 }
 
 PayloadPiece PayloadPiece::on_demand(PieceFile& file, std::uint64_t length, std::uint64_t padding)
 {
-    return {Kind::File, {}, nullptr, &file, 0, length, padding};
+    return {Kind::File, {}, nullptr, &file, 0, length, padding, nullptr};
 }
 
-PayloadPiece PayloadPiece::zeros(std::uint64_t length) { return {Kind::Zeros, {}, nullptr, nullptr, 0, length, 0}; }
+PayloadPiece PayloadPiece::zeros(std::uint64_t length)
+{
+    return {Kind::Zeros, {}, nullptr, nullptr, 0, length, 0, nullptr};
+}
 
 std::uint64_t payload_length(const Payload& payload)
 {

@@ -46,17 +46,28 @@ public:
     [[nodiscard]] virtual int verify(const FileHandle& file) noexcept = 0;
 };
 
-// One run of the payload's bytes: bytes in memory, a range of a file, or zero bytes.
+// Bytes made only when the copy reaches them, so that they are never held whole.
+class PieceBytes {
+public:
+    virtual ~PieceBytes() = default;
+    // Fills `into` with the piece's bytes from `offset` on: 0, or -1 when they cannot be made (a read failure).
+    // Runs on the worker thread: must not throw.
+    [[nodiscard]] virtual int fill(std::uint64_t offset, std::span<std::uint8_t> into) const noexcept = 0;
+};
+
+// One run of the payload's bytes: bytes in memory or made on demand, a range of a file, or zero bytes.
 struct PayloadPiece {
-    enum class Kind { Memory, File, Zeros };
+    enum class Kind { Memory, Made, File, Zeros };
     Kind kind = Kind::Zeros;
     std::span<const std::uint8_t> bytes;    // Memory
     const FileHandle* file = nullptr;       // File, already open
     PieceFile* opened_on_demand = nullptr;  // File, opened when reached (file == nullptr) and closed after it
     std::uint64_t offset = 0;               // File: where the range starts in it
-    std::uint64_t length = 0;               // File and Zeros; Memory: bytes.size()
+    std::uint64_t length = 0;               // File, Made and Zeros; Memory: bytes.size()
     std::uint64_t padding = 0;              // File: zero bytes after the file's, so that one piece ends a sector
+    const PieceBytes* made = nullptr;       // Made
     static PayloadPiece memory(std::span<const std::uint8_t> bytes);
+    static PayloadPiece made_on_demand(const PieceBytes& bytes, std::uint64_t length);
     static PayloadPiece range(const FileHandle& file, std::uint64_t offset, std::uint64_t length);
     static PayloadPiece on_demand(PieceFile& file, std::uint64_t length, std::uint64_t padding = 0);
     static PayloadPiece zeros(std::uint64_t length);

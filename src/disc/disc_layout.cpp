@@ -5,6 +5,7 @@
 #include <cstring>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <numeric>
 #include <span>
 
@@ -40,17 +41,39 @@ constexpr std::int64_t kLastTime = 5869584000 - 1;  // 2156-01-01T00:00:00Z, les
 constexpr std::size_t kPrimaryTree = 0;
 constexpr std::size_t kJolietTree = 1;
 
+// Held for every entry until the disc is written, so kept small: a
+// directory's children lie in its tree's one list of them (Disc::children).
 struct Node {
     const Entry* entry = nullptr;
-    std::size_t parent[2] = {};  // in each tree: a moved directory's primary parent is the relocation folder
-    std::int64_t time = 0;       // the recording time: a directory's newest
-    std::u16string joliet;
-    std::string primary;                   // "NAME" or "NAME.EXT;1"
-    std::vector<std::size_t> children[2];  // each tree's order
-    std::uint16_t number[2] = {};          // directory number in each path table
-    std::uint32_t sector[2] = {};          // a directory's extent in each tree; a file's in both
+    std::uint32_t parent[2] = {};  // in each tree: a moved directory's primary parent is the relocation folder
+    std::uint32_t first_child[2] = {};
+    std::uint32_t child_count[2] = {};
+    std::uint16_t number[2] = {};  // directory number in each path table
+    std::uint32_t sector[2] = {};  // a directory's extent in each tree; a file's in both
     std::uint32_t length[2] = {};
+    std::int64_t time = 0;  // the recording time: a directory's newest
+    std::u16string joliet;  // while its directory is laid out (the disc's bytes make it again from the entry)
+    std::string primary;    // "NAME" or "NAME.EXT;1", within the short string's own room
 };
+
+// The tree as the disc's bytes are made of it: the nodes, the root first,
+// and each tree's children of every directory in order.
+struct Disc {
+    std::vector<Node> nodes;
+    std::vector<std::uint32_t> children[2];
+
+    [[nodiscard]] std::span<const std::uint32_t> children_of(std::size_t index, std::size_t tree) const
+    {
+        return std::span(children[tree]).subspan(nodes[index].first_child[tree], nodes[index].child_count[tree]);
+    }
+};
+
+// The entry of the primary tree's relocation folder, which the folder does not hold.
+const Entry& relocation_entry()
+{
+    static const Entry entry{{}, true, 0, 0, 0, std::nullopt, {}};
+    return entry;
+}
 
 // Identifiers ordered as ECMA-119 9.3: by name, then extension, each padded
 // with spaces; the one version number all files have does not decide. A
@@ -151,9 +174,8 @@ void store_joliet_text(std::span<std::uint8_t> at, std::size_t offset, std::size
 }
 
 // The tree checked and named, one node an entry, the root first.
-class Tree {
+class Tree : public Disc {
 public:
-    std::vector<Node> nodes;
     std::vector<std::size_t> moved;  // the directories the primary tree holds in its relocation folder
     Refusal refusal;
 
@@ -164,8 +186,8 @@ public:
         const std::size_t index = nodes.size();
         Node& node = nodes.emplace_back();
         node.entry = &entry;
-        node.parent[kPrimaryTree] = parent;
-        node.parent[kJolietTree] = parent;
+        node.parent[kPrimaryTree] = static_cast<std::uint32_t>(parent);
+        node.parent[kJolietTree] = static_cast<std::uint32_t>(parent);
         node.joliet = std::move(joliet);
         if (!entry.directory) {
             if (entry.size > kMaxSourceLength) {
@@ -208,12 +230,14 @@ public:
             newest = i == 0 ? child.time : std::max(newest, child.time);
         }
         for (const std::size_t tree : {kPrimaryTree, kJolietTree}) {
-            std::vector<std::size_t>& order = nodes[index].children[tree];
-            order = added;
+            std::vector<std::size_t> order = added;
             if (tree == kPrimaryTree && level == kMaxLevels) {
                 std::erase_if(order, [this](std::size_t child) { return nodes[child].entry->directory; });
             }
-            sort_children(index, tree);
+            set_children(index, tree, order);
+        }
+        for (const std::size_t child : added) {
+            std::u16string().swap(nodes[child].joliet);
         }
         return set_time(index, newest);
     }
@@ -230,10 +254,10 @@ public:
         }
         const std::size_t folder = nodes.size();
         Node& relocation = nodes.emplace_back();
-        relocation.entry = &relocation_entry_;
+        relocation.entry = &relocation_entry();
         // The root's names given as add() gives them, so that the ones taken stay taken.
         std::vector<const Entry*> in_root;
-        for (const std::size_t child : nodes[0].children[kJolietTree]) {
+        for (const std::size_t child : children_of(0, kJolietTree)) {
             in_root.push_back(nodes[child].entry);
         }
         std::sort(in_root.begin(), in_root.end(), [](const Entry* a, const Entry* b) { return a->name < b->name; });
@@ -250,13 +274,14 @@ public:
         const std::vector<std::string> unique = unique_primary_names(moved_names);
         for (std::size_t i = 0; i < moved.size(); ++i) {
             nodes[moved[i]].primary = unique[i];
-            nodes[moved[i]].parent[kPrimaryTree] = folder;
+            nodes[moved[i]].parent[kPrimaryTree] = static_cast<std::uint32_t>(folder);
             relocation.time = i == 0 ? nodes[moved[i]].time : std::max(relocation.time, nodes[moved[i]].time);
         }
-        relocation.children[kPrimaryTree] = moved;
-        sort_children(folder, kPrimaryTree);
-        nodes[0].children[kPrimaryTree].push_back(folder);
-        sort_children(0, kPrimaryTree);
+        set_children(folder, kPrimaryTree, moved);
+        const std::span<const std::uint32_t> in_primary_root = children_of(0, kPrimaryTree);
+        std::vector<std::size_t> root(in_primary_root.begin(), in_primary_root.end());
+        root.push_back(folder);
+        set_children(0, kPrimaryTree, root);
     }
 
     [[nodiscard]] int refuse(RefusalKind kind, std::size_t index, std::string other = {})
@@ -278,13 +303,16 @@ public:
     }
 
 private:
-    void sort_children(std::size_t index, std::size_t tree)
+    // The directory's children in the tree, sorted as its records are.
+    void set_children(std::size_t index, std::size_t tree, std::vector<std::size_t> order)
     {
-        std::vector<std::size_t>& order = nodes[index].children[tree];
         std::sort(order.begin(), order.end(), [this, tree](std::size_t a, std::size_t b) {
             return tree == kPrimaryTree ? precedes<char>(nodes[a].primary, nodes[b].primary)
                                         : precedes<char16_t>(nodes[a].joliet, nodes[b].joliet);
         });
+        nodes[index].first_child[tree] = static_cast<std::uint32_t>(children[tree].size());
+        nodes[index].child_count[tree] = static_cast<std::uint32_t>(order.size());
+        children[tree].insert(children[tree].end(), order.begin(), order.end());
     }
 
     // The name of a child of directory `parent`.
@@ -326,8 +354,6 @@ private:
         nodes[index].time = time;
         return 0;
     }
-
-    const Entry relocation_entry_{{}, true, 0, 0, 0, std::nullopt, {}};
 };
 
 std::size_t count_entries(const Entry& entry)
@@ -336,14 +362,17 @@ std::size_t count_entries(const Entry& entry)
                            [](std::size_t sum, const Entry& child) { return sum + count_entries(child); });
 }
 
-// A node's identifier as the tree's directory record holds it.
+// A node's identifier as the tree's directory record holds it, the Joliet
+// one made again from the entry's name, checked already.
 std::string identifier_bytes(const Node& node, std::size_t tree)
 {
     if (tree == kPrimaryTree) {
         return node.primary;
     }
+    std::u16string units;
+    (void)utf8_to_utf16(node.entry->name, units);
     std::string bytes;
-    for (const char16_t unit : node.joliet) {
+    for (const char16_t unit : units) {
         bytes += static_cast<char>(unit >> 8);
         bytes += static_cast<char>(unit & 0xFF);
     }
@@ -375,8 +404,9 @@ void store_record(std::span<std::uint8_t> at, const Node& node, std::size_t tree
 // Places the records of `directory` in the tree, none across a sector, and
 // calls `place(offset, node, identifier)` for each; the extent's size back.
 template <typename Place>
-std::uint32_t place_records(const std::vector<Node>& nodes, std::size_t directory, std::size_t tree, Place place)
+std::uint32_t place_records(const Disc& disc, std::size_t directory, std::size_t tree, Place place)
 {
+    const std::vector<Node>& nodes = disc.nodes;
     std::size_t offset = 0;
     const auto next = [&offset, &place](const Node& node, std::string_view identifier) {
         const std::size_t size = record_size(identifier.size());
@@ -388,7 +418,7 @@ std::uint32_t place_records(const std::vector<Node>& nodes, std::size_t director
     };
     next(nodes[directory], std::string_view("\0", 1));
     next(nodes[nodes[directory].parent[tree]], std::string_view("\1", 1));
-    for (const std::size_t child : nodes[directory].children[tree]) {
+    for (const std::size_t child : disc.children_of(directory, tree)) {
         next(nodes[child], identifier_bytes(nodes[child], tree));
     }
     return static_cast<std::uint32_t>(sectors_for(offset) * kDiscSectorSize);
@@ -428,14 +458,14 @@ struct Volume {
 // The directories of one tree in path-table order (ECMA-119 6.9.1): a
 // breadth-first walk with each directory's children in identifier order
 // gives them by level, then parent number, then identifier.
-std::vector<std::size_t> path_table_order(std::vector<Node>& nodes, std::size_t tree)
+std::vector<std::uint32_t> path_table_order(Disc& disc, std::size_t tree)
 {
-    std::vector<std::size_t> order{0};
+    std::vector<std::uint32_t> order{0};
     for (std::size_t i = 0; i < order.size(); ++i) {
-        nodes[order[i]].number[tree] = static_cast<std::uint16_t>(i + 1);
-        const std::vector<std::size_t>& children = nodes[order[i]].children[tree];
+        disc.nodes[order[i]].number[tree] = static_cast<std::uint16_t>(i + 1);
+        const std::span<const std::uint32_t> children = disc.children_of(order[i], tree);
         std::copy_if(children.begin(), children.end(), std::back_inserter(order),
-                     [&nodes](std::size_t child) { return nodes[child].entry->directory; });
+                     [&disc](std::size_t child) { return disc.nodes[child].entry->directory; });
     }
     return order;
 }
@@ -446,24 +476,20 @@ struct PathTable {
     std::uint32_t big_endian_sector = 0;
 };
 
-void store_path_tables(std::span<std::uint8_t> disc, const std::vector<Node>& nodes,
-                       const std::vector<std::size_t>& order, std::size_t tree, const PathTable& table)
+// One record of a path table, its identifier `identifier`.
+void store_path_record(std::span<std::uint8_t> at, const Disc& disc, std::size_t index, std::size_t tree,
+                       std::string_view identifier, bool big_endian)
 {
-    std::size_t offset = 0;
-    for (const std::size_t index : order) {
-        const Node& node = nodes[index];
-        const std::string identifier = index == 0 ? std::string(1, '\0') : identifier_bytes(node, tree);
-        const std::span<std::uint8_t> little = disc.subspan(table.little_endian_sector * kSector + offset);
-        const std::span<std::uint8_t> big = disc.subspan(table.big_endian_sector * kSector + offset);
-        for (const std::span<std::uint8_t> at : {little, big}) {
-            at[0] = static_cast<std::uint8_t>(identifier.size());
-            std::copy(identifier.begin(), identifier.end(), at.begin() + 8);
-        }
-        store<ul32>(little, 2, node.sector[tree]);
-        store<ub32>(big, 2, node.sector[tree]);
-        store<ul16>(little, 6, nodes[node.parent[tree]].number[tree]);
-        store<ub16>(big, 6, nodes[node.parent[tree]].number[tree]);
-        offset += path_record_size(identifier.size());
+    const Node& node = disc.nodes[index];
+    at[0] = static_cast<std::uint8_t>(identifier.size());
+    std::copy(identifier.begin(), identifier.end(), at.begin() + 8);
+    const std::uint16_t parent = disc.nodes[node.parent[tree]].number[tree];
+    if (big_endian) {
+        store<ub32>(at, 2, node.sector[tree]);
+        store<ub16>(at, 6, parent);
+    } else {
+        store<ul32>(at, 2, node.sector[tree]);
+        store<ul16>(at, 6, parent);
     }
 }
 
@@ -515,6 +541,96 @@ void store_terminator(std::span<std::uint8_t> at)
     at[6] = 1;
 }
 
+// Copies what of `bytes`, which lie at `at` in the metadata, falls in
+// `into`, which starts at `offset`.
+void copy_overlap(std::uint64_t at, std::span<const std::uint8_t> bytes, std::uint64_t offset,
+                  std::span<std::uint8_t> into)
+{
+    const std::uint64_t begin = std::max(at, offset);
+    const std::uint64_t end = std::min(at + bytes.size(), offset + into.size());
+    if (begin < end) {
+        std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(begin - at), end - begin,
+                    into.begin() + static_cast<std::ptrdiff_t>(begin - offset));
+    }
+}
+
+// The metadata made a range at a time from the laid-out tree: only what
+// overlaps the range asked for is made, and nothing is kept.
+class LaidOutMetadata final : public MetadataBytes {
+public:
+    Disc disc;
+    std::array<std::vector<std::uint32_t>, 2> orders;  // each tree's directories in path-table order
+    std::array<PathTable, 2> tables;
+    Volume volume;
+    std::uint32_t total_sectors = 0;
+
+    void fill(std::uint64_t offset, std::span<std::uint8_t> into) const override
+    {
+        std::fill(into.begin(), into.end(), std::uint8_t{0});
+        const std::uint64_t end = offset + into.size();
+        const auto overlaps = [offset, end](std::uint64_t at, std::uint64_t size) {
+            return at < end && offset < at + size;
+        };
+        std::array<std::uint8_t, kSector> sector{};
+        for (const std::size_t at : {kPrimarySector, kJolietSector, kTerminatorSector}) {
+            if (!overlaps(at * kSector, kSector)) {
+                continue;
+            }
+            sector.fill(0);
+            if (at == kTerminatorSector) {
+                store_terminator(sector);
+            } else {
+                const std::size_t t = at == kPrimarySector ? kPrimaryTree : kJolietTree;
+                store_descriptor(
+                    sector, {at == kPrimarySector ? std::uint8_t{1} : std::uint8_t{2}, t, &tables[t], total_sectors},
+                    volume, disc.nodes[0]);
+            }
+            copy_overlap(at * kSector, sector, offset, into);
+        }
+        std::array<std::uint8_t, kSector> record{};
+        for (const std::size_t t : {kPrimaryTree, kJolietTree}) {
+            for (const bool big_endian : {false, true}) {
+                const std::uint64_t at =
+                    std::uint64_t{big_endian ? tables[t].big_endian_sector : tables[t].little_endian_sector} * kSector;
+                for (std::uint64_t within = 0; const std::uint32_t index : orders[t]) {
+                    if (!overlaps(at, tables[t].size) || at + within >= end) {
+                        break;
+                    }
+                    const std::string identifier =
+                        index == 0 ? std::string(1, '\0') : identifier_bytes(disc.nodes[index], t);
+                    const std::size_t size = path_record_size(identifier.size());
+                    if (overlaps(at + within, size)) {
+                        std::fill_n(record.begin(), size, std::uint8_t{0});
+                        store_path_record(record, disc, index, t, identifier, big_endian);
+                        copy_overlap(at + within, std::span(record).first(size), offset, into);
+                    }
+                    within += size;
+                }
+            }
+            // The directories lie in path-table order, one after another.
+            const auto first = std::partition_point(orders[t].begin(), orders[t].end(), [&](std::uint32_t index) {
+                const Node& node = disc.nodes[index];
+                return std::uint64_t{node.sector[t]} * kSector + node.length[t] <= offset;
+            });
+            for (auto it = first; it != orders[t].end(); ++it) {
+                const Node& directory = disc.nodes[*it];
+                const std::uint64_t extent = std::uint64_t{directory.sector[t]} * kSector;
+                if (extent >= end) {
+                    break;
+                }
+                (void)place_records(disc, *it, t, [&](std::size_t at, const Node& node, std::string_view id) {
+                    const std::size_t size = record_size(id.size());
+                    if (overlaps(extent + at, size)) {
+                        std::fill_n(record.begin(), size, std::uint8_t{0});
+                        store_record(record, node, t, id);
+                        copy_overlap(extent + at, std::span(record).first(size), offset, into);
+                    }
+                });
+            }
+        }
+    }
+};
+
 }  // namespace
 
 std::string join_path(std::string_view parent, std::string_view name)
@@ -535,18 +651,22 @@ int lay_out_disc(const Entry& root, std::optional<std::string_view> label, DiscL
     };
     Volume volume;
     // Reserved whole: growing by doubling would hold the old nodes and the new at once.
-    tree.nodes.reserve(count_entries(root) + 1);
+    const std::size_t entries = count_entries(root);
+    tree.nodes.reserve(entries + 1);
+    tree.children[kPrimaryTree].reserve(entries);
+    tree.children[kJolietTree].reserve(entries);
     if (name_volume(root, label, volume, tree) != 0 || tree.add(root, 0, 1, {}) != 0) {
         return refused();
     }
     tree.relocate();
     std::vector<Node>& nodes = tree.nodes;
 
-    std::array<std::vector<std::size_t>, 2> orders;
-    std::array<PathTable, 2> tables;
+    auto metadata = std::make_shared<LaidOutMetadata>();
+    std::array<std::vector<std::uint32_t>, 2>& orders = metadata->orders;
+    std::array<PathTable, 2>& tables = metadata->tables;
     std::uint64_t next = kPathTablesSector;
     for (const std::size_t t : {kPrimaryTree, kJolietTree}) {
-        orders[t] = path_table_order(nodes, t);
+        orders[t] = path_table_order(tree, t);
         if (orders[t].size() > kMaxDirectories) {
             (void)tree.refuse_path(RefusalKind::TooManyDirectories, {});
             return refused();
@@ -565,7 +685,7 @@ int lay_out_disc(const Entry& root, std::optional<std::string_view> label, DiscL
     }
     for (const std::size_t t : {kPrimaryTree, kJolietTree}) {
         for (const std::size_t index : orders[t]) {
-            nodes[index].length[t] = place_records(nodes, index, t, [](std::size_t, const Node&, std::string_view) {});
+            nodes[index].length[t] = place_records(tree, index, t, [](std::size_t, const Node&, std::string_view) {});
             nodes[index].sector[t] = static_cast<std::uint32_t>(next);
             next += nodes[index].length[t] / kDiscSectorSize;
         }
@@ -573,60 +693,72 @@ int lay_out_disc(const Entry& root, std::optional<std::string_view> label, DiscL
     const std::uint64_t metadata_sectors = next;
 
     // The files in the order of the primary tree's path table and records;
-    // the entries of one file share the extent of the first.
-    std::vector<FileExtent> files;
-    std::map<std::pair<std::uint64_t, std::uint64_t>, std::size_t> by_identity;
+    // the entries of one file share the extent of the first (after a file
+    // of its identity and another size, of the last of that size).
+    std::vector<std::uint32_t> in_order;
     for (const std::size_t directory : orders[kPrimaryTree]) {
-        for (const std::size_t index : nodes[directory].children[kPrimaryTree]) {
-            Node& node = nodes[index];
-            const Entry& entry = *node.entry;
-            if (entry.directory || entry.size == 0) {
-                continue;
+        for (const std::uint32_t index : tree.children_of(directory, kPrimaryTree)) {
+            const Entry& entry = *nodes[index].entry;
+            if (!entry.directory && entry.size != 0) {
+                in_order.push_back(index);
             }
-            node.length[0] = static_cast<std::uint32_t>(entry.size);
-            if (entry.identity) {
-                const auto found = by_identity.find({entry.identity->device, entry.identity->inode});
-                if (found != by_identity.end() && files[found->second].length == entry.size) {
-                    node.sector[0] = files[found->second].sector;
-                    continue;
-                }
-                by_identity[{entry.identity->device, entry.identity->inode}] = files.size();
-            }
-            node.sector[0] = static_cast<std::uint32_t>(std::min<std::uint64_t>(next, UINT32_MAX));
-            files.push_back({&entry, node.sector[0], node.length[0]});
-            next += sectors_for(entry.size);
         }
+    }
+    // Each file with an identity, by its identity, then in data order: the one of it met before it.
+    std::vector<std::uint32_t> same_file(in_order.size(), UINT32_MAX);
+    {
+        std::vector<std::uint32_t> by_identity;
+        for (std::size_t i = 0; i < in_order.size(); ++i) {
+            if (nodes[in_order[i]].entry->identity) {
+                by_identity.push_back(static_cast<std::uint32_t>(i));
+            }
+        }
+        const auto identity = [&](std::uint32_t i) {
+            const FileIdentity& id = *nodes[in_order[i]].entry->identity;
+            return std::pair{id.device, id.inode};
+        };
+        std::stable_sort(by_identity.begin(), by_identity.end(),
+                         [&](std::uint32_t a, std::uint32_t b) { return identity(a) < identity(b); });
+        for (std::size_t k = 1; k < by_identity.size(); ++k) {
+            if (identity(by_identity[k - 1]) == identity(by_identity[k])) {
+                same_file[by_identity[k]] = by_identity[k - 1];
+            }
+        }
+    }
+    std::vector<FileExtent> files;
+    // For each file of `in_order`, its extent's place in `files`.
+    std::vector<std::uint32_t> extent_of(in_order.size());
+    for (std::size_t i = 0; i < in_order.size(); ++i) {
+        Node& node = nodes[in_order[i]];
+        const Entry& entry = *node.entry;
+        node.length[0] = static_cast<std::uint32_t>(entry.size);
+        const std::uint32_t before = same_file[i];
+        if (before != UINT32_MAX && files[extent_of[before]].length == entry.size) {
+            extent_of[i] = extent_of[before];
+            node.sector[0] = files[extent_of[i]].sector;
+            continue;
+        }
+        node.sector[0] = static_cast<std::uint32_t>(std::min<std::uint64_t>(next, UINT32_MAX));
+        extent_of[i] = static_cast<std::uint32_t>(files.size());
+        files.push_back({&entry, node.sector[0], node.length[0]});
+        next += sectors_for(entry.size);
     }
     // quarnel's own rule for what it carries.
     if (!is_convertible_length(std::uint64_t{next} * kDiscSectorSize)) {
         (void)tree.refuse_path(RefusalKind::TooLarge, {});
         return refused();
     }
-    const auto total_sectors = static_cast<std::uint32_t>(next);
-
-    std::vector<std::uint8_t> metadata(metadata_sectors * kDiscSectorSize);
-    const std::span<std::uint8_t> disc(metadata);
-    store_descriptor(disc.subspan(kPrimarySector * kDiscSectorSize, kDiscSectorSize),
-                     {1, kPrimaryTree, &tables[kPrimaryTree], total_sectors}, volume, nodes[0]);
-    store_descriptor(disc.subspan(kJolietSector * kDiscSectorSize, kDiscSectorSize),
-                     {2, kJolietTree, &tables[kJolietTree], total_sectors}, volume, nodes[0]);
-    store_terminator(disc.subspan(kTerminatorSector * kDiscSectorSize, kDiscSectorSize));
-    for (const std::size_t t : {kPrimaryTree, kJolietTree}) {
-        store_path_tables(disc, nodes, orders[t], t, tables[t]);
-        for (const std::size_t index : orders[t]) {
-            const std::span<std::uint8_t> extent =
-                disc.subspan(nodes[index].sector[t] * std::size_t{kDiscSectorSize}, nodes[index].length[t]);
-            (void)place_records(nodes, index, t,
-                                [&extent, t](std::size_t offset, const Node& node, std::string_view id) {
-                                    store_record(extent.subspan(offset), node, t, id);
-                                });
-        }
-    }
     static_assert(kSystemAreaSectors == kPrimarySector);
 
+    metadata->total_sectors = static_cast<std::uint32_t>(next);
+    metadata->volume = std::move(volume);
+    metadata->disc.nodes = std::move(tree.nodes);
+    metadata->disc.children[kPrimaryTree] = std::move(tree.children[kPrimaryTree]);
+    metadata->disc.children[kJolietTree] = std::move(tree.children[kJolietTree]);
+    layout.metadata_size = metadata_sectors * kDiscSectorSize;
+    layout.total_sectors = metadata->total_sectors;
     layout.metadata = std::move(metadata);
     layout.files = std::move(files);
-    layout.total_sectors = total_sectors;
     return 0;
 }
 

@@ -29,7 +29,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,9 +84,23 @@ struct FileExtent {
     std::uint32_t length = 0;  // bytes; zero-padded on the disc to whole sectors
 };
 
+// The metadata's bytes, made from the laid-out tree whenever they are asked
+// for, so that no directory's sectors are held (a folder of 65,534 empty
+// folders has 256 MiB of them).
+class MetadataBytes {
+public:
+    virtual ~MetadataBytes() = default;
+    // Fills `into` with the metadata's bytes from `offset` on, within its
+    // size. Const: any thread may fill any range at any time while the
+    // layout and the entries live. Throws std::bad_alloc alone.
+    virtual void fill(std::uint64_t offset, std::span<std::uint8_t> into) const = 0;
+};
+
+// Refers to the entries laid out: they must outlive it.
 struct DiscLayout {
-    std::vector<std::uint8_t> metadata;  // sectors 0 .. the first file's, whole sectors
-    std::vector<FileExtent> files;       // in data order, contiguous after the metadata; empty files have none
+    std::shared_ptr<const MetadataBytes> metadata;  // sectors 0 .. the first file's
+    std::uint64_t metadata_size = 0;                // bytes, whole sectors
+    std::vector<FileExtent> files;  // in data order, contiguous after the metadata; empty files have none
     std::uint32_t total_sectors = 0;
 };
 

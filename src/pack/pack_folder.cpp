@@ -185,6 +185,25 @@ private:
     const disc::Entry& entry_;
 };
 
+// The disc's metadata, made a chunk at a time as the copy reaches it.
+class MetadataPiece final : public PieceBytes {
+public:
+    explicit MetadataPiece(const disc::MetadataBytes& metadata) : metadata_(metadata) {}
+
+    int fill(std::uint64_t offset, std::span<std::uint8_t> into) const noexcept override
+    {
+        try {
+            metadata_.fill(offset, into);
+            return 0;
+        } catch (const std::bad_alloc&) {
+            return -1;
+        }
+    }
+
+private:
+    const disc::MetadataBytes& metadata_;
+};
+
 }  // namespace
 
 int pack_folder(const PackRequest& request)
@@ -225,7 +244,8 @@ int pack_folder(const PackRequest& request)
     files.reserve(layout.files.size());
     std::vector<PayloadPiece> pieces;
     pieces.reserve(layout.files.size() + 1);
-    pieces.push_back(PayloadPiece::memory(layout.metadata));
+    const MetadataPiece metadata(*layout.metadata);
+    pieces.push_back(PayloadPiece::made_on_demand(metadata, layout.metadata_size));
     for (const disc::FileExtent& extent : layout.files) {
         files.emplace_back(*folder, scan, *extent.entry);
         pieces.push_back(PayloadPiece::on_demand(
@@ -250,7 +270,10 @@ int pack_folder(const PackRequest& request)
     const PayloadOutcome outcome = copy_payload(payload, CopyMethod::Automatic, request.progress);
     switch (outcome.result) {
     case PayloadResult::ReadFailed:
-        // Piece 0 is the metadata, piece i + 1 file i's.
+        // Piece 0 is the metadata, which fails for want of memory alone; piece i + 1 is file i's.
+        if (outcome.failed_piece == 0) {
+            return console::fail(pack_messages::kUnableToAllocate);
+        }
         return console::fail(pack_messages::unable_to_read(scan.shown(*layout.files[outcome.failed_piece - 1].entry)));
     case PayloadResult::WriteFailed:
         return console::fail(pack_messages::unable_to_write_destination(shown_destination));
