@@ -49,8 +49,11 @@ public:
     TestPieceFile(fs::path path, bool opens, bool verifies) : path_(std::move(path)), opens_(opens), verifies_(verifies)
     {
     }
-    FileHandle open() noexcept override { return opens_ ? open_measurable_source(path_) : FileHandle(); }
-    [[nodiscard]] int verify(const FileHandle& file) noexcept override { return verifies_ && file.is_open() ? 0 : -1; }
+    FileHandle open(std::size_t) noexcept override { return opens_ ? open_measurable_source(path_) : FileHandle(); }
+    [[nodiscard]] int verify(std::size_t, const FileHandle& file) noexcept override
+    {
+        return verifies_ && file.is_open() ? 0 : -1;
+    }
 
 private:
     fs::path path_;

@@ -52,7 +52,6 @@ struct Node {
     std::uint32_t sector[2] = {};  // a directory's extent in each tree; a file's in both
     std::uint32_t length[2] = {};
     std::int64_t time = 0;  // the recording time: a directory's newest
-    std::u16string joliet;  // while its directory is laid out (the disc's bytes make it again from the entry)
     std::string primary;    // "NAME" or "NAME.EXT;1", within the short string's own room
 };
 
@@ -181,14 +180,13 @@ public:
 
     // `level` is the entry's in the primary tree, where a directory that
     // would lie below the eighth is moved into the relocation folder.
-    [[nodiscard]] int add(const Entry& entry, std::size_t parent, std::size_t level, std::u16string joliet)
+    [[nodiscard]] int add(const Entry& entry, std::size_t parent, std::size_t level)
     {
         const std::size_t index = nodes.size();
         Node& node = nodes.emplace_back();
         node.entry = &entry;
         node.parent[kPrimaryTree] = static_cast<std::uint32_t>(parent);
         node.parent[kJolietTree] = static_cast<std::uint32_t>(parent);
-        node.joliet = std::move(joliet);
         if (!entry.directory) {
             if (entry.size > kMaxSourceLength) {
                 return refuse(RefusalKind::TooLarge, index);
@@ -200,12 +198,15 @@ public:
                        [](const Entry& child) { return &child; });
         std::sort(children.begin(), children.end(), [](const Entry* a, const Entry* b) { return a->name < b->name; });
         std::vector<std::size_t> added;
+        // The children's Joliet names while they are laid out: the disc's bytes make them again from the entries.
+        std::vector<std::u16string> names;
         std::vector<std::string> natural_names;
         for (const Entry* child : children) {
             std::u16string units;
             if (check_name(child->name, index, units) != 0) {
                 return -1;
             }
+            names.push_back(std::move(units));
             added.push_back(nodes.size());
             std::size_t child_level = level;
             if (child->directory) {
@@ -214,12 +215,12 @@ public:
                     moved.push_back(nodes.size());
                 }
             }
-            if (add(*child, index, child_level, std::move(units)) != 0) {
+            if (add(*child, index, child_level) != 0) {
                 return -1;
             }
             natural_names.push_back(primary_name(child->name, child->directory));
         }
-        if (check_case(added) != 0) {
+        if (check_case(added, names) != 0) {
             return -1;
         }
         const std::vector<std::string> unique = unique_primary_names(natural_names);
@@ -229,16 +230,17 @@ public:
             child.primary = child.entry->directory ? unique[i] : unique[i] + ";1";
             newest = i == 0 ? child.time : std::max(newest, child.time);
         }
-        for (const std::size_t tree : {kPrimaryTree, kJolietTree}) {
-            std::vector<std::size_t> order = added;
-            if (tree == kPrimaryTree && level == kMaxLevels) {
-                std::erase_if(order, [this](std::size_t child) { return nodes[child].entry->directory; });
-            }
-            set_children(index, tree, order);
+        std::vector<std::size_t> order = added;
+        if (level == kMaxLevels) {
+            std::erase_if(order, [this](std::size_t child) { return nodes[child].entry->directory; });
         }
-        for (const std::size_t child : added) {
-            std::u16string().swap(nodes[child].joliet);
-        }
+        set_children(index, kPrimaryTree, sorted_primary(std::move(order)));
+        std::vector<std::size_t> places(added.size());
+        std::iota(places.begin(), places.end(), std::size_t{0});
+        std::sort(places.begin(), places.end(),
+                  [&names](std::size_t a, std::size_t b) { return precedes<char16_t>(names[a], names[b]); });
+        std::transform(places.begin(), places.end(), places.begin(), [&added](std::size_t i) { return added[i]; });
+        set_children(index, kJolietTree, places);
         return set_time(index, newest);
     }
 
@@ -277,11 +279,11 @@ public:
             nodes[moved[i]].parent[kPrimaryTree] = static_cast<std::uint32_t>(folder);
             relocation.time = i == 0 ? nodes[moved[i]].time : std::max(relocation.time, nodes[moved[i]].time);
         }
-        set_children(folder, kPrimaryTree, moved);
+        set_children(folder, kPrimaryTree, sorted_primary(moved));
         const std::span<const std::uint32_t> in_primary_root = children_of(0, kPrimaryTree);
         std::vector<std::size_t> root(in_primary_root.begin(), in_primary_root.end());
         root.push_back(folder);
-        set_children(0, kPrimaryTree, root);
+        set_children(0, kPrimaryTree, sorted_primary(std::move(root)));
     }
 
     [[nodiscard]] int refuse(RefusalKind kind, std::size_t index, std::string other = {})
@@ -303,13 +305,16 @@ public:
     }
 
 private:
-    // The directory's children in the tree, sorted as its records are.
-    void set_children(std::size_t index, std::size_t tree, std::vector<std::size_t> order)
+    [[nodiscard]] std::vector<std::size_t> sorted_primary(std::vector<std::size_t> order) const
     {
-        std::sort(order.begin(), order.end(), [this, tree](std::size_t a, std::size_t b) {
-            return tree == kPrimaryTree ? precedes<char>(nodes[a].primary, nodes[b].primary)
-                                        : precedes<char16_t>(nodes[a].joliet, nodes[b].joliet);
-        });
+        std::sort(order.begin(), order.end(),
+                  [this](std::size_t a, std::size_t b) { return precedes<char>(nodes[a].primary, nodes[b].primary); });
+        return order;
+    }
+
+    // The directory's children in the tree, in its records' order.
+    void set_children(std::size_t index, std::size_t tree, const std::vector<std::size_t>& order)
+    {
         nodes[index].first_child[tree] = static_cast<std::uint32_t>(children[tree].size());
         nodes[index].child_count[tree] = static_cast<std::uint32_t>(order.size());
         children[tree].insert(children[tree].end(), order.begin(), order.end());
@@ -334,11 +339,12 @@ private:
         return 0;
     }
 
-    [[nodiscard]] int check_case(const std::vector<std::size_t>& added)
+    [[nodiscard]] int check_case(const std::vector<std::size_t>& added, const std::vector<std::u16string>& names)
     {
         std::map<std::u16string, std::size_t> seen;
-        for (const std::size_t index : added) {
-            const auto [at, inserted] = seen.emplace(fold_case(nodes[index].joliet), index);
+        for (std::size_t i = 0; i < added.size(); ++i) {
+            const std::size_t index = added[i];
+            const auto [at, inserted] = seen.emplace(fold_case(names[i]), index);
             if (!inserted) {
                 return refuse(RefusalKind::CaseCollision, index, path_of(at->second));
             }
@@ -655,7 +661,7 @@ int lay_out_disc(const Entry& root, std::optional<std::string_view> label, DiscL
     tree.nodes.reserve(entries + 1);
     tree.children[kPrimaryTree].reserve(entries);
     tree.children[kJolietTree].reserve(entries);
-    if (name_volume(root, label, volume, tree) != 0 || tree.add(root, 0, 1, {}) != 0) {
+    if (name_volume(root, label, volume, tree) != 0 || tree.add(root, 0, 1) != 0) {
         return refused();
     }
     tree.relocate();

@@ -143,46 +143,49 @@ private:
     std::vector<ScannedDirectory> directories_;
 };
 
-// A file of the folder, opened when the copy reaches it: it must still be
-// the file looked at, and be so still once read.
-class FolderFile final : public PieceFile {
+// The folder's files, each opened when the copy reaches its piece (piece
+// i + 1 is the layout's file i): it must still be the file looked at, and
+// be so still once read.
+class FolderFiles final : public PieceFile {
 public:
-    FolderFile(const Directory& folder, const FolderScan& scan, const disc::Entry& entry)
-        : folder_(folder), scan_(scan), entry_(entry)
+    FolderFiles(const Directory& folder, const FolderScan& scan, const disc::DiscLayout& layout)
+        : folder_(folder), scan_(scan), layout_(layout)
     {
     }
 
-    FileHandle open() noexcept override
+    FileHandle open(std::size_t piece) noexcept override
     {
         try {
             FileState now;
-            FileHandle file = open_in_directory(folder_, from_utf8(scan_.path_of(entry_)), now);
-            return file.is_open() && is_same_file(now) ? std::move(file) : FileHandle();
+            FileHandle file = open_in_directory(folder_, from_utf8(scan_.path_of(entry(piece))), now);
+            return file.is_open() && is_same_file(piece, now) ? std::move(file) : FileHandle();
         } catch (const std::bad_alloc&) {
             return FileHandle();  // no room for the path: the file cannot be read
         }
     }
 
-    int verify(const FileHandle& file) noexcept override
+    int verify(std::size_t piece, const FileHandle& file) noexcept override
     {
-        const FileState& scanned = scan_.scanned(entry_);
+        const FileState& scanned = scan_.scanned(entry(piece));
         FileState now;
-        return read_file_state(file, now) == 0 && is_same_file(now) && now.size == scanned.size &&
+        return read_file_state(file, now) == 0 && is_same_file(piece, now) && now.size == scanned.size &&
                        now.modified == scanned.modified && now.modified_nanoseconds == scanned.modified_nanoseconds
                    ? 0
                    : -1;
     }
 
 private:
-    bool is_same_file(const FileState& now) const
+    const disc::Entry& entry(std::size_t piece) const { return *layout_.files[piece - 1].entry; }
+
+    bool is_same_file(std::size_t piece, const FileState& now) const
     {
-        const FileState& scanned = scan_.scanned(entry_);
+        const FileState& scanned = scan_.scanned(entry(piece));
         return !is_known(scanned) || (now.device == scanned.device && now.inode == scanned.inode);
     }
 
     const Directory& folder_;
     const FolderScan& scan_;
-    const disc::Entry& entry_;
+    const disc::DiscLayout& layout_;
 };
 
 // The disc's metadata, made a chunk at a time as the copy reaches it.
@@ -202,6 +205,33 @@ public:
 
 private:
     const disc::MetadataBytes& metadata_;
+};
+
+// The disc as pieces, each made when the copy reaches it: its metadata,
+// then each file's bytes with the zeros that fill its last sector.
+class DiscPieces final : public PieceList {
+public:
+    DiscPieces(const disc::DiscLayout& layout, FolderFiles& files)
+        : layout_(layout), metadata_(*layout.metadata), files_(files)
+    {
+    }
+
+    std::size_t size() const noexcept override { return layout_.files.size() + 1; }
+
+    PayloadPiece piece(std::size_t index) const noexcept override
+    {
+        if (index == 0) {
+            return PayloadPiece::made_on_demand(metadata_, layout_.metadata_size);
+        }
+        const std::uint32_t length = layout_.files[index - 1].length;
+        const auto padding = static_cast<std::uint32_t>(disc::sectors_for(length) * disc::kDiscSectorSize - length);
+        return PayloadPiece::on_demand(files_, length, padding);
+    }
+
+private:
+    const disc::DiscLayout& layout_;
+    const MetadataPiece metadata_;
+    FolderFiles& files_;
 };
 
 }  // namespace
@@ -238,19 +268,8 @@ int pack_folder(const PackRequest& request)
         return console::fail(pack_messages::refusal(refusal, shown_folder));
     }
 
-    // The disc as pieces: its metadata, then each file's bytes with the zeros
-    // that fill its last sector.
-    std::vector<FolderFile> files;
-    files.reserve(layout.files.size());
-    std::vector<PayloadPiece> pieces;
-    pieces.reserve(layout.files.size() + 1);
-    const MetadataPiece metadata(*layout.metadata);
-    pieces.push_back(PayloadPiece::made_on_demand(metadata, layout.metadata_size));
-    for (const disc::FileExtent& extent : layout.files) {
-        files.emplace_back(*folder, scan, *extent.entry);
-        pieces.push_back(PayloadPiece::on_demand(
-            files.back(), extent.length, disc::sectors_for(extent.length) * disc::kDiscSectorSize - extent.length));
-    }
+    FolderFiles files(*folder, scan, layout);
+    const DiscPieces pieces(layout, files);
     const std::uint64_t disc_length = std::uint64_t{layout.total_sectors} * disc::kDiscSectorSize;
 
     std::vector<std::uint8_t> header_area(request.disc_only ? 0 : header_area_size(block_count_for(disc_length)));
@@ -263,10 +282,13 @@ int pack_folder(const PackRequest& request)
     if (output.append(header_area) != 0) {
         return console::fail(pack_messages::unable_to_write_destination(shown_destination));
     }
-    const Payload payload{pieces, output.handle(), header_area.size(),
+    const Payload payload{{},
+                          output.handle(),
+                          header_area.size(),
                           request.disc_only ? std::span<std::uint8_t>(scratch_table)
                                             : image_checksum_table(header_area),
-                          kCachedChunkSize};
+                          kCachedChunkSize,
+                          &pieces};
     const PayloadOutcome outcome = copy_payload(payload, CopyMethod::Automatic, request.progress);
     switch (outcome.result) {
     case PayloadResult::ReadFailed:
