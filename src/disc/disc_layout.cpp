@@ -258,21 +258,19 @@ public:
         Node& relocation = nodes.emplace_back();
         relocation.entry = &relocation_entry();
         // The root's names given as add() gives them, so that the ones taken stay taken.
-        std::vector<const Entry*> in_root;
-        for (const std::size_t child : children_of(0, kJolietTree)) {
-            in_root.push_back(nodes[child].entry);
-        }
+        const std::span<const std::uint32_t> in_joliet_root = children_of(0, kJolietTree);
+        std::vector<const Entry*> in_root(in_joliet_root.size());
+        std::transform(in_joliet_root.begin(), in_joliet_root.end(), in_root.begin(),
+                       [this](std::uint32_t child) { return nodes[child].entry; });
         std::sort(in_root.begin(), in_root.end(), [](const Entry* a, const Entry* b) { return a->name < b->name; });
-        std::vector<std::string> root_names;
-        for (const Entry* entry : in_root) {
-            root_names.push_back(primary_name(entry->name, entry->directory));
-        }
+        std::vector<std::string> root_names(in_root.size());
+        std::transform(in_root.begin(), in_root.end(), root_names.begin(),
+                       [](const Entry* entry) { return primary_name(entry->name, entry->directory); });
         root_names.emplace_back(kRelocationName);
         relocation.primary = unique_primary_names(root_names).back();
-        std::vector<std::string> moved_names;
-        for (const std::size_t index : moved) {
-            moved_names.push_back(primary_name(nodes[index].entry->name, true));
-        }
+        std::vector<std::string> moved_names(moved.size());
+        std::transform(moved.begin(), moved.end(), moved_names.begin(),
+                       [this](std::size_t index) { return primary_name(nodes[index].entry->name, true); });
         const std::vector<std::string> unique = unique_primary_names(moved_names);
         for (std::size_t i = 0; i < moved.size(); ++i) {
             nodes[moved[i]].primary = unique[i];
