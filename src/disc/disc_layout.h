@@ -1,8 +1,9 @@
 // The layout of a CD-ROM image made from a folder: ECMA-119 with a Joliet
 // tree beside the primary one. Entries in; out the metadata bytes (system
 // area, volume descriptors, path tables, directories: everything before the
-// first file's data) and each file's extent, so that a driver can stream the
-// disc as the metadata, then each file's bytes zero-padded to a sector.
+// first file's data; made as asked for) and each file's extent, so that a
+// driver can stream the disc as the metadata, then each file's bytes
+// zero-padded to a sector.
 //
 // The primary tree follows interchange level 1: 8.3 names of d-characters,
 // ";1" on files, made unique within a directory (disc_names.h tells how),
