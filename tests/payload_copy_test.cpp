@@ -49,13 +49,42 @@ public:
     TestPieceFile(fs::path path, bool opens, bool verifies) : path_(std::move(path)), opens_(opens), verifies_(verifies)
     {
     }
-    FileHandle open() noexcept override { return opens_ ? open_measurable_source(path_) : FileHandle(); }
-    [[nodiscard]] int verify(const FileHandle& file) noexcept override { return verifies_ && file.is_open() ? 0 : -1; }
+    FileHandle open(std::size_t) noexcept override { return opens_ ? open_measurable_source(path_) : FileHandle(); }
+    [[nodiscard]] int verify(std::size_t, const FileHandle& file) noexcept override
+    {
+        return verifies_ && file.is_open() ? 0 : -1;
+    }
 
 private:
     fs::path path_;
     bool opens_;
     bool verifies_;
+};
+
+// Bytes made on demand, or failing to be as told.
+class TestPieceBytes final : public PieceBytes {
+public:
+    TestPieceBytes(test::Bytes bytes, bool makes) : bytes_(std::move(bytes)), makes_(makes) {}
+    [[nodiscard]] int fill(std::uint64_t offset, std::span<std::uint8_t> into) const noexcept override
+    {
+        std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), into.size(), into.begin());
+        return makes_ ? 0 : -1;
+    }
+
+private:
+    test::Bytes bytes_;
+    bool makes_;
+};
+
+// The pieces handed over one at a time, as a list.
+class TestPieceList final : public PieceList {
+public:
+    explicit TestPieceList(std::span<const PayloadPiece> pieces) : pieces_(pieces) {}
+    [[nodiscard]] std::size_t size() const noexcept override { return pieces_.size(); }
+    [[nodiscard]] PayloadPiece piece(std::size_t index) const noexcept override { return pieces_[index]; }
+
+private:
+    std::span<const PayloadPiece> pieces_;
 };
 
 class PayloadCopyTest : public ::testing::TestWithParam<CopyMethod> {
@@ -81,13 +110,19 @@ protected:
     }
 
     Copied copy(std::span<const PayloadPiece> pieces, const CopyProgress& also = {},
-                std::size_t chunk_size = kLargeChunkSize)
+                std::size_t chunk_size = kLargeChunkSize, bool as_list = false)
     {
+        const TestPieceList list(pieces);
         fs::remove(destination_);
         const FileHandle destination = create_exclusive(destination_);
         Copied copied;
         test::Bytes table(2 * block_count_for(payload_length({pieces, destination, 0, {}})), 0);
-        const Payload payload{pieces, destination, kPayloadOffset, table, chunk_size};
+        const Payload payload{as_list ? std::span<const PayloadPiece>() : pieces,
+                              destination,
+                              kPayloadOffset,
+                              table,
+                              chunk_size,
+                              as_list ? &list : nullptr};
         copied.outcome = copy_payload(payload, GetParam(), [&](std::uint64_t done, std::uint64_t total) {
             EXPECT_EQ(total, payload_length(payload));
             copied.progress.push_back(done);
@@ -160,10 +195,11 @@ TEST_P(PayloadCopyTest, TableDescribesTheDestinationWhenTheSourceChanges)
 // one the failure names.
 TEST_P(PayloadCopyTest, CopiesPiecesAndNamesTheOneThatFails)
 {
-    // m memory, z zeros, r a range of the open source from `offset`, d a file
-    // opened on demand, x one that cannot be opened, v one that fails its
-    // verification, s one 100 bytes shorter than its piece; a file's padding
-    // zeros follow it in the same piece.
+    // m memory, g made on demand, f failing to be made, z zeros, r a range of
+    // the open source from `offset`, d a file opened on demand, x one that
+    // cannot be opened, v one that fails its verification, s one 100 bytes
+    // shorter than its piece; a file's padding zeros follow it in the same
+    // piece. Each case runs on the pieces given at once and as a list.
     struct Spec {
         char kind;
         std::size_t length;
@@ -180,6 +216,11 @@ TEST_P(PayloadCopyTest, CopiesPiecesAndNamesTheOneThatFails)
         {{{'m', 2048}, {'r', 4096, 100}, {'z', 2048}}},
         {{{'m', 0}, {'m', 2047}, {'d', 1}, {'z', 0}, {'d', 4097}, {'m', 2048}, {'z', 8197}, {'d', 0}}},
         {{{'m', 1000}, {'d', 0}, {'r', (1UL << 20) + 2048, 4096}, {'z', 3000}, {'d', (2UL << 20) + 100}}},
+        {{{'g', (1UL << 20) + 3000}, {'d', 100, 0, 1948}, {'g', 1}, {'g', 0}},
+         PayloadResult::Done,
+         0,
+         kCachedChunkSize},
+        {{{'m', 10}, {'f', 3000}}, PayloadResult::ReadFailed, 1},
         {{{'m', 2048}, {'x', 4096}, {'z', 10}}, PayloadResult::ReadFailed, 1},
         {{{'z', 4096}, {'d', 2048}, {'v', 5000}, {'m', 10}}, PayloadResult::ReadFailed, 2},
         {{{'m', 10}, {'s', 3UL << 20}}, PayloadResult::ReadFailed, 1},
@@ -198,6 +239,7 @@ TEST_P(PayloadCopyTest, CopiesPiecesAndNamesTheOneThatFails)
         std::vector<test::Bytes> memory;
         memory.reserve(cases[c].pieces.size());  // the pieces point into it
         std::vector<std::unique_ptr<TestPieceFile>> files;
+        std::vector<std::unique_ptr<TestPieceBytes>> made;
         std::vector<PayloadPiece> pieces;
         test::Bytes expected;
         for (const Spec& spec : cases[c].pieces) {
@@ -206,6 +248,11 @@ TEST_P(PayloadCopyTest, CopiesPiecesAndNamesTheOneThatFails)
             switch (spec.kind) {
             case 'm':
                 pieces.push_back(PayloadPiece::memory(memory.emplace_back(bytes)));
+                break;
+            case 'g':
+            case 'f':
+                made.push_back(std::make_unique<TestPieceBytes>(bytes, spec.kind == 'g'));
+                pieces.push_back(PayloadPiece::made_on_demand(*made.back(), spec.length));
                 break;
             case 'z':
                 bytes.assign(spec.length, 0);
@@ -226,13 +273,15 @@ TEST_P(PayloadCopyTest, CopiesPiecesAndNamesTheOneThatFails)
             }
             expected.insert(expected.end(), bytes.begin(), bytes.end());
         }
-        const Copied copied = copy(pieces, {}, cases[c].chunk_size);
-        EXPECT_EQ(copied.outcome.result, cases[c].result) << c;
-        if (cases[c].result == PayloadResult::Done) {
-            EXPECT_EQ(copied.payload, expected) << c;
-            EXPECT_EQ(copied.table, reference_table(expected)) << c;
-        } else {
-            EXPECT_EQ(copied.outcome.failed_piece, cases[c].failed_piece) << c;
+        for (const bool as_list : {false, true}) {
+            const Copied copied = copy(pieces, {}, cases[c].chunk_size, as_list);
+            EXPECT_EQ(copied.outcome.result, cases[c].result) << c << (as_list ? " as a list" : "");
+            if (cases[c].result == PayloadResult::Done) {
+                EXPECT_EQ(copied.payload, expected) << c;
+                EXPECT_EQ(copied.table, reference_table(expected)) << c;
+            } else {
+                EXPECT_EQ(copied.outcome.failed_piece, cases[c].failed_piece) << c;
+            }
         }
         for (std::size_t i = 0; i < pieces.size(); ++i) {
             fs::remove(source_.string() + "." + std::to_string(i));

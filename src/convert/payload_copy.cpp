@@ -1,7 +1,6 @@
 #include "convert/payload_copy.h"
 
 #include <algorithm>
-#include <numeric>
 
 #include "image/checksum.h"
 #include "image/record_header.h"
@@ -57,10 +56,22 @@ private:
     std::uint64_t waited_end_;  // writeback finished below this
 };
 
-std::uint64_t length_of(const PayloadPiece& piece)
-{
-    return piece.kind == PayloadPiece::Kind::Memory ? piece.bytes.size() : piece.length + piece.padding;
-}
+std::uint64_t length_of(const PayloadPiece& piece) { return piece.length + piece.padding; }
+
+// The payload's pieces, from its list or its span.
+class Pieces {
+public:
+    explicit Pieces(const Payload& payload) : span_(payload.pieces), list_(payload.list) {}
+    [[nodiscard]] std::size_t size() const noexcept { return list_ != nullptr ? list_->size() : span_.size(); }
+    [[nodiscard]] PayloadPiece operator[](std::size_t index) const noexcept
+    {
+        return list_ != nullptr ? list_->piece(index) : span_[index];
+    }
+
+private:
+    std::span<const PayloadPiece> span_;
+    const PieceList* list_;
+};
 
 // Fills the payload's chunks from its pieces in turn, on the read-ahead's
 // thread: it opens a piece to be opened on demand when it reaches it, and
@@ -68,7 +79,7 @@ std::uint64_t length_of(const PayloadPiece& piece)
 class PieceCursor {
 public:
     // Starts at payload byte `at`.
-    PieceCursor(std::span<const PayloadPiece> pieces, std::uint64_t at) : pieces_(pieces)
+    PieceCursor(const Pieces& pieces, std::uint64_t at) : pieces_(pieces)
     {
         while (current_ < pieces_.size() && at > 0 && at >= length_of(pieces_[current_])) {
             at -= length_of(pieces_[current_]);
@@ -83,13 +94,18 @@ public:
         std::size_t filled = 0;
         // An empty piece is passed (and an on-demand one opened and verified) once reached.
         while (current_ < pieces_.size() && (filled < buffer.size() || within_ == length_of(pieces_[current_]))) {
-            const PayloadPiece& piece = pieces_[current_];
+            const PayloadPiece piece = pieces_[current_];
             const auto count =
                 static_cast<std::size_t>(std::min<std::uint64_t>(length_of(piece) - within_, buffer.size() - filled));
             const std::span<std::uint8_t> into = buffer.subspan(filled, count);
             switch (piece.kind) {
             case PayloadPiece::Kind::Memory:
-                std::copy_n(piece.bytes.begin() + static_cast<std::ptrdiff_t>(within_), count, into.begin());
+                std::copy_n(piece.bytes + within_, count, into.begin());
+                break;
+            case PayloadPiece::Kind::Made:
+                if (piece.made->fill(within_, into) != 0) {
+                    return -1;
+                }
                 break;
             case PayloadPiece::Kind::Zeros:
                 std::fill(into.begin(), into.end(), std::uint8_t{0});
@@ -122,7 +138,7 @@ private:
         const FileHandle* file = piece.file;
         if (file == nullptr) {
             if (!opened_.is_open() && piece.opened_on_demand != nullptr) {
-                opened_ = piece.opened_on_demand->open();
+                opened_ = piece.opened_on_demand->open(current_);
             }
             if (!opened_.is_open()) {
                 return -1;
@@ -138,12 +154,12 @@ private:
 
     [[nodiscard]] int finish_piece() noexcept
     {
-        const PayloadPiece& piece = pieces_[current_];
+        const PayloadPiece piece = pieces_[current_];
         if (piece.kind == PayloadPiece::Kind::File && piece.file == nullptr) {
             if (!opened_.is_open() && read_file(piece, {}) != 0) {
                 return -1;  // an empty piece is opened too, for its verification
             }
-            if (piece.opened_on_demand->verify(opened_) != 0) {
+            if (piece.opened_on_demand->verify(current_, opened_) != 0) {
                 return -1;
             }
             (void)opened_.close();  // read to the end: a failed close changes nothing
@@ -153,7 +169,7 @@ private:
         return 0;
     }
 
-    std::span<const PayloadPiece> pieces_;
+    Pieces pieces_;
     std::size_t current_ = 0;
     std::uint64_t within_ = 0;  // bytes of the current piece passed
     FileHandle opened_;         // the current piece's, when opened on demand
@@ -235,7 +251,7 @@ PayloadOutcome copy_through_memory(const Payload& payload, std::uint64_t length,
                                    Writeback& writeback, const CopyProgress& progress)
 {
     // The cursor outlives the reader, whose thread uses it.
-    PieceCursor cursor(payload.pieces, start);
+    PieceCursor cursor(Pieces(payload), start);
     const std::size_t chunk_size = payload.chunk_size;
     ReadAhead reader(length - start, chunk_size,
                      [&](std::uint64_t index, std::span<std::uint8_t> buffer) -> std::int64_t {
@@ -267,7 +283,7 @@ PayloadOutcome copy_through_memory(const Payload& payload, std::uint64_t length,
 // The one open file's range that an in-kernel copy could take, if the payload is that alone.
 const PayloadPiece* single_file(const Payload& payload)
 {
-    if (payload.pieces.size() != 1 || payload.pieces[0].kind != PayloadPiece::Kind::File ||
+    if (payload.list != nullptr || payload.pieces.size() != 1 || payload.pieces[0].kind != PayloadPiece::Kind::File ||
         payload.pieces[0].file == nullptr) {
         return nullptr;
     }
@@ -278,25 +294,37 @@ const PayloadPiece* single_file(const Payload& payload)
 
 PayloadPiece PayloadPiece::memory(std::span<const std::uint8_t> bytes)
 {
-    return {Kind::Memory, bytes, nullptr, nullptr, 0, bytes.size(), 0};
+    return {Kind::Memory, 0, bytes.data(), nullptr, nullptr, nullptr, 0, bytes.size()};
+}
+
+PayloadPiece PayloadPiece::made_on_demand(const PieceBytes& bytes, std::uint64_t length)
+{
+    return {Kind::Made, 0, nullptr, &bytes, nullptr, nullptr, 0, length};
 }
 
 PayloadPiece PayloadPiece::range(const FileHandle& file, std::uint64_t offset, std::uint64_t length)
 {
-    return {Kind::File, {}, &file, nullptr, offset, length, 0};
+    return {Kind::File, 0, nullptr, nullptr, &file, nullptr, offset, length};
 }
 
-PayloadPiece PayloadPiece::on_demand(PieceFile& file, std::uint64_t length, std::uint64_t padding)
+PayloadPiece PayloadPiece::on_demand(PieceFile& file, std::uint64_t length, std::uint32_t padding)
 {
-    return {Kind::File, {}, nullptr, &file, 0, length, padding};
+    return {Kind::File, padding, nullptr, nullptr, nullptr, &file, 0, length};
 }
 
-PayloadPiece PayloadPiece::zeros(std::uint64_t length) { return {Kind::Zeros, {}, nullptr, nullptr, 0, length, 0}; }
+PayloadPiece PayloadPiece::zeros(std::uint64_t length)
+{
+    return {Kind::Zeros, 0, nullptr, nullptr, nullptr, nullptr, 0, length};
+}
 
 std::uint64_t payload_length(const Payload& payload)
 {
-    return std::accumulate(payload.pieces.begin(), payload.pieces.end(), std::uint64_t{0},
-                           [](std::uint64_t sum, const PayloadPiece& piece) { return sum + length_of(piece); });
+    const Pieces pieces(payload);
+    std::uint64_t length = 0;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        length += length_of(pieces[i]);
+    }
+    return length;
 }
 
 PayloadOutcome copy_payload(const Payload& payload, CopyMethod method, const CopyProgress& progress)

@@ -36,30 +36,54 @@ inline constexpr std::size_t kCachedChunkSize = std::size_t{256} << 10;
 // Called after each step with the payload bytes copied so far and their total.
 using CopyProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
-// Where a file piece's bytes come from when the copy opens it itself.
+// Where the bytes of file pieces come from when the copy opens them itself:
+// one for many pieces, each told by its place among the payload's pieces.
 class PieceFile {
 public:
     virtual ~PieceFile() = default;
-    // Opens the file for reading; a closed handle when it cannot be read. May run on the worker thread: must not throw.
-    virtual FileHandle open() noexcept = 0;
+    // Opens piece `piece`'s file for reading; a closed handle when it cannot be read. May run on the worker
+    // thread: must not throw.
+    virtual FileHandle open(std::size_t piece) noexcept = 0;
     // After the piece's bytes were read: 0 when the file is still what it was scanned as, else -1 (a read failure).
-    [[nodiscard]] virtual int verify(const FileHandle& file) noexcept = 0;
+    [[nodiscard]] virtual int verify(std::size_t piece, const FileHandle& file) noexcept = 0;
 };
 
-// One run of the payload's bytes: bytes in memory, a range of a file, or zero bytes.
+// Bytes made only when the copy reaches them, so that they are never held whole.
+class PieceBytes {
+public:
+    virtual ~PieceBytes() = default;
+    // Fills `into` with the piece's bytes from `offset` on: 0, or -1 when they cannot be made (a read failure).
+    // Runs on the worker thread: must not throw.
+    [[nodiscard]] virtual int fill(std::uint64_t offset, std::span<std::uint8_t> into) const noexcept = 0;
+};
+
+// One run of the payload's bytes: bytes in memory or made on demand, a range of a file, or zero bytes.
+// A packing has one for every file: kept small.
 struct PayloadPiece {
-    enum class Kind { Memory, File, Zeros };
+    enum class Kind : std::uint8_t { Memory, Made, File, Zeros };
     Kind kind = Kind::Zeros;
-    std::span<const std::uint8_t> bytes;    // Memory
+    std::uint32_t padding = 0;              // File: zero bytes after the file's, so that one piece ends a sector
+    const std::uint8_t* bytes = nullptr;    // Memory, `length` of them
+    const PieceBytes* made = nullptr;       // Made
     const FileHandle* file = nullptr;       // File, already open
     PieceFile* opened_on_demand = nullptr;  // File, opened when reached (file == nullptr) and closed after it
     std::uint64_t offset = 0;               // File: where the range starts in it
-    std::uint64_t length = 0;               // File and Zeros; Memory: bytes.size()
-    std::uint64_t padding = 0;              // File: zero bytes after the file's, so that one piece ends a sector
+    std::uint64_t length = 0;
     static PayloadPiece memory(std::span<const std::uint8_t> bytes);
+    static PayloadPiece made_on_demand(const PieceBytes& bytes, std::uint64_t length);
     static PayloadPiece range(const FileHandle& file, std::uint64_t offset, std::uint64_t length);
-    static PayloadPiece on_demand(PieceFile& file, std::uint64_t length, std::uint64_t padding = 0);
+    static PayloadPiece on_demand(PieceFile& file, std::uint64_t length, std::uint32_t padding = 0);
     static PayloadPiece zeros(std::uint64_t length);
+};
+
+// The pieces of a payload too long a list to hold (a folder's files): each
+// made when the copy reaches it.
+class PieceList {
+public:
+    virtual ~PieceList() = default;
+    [[nodiscard]] virtual std::size_t size() const noexcept = 0;
+    // Piece `index`, below size(). May run on the worker thread: must not throw.
+    [[nodiscard]] virtual PayloadPiece piece(std::size_t index) const noexcept = 0;
 };
 
 struct Payload {
@@ -68,6 +92,7 @@ struct Payload {
     std::uint64_t destination_offset;
     std::span<std::uint8_t> checksum_table;    // one entry a 4096-byte block of the whole payload
     std::size_t chunk_size = kLargeChunkSize;  // through memory
+    const PieceList* list = nullptr;           // where given, the pieces instead of `pieces`
 };
 
 enum class PayloadResult { Done, ReadFailed, WriteFailed };

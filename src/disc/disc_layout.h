@@ -1,11 +1,19 @@
 // The layout of a CD-ROM image made from a folder: ECMA-119 with a Joliet
 // tree beside the primary one. Entries in; out the metadata bytes (system
 // area, volume descriptors, path tables, directories: everything before the
-// first file's data) and each file's extent, so that a driver can stream the
-// disc as the metadata, then each file's bytes zero-padded to a sector.
+// first file's data; made as asked for) and each file's extent, so that a
+// driver can stream the disc as the metadata, then each file's bytes
+// zero-padded to a sector.
 //
 // The primary tree follows interchange level 1: 8.3 names of d-characters,
-// ";1" on files, made unique within a directory (disc_names.h tells how).
+// ";1" on files, made unique within a directory (disc_names.h tells how),
+// and at most eight levels (the root is the first): a directory that would
+// lie on the ninth is moved into the relocation folder DEEPER in the root
+// (DEEPER_1, ... when a name of the root's takes it) and its own directories
+// follow it, those again that would lie on the ninth moved in there too.
+// The moved ones are named there as a directory's entries are, in the order
+// they are met, the tree walked with each folder's entries in the byte order
+// of their names. The relocation folder is the primary tree's alone.
 // The Joliet tree holds the names exactly (UCS-2 level 3, UTF-16 big-endian,
 // no ";1", which the readers would otherwise show). No operating-system
 // code: the web page builds this too.
@@ -22,7 +30,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,8 +71,8 @@ enum class RefusalKind {
     TrailingDotOrSpace,  // a name ending in '.' or ' ', which Windows and Linux's readers strip
     DeviceName,          // CON, NUL, COM1, LPT1... with any extension, which Windows takes for a device
     PathTooLong,         // a Joliet path of more than kMaxJolietPathUnits
-    TooDeep,             // a directory below the eighth level (the root is the first)
     TooLarge,            // a disc larger than quarnel converts (kMaxSourceLength)
+    TooManyDirectories,  // a tree of more directories than its path table numbers (65,535), DEEPER counted
     DateOutOfRange,      // a time a directory record cannot hold: before 1900 or after 2155
     InvalidLabel,        // a label that is not UTF-8, or has a character Joliet forbids
     LabelTooLong,        // a label of more than 16 UTF-16 units
@@ -80,9 +90,23 @@ struct FileExtent {
     std::uint32_t length = 0;  // bytes; zero-padded on the disc to whole sectors
 };
 
+// The metadata's bytes, made from the laid-out tree whenever they are asked
+// for, so that no directory's sectors are held (a folder of 65,534 empty
+// folders has 256 MiB of them).
+class MetadataBytes {
+public:
+    virtual ~MetadataBytes() = default;
+    // Fills `into` with the metadata's bytes from `offset` on, within its
+    // size. Const: any thread may fill any range at any time while the
+    // layout and the entries live. Throws std::bad_alloc alone.
+    virtual void fill(std::uint64_t offset, std::span<std::uint8_t> into) const = 0;
+};
+
+// Refers to the entries laid out: they must outlive it.
 struct DiscLayout {
-    std::vector<std::uint8_t> metadata;  // sectors 0 .. the first file's, whole sectors
-    std::vector<FileExtent> files;       // in data order, contiguous after the metadata; empty files have none
+    std::shared_ptr<const MetadataBytes> metadata;  // sectors 0 .. the first file's
+    std::uint64_t metadata_size = 0;                // bytes, whole sectors
+    std::vector<FileExtent> files;  // in data order, contiguous after the metadata; empty files have none
     std::uint32_t total_sectors = 0;
 };
 

@@ -21,10 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The deepest level a disc's directories reach (the folder itself is the
-// first): what lies deeper is refused by the layout, so it is never listed.
-constexpr std::size_t kDeepestListedLevel = 8;
-
 // A name as the disc and the messages take it: UTF-8 (on Linux the bytes as they are).
 std::string utf8(const fs::path& path)
 {
@@ -82,7 +78,7 @@ public:
     }
 
     // 0, or -1 after the refusal was printed.
-    [[nodiscard]] int scan(const Directory& directory, std::uint32_t folder, std::size_t level, disc::Entry& node)
+    [[nodiscard]] int scan(const Directory& directory, std::uint32_t folder, disc::Entry& node)
     {
         std::vector<FolderItem> items;
         if (list_directory(directory, items) != 0) {
@@ -109,17 +105,14 @@ public:
             entry.modified = item.state.modified;
             if (item.kind == FolderItem::Kind::Directory) {
                 entry.directory = true;
-                // One below the deepest is refused by the layout whatever it holds.
-                if (level < kDeepestListedLevel) {
-                    const std::optional<Directory> child = directory.open_directory(item.name);
-                    if (!child) {
-                        return console::fail(pack_messages::unable_to_read(shown(folder, name)));
-                    }
-                    const auto number = static_cast<std::uint32_t>(directories_.size());
-                    directories_.push_back({name, folder});
-                    if (scan(*child, number, level + 1, entry) != 0) {
-                        return -1;
-                    }
+                const std::optional<Directory> child = directory.open_directory(item.name);
+                if (!child) {
+                    return console::fail(pack_messages::unable_to_read(shown(folder, name)));
+                }
+                const auto number = static_cast<std::uint32_t>(directories_.size());
+                directories_.push_back({name, folder});
+                if (scan(*child, number, entry) != 0) {
+                    return -1;
                 }
                 entry.name = std::move(name);
                 node.children.push_back(std::move(entry));
@@ -209,46 +202,107 @@ private:
     std::vector<ScannedDirectory> directories_;
 };
 
-// A file of the folder, opened when the copy reaches it: it must still be
+// The folder's files, each opened when the copy reaches its piece (piece
+// i + 1 is the layout's file i, then come the empty files): it must still be
 // the file looked at, and be so still once read.
-class FolderFile final : public PieceFile {
+class FolderFiles final : public PieceFile {
 public:
-    FolderFile(const Directory& folder, const FolderScan& scan, const disc::Entry& entry)
-        : folder_(folder), scan_(scan), entry_(entry)
+    FolderFiles(const Directory& folder, const FolderScan& scan, const disc::DiscLayout& layout,
+                const std::vector<const disc::Entry*>& empty_files)
+        : folder_(folder), scan_(scan), layout_(layout), empty_files_(empty_files)
     {
     }
 
-    FileHandle open() noexcept override
+    std::size_t count() const { return layout_.files.size() + empty_files_.size(); }
+
+    const disc::Entry& entry(std::size_t piece) const
+    {
+        const std::size_t file = piece - 1;
+        return file < layout_.files.size() ? *layout_.files[file].entry : *empty_files_[file - layout_.files.size()];
+    }
+
+    FileHandle open(std::size_t piece) noexcept override
     {
         try {
             FileState now;
-            FileHandle file = open_in_directory(folder_, from_utf8(scan_.path_of(entry_)), now);
-            return file.is_open() && is_same_file(now) ? std::move(file) : FileHandle();
+            FileHandle file = open_in_directory(folder_, from_utf8(scan_.path_of(entry(piece))), now);
+            return file.is_open() && is_same_file(piece, now) ? std::move(file) : FileHandle();
         } catch (const std::bad_alloc&) {
             return FileHandle();  // no room for the path: the file cannot be read
         }
     }
 
-    int verify(const FileHandle& file) noexcept override
+    int verify(std::size_t piece, const FileHandle& file) noexcept override
     {
-        const FileState& scanned = scan_.scanned(entry_);
+        const FileState& scanned = scan_.scanned(entry(piece));
         FileState now;
-        return read_file_state(file, now) == 0 && is_same_file(now) && now.size == scanned.size &&
+        return read_file_state(file, now) == 0 && is_same_file(piece, now) && now.size == scanned.size &&
                        now.modified == scanned.modified && now.modified_nanoseconds == scanned.modified_nanoseconds
                    ? 0
                    : -1;
     }
 
 private:
-    bool is_same_file(const FileState& now) const
+    bool is_same_file(std::size_t piece, const FileState& now) const
     {
-        const FileState& scanned = scan_.scanned(entry_);
+        const FileState& scanned = scan_.scanned(entry(piece));
         return !is_known(scanned) || (now.device == scanned.device && now.inode == scanned.inode);
     }
 
     const Directory& folder_;
     const FolderScan& scan_;
-    const disc::Entry& entry_;
+    const disc::DiscLayout& layout_;
+    const std::vector<const disc::Entry*>& empty_files_;
+};
+
+// The disc's metadata, made a chunk at a time as the copy reaches it.
+class MetadataPiece final : public PieceBytes {
+public:
+    explicit MetadataPiece(const disc::MetadataBytes& metadata) : metadata_(metadata) {}
+
+    int fill(std::uint64_t offset, std::span<std::uint8_t> into) const noexcept override
+    {
+        try {
+            metadata_.fill(offset, into);
+            return 0;
+        } catch (const std::bad_alloc&) {
+            return -1;
+        }
+    }
+
+private:
+    const disc::MetadataBytes& metadata_;
+};
+
+// The disc as pieces, each made when the copy reaches it: its metadata,
+// then each file's bytes with the zeros that fill its last sector, then the
+// empty files' of none.
+class DiscPieces final : public PieceList {
+public:
+    DiscPieces(const disc::DiscLayout& layout, FolderFiles& files)
+        : layout_(layout), metadata_(*layout.metadata), files_(files)
+    {
+    }
+
+    std::size_t size() const noexcept override { return files_.count() + 1; }
+
+    PayloadPiece piece(std::size_t index) const noexcept override
+    {
+        if (index == 0) {
+            return PayloadPiece::made_on_demand(metadata_, layout_.metadata_size);
+        }
+        if (index > layout_.files.size()) {
+            return PayloadPiece::on_demand(files_, 0);
+        }
+        const std::uint32_t length = layout_.files[index - 1].length;
+        const auto padding = static_cast<std::uint32_t>(disc::sectors_for(length) * disc::kDiscSectorSize - length);
+        return PayloadPiece::on_demand(files_, length, padding);
+    }
+
+private:
+    const disc::DiscLayout& layout_;
+    const MetadataPiece metadata_;
+    FolderFiles& files_;
 };
 
 // The folder's empty files, in the order of its tree.
@@ -284,7 +338,7 @@ int pack_folder(const PackRequest& request)
     if (FileState state; read_path_state(request.folder, state) == 0) {
         root.modified = state.modified;
     }
-    if (scan.scan(*folder, 0, 1, root) != 0) {
+    if (scan.scan(*folder, 0, root) != 0) {
         return -1;
     }
 
@@ -294,26 +348,12 @@ int pack_folder(const PackRequest& request)
         return console::fail(pack_messages::refusal(refusal, shown_folder));
     }
 
-    // The disc as pieces: its metadata, then each file's bytes with the zeros
-    // that fill its last sector; then an empty piece for each empty file,
-    // which has no extent, so that it too is opened and checked once all
-    // else is read.
+    // An empty file has no extent: its piece, empty, comes after all else is
+    // read, so that it too is opened and checked, for a change during the run.
     std::vector<const disc::Entry*> empty_files;
     collect_empty_files(root, empty_files);
-    std::vector<FolderFile> files;
-    files.reserve(layout.files.size() + empty_files.size());  // never moved: the pieces point at them
-    std::vector<PayloadPiece> pieces;
-    pieces.reserve(layout.files.size() + empty_files.size() + 1);
-    pieces.push_back(PayloadPiece::memory(layout.metadata));
-    for (const disc::FileExtent& extent : layout.files) {
-        files.emplace_back(*folder, scan, *extent.entry);
-        pieces.push_back(PayloadPiece::on_demand(
-            files.back(), extent.length, disc::sectors_for(extent.length) * disc::kDiscSectorSize - extent.length));
-    }
-    for (const disc::Entry* empty : empty_files) {
-        files.emplace_back(*folder, scan, *empty);
-        pieces.push_back(PayloadPiece::on_demand(files.back(), 0));
-    }
+    FolderFiles files(*folder, scan, layout, empty_files);
+    const DiscPieces pieces(layout, files);
     const std::uint64_t disc_length = std::uint64_t{layout.total_sectors} * disc::kDiscSectorSize;
 
     std::vector<std::uint8_t> header_area(request.disc_only ? 0 : header_area_size(block_count_for(disc_length)));
@@ -326,18 +366,21 @@ int pack_folder(const PackRequest& request)
     if (output.append(header_area) != 0) {
         return console::fail(pack_messages::unable_to_write_destination(shown_destination));
     }
-    const Payload payload{pieces, output.handle(), header_area.size(),
+    const Payload payload{{},
+                          output.handle(),
+                          header_area.size(),
                           request.disc_only ? std::span<std::uint8_t>(scratch_table)
                                             : image_checksum_table(header_area),
-                          kCachedChunkSize};
+                          kCachedChunkSize,
+                          &pieces};
     const PayloadOutcome outcome = copy_payload(payload, CopyMethod::Automatic, request.progress);
     switch (outcome.result) {
-    case PayloadResult::ReadFailed: {
-        // Piece 0 is the metadata, piece i + 1 file i's, then the empty files'.
-        const std::size_t file = outcome.failed_piece - 1;
-        return console::fail(pack_messages::unable_to_read(scan.shown(
-            file < layout.files.size() ? *layout.files[file].entry : *empty_files[file - layout.files.size()])));
-    }
+    case PayloadResult::ReadFailed:
+        // Piece 0 is the metadata, which fails for want of memory alone.
+        if (outcome.failed_piece == 0) {
+            return console::fail(pack_messages::kUnableToAllocate);
+        }
+        return console::fail(pack_messages::unable_to_read(scan.shown(files.entry(outcome.failed_piece))));
     case PayloadResult::WriteFailed:
         return console::fail(pack_messages::unable_to_write_destination(shown_destination));
     case PayloadResult::Done:

@@ -106,10 +106,11 @@ std::string refusal(const disc::Refusal& refusal, std::string_view folder)
     case disc::RefusalKind::PathTooLong:
         return "Error: " + path + " has a path of more than " + std::to_string(disc::kMaxJolietPathUnits) +
                " UTF-16 units on the disc (names and separators), which Windows cannot open.\n";
-    case disc::RefusalKind::TooDeep:
-        return "Error: " + path + " lies deeper than the eight levels of folders a disc can hold.\n";
     case disc::RefusalKind::TooLarge:
         return "Error: " + path + " makes a disc of 2 GiB or more.\n";
+    case disc::RefusalKind::TooManyDirectories:
+        return "Error: " + path +
+               " holds more folders than a disc can number (65,535, the folder itself and DEEPER among them).\n";
     case disc::RefusalKind::DateOutOfRange:
         return "Error: " + path + " has a modification time a disc cannot hold (before 1900 or after 2155).\n";
     case disc::RefusalKind::InvalidLabel:

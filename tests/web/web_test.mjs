@@ -109,7 +109,8 @@ folder('empties', [['empty.txt', ''], ['sub/also empty', ''], ['sub/one.bin', 'a
 folder('with-empty', [['a.txt', 'a'], ['b.txt', 'b'], ['c.txt', 'c'], ['sub/d.txt', 'd']],
   [['empty folder', '2022-02-02T02:02:02Z']]);
 folder('deep', [['1/2/3/4/5/6/7/bottom.txt', 'deepest']]);
-folder('too-deep', [['1/2/3/4/5/6/7/8/below.txt', 'too deep']]);
+// Below the eighth level the primary tree moves folders into its relocation folder.
+folder('twelve-deep', [['1/2/3/4/5/6/7/8/9/10/11/bottom.txt', 'twelve levels'], ['1/2/3/4/5/6/7/8/top.txt', 'eight']]);
 folder('refused', [['fine.txt', 'fine'], ['what?.txt', 'no']]);
 folder('cases', [['Readme.txt', 'a'], ['README.TXT', 'b']]);
 folder('two-ways', [['caf\u00e9.txt', 'a'], ['cafe\u0301.txt', 'b']]);
@@ -176,7 +177,7 @@ const cases = [
   { view: 'folder', file: 'driver', drop: true, model: 'E220', label: 'MODEM DRIVER' },
   { view: 'folder', file: 'driver', drop: true, iso: true },
   { view: 'folder', file: 'unicode', drop: true, label: 'Ünïcödé 😀' },
-  ...['empties', 'with-empty', 'deep', 'too-deep', 'refused', 'cases', 'two-ways', 'device'].map((name) =>
+  ...['empties', 'with-empty', 'deep', 'twelve-deep', 'refused', 'cases', 'two-ways', 'device'].map((name) =>
     ({ view: 'folder', file: name, drop: true })),
   { view: 'folder', file: 'driver', drop: true, label: 'seventeen letters' },
   // Through the dialog, where the driver can choose a folder.

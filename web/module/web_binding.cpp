@@ -339,7 +339,9 @@ int quarnel_pack_layout(int model)
     for (const quarnel::disc::FileExtent& extent : layout.files) {
         s.file_order.push_back(place.at(extent.entry));
     }
-    s.metadata = std::move(layout.metadata);
+    // Held whole: the worker reads it out of the module's memory as one piece.
+    s.metadata.resize(layout.metadata_size);
+    layout.metadata->fill(0, s.metadata);
     s.source_length = std::uint64_t{layout.total_sectors} * quarnel::disc::kDiscSectorSize;
     s.model = *known;
     s.header_area.assign(quarnel::header_area_size(quarnel::block_count_for(s.source_length)), 0);
