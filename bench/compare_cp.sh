@@ -24,8 +24,8 @@ inspect=${INSPECT:-$here/build/quarnel-inspect}
 scratch=${SCRATCH:-/dev/shm}
 disk=${DISK:-/var/tmp}
 
-[ -x "$quarnel" ] || { echo "no quarnel binary at $quarnel (build first, or set QUARNEL)" >&2; exit 1; }
-[ -x "$inspect" ] || { echo "no quarnel-inspect binary at $inspect (build first, or set INSPECT)" >&2; exit 1; }
+built "$quarnel" quarnel QUARNEL
+built "$inspect" quarnel-inspect INSPECT
 memory=$(mktemp -d "$scratch/quarnel-bench.XXXXXX")
 on_disk=$(mktemp -d "$disk/quarnel-bench.XXXXXX")
 trap 'rm -rf "$memory" "$on_disk"' EXIT

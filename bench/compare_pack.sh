@@ -24,11 +24,9 @@ pack=${PACK:-$here/build/quarnel-pack}
 quarnel=${QUARNEL:-$here/build/quarnel}
 scratch=${SCRATCH:-/dev/shm}
 
-[ -x "$pack" ] || { echo "no quarnel-pack binary at $pack (build first, or set PACK)" >&2; exit 1; }
-[ -x "$quarnel" ] || { echo "no quarnel binary at $quarnel (build first, or set QUARNEL)" >&2; exit 1; }
-command -v genisoimage >/dev/null || { echo "genisoimage is needed: apt-get install genisoimage" >&2; exit 1; }
-command -v python3 >/dev/null || { echo "python3 is needed to make the folders" >&2; exit 1; }
-[ -x /usr/bin/time ] || { echo "GNU time is needed: apt-get install time" >&2; exit 1; }
+built "$pack" quarnel-pack PACK
+built "$quarnel" quarnel QUARNEL
+needs_folder_tools
 work=$(mktemp -d "$scratch/quarnel-pack-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 

@@ -1,5 +1,20 @@
-# Shared by the bench/compare_*.sh scripts (sourced): times two commands in
-# alternating pairs and prints min / median / max of the per-pair ratio.
+# shellcheck shell=bash
+# Shared by the bench/*.sh scripts (sourced): what each needs before it
+# starts, and a timing of two commands in alternating pairs that prints min /
+# median / max of the per-pair ratio.
+
+# built PATH NAME VARIABLE: our program NAME must be built at PATH, or named by VARIABLE.
+built() { [ -x "$1" ] || { echo "no $2 binary at $1 (build first, or set $3)" >&2; exit 1; }; }
+
+# needs COMMAND WHAT: a tool of the system's, WHAT saying how to get it.
+needs() { command -v "$1" >/dev/null || { echo "$2" >&2; exit 1; }; }
+
+# The tools the folder benches make their folders and measure with.
+needs_folder_tools() {
+    needs genisoimage "genisoimage is needed: apt-get install genisoimage"
+    needs python3 "python3 is needed to make the folders"
+    needs /usr/bin/time "GNU time is needed: apt-get install time"
+}
 
 # PAIRS from the environment, at least 9: a median of fewer pairs says little.
 pair_count() {

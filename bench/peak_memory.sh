@@ -7,10 +7,12 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=bench/lib.sh
+. "$here/bench/lib.sh"
 quarnel=${QUARNEL:-$here/build/quarnel}
 inspect=${INSPECT:-$here/build/quarnel-inspect}
 scratch=${SCRATCH:-/dev/shm}
-[ -x /usr/bin/time ] || { echo "GNU time is needed: apt-get install time" >&2; exit 1; }
+needs /usr/bin/time "GNU time is needed: apt-get install time"
 
 work=$(mktemp -d "$scratch/quarnel-memory.XXXXXX")
 trap 'rm -rf "$work"' EXIT
