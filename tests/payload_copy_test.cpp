@@ -9,11 +9,11 @@
 #include <utility>
 #include <vector>
 
-#include "convert/payload_copy.h"
 #include "image/checksum.h"
 #include "image/header_area.h"
 #include "platform/copy.h"
 #include "support/expected_image.h"
+#include "writing/payload_copy.h"
 
 namespace quarnel {
 namespace {

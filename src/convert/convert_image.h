@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <functional>
 
-#include "convert/payload_copy.h"
 #include "image/header_area.h"
+#include "writing/payload_copy.h"
 
 namespace quarnel {
 

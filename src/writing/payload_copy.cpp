@@ -1,4 +1,4 @@
-#include "convert/payload_copy.h"
+#include "writing/payload_copy.h"
 
 #include <algorithm>
 
