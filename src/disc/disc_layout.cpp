@@ -10,14 +10,13 @@
 #include <span>
 
 #include "disc/disc_names.h"
+#include "disc/disc_records.h"
 #include "image/header_area.h"
 #include "image/integers.h"
 
 namespace quarnel::disc {
 
 namespace {
-
-using ub16 = Integer<std::uint16_t, ByteOrder::Big>;
 
 constexpr std::size_t kSystemAreaSectors = 16;
 constexpr std::size_t kPrimarySector = 16;
@@ -32,8 +31,6 @@ constexpr std::size_t kMaxDirectories = UINT16_MAX;
 // directories moved into it.
 constexpr std::string_view kRelocationName = "DEEPER";
 constexpr std::size_t kMovedLevel = 3;
-constexpr std::size_t kDescriptorRecordSize = 34;
-constexpr std::uint8_t kDirectoryFlag = 0x02;
 
 // Directory records hold the year as an offset from 1900 in one byte.
 constexpr std::int64_t kFirstTime = -2208988800;    // 1900-01-01T00:00:00Z
@@ -99,77 +96,6 @@ template <typename Unit> bool precedes(std::basic_string_view<Unit> a, std::basi
     const auto [name_b, extension_b] = split(b);
     const int by_name = padded_compare(name_a, name_b);
     return by_name != 0 ? by_name < 0 : padded_compare(extension_a, extension_b) < 0;
-}
-
-std::size_t record_size(std::size_t identifier_length) { return 33 + identifier_length + (identifier_length + 1) % 2; }
-
-std::size_t path_record_size(std::size_t identifier_length) { return 8 + identifier_length + identifier_length % 2; }
-
-struct CivilTime {
-    std::int64_t year;
-    unsigned month, day, hour, minute, second;
-};
-
-// The proleptic Gregorian date of `seconds` since the epoch, through days
-// counted in 400-year eras from 0000-03-01.
-CivilTime civil(std::int64_t seconds)
-{
-    const std::int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
-    const auto in_day = static_cast<unsigned>(seconds - days * 86400);
-    const std::int64_t shifted = days + 719468;
-    const std::int64_t era = (shifted >= 0 ? shifted : shifted - 146096) / 146097;
-    const auto day_of_era = static_cast<unsigned>(shifted - era * 146097);
-    const unsigned year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-    const unsigned day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-    const unsigned month_from_march = (5 * day_of_year + 2) / 153;
-    const unsigned day = day_of_year - (153 * month_from_march + 2) / 5 + 1;
-    const unsigned month = month_from_march < 10 ? month_from_march + 3 : month_from_march - 9;
-    const std::int64_t year = static_cast<std::int64_t>(year_of_era) + era * 400 + (month <= 2 ? 1 : 0);
-    return {year, month, day, in_day / 3600, in_day / 60 % 60, in_day % 60};
-}
-
-void store_both16(std::span<std::uint8_t> at, std::size_t offset, std::uint16_t value)
-{
-    store<ul16>(at, offset, value);
-    store<ub16>(at, offset + 2, value);
-}
-
-void store_both32(std::span<std::uint8_t> at, std::size_t offset, std::uint32_t value)
-{
-    store<ul32>(at, offset, value);
-    store<ub32>(at, offset + 4, value);
-}
-
-// "YYYYMMDDHHMMSScc" and an offset of 0; all zero digits for no date.
-void store_volume_time(std::span<std::uint8_t> at, std::size_t offset, std::optional<std::int64_t> seconds)
-{
-    std::array<unsigned, 7> parts{};
-    if (seconds) {
-        const CivilTime t = civil(*seconds);
-        parts = {static_cast<unsigned>(t.year), t.month, t.day, t.hour, t.minute, t.second, 0};
-    }
-    std::string digits;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        std::string part = std::to_string(parts[i]);
-        part.insert(0, (i == 0 ? 4 : 2) - part.size(), '0');
-        digits += part;
-    }
-    std::memcpy(at.subspan(offset, 16).data(), digits.data(), 16);
-    at[offset + 16] = 0;
-}
-
-void store_text(std::span<std::uint8_t> at, std::size_t offset, std::size_t size, std::string_view text)
-{
-    std::fill_n(at.begin() + static_cast<std::ptrdiff_t>(offset), size, std::uint8_t{' '});
-    std::copy(text.begin(), text.end(), at.begin() + static_cast<std::ptrdiff_t>(offset));
-}
-
-// UCS-2 big-endian, padded with spaces; an odd last byte stays zero.
-void store_joliet_text(std::span<std::uint8_t> at, std::size_t offset, std::size_t size, std::u16string_view text)
-{
-    for (std::size_t i = 0; i + 1 < size; i += 2) {
-        store<ub16>(at, offset + i, i / 2 < text.size() ? text[i / 2] : u' ');
-    }
 }
 
 // The length of a path `name_units` long below one `parent_units` long, a
@@ -409,24 +335,9 @@ std::string identifier_bytes(const Node& node, std::size_t tree)
 
 void store_record(std::span<std::uint8_t> at, const Node& node, std::size_t tree, std::string_view identifier)
 {
-    const std::size_t size = record_size(identifier.size());
-    at[0] = static_cast<std::uint8_t>(size);
     const bool directory = node.entry->directory;
-    store_both32(at, 2, node.sector[directory ? tree : 0]);
-    store_both32(at, 10, node.length[directory ? tree : 0]);
-    const CivilTime t = civil(node.time);
-    const std::array<std::uint8_t, 7> date = {static_cast<std::uint8_t>(t.year - 1900),
-                                              static_cast<std::uint8_t>(t.month),
-                                              static_cast<std::uint8_t>(t.day),
-                                              static_cast<std::uint8_t>(t.hour),
-                                              static_cast<std::uint8_t>(t.minute),
-                                              static_cast<std::uint8_t>(t.second),
-                                              0};
-    std::copy(date.begin(), date.end(), at.begin() + 18);
-    at[25] = directory ? kDirectoryFlag : 0;
-    store_both16(at, 28, 1);
-    at[32] = static_cast<std::uint8_t>(identifier.size());
-    std::copy(identifier.begin(), identifier.end(), at.begin() + 33);
+    store_directory_record(
+        at, {node.sector[directory ? tree : 0], node.length[directory ? tree : 0], node.time, directory}, identifier);
 }
 
 // Places the records of `directory` in the tree, none across a sector, and
@@ -505,19 +416,15 @@ struct PathTable {
 };
 
 // One record of a path table, its identifier `identifier`.
-void store_path_record(std::span<std::uint8_t> at, const Disc& disc, std::size_t index, std::size_t tree,
-                       std::string_view identifier, bool big_endian)
+void store_table_record(std::span<std::uint8_t> at, const Disc& disc, std::size_t index, std::size_t tree,
+                        std::string_view identifier, bool big_endian)
 {
     const Node& node = disc.nodes[index];
-    at[0] = static_cast<std::uint8_t>(identifier.size());
-    std::copy(identifier.begin(), identifier.end(), at.begin() + 8);
     const std::uint16_t parent = disc.nodes[node.parent[tree]].number[tree];
     if (big_endian) {
-        store<ub32>(at, 2, node.sector[tree]);
-        store<ub16>(at, 6, parent);
+        store_path_record<ByteOrder::Big>(at, node.sector[tree], parent, identifier);
     } else {
-        store<ul32>(at, 2, node.sector[tree]);
-        store<ul16>(at, 6, parent);
+        store_path_record<ByteOrder::Little>(at, node.sector[tree], parent, identifier);
     }
 }
 
@@ -530,43 +437,46 @@ struct Descriptor {
 
 void store_descriptor(std::span<std::uint8_t> at, const Descriptor& descriptor, const Volume& volume, const Node& root)
 {
-    at[0] = descriptor.type;
-    store_text(at, 1, 5, "CD001");
-    at[6] = 1;
+    VolumeDescriptor d{};
+    start_descriptor(d, descriptor.type);
     const bool joliet = descriptor.tree == kJolietTree;
-    // Identifier fields and their sizes, from the system identifier on.
-    constexpr std::array<std::pair<std::size_t, std::size_t>, 9> kTexts = {
-        {{8, 32}, {40, 32}, {190, 128}, {318, 128}, {446, 128}, {574, 128}, {702, 37}, {739, 37}, {776, 37}}};
-    for (const auto& [offset, size] : kTexts) {
+    for (const std::span<std::uint8_t> text :
+         {std::span<std::uint8_t>(d.system_identifier), std::span<std::uint8_t>(d.volume_identifier),
+          std::span<std::uint8_t>(d.volume_set_identifier), std::span<std::uint8_t>(d.publisher_identifier),
+          std::span<std::uint8_t>(d.data_preparer_identifier), std::span<std::uint8_t>(d.application_identifier),
+          std::span<std::uint8_t>(d.copyright_file_identifier), std::span<std::uint8_t>(d.abstract_file_identifier),
+          std::span<std::uint8_t>(d.bibliographic_file_identifier)}) {
+        const bool volume_identifier = text.data() == d.volume_identifier.data();
         if (joliet) {
-            store_joliet_text(at, offset, size, offset == 40 ? std::u16string_view(volume.joliet_identifier) : u"");
+            store_ucs2_text(text, volume_identifier ? std::u16string_view(volume.joliet_identifier) : u"");
         } else {
-            store_text(at, offset, size, offset == 40 ? std::string_view(volume.primary_identifier) : "");
+            store_text(text, volume_identifier ? std::string_view(volume.primary_identifier) : "");
         }
     }
-    store_both32(at, 80, descriptor.total_sectors);
+    d.volume_space_size = descriptor.total_sectors;
     if (joliet) {
-        store_text(at, 88, 3, "%/E");  // UCS-2 level 3
+        std::copy(kJolietLevel3.begin(), kJolietLevel3.end(), d.escape_sequences.begin());
     }
-    store_both16(at, 120, 1);
-    store_both16(at, 124, 1);
-    store_both16(at, 128, kDiscSectorSize);
-    store_both32(at, 132, descriptor.path_table->size);
-    store<ul32>(at, 140, descriptor.path_table->little_endian_sector);
-    store<ub32>(at, 148, descriptor.path_table->big_endian_sector);
-    store_record(at.subspan(156, kDescriptorRecordSize), root, descriptor.tree, std::string_view("\0", 1));
-    store_volume_time(at, 813, root.time);
-    store_volume_time(at, 830, root.time);
-    store_volume_time(at, 847, std::nullopt);
-    store_volume_time(at, 864, std::nullopt);
-    at[881] = 1;
+    d.volume_set_size = 1;
+    d.volume_sequence_number = 1;
+    d.logical_block_size = kDiscSectorSize;
+    d.path_table_size = descriptor.path_table->size;
+    d.l_path_table = descriptor.path_table->little_endian_sector;
+    d.m_path_table = descriptor.path_table->big_endian_sector;
+    store_record(d.root_directory_record, root, descriptor.tree, std::string_view("\0", 1));
+    d.creation_time = volume_time(root.time);
+    d.modification_time = volume_time(root.time);
+    d.expiration_time = volume_time(std::nullopt);
+    d.effective_time = volume_time(std::nullopt);
+    d.file_structure_version = 1;
+    std::memcpy(at.first(sizeof d).data(), &d, sizeof d);
 }
 
 void store_terminator(std::span<std::uint8_t> at)
 {
-    at[0] = 255;
-    store_text(at, 1, 5, "CD001");
-    at[6] = 1;
+    VolumeDescriptor d{};
+    start_descriptor(d, kTerminatorType);
+    std::memcpy(at.first(sizeof d).data(), &d, sizeof d);
 }
 
 // Copies what of `bytes`, which lie at `at` in the metadata, falls in
@@ -609,9 +519,10 @@ public:
                 store_terminator(sector);
             } else {
                 const std::size_t t = at == kPrimarySector ? kPrimaryTree : kJolietTree;
-                store_descriptor(
-                    sector, {at == kPrimarySector ? std::uint8_t{1} : std::uint8_t{2}, t, &tables[t], total_sectors},
-                    volume, disc.nodes[0]);
+                store_descriptor(sector,
+                                 {at == kPrimarySector ? kPrimaryDescriptorType : kSupplementaryDescriptorType, t,
+                                  &tables[t], total_sectors},
+                                 volume, disc.nodes[0]);
             }
             copy_overlap(at * kSector, sector, offset, into);
         }
@@ -629,7 +540,7 @@ public:
                     const std::size_t size = path_record_size(identifier.size());
                     if (overlaps(at + within, size)) {
                         std::fill_n(record.begin(), size, std::uint8_t{0});
-                        store_path_record(record, disc, index, t, identifier, big_endian);
+                        store_table_record(record, disc, index, t, identifier, big_endian);
                         copy_overlap(at + within, std::span(record).first(size), offset, into);
                     }
                     within += size;
