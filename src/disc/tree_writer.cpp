@@ -156,8 +156,8 @@ const TreeDirectory& TreeWriter::row(std::uint32_t directory) const
 std::uint64_t TreeWriter::extent_bytes(std::uint32_t directory) const
 {
     const TreeDirectory& at = row(directory);
-    const std::uint32_t end = at.number < order_.size() ? row(order_[at.number]).sector : directories_end_;
-    return std::uint64_t{end - at.sector} * kSector;
+    const std::uint32_t next_sector = at.number < order_.size() ? row(order_[at.number]).sector : directories_end_;
+    return static_cast<std::uint64_t>(next_sector - at.sector) * kSector;
 }
 
 void TreeWriter::store_record(std::span<std::uint8_t> at, std::uint32_t index, std::string_view identifier) const
@@ -201,17 +201,16 @@ void TreeWriter::fill_path_table(bool big_endian, std::uint64_t offset, std::spa
     if (at >= end || at + table_.size <= offset) {
         return;
     }
-    std::array<std::uint8_t, kSector> record{};
     for (std::uint64_t within = 0; const std::uint32_t index : order_) {
         if (at + within >= end) {
             break;
         }
         const std::string id = index == 0 ? std::string(kSelf) : identifier(index);
         const std::size_t size = path_record_size(id.size());
-        if (at + within < end && offset < at + within + size) {
+        if (offset < at + within + size) {
+            std::array<std::uint8_t, kSector> record{};
             const TreeDirectory& directory = row(index);
             const std::uint16_t parent = row(directory.parent).number;
-            std::fill_n(record.begin(), size, std::uint8_t{0});
             if (big_endian) {
                 store_path_record<ByteOrder::Big>(record, directory.sector, parent, id);
             } else {
