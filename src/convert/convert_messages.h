@@ -8,10 +8,6 @@ namespace quarnel::messages {
 // Four lines and an empty one, ahead of everything else a run prints.
 std::string_view banner_text();
 
-// A banner of that shape for another of quarnel's programs, whose title line
-// is `title` and the version.
-std::string banner_for(std::string_view title);
-
 inline constexpr std::string_view kUsage = "Usage: quarnel [/model:<modem model>] <source .iso> <destination .bin>\n"
                                            "\n"
                                            "Where <modem model> can be E220.\n";

@@ -19,8 +19,6 @@ std::string_view help_text();
 // What --version prints.
 std::string_view version_line();
 
-inline constexpr std::string_view kUnableToWriteHelp = "Error: unable to write help.\n";
-inline constexpr std::string_view kUnableToWriteVersion = "Error: unable to write version.\n";
 inline constexpr std::string_view kUnableToAllocate = "Error: unable to allocate memory for buffers.\n";
 inline constexpr std::string_view kInterrupted = "Error: packing interrupted.\n";
 inline constexpr std::string_view kSuccess = "Operation successfully completed.\n";
