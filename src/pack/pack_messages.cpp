@@ -112,7 +112,8 @@ std::string refusal(const disc::Refusal& refusal, std::string_view folder)
         return "Error: " + path +
                " holds more folders than a disc can number (65,535, the folder itself and DEEPER among them).\n";
     case disc::RefusalKind::DateOutOfRange:
-        return "Error: " + path + " has a modification time a disc cannot hold (before 1900 or after 2155).\n";
+        return "Error: " + path + " has a modification time a disc cannot hold (before " +
+               std::to_string(disc::kFirstRecordYear) + " or after " + std::to_string(disc::kLastRecordYear) + ").\n";
     case disc::RefusalKind::InvalidLabel:
         return "Error: the volume label has a character a disc cannot hold.\n";
     case disc::RefusalKind::LabelTooLong:
