@@ -18,6 +18,10 @@ std::string help_for(std::string_view usage, std::string_view program, std::stri
 // What --version prints: the program's name and the full version.
 std::string version_for(std::string_view program);
 
+// quarnel's and quarnel-pack's: both write an image through the same buffers.
+inline constexpr std::string_view kUnableToAllocateBuffers = "Error: unable to allocate memory for buffers.\n";
+inline constexpr std::string_view kSuccess = "Operation successfully completed.\n";
+
 inline constexpr std::string_view kUnableToWriteHelp = "Error: unable to write help.\n";
 inline constexpr std::string_view kUnableToWriteVersion = "Error: unable to write version.\n";
 
