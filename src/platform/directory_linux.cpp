@@ -111,7 +111,6 @@ bool equal_ignoring_case(std::string_view a, std::string_view b)
     return i == a.size() && j == b.size();
 }
 
-
 }  // namespace
 
 std::optional<Directory> Directory::open_directory(const fs::path& path) const

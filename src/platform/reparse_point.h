@@ -9,8 +9,8 @@
 namespace quarnel {
 
 // Windows' values (static_assert'ed against <windows.h> where it exists).
-inline constexpr std::uint32_t kWindowsDirectoryAttribute = 0x10;        // FILE_ATTRIBUTE_DIRECTORY
-inline constexpr std::uint32_t kWindowsReparsePointAttribute = 0x400;    // FILE_ATTRIBUTE_REPARSE_POINT
+inline constexpr std::uint32_t kWindowsDirectoryAttribute = 0x10;       // FILE_ATTRIBUTE_DIRECTORY
+inline constexpr std::uint32_t kWindowsReparsePointAttribute = 0x400;   // FILE_ATTRIBUTE_REPARSE_POINT
 inline constexpr std::uint32_t kWindowsNameSurrogateTag = 0x20000000U;  // the bit IsReparseTagNameSurrogate tests
 
 enum class WindowsEntryKind { Link, Directory, File };

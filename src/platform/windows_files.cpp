@@ -10,7 +10,8 @@ namespace fs = std::filesystem;
 
 static_assert(kWindowsDirectoryAttribute == FILE_ATTRIBUTE_DIRECTORY);
 static_assert(kWindowsReparsePointAttribute == FILE_ATTRIBUTE_REPARSE_POINT);
-static_assert(IsReparseTagNameSurrogate(kWindowsNameSurrogateTag) && IsReparseTagNameSurrogate(IO_REPARSE_TAG_SYMLINK) &&
+static_assert(IsReparseTagNameSurrogate(kWindowsNameSurrogateTag) &&
+              IsReparseTagNameSurrogate(IO_REPARSE_TAG_SYMLINK) &&
               IsReparseTagNameSurrogate(IO_REPARSE_TAG_MOUNT_POINT));
 
 namespace {
@@ -34,7 +35,8 @@ std::wstring windows_path(const fs::path& path)
     if (error || full.starts_with(kLocalPrefix) || full.starts_with(kDevicePrefix)) {
         return error ? given : full;
     }
-    return full.starts_with(L"\\\\") ? std::wstring(kNetworkPrefix) + full.substr(2) : std::wstring(kLocalPrefix) + full;
+    return full.starts_with(L"\\\\") ? std::wstring(kNetworkPrefix) + full.substr(2)
+                                     : std::wstring(kLocalPrefix) + full;
 }
 
 HANDLE handle_of(int descriptor)
