@@ -3,8 +3,8 @@
 #include <windows.h>
 
 #include "platform/directory.h"
+#include "platform/file_calls.h"
 #include "platform/reparse_point.h"
-#include "platform/windows_files.h"
 
 namespace quarnel {
 namespace fs = std::filesystem;

@@ -3,8 +3,8 @@
 #include <sys/stat.h>
 #include <windows.h>
 
+#include "platform/file_calls.h"
 #include "platform/file_io.h"
-#include "platform/windows_files.h"
 
 namespace quarnel {
 

@@ -2,9 +2,9 @@
 #include <io.h>
 #include <windows.h>
 
+#include "platform/file_calls.h"
 #include "platform/folder_listing.h"
 #include "platform/reparse_point.h"
-#include "platform/windows_files.h"
 
 namespace quarnel {
 namespace fs = std::filesystem;

@@ -1,6 +1,6 @@
 // Windows' calls on files by path, written once for the platform layer: the
 // one form a path takes to them, and a file opened only to be asked about.
-// Windows only; the Linux files have no counterpart.
+// Windows only (file_calls_windows.cpp); Linux has no counterpart.
 #pragma once
 
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "platform/windows_files.h"
+#include "platform/file_calls.h"
 
 #include <io.h>
 #include <string_view>
