@@ -126,8 +126,8 @@ std::optional<Directory> Directory::open_directory(const fs::path& path) const
 
 int Directory::native_handle() const { return handle_.is_open() ? handle_.descriptor() : AT_FDCWD; }
 
-// Names are relative to the descriptor.
-fs::path Directory::entry(const fs::path& name) const { return name; }
+// Names are relative to the descriptor: the path stays empty, and the name is what stays.
+fs::path Directory::entry(const fs::path& name) const { return path_ / name; }
 
 // statx, which also tells the owner, the group, the file's identity and
 // whether it is append-only or immutable.
