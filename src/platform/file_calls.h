@@ -9,10 +9,11 @@
 
 namespace quarnel {
 
-// The form every path takes to a Windows file call: absolute, with the
-// prefix \\?\ (\\?\UNC\ for a share), so that no length limit applies. A path
-// already in the device namespace (\\?\, \\.\) stays as it is, and so does
-// one that cannot be made absolute.
+// The form every path takes to a Windows file call: the file the call would
+// reach without it, as an absolute path with the prefix \\?\ (\\?\UNC\ for
+// a share), so that no length limit applies. A path already in the device
+// namespace (\\?\, \\.\) stays as it is, and so does one that cannot be
+// made absolute.
 std::wstring windows_path(const std::filesystem::path& path);
 
 // The system's handle behind a C runtime descriptor; not to be closed.

@@ -22,18 +22,28 @@ constexpr std::wstring_view kDevicePrefix = L"\\\\.\\";
 
 }  // namespace
 
-// fs::absolute asks GetFullPathNameW, which also resolves `.` and `..`: the
-// prefix turns that off for the call the path goes to.
+// The path GetFullPathNameW makes of it is the file a call without the
+// prefix would reach (`.` and `..` resolved, a last dot or space dropped, a
+// device name such as NUL in the \\.\ namespace); the prefix then takes it
+// as it is. fs::absolute would leave an absolute path as written.
 std::wstring windows_path(const fs::path& path)
 {
     const std::wstring& given = path.native();
-    if (given.starts_with(kLocalPrefix) || given.starts_with(kDevicePrefix)) {
+    if (given.empty() || given.starts_with(kLocalPrefix) || given.starts_with(kDevicePrefix)) {
         return given;
     }
-    std::error_code error;
-    const std::wstring full = fs::absolute(path, error).make_preferred().wstring();
-    if (error || full.starts_with(kLocalPrefix) || full.starts_with(kDevicePrefix)) {
-        return error ? given : full;
+    std::wstring full(MAX_PATH, L'\0');
+    DWORD length = ::GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length >= full.size()) {
+        full.resize(length);  // the size asked for, the terminating zero included
+        length = ::GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    }
+    if (length == 0 || length >= full.size()) {
+        return given;
+    }
+    full.resize(length);
+    if (full.starts_with(kLocalPrefix) || full.starts_with(kDevicePrefix)) {
+        return full;
     }
     return full.starts_with(L"\\\\") ? std::wstring(kNetworkPrefix) + full.substr(2)
                                      : std::wstring(kLocalPrefix) + full;
