@@ -80,7 +80,7 @@ TEST_P(CopyPaths, FullDiskLeavesNothingAndKeepsTheExistingDestination)
 TEST_P(CopyPaths, SourceThatShrinksIsAReadFailure)
 {
     const std::string source = path("shrinking.iso");
-    make_sparse_file(source, std::uintmax_t{1} << 30);
+    make_sparse_file(source, std::uintmax_t{1} << 26);
     const ProcessResult result = run_stopped_midway(built_program(GetParam(), {source, path("work/out.bin")}),
                                                     [&](pid_t) { fs::resize_file(source, 4096); });
     EXPECT_EQ(result.exit_status, kFailureStatus);
@@ -91,7 +91,7 @@ TEST_P(CopyPaths, SourceThatShrinksIsAReadFailure)
 TEST_P(CopyPaths, InterruptionLeavesNothing)
 {
     const std::string source = path("big.iso");
-    make_sparse_file(source, std::uintmax_t{1} << 30);
+    make_sparse_file(source, std::uintmax_t{1} << 26);
     const ProcessResult result = signal_midway(built_program(GetParam(), {source, path("work/out.bin")}), SIGINT);
     EXPECT_EQ(result.end_signal, SIGINT);
     EXPECT_EQ(result.standard_error, banner_and(kInterrupted));

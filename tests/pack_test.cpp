@@ -493,7 +493,7 @@ TEST_F(Pack, AFileChangedWhilePackedFailsTheRun)
         fs::remove_all(folder);
         make_folder(folder, {{"empty", 0}});
         fs::create_directories(dir_ / "work");
-        make_sparse_file(folder / "big.bin", std::uintmax_t{1} << 30);
+        make_sparse_file(folder / "big.bin", std::uintmax_t{1} << 26);
         std::ofstream(path("work/image.iso")) << "old";
         fs::create_hard_link(path("work/image.iso"), folder / "backup.iso");
         const ProcessResult result =
