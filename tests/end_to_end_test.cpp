@@ -45,36 +45,6 @@ TEST_F(EndToEnd, UsageForms)
     }
 }
 
-TEST_F(EndToEnd, ConvertsEverySizeForBothModels)
-{
-    struct Case {
-        std::string option;
-        Model model;
-    };
-    const Case models[] = {{"", Model::Default},
-                           {"/model:e220", Model::E220},
-                           {"/MODEL:E2200", Model::E220},
-                           {"/model:E172", Model::Default},
-                           {"/model:", Model::Default}};
-    // Empty, one sector, one block, the worked example, and across the 1 MiB I/O chunk.
-    const std::size_t sizes[] = {0, 2048, 4096, 10240, (1 << 20) - 2048, (1 << 20) + 2048, 3 << 20};
-    unsigned seed = 1;
-    for (std::size_t size : sizes) {
-        for (const Case& c : models) {
-            const Bytes source = random_bytes(size, seed++);
-            write_file(path("in.iso"), source);
-            std::vector<std::string> arguments = {path("in.iso"), path("out.bin")};
-            if (!c.option.empty()) {
-                arguments.insert(arguments.begin(), c.option);
-            }
-            expect_success(quarnel(arguments));
-            EXPECT_EQ(read_file(path("out.bin")), expected_image(source, c.model))
-                << size << " bytes, option '" << c.option << "'";
-            EXPECT_EQ(entries(), (std::set<std::string>{"in.iso", "out.bin"}));
-        }
-    }
-}
-
 TEST_F(EndToEnd, UnusableSourcesLeaveTheDestinationAlone)
 {
     const Bytes existing = random_bytes(100, 7);
@@ -165,26 +135,6 @@ TEST_F(EndToEnd, ReplacesTheFileALinkNamesAndKeepsPermissions)
     const mode_t mask = ::umask(0);
     ::umask(mask);
     EXPECT_EQ(fs::status(path("new.bin")).permissions(), fs::perms(0666 & ~mask));
-}
-
-// A file-size limit at every 4096-byte boundary of the image and at points
-// inside the header area stands for a disk that fills up there.
-TEST_F(EndToEnd, FullDiskSweepLeavesNothingBehind)
-{
-    const Bytes source = random_bytes(9 * 4096 + 2048, 9);
-    write_file(path("in.iso"), source);
-    const std::size_t image_size = expected_image(source, Model::Default).size();
-    std::vector<std::size_t> limits = {1, 91, 92, 200, 319, 320, 417, 418, 437};
-    for (std::size_t limit = 0; limit < image_size; limit += 4096) {
-        limits.push_back(limit);
-    }
-    limits.push_back(image_size - 1);
-    for (std::size_t limit : limits) {
-        expect_failure(quarnel({path("in.iso"), path("out.bin")}, ProcessOptions::with_file_size_limit(limit)),
-                       kUnableToWriteDestination);
-        EXPECT_EQ(entries(), (std::set<std::string>{"in.iso"})) << limit;
-    }
-    expect_success(quarnel({path("in.iso"), path("out.bin")}, ProcessOptions::with_file_size_limit(image_size)));
 }
 
 TEST_F(EndToEnd, InterruptedExtractionLeavesNothing)
