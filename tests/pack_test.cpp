@@ -9,9 +9,7 @@
 #include <functional>
 #include <map>
 #include <optional>
-#include <regex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -129,23 +127,6 @@ std::vector<Item> concatenated(std::vector<std::vector<Item>> parts)
     return items;
 }
 
-// A name as `isoinfo -j iso8859-1` shows it: each UTF-16 unit beyond Latin-1 as '_'.
-std::string as_latin1(const std::string& utf8)
-{
-    std::string shown;
-    for (std::size_t i = 0; i < utf8.size();) {
-        const auto lead = static_cast<unsigned char>(utf8[i]);
-        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        unsigned code = length == 1 ? lead : lead & (0x7FU >> length);
-        for (std::size_t k = 1; k < length; ++k) {
-            code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3FU);
-        }
-        shown += code <= 0xFF ? std::string(1, static_cast<char>(code)) : code > 0xFFFF ? "__" : "_";
-        i += length;
-    }
-    return shown;
-}
-
 class Pack : public EndToEnd {
 protected:
     ProcessResult pack(std::vector<std::string> arguments, const ProcessOptions& options = {})
@@ -161,7 +142,8 @@ protected:
 
     // What the independent readers extract from (or mount of) the disc equals
     // the folder: names, bytes and times; a FUSE mount is left out where it
-    // cannot be made.
+    // cannot be made. How readers list the disc laid out of a tree, Joliet and
+    // primary, is disc_layout_test's: the same code lays out the folder's.
     void expect_readers_see(const std::string& iso, const fs::path& folder, const std::string& what)
     {
         const std::string out = path("extracted");
@@ -189,48 +171,6 @@ protected:
             ASSERT_EQ(result.exit_status, 0) << what << ", " << reader.name << ": " << result.standard_error;
             EXPECT_EQ(tree(out), expected) << what << ", read by " << reader.name;
         }
-        const ProcessResult listing = run_process({"/usr/bin/isoinfo", "-i", iso, "-J", "-j", "iso8859-1", "-f"});
-        std::vector<std::string> names;
-        for (const auto& [name, file] : expected) {
-            std::string shown(1, '/');
-            shown.append(as_latin1(name.ends_with('/') ? name.substr(0, name.size() - 1) : name));
-            names.push_back(std::move(shown));
-        }
-        std::vector<std::string> lines;
-        std::istringstream listed(listing.standard_output);
-        for (std::string line; std::getline(listed, line);) {
-            lines.push_back(line);
-        }
-        std::sort(names.begin(), names.end());
-        std::sort(lines.begin(), lines.end());
-        EXPECT_EQ(lines, names) << what << ", listed by isoinfo -J";
-        expect_primary_tree_holds(iso, expected, what);
-    }
-
-    // A reader without Joliet finds every file (by its size) within eight levels.
-    void expect_primary_tree_holds(const std::string& iso,
-                                   const std::map<std::string, std::pair<std::string, std::int64_t>>& expected,
-                                   const std::string& what)
-    {
-        static const std::regex file_line(R"(^-\S+ +\S+ +\S+ +\S+ +(\d+) .*\]  (.*) $)");
-        static const std::regex heading(R"(^Directory listing of /(.*)$)");
-        std::multiset<std::uint64_t> sizes;
-        for (const auto& [name, file] : expected) {
-            if (!name.ends_with('/')) {
-                sizes.insert(file.first.size());
-            }
-        }
-        std::multiset<std::uint64_t> listed;
-        std::istringstream lines(run_process({"/usr/bin/isoinfo", "-i", iso, "-l"}).standard_output);
-        std::smatch m;
-        for (std::string line; std::getline(lines, line);) {
-            if (std::regex_match(line, m, heading)) {
-                EXPECT_LE(std::count(line.begin(), line.end(), '/'), 8) << what << ": " << line;
-            } else if (std::regex_match(line, m, file_line)) {
-                listed.insert(std::stoull(m[1]));
-            }
-        }
-        EXPECT_EQ(listed, sizes) << what << ", listed by isoinfo without Joliet";
     }
 };
 
