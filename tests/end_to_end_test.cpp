@@ -187,29 +187,6 @@ TEST_F(EndToEnd, TwoGibibyteLimit)
     fs::remove(destination);
 }
 
-TEST_F(EndToEnd, RealIsoImageRoundTrips)
-{
-    ASSERT_TRUE(make_iso(dir_, path("disc.iso"))) << "genisoimage is needed";
-    const Bytes iso = read_file(path("disc.iso"));
-    ASSERT_EQ(iso.size() % 2048, 0U);
-    ASSERT_EQ(std::string(iso.begin() + 0x8001, iso.begin() + 0x8006), "CD001");
-
-    for (const auto& [option, model] :
-         {std::pair{"/model:E220", Model::E220}, std::pair{"/model:none", Model::Default}}) {
-        expect_success(quarnel({option, path("disc.iso"), path("modem.bin")}));
-        const Bytes image = read_file(path("modem.bin"));
-        EXPECT_EQ(image, expected_image(iso, model));
-        const std::size_t header_area = 418 + 2 * ((iso.size() + 4095) / 4096);
-        EXPECT_EQ(Bytes(image.begin() + static_cast<std::ptrdiff_t>(header_area), image.end()), iso);
-
-        const ProcessResult inspected = inspect({path("modem.bin"), path("back.iso")});
-        EXPECT_EQ(inspected.exit_status, 0) << inspected.standard_error;
-        EXPECT_EQ(inspected.standard_error, "");
-        EXPECT_NE(inspected.standard_output.find("\nVerdict: valid modem image\n"), std::string::npos);
-        EXPECT_EQ(read_file(path("back.iso")), iso);
-    }
-}
-
 TEST_F(EndToEnd, InspectReportsAndRefuses)
 {
     const Bytes source = random_bytes(10240, 21);

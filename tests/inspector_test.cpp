@@ -104,8 +104,9 @@ TEST_F(Inspector, DiscInsideIsDescribedAndMustNotBeCutShort)
                                    "  Volume formats:   ISO 9660, Joliet\n"
                                    "  Volume label:     QUARNEL\n";
 
-    convert(iso, "whole");
-    const ProcessResult whole = inspect({path("whole.bin")});
+    EXPECT_EQ(convert(iso, "whole"), expected_image(iso, Model::Default));
+    const ProcessResult whole = inspect({path("whole.bin"), path("whole-back.iso")});
+    EXPECT_EQ(read_file(path("whole-back.iso")), iso);
     EXPECT_EQ(whole.exit_status, 0);
     EXPECT_EQ(whole.standard_error, "");
     EXPECT_TRUE(has_line(whole, disc_lines + "  Volume size:      " + sectors +
