@@ -22,6 +22,7 @@
 #include "disc/disc_layout.h"
 #include "disc/disc_names.h"
 #include "image/header_area.h"
+#include "support/expected_image.h"
 #include "support/iso_readers.h"
 #include "support/process.h"
 
@@ -77,16 +78,7 @@ struct DiscCase {
 // linked file, so that every name of it holds the same.
 std::string contents(const Entry& entry, const std::string& path)
 {
-    std::uint32_t seed = 2166136261U;
-    for (const char c : entry.identity ? std::to_string(entry.identity->inode) : path) {
-        seed = (seed ^ static_cast<unsigned char>(c)) * 16777619U;
-    }
-    std::string bytes(entry.size, '\0');
-    for (char& byte : bytes) {
-        seed = seed * 1103515245U + 12345U;
-        byte = static_cast<char>(seed >> 16);
-    }
-    return bytes;
+    return test::bytes_named(entry.identity ? std::to_string(entry.identity->inode) : path, entry.size);
 }
 
 struct Expected {
@@ -163,12 +155,6 @@ std::string shown_time(std::int64_t seconds, const char* format)
     char text[32];
     std::strftime(text, sizeof text, format, &tm);
     return text;
-}
-
-std::string slurp(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 using test::Mount;
@@ -254,7 +240,7 @@ protected:
             ASSERT_EQ(::lstat(item.path().c_str(), &st), 0);
             // ext4 keeps no time before 1901-12-13 (32 bits), and holds that instead.
             if (!entry.directory && expected->second.time >= INT32_MIN) {
-                EXPECT_TRUE(slurp(item.path()) == contents(entry, path)) << reader << ": bytes of " << path;
+                EXPECT_TRUE(test::read_text(item.path()) == contents(entry, path)) << reader << ": bytes of " << path;
                 if (expected->second.time <= shown_by.last_time_shown) {
                     EXPECT_EQ(st.st_mtime, expected->second.time) << reader << ": time of " << path;
                 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/end_to_end.h"
+#include "support/expected_image.h"
 #include "support/iso_readers.h"
 
 namespace quarnel::test {
@@ -42,20 +43,6 @@ struct PackCase {
     std::vector<std::string> model{};  // quarnel's option for the same model
 };
 
-std::string contents(const std::string& path, std::size_t size)
-{
-    std::string bytes(size, '\0');
-    std::uint32_t seed = 2166136261U;
-    for (const char c : path) {
-        seed = (seed ^ static_cast<unsigned char>(c)) * 16777619U;
-    }
-    for (char& byte : bytes) {
-        seed = seed * 1103515245U + 12345U;
-        byte = static_cast<char>(seed >> 16);
-    }
-    return bytes;
-}
-
 void set_time(const fs::path& path, std::int64_t seconds)
 {
     const timespec times[2] = {{seconds, 0}, {seconds, 0}};
@@ -74,7 +61,7 @@ void make_folder(const fs::path& folder, const std::vector<Item>& items)
             fs::create_directories(path);
         } else {
             fs::create_directories(path.parent_path());
-            std::ofstream(path, std::ios::binary) << contents(item.path, item.size);
+            std::ofstream(path, std::ios::binary) << bytes_named(item.path, item.size);
         }
         set_time(path, time += 3600);
     }
@@ -91,8 +78,7 @@ std::map<std::string, std::pair<std::string, std::int64_t>> tree(const fs::path&
         if (entry.is_directory()) {
             found[relative + "/"] = {"", 0};
         } else {
-            std::ifstream in(entry.path(), std::ios::binary);
-            found[relative] = {std::string(std::istreambuf_iterator<char>(in), {}), info.st_mtim.tv_sec};
+            found[relative] = {read_text(entry.path()), info.st_mtim.tv_sec};
         }
     }
     return found;
@@ -134,11 +120,7 @@ protected:
         return run_process(built_program(QUARNEL_PACK_BINARY, std::move(arguments)), options);
     }
 
-    std::string read(const std::string& name) const
-    {
-        std::ifstream in(dir_ / name, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
+    std::string read(const std::string& name) const { return read_text(path(name)); }
 
     // What the independent readers extract from (or mount of) the disc equals
     // the folder: names, bytes and times; a FUSE mount is left out where it

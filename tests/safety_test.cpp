@@ -34,12 +34,6 @@ bool is_root() { return ::geteuid() == 0; }
 
 const passwd* other_user() { return ::getpwnam("nobody"); }
 
-std::string read_text(const fs::path& file)
-{
-    const Bytes bytes = read_file(file.string());
-    return {bytes.begin(), bytes.end()};
-}
-
 constexpr const char* kAccessAcl = "system.posix_acl_access";
 
 std::string read_attribute(const fs::path& file, const char* name)

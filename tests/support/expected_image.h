@@ -15,7 +15,10 @@ enum class Model { Default, E220 };
 Bytes expected_image(const Bytes& source, Model model);
 
 Bytes read_file(const std::string& path);
+std::string read_text(const std::string& path);  // the same bytes, as a string
 void write_file(const std::string& path, const Bytes& bytes);
 Bytes random_bytes(std::size_t size, unsigned seed);
+// Bytes made from a name alone, so that a file's contents say which file it is.
+std::string bytes_named(const std::string& name, std::size_t size);
 
 }  // namespace quarnel::test
