@@ -196,9 +196,6 @@ class DiscLayoutTest : public testing::TestWithParam<DiscCase> {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "quarnel-disc-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
         root_ = GetParam().root;
         for (int i = 0; i < GetParam().added_directories; ++i) {
             root_.children.push_back(folder(std::to_string(i), {}));
@@ -206,7 +203,6 @@ protected:
         expect(root_, {}, expected_);
         paths_ = paths_of(root_);
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     void write_disc(const DiscLayout& layout, const std::vector<std::uint8_t>& metadata)
     {
@@ -296,7 +292,8 @@ protected:
         }
     }
 
-    fs::path dir_;
+    test::ScratchDirectory scratch_;
+    const fs::path& dir_ = scratch_.path;
     Entry root_;
     std::map<std::string, Expected> expected_;
     std::map<const Entry*, std::string> paths_;

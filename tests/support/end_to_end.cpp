@@ -15,19 +15,6 @@ namespace fs = std::filesystem;
 
 std::string banner_and(std::string_view tail) { return std::string(kBanner) + std::string(tail); }
 
-void EndToEnd::SetUp()
-{
-    std::string pattern = (fs::temp_directory_path() / "quarnel-e2e-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-}
-
-void EndToEnd::TearDown()
-{
-    std::error_code error;
-    fs::remove_all(dir_, error);
-}
-
 std::string EndToEnd::path(const std::string& name) const { return (dir_ / name).string(); }
 
 ProcessResult EndToEnd::quarnel(std::vector<std::string> arguments, const ProcessOptions& options)

@@ -14,6 +14,7 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "support/expected_image.h"
 #include "support/process.h"
 
 namespace quarnel::test {
@@ -50,9 +51,6 @@ std::string banner_and(std::string_view tail);
 
 class EndToEnd : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
-
     std::string path(const std::string& name) const;
     ProcessResult quarnel(std::vector<std::string> arguments, const ProcessOptions& options = {});
     ProcessResult inspect(std::vector<std::string> arguments, const ProcessOptions& options = {});
@@ -73,7 +71,8 @@ protected:
     static void expect_failure(const ProcessResult& result, std::string_view message);
     static void expect_success(const ProcessResult& result);
 
-    std::filesystem::path dir_;
+    ScratchDirectory scratch_;
+    const std::filesystem::path& dir_ = scratch_.path;
 };
 
 void make_sparse_file(const std::filesystem::path& path, std::uintmax_t length);

@@ -1,5 +1,6 @@
 #include "support/expected_image.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -60,6 +61,21 @@ Bytes expected_image(const Bytes& source, Model model)
     }
     image.insert(image.end(), source.begin(), source.end());
     return image;
+}
+
+ScratchDirectory::ScratchDirectory()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "quarnel-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        std::abort();
+    }
+    path = pattern;
+}
+
+ScratchDirectory::~ScratchDirectory()
+{
+    std::error_code error;
+    std::filesystem::remove_all(path, error);
 }
 
 Bytes read_file(const std::string& path)

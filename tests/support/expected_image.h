@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,15 @@ using Bytes = std::vector<std::uint8_t>;
 enum class Model { Default, E220 };
 
 Bytes expected_image(const Bytes& source, Model model);
+
+// A new directory of the test's own in the temporary one, removed with all it holds.
+struct ScratchDirectory {
+    ScratchDirectory();
+    ~ScratchDirectory();
+    ScratchDirectory(const ScratchDirectory&) = delete;
+    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+    std::filesystem::path path;
+};
 
 Bytes read_file(const std::string& path);
 std::string read_text(const std::string& path);  // the same bytes, as a string
