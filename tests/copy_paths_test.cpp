@@ -30,14 +30,23 @@ protected:
 
 TEST_P(CopyPaths, SameImageForEveryLengthAndModel)
 {
-    // Lengths around the steps of both paths (1 MiB chunks, 8 MiB in-kernel steps).
-    for (std::size_t length : {0UL, 2048UL, 4096UL, (1UL << 20) + 2048, (8UL << 20) - 2048, (17UL << 20) + 6144}) {
+    // No option, the E220 and an unknown model; how each spelling parses is CommandLine.ModelOption's.
+    const std::pair<std::string, Model> models[] = {
+        {"", Model::Default}, {"/model:e220", Model::E220}, {"/model:E172", Model::Default}};
+    // Empty, one sector, one block, the worked example, and around the steps
+    // of both paths (1 MiB chunks, 8 MiB in-kernel steps).
+    for (std::size_t length : {0UL, 2048UL, 4096UL, 10240UL, (1UL << 20) - 2048, (1UL << 20) + 2048, (8UL << 20) - 2048,
+                               (17UL << 20) + 6144}) {
         const Bytes source = random_bytes(length, static_cast<unsigned>(length) + 11);
         write_file(path("in.iso"), source);
-        for (const auto& [option, model] :
-             {std::pair{"/model:E220", Model::E220}, std::pair{"/model:x", Model::Default}}) {
-            expect_success(convert({option, path("in.iso"), path("out.bin")}));
-            EXPECT_EQ(read_file(path("out.bin")), expected_image(source, model)) << length << option;
+        for (const auto& [option, model] : models) {
+            std::vector<std::string> arguments = {path("in.iso"), path("out.bin")};
+            if (!option.empty()) {
+                arguments.insert(arguments.begin(), option);
+            }
+            expect_success(convert(arguments));
+            EXPECT_EQ(read_file(path("out.bin")), expected_image(source, model)) << length << " '" << option << "'";
+            EXPECT_EQ(entries(), (std::set<std::string>{"in.iso", "out.bin"}));
         }
     }
 }
@@ -53,17 +62,30 @@ TEST_P(CopyPaths, SourceOnAnotherFileSystem)
     EXPECT_EQ(read_file(path("out.bin")), expected_image(bytes, Model::Default));
 }
 
-// A file-size limit in the header area, inside the first and later steps of
-// the copy, and one byte short of the image, stands for a disk that fills up.
+// A file-size limit stands for a disk that fills up: at every 4096-byte
+// boundary of a small image, at points inside the header area, inside the
+// first and later steps of the copy, and one byte short of the image.
 TEST_P(CopyPaths, FullDiskLeavesNothingAndKeepsTheExistingDestination)
 {
-    const Bytes source = random_bytes((17UL << 20) + 2048, 13);
-    write_file(path("in.iso"), source);
-    const std::size_t image_size = expected_image(source, Model::Default).size();
-    for (std::size_t limit : {0UL, 500UL, 9000UL, 4UL << 20, (8UL << 20) + 12345, image_size - 1}) {
-        expect_failure(convert({path("in.iso"), path("out.bin")}, ProcessOptions::with_file_size_limit(limit)),
-                       kUnableToWriteDestination);
-        EXPECT_EQ(entries(), (std::set<std::string>{"in.iso"})) << limit;
+    std::size_t image_size = 0;
+    for (const std::size_t length : {9UL * 4096 + 2048, (17UL << 20) + 2048}) {
+        const Bytes source = random_bytes(length, 13);
+        write_file(path("in.iso"), source);
+        fs::remove(path("out.bin"));
+        image_size = expected_image(source, Model::Default).size();
+        std::vector<std::size_t> limits = {0, 1, 91, 92, 200, 319, 320, 417, 418, 437, 500, 9000, image_size - 1};
+        for (std::size_t limit = 4096; limit < std::min<std::size_t>(image_size, 1UL << 20); limit += 4096) {
+            limits.push_back(limit);
+        }
+        limits.insert(limits.end(), {4UL << 20, (8UL << 20) + 12345});
+        for (std::size_t limit : limits) {
+            if (limit < image_size) {
+                expect_failure(convert({path("in.iso"), path("out.bin")}, ProcessOptions::with_file_size_limit(limit)),
+                               kUnableToWriteDestination);
+                EXPECT_EQ(entries(), (std::set<std::string>{"in.iso"})) << limit;
+            }
+        }
+        expect_success(convert({path("in.iso"), path("out.bin")}, ProcessOptions::with_file_size_limit(image_size)));
     }
     const Bytes existing = random_bytes(70, 14);
     write_file(path("out.bin"), existing);
@@ -80,7 +102,7 @@ TEST_P(CopyPaths, FullDiskLeavesNothingAndKeepsTheExistingDestination)
 TEST_P(CopyPaths, SourceThatShrinksIsAReadFailure)
 {
     const std::string source = path("shrinking.iso");
-    make_sparse_file(source, std::uintmax_t{1} << 30);
+    make_sparse_file(source, std::uintmax_t{1} << 26);
     const ProcessResult result = run_stopped_midway(built_program(GetParam(), {source, path("work/out.bin")}),
                                                     [&](pid_t) { fs::resize_file(source, 4096); });
     EXPECT_EQ(result.exit_status, kFailureStatus);
@@ -91,7 +113,7 @@ TEST_P(CopyPaths, SourceThatShrinksIsAReadFailure)
 TEST_P(CopyPaths, InterruptionLeavesNothing)
 {
     const std::string source = path("big.iso");
-    make_sparse_file(source, std::uintmax_t{1} << 30);
+    make_sparse_file(source, std::uintmax_t{1} << 26);
     const ProcessResult result = signal_midway(built_program(GetParam(), {source, path("work/out.bin")}), SIGINT);
     EXPECT_EQ(result.end_signal, SIGINT);
     EXPECT_EQ(result.standard_error, banner_and(kInterrupted));

@@ -22,6 +22,7 @@
 #include "disc/disc_layout.h"
 #include "disc/disc_names.h"
 #include "image/header_area.h"
+#include "support/expected_image.h"
 #include "support/iso_readers.h"
 #include "support/process.h"
 
@@ -75,16 +76,7 @@ struct DiscCase {
 // linked file, so that every name of it holds the same.
 std::string contents(const Entry& entry, const std::string& path)
 {
-    std::uint32_t seed = 2166136261U;
-    for (const char c : entry.identity ? std::to_string(entry.identity->inode) : path) {
-        seed = (seed ^ static_cast<unsigned char>(c)) * 16777619U;
-    }
-    std::string bytes(entry.size, '\0');
-    for (char& byte : bytes) {
-        seed = seed * 1103515245U + 12345U;
-        byte = static_cast<char>(seed >> 16);
-    }
-    return bytes;
+    return test::bytes_named(entry.identity ? std::to_string(entry.identity->inode) : path, entry.size);
 }
 
 struct Expected {
@@ -163,12 +155,6 @@ std::string shown_time(std::int64_t seconds, const char* format)
     return text;
 }
 
-std::string slurp(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 using test::Mount;
 using test::Reader;
 using test::Shows;
@@ -208,9 +194,6 @@ class DiscLayoutTest : public testing::TestWithParam<DiscCase> {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "quarnel-disc-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
         root_ = GetParam().root;
         for (int i = 0; i < GetParam().added_directories; ++i) {
             root_.children.push_back(folder(std::to_string(i), {}));
@@ -218,7 +201,6 @@ protected:
         expect(root_, {}, expected_);
         paths_ = paths_of(root_);
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     void write_disc(const DiscLayout& layout, const std::vector<std::uint8_t>& metadata)
     {
@@ -252,7 +234,7 @@ protected:
             ASSERT_EQ(::lstat(item.path().c_str(), &st), 0);
             // ext4 keeps no time before 1901-12-13 (32 bits), and holds that instead.
             if (!entry.directory && expected->second.time >= INT32_MIN) {
-                EXPECT_TRUE(slurp(item.path()) == contents(entry, path)) << reader << ": bytes of " << path;
+                EXPECT_TRUE(test::read_text(item.path()) == contents(entry, path)) << reader << ": bytes of " << path;
                 if (expected->second.time <= shown_by.last_time_shown) {
                     EXPECT_EQ(st.st_mtime, expected->second.time) << reader << ": time of " << path;
                 }
@@ -286,7 +268,9 @@ protected:
         for (const auto& [name, listed] : listing) {
             if (primary) {
                 EXPECT_TRUE(std::regex_match(name.substr(name.rfind('/') + 1), stored_name)) << name;
-                EXPECT_LE(std::count(name.begin(), name.end(), '/'), 7) << name << " lies below the eighth level";
+                // Seven names below the root at most, the eighth level's directories six.
+                EXPECT_LE(std::count(name.begin(), name.end(), '/'), listed.directory ? 6 : 7)
+                    << name << " lies below the eighth level";
                 root.insert(name.find('/') == std::string::npos ? name : "");
                 if (listed.directory || listed.size == 0) {
                     continue;
@@ -306,7 +290,8 @@ protected:
         }
     }
 
-    fs::path dir_;
+    test::ScratchDirectory scratch_;
+    const fs::path& dir_ = scratch_.path;
     Entry root_;
     std::map<std::string, Expected> expected_;
     std::map<const Entry*, std::string> paths_;

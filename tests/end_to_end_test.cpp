@@ -45,36 +45,6 @@ TEST_F(EndToEnd, UsageForms)
     }
 }
 
-TEST_F(EndToEnd, ConvertsEverySizeForBothModels)
-{
-    struct Case {
-        std::string option;
-        Model model;
-    };
-    const Case models[] = {{"", Model::Default},
-                           {"/model:e220", Model::E220},
-                           {"/MODEL:E2200", Model::E220},
-                           {"/model:E172", Model::Default},
-                           {"/model:", Model::Default}};
-    // Empty, one sector, one block, the worked example, and across the 1 MiB I/O chunk.
-    const std::size_t sizes[] = {0, 2048, 4096, 10240, (1 << 20) - 2048, (1 << 20) + 2048, 3 << 20};
-    unsigned seed = 1;
-    for (std::size_t size : sizes) {
-        for (const Case& c : models) {
-            const Bytes source = random_bytes(size, seed++);
-            write_file(path("in.iso"), source);
-            std::vector<std::string> arguments = {path("in.iso"), path("out.bin")};
-            if (!c.option.empty()) {
-                arguments.insert(arguments.begin(), c.option);
-            }
-            expect_success(quarnel(arguments));
-            EXPECT_EQ(read_file(path("out.bin")), expected_image(source, c.model))
-                << size << " bytes, option '" << c.option << "'";
-            EXPECT_EQ(entries(), (std::set<std::string>{"in.iso", "out.bin"}));
-        }
-    }
-}
-
 TEST_F(EndToEnd, UnusableSourcesLeaveTheDestinationAlone)
 {
     const Bytes existing = random_bytes(100, 7);
@@ -167,30 +137,10 @@ TEST_F(EndToEnd, ReplacesTheFileALinkNamesAndKeepsPermissions)
     EXPECT_EQ(fs::status(path("new.bin")).permissions(), fs::perms(0666 & ~mask));
 }
 
-// A file-size limit at every 4096-byte boundary of the image and at points
-// inside the header area stands for a disk that fills up there.
-TEST_F(EndToEnd, FullDiskSweepLeavesNothingBehind)
-{
-    const Bytes source = random_bytes(9 * 4096 + 2048, 9);
-    write_file(path("in.iso"), source);
-    const std::size_t image_size = expected_image(source, Model::Default).size();
-    std::vector<std::size_t> limits = {1, 91, 92, 200, 319, 320, 417, 418, 437};
-    for (std::size_t limit = 0; limit < image_size; limit += 4096) {
-        limits.push_back(limit);
-    }
-    limits.push_back(image_size - 1);
-    for (std::size_t limit : limits) {
-        expect_failure(quarnel({path("in.iso"), path("out.bin")}, ProcessOptions::with_file_size_limit(limit)),
-                       kUnableToWriteDestination);
-        EXPECT_EQ(entries(), (std::set<std::string>{"in.iso"})) << limit;
-    }
-    expect_success(quarnel({path("in.iso"), path("out.bin")}, ProcessOptions::with_file_size_limit(image_size)));
-}
-
 TEST_F(EndToEnd, InterruptedExtractionLeavesNothing)
 {
     const fs::path image = scratch_directory() / ("quarnel-interrupt-" + std::to_string(::getpid()) + ".bin");
-    make_sparse_file(path("big.iso"), std::uintmax_t{1} << 30);
+    make_sparse_file(path("big.iso"), std::uintmax_t{1} << 26);
     expect_success(quarnel({path("big.iso"), image.string()}));
     const ProcessResult result =
         signal_midway(built_program(QUARNEL_INSPECT_BINARY, {image.string(), path("work/back.iso")}), SIGINT);
@@ -235,29 +185,6 @@ TEST_F(EndToEnd, TwoGibibyteLimit)
     EXPECT_EQ(header[419 + 2 * (blocks - 1)], small_image[421]);
     fs::remove(source);
     fs::remove(destination);
-}
-
-TEST_F(EndToEnd, RealIsoImageRoundTrips)
-{
-    ASSERT_TRUE(make_iso(dir_, path("disc.iso"))) << "genisoimage is needed";
-    const Bytes iso = read_file(path("disc.iso"));
-    ASSERT_EQ(iso.size() % 2048, 0U);
-    ASSERT_EQ(std::string(iso.begin() + 0x8001, iso.begin() + 0x8006), "CD001");
-
-    for (const auto& [option, model] :
-         {std::pair{"/model:E220", Model::E220}, std::pair{"/model:none", Model::Default}}) {
-        expect_success(quarnel({option, path("disc.iso"), path("modem.bin")}));
-        const Bytes image = read_file(path("modem.bin"));
-        EXPECT_EQ(image, expected_image(iso, model));
-        const std::size_t header_area = 418 + 2 * ((iso.size() + 4095) / 4096);
-        EXPECT_EQ(Bytes(image.begin() + static_cast<std::ptrdiff_t>(header_area), image.end()), iso);
-
-        const ProcessResult inspected = inspect({path("modem.bin"), path("back.iso")});
-        EXPECT_EQ(inspected.exit_status, 0) << inspected.standard_error;
-        EXPECT_EQ(inspected.standard_error, "");
-        EXPECT_NE(inspected.standard_output.find("\nVerdict: valid modem image\n"), std::string::npos);
-        EXPECT_EQ(read_file(path("back.iso")), iso);
-    }
 }
 
 TEST_F(EndToEnd, InspectReportsAndRefuses)

@@ -20,27 +20,19 @@ Area build(std::uint32_t source_length, ModemModel model)
     return area;
 }
 
-using test::get16;
 using test::get32;
 using test::header_checksum_verifies;
 
-TEST(HeaderArea, WorkedExampleE220)
+// Every byte of the records is MatchesTheLayoutBuiltByteByByte's to check;
+// here the driver's table, already in place, must survive.
+TEST(HeaderArea, WorkedExampleE220LeavesTheTableAlone)
 {
     Area area(header_area_size(3), 0);
-    std::fill(area.begin() + 418, area.end(), 0x5A);  // the driver's table must survive
+    std::fill(area.begin() + 418, area.end(), 0x5A);
     build_header_area(area, 10240, ModemModel::E220);
-
     ASSERT_EQ(area.size(), 424U);
-    EXPECT_EQ(get32(area, 320 + 4), 104U);
-    EXPECT_EQ(get32(area, 320 + 24), 10240U);
-    EXPECT_EQ(get16(area, 114), 0xF200);
-    EXPECT_EQ(get16(area, 342), 0xB000);
-    EXPECT_EQ(get32(area, 92 + 4), 100U);
-    EXPECT_EQ(get32(area, 92 + 24), 128U);
+    EXPECT_TRUE(std::equal(area.begin(), area.begin() + 418, build(10240, ModemModel::E220).begin()));
     EXPECT_TRUE(std::all_of(area.begin() + 418, area.end(), [](std::uint8_t b) { return b == 0x5A; }));
-    EXPECT_TRUE(header_checksum_verifies(area, 92));
-    EXPECT_TRUE(header_checksum_verifies(area, 320));
-    EXPECT_EQ(get16(area, 190), block_checksum_reference(std::span(area.data() + 192, 128)));
 }
 
 TEST(HeaderArea, DocumentedZeroRangesStayZero)
@@ -55,21 +47,6 @@ TEST(HeaderArea, DocumentedZeroRangesStayZero)
             }
         }
     }
-}
-
-TEST(HeaderArea, ModelsDifferOnlyInTypeCodesAndHeaderChecksums)
-{
-    const Area plain = build(18432, ModemModel::Default);
-    const Area e220 = build(18432, ModemModel::E220);
-    std::vector<std::size_t> differing;
-    for (std::size_t at = 0; at < plain.size(); ++at) {
-        if (plain[at] != e220[at]) {
-            differing.push_back(at);
-        }
-    }
-    EXPECT_EQ(differing, (std::vector<std::size_t>{114, 115, 184, 185, 342, 343, 412, 413}));
-    EXPECT_EQ(get16(plain, 114), 0x000A);
-    EXPECT_EQ(get16(plain, 342), 0x000B);
 }
 
 TEST(HeaderArea, MatchesTheLayoutBuiltByteByByte)

@@ -4,14 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
-#include <thread>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -105,8 +104,9 @@ TEST_F(Inspector, DiscInsideIsDescribedAndMustNotBeCutShort)
                                    "  Volume formats:   ISO 9660, Joliet\n"
                                    "  Volume label:     QUARNEL\n";
 
-    convert(iso, "whole");
-    const ProcessResult whole = inspect({path("whole.bin")});
+    EXPECT_EQ(convert(iso, "whole"), expected_image(iso, Model::Default));
+    const ProcessResult whole = inspect({path("whole.bin"), path("whole-back.iso")});
+    EXPECT_EQ(read_file(path("whole-back.iso")), iso);
     EXPECT_EQ(whole.exit_status, 0);
     EXPECT_EQ(whole.standard_error, "");
     EXPECT_TRUE(has_line(whole, disc_lines + "  Volume size:      " + sectors +
@@ -315,62 +315,45 @@ std::string final_screen(const std::string& raw, std::size_t columns = 0, std::s
 }
 
 struct TerminalRun : ProcessResult {
-    bool interrupted = false;                     // the signal asked for was sent
     std::size_t narrowed_at = std::string::npos;  // the bytes of standard error shown before the terminal was narrowed
 };
 
-// Whether a process has `file` open.
-bool holds_open(pid_t pid, const fs::path& file)
-{
-    std::error_code error;
-    for (fs::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", error);
-         !error && it != fs::directory_iterator(); it.increment(error)) {
-        if (fs::equivalent(fs::read_symlink(it->path(), error), file, error)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// Runs a program with standard error on a pseudo-terminal; with `interrupt`,
-// or on a terminal of a set width, holds it past the progress delay, and once
-// a progress line has appeared sends `interrupt` or narrows the terminal to
-// `narrowed_to` columns.
+// Runs a program of the moved clock (every report draws the line) with
+// standard error on a pseudo-terminal; with `interrupt` or `narrowed_to` it
+// stops itself after its first drawing, and is sent `interrupt` or has the
+// terminal narrowed to `narrowed_to` columns while that line stands.
 TerminalRun run_on_terminal(const std::vector<std::string>& arguments, int interrupt = 0, ProcessOptions options = {},
                             unsigned short narrowed_to = 0)
 {
     TerminalRun run;
     options.error_on_terminal = true;
-    const bool hold = interrupt != 0 || options.terminal_columns != 0;
-    bool banner = false;
+    const bool stops = interrupt != 0 || narrowed_to != 0;
+    if (stops) {
+        options.environment.emplace_back("QUARNEL_TEST_STOP", "1");
+    }
+    bool acted = false;
     options.on_error_output = [&](pid_t pid, const std::string& raw) {
-        if (!banner && raw.find("\r\n\r\n") != std::string::npos) {
-            banner = true;
-            // Held past the progress delay while the run has its source open
-            // (its progress clock starts before that, after the banner), so
-            // that its next step draws the line however fast the machine is;
-            // the source is looked for until the run ends.
-            while (hold && !holds_open(pid, arguments.at(1)) && !has_exited(pid)) {
-                std::this_thread::sleep_for(std::chrono::microseconds(200));
-            }
-            if (hold && !has_exited(pid) && ::kill(pid, SIGSTOP) == 0) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(700));
-                ::kill(pid, SIGCONT);
-            }
+        const std::size_t line_end = raw.find('\r', std::min(raw.find(" MiB/s"), raw.size()));
+        if (!stops || acted || line_end == std::string::npos) {
+            return;
         }
-        if (interrupt != 0 && !run.interrupted && raw.find(" MiB/s") != std::string::npos) {
-            run.interrupted = ::kill(pid, interrupt) == 0;
-        }
-        if (narrowed_to != 0 && run.narrowed_at == std::string::npos && raw.find(" MiB/s") != std::string::npos) {
+        acted = true;
+        int status = 0;
+        ASSERT_TRUE(::waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status));
+        if (narrowed_to != 0) {
             const winsize size{24, narrowed_to, 0, 0};
             const int terminal = ::open(("/proc/" + std::to_string(pid) + "/fd/2").c_str(), O_RDWR | O_NOCTTY);
-            if (terminal >= 0 && ::ioctl(terminal, TIOCSWINSZ, &size) == 0) {
-                run.narrowed_at = raw.size();
-            }
+            EXPECT_EQ(::ioctl(terminal, TIOCSWINSZ, &size), 0);
             ::close(terminal);
+            run.narrowed_at = line_end + 1;
         }
+        if (interrupt != 0) {
+            ::kill(pid, interrupt);
+        }
+        ::kill(pid, SIGCONT);
     };
     static_cast<ProcessResult&>(run) = run_process(arguments, options);
+    EXPECT_EQ(acted, stops) << "no line drawn to act on";
     return run;
 }
 
@@ -386,36 +369,28 @@ std::string as_terminal_shows(std::string_view text)
 
 TEST_F(Inspector, ProgressOnATerminalLeavesOnlyTheMessages)
 {
-    const fs::path scratch = scratch_directory();
-    const std::string pid = std::to_string(::getpid());
-    const fs::path source = scratch / ("quarnel-progress-" + pid + ".iso");
-    const fs::path image = scratch / ("quarnel-progress-" + pid + ".bin");
-    const fs::path again = scratch / ("quarnel-progress-" + pid + "-again.bin");
-    make_sparse_file(source, (std::uintmax_t{1} << 31) - 2048);
-
-    const TerminalRun conversion = run_on_terminal(built_program(QUARNEL_BINARY, {source.string(), image.string()}));
+    make_sparse_file(path("big.iso"), std::uintmax_t{64} << 20);
+    const TerminalRun conversion =
+        run_on_terminal(built_program(QUARNEL_MOVED_CLOCK_BINARY, {path("big.iso"), path("big.bin")}));
     EXPECT_EQ(conversion.exit_status, 0);
+    EXPECT_NE(conversion.standard_error.find(" MiB/s\r"), std::string::npos) << "no line drawn";
     EXPECT_EQ(final_screen(conversion.standard_error), final_screen(as_terminal_shows(banner_and(kSuccess))));
 
     // An interruption's message erases the line as well.
     const TerminalRun interrupted =
-        run_on_terminal(built_program(QUARNEL_BINARY, {source.string(), again.string()}), SIGINT);
-    fs::remove(again);
-    // (A signal that lands only after the rename finds the run settled: success.)
-    if (interrupted.interrupted && interrupted.end_signal == SIGINT) {
-        EXPECT_EQ(final_screen(interrupted.standard_error), final_screen(as_terminal_shows(banner_and(kInterrupted))));
-    }
+        run_on_terminal(built_program(QUARNEL_MOVED_CLOCK_BINARY, {path("big.iso"), path("again.bin")}), SIGINT);
+    EXPECT_EQ(interrupted.end_signal, SIGINT);
+    EXPECT_EQ(final_screen(interrupted.standard_error), final_screen(as_terminal_shows(banner_and(kInterrupted))));
 
-    fs::remove(source);
-
-    const TerminalRun inspection = run_on_terminal(built_program(QUARNEL_INSPECT_BINARY, {image.string()}));
+    const TerminalRun inspection =
+        run_on_terminal(built_program(QUARNEL_INSPECT_MOVED_CLOCK_BINARY, {path("big.bin")}));
     EXPECT_EQ(inspection.exit_status, 0);
+    EXPECT_NE(inspection.standard_error.find(" MiB/s\r"), std::string::npos) << "no line drawn";
     EXPECT_EQ(final_screen(inspection.standard_error), "");
 
     // A failure erases the line too: the same image with its last byte gone.
-    fs::resize_file(image, fs::file_size(image) - 1);
-    const TerminalRun damaged = run_on_terminal(built_program(QUARNEL_INSPECT_BINARY, {image.string()}));
-    fs::remove(image);
+    fs::resize_file(path("big.bin"), fs::file_size(path("big.bin")) - 1);
+    const TerminalRun damaged = run_on_terminal(built_program(QUARNEL_INSPECT_MOVED_CLOCK_BINARY, {path("big.bin")}));
     EXPECT_EQ(damaged.exit_status, kFailureStatus);
     EXPECT_EQ(final_screen(damaged.standard_error), "Error: image file is truncated.\n");
 }
@@ -426,11 +401,7 @@ TEST_F(Inspector, ProgressOnATerminalLeavesOnlyTheMessages)
 // terminal, which cannot erase, gets no line at all.
 TEST_F(Inspector, ProgressFitsANarrowTerminalAndADumbOneGetsNone)
 {
-    const fs::path scratch = test::scratch_directory();
-    const std::string pid = std::to_string(::getpid());
-    const fs::path source = scratch / ("quarnel-narrow-" + pid + ".iso");
-    const fs::path image = scratch / ("quarnel-narrow-" + pid + ".bin");
-    test::make_sparse_file(source, std::uintmax_t{1} << 30);
+    make_sparse_file(path("big.iso"), std::uintmax_t{64} << 20);
     struct Case {
         unsigned short columns;
         const char* term;
@@ -441,15 +412,13 @@ TEST_F(Inspector, ProgressFitsANarrowTerminalAndADumbOneGetsNone)
         ProcessOptions options;
         options.terminal_columns = c.columns;
         options.environment = {{"TERM", c.term}};
-        const TerminalRun run = run_on_terminal(built_program(QUARNEL_BINARY, {source.string(), image.string()}), 0,
-                                                options, c.narrowed_to);
+        const TerminalRun run = run_on_terminal(
+            built_program(QUARNEL_MOVED_CLOCK_BINARY, {path("big.iso"), path("big.bin")}), 0, options, c.narrowed_to);
         EXPECT_EQ(run.exit_status, 0);
         const std::size_t last_width = run.narrowed_at == std::string::npos ? c.columns : c.narrowed_to;
         EXPECT_EQ(final_screen(run.standard_error, c.columns, run.narrowed_at, c.narrowed_to),
                   final_screen(as_terminal_shows(banner_and(kSuccess)), last_width));
     }
-    fs::remove(source);
-    fs::remove(image);
 }
 
 }  // namespace

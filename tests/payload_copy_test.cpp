@@ -90,18 +90,6 @@ private:
 
 class PayloadCopyTest : public ::testing::TestWithParam<CopyMethod> {
 protected:
-    void SetUp() override
-    {
-        const std::string stem = "quarnel-payload-" + std::to_string(::getpid());
-        source_ = fs::temp_directory_path() / (stem + ".iso");
-        destination_ = fs::temp_directory_path() / (stem + ".bin");
-    }
-    void TearDown() override
-    {
-        fs::remove(source_);
-        fs::remove(destination_);
-    }
-
     // The source file's first `claimed_length` bytes as the one piece.
     Copied copy(std::uint64_t claimed_length, const CopyProgress& also = {})
     {
@@ -139,8 +127,9 @@ protected:
         return copied;
     }
 
-    fs::path source_;
-    fs::path destination_;
+    test::ScratchDirectory scratch_;
+    const fs::path source_ = scratch_.path / "source.iso";
+    const fs::path destination_ = scratch_.path / "image.bin";
 };
 
 TEST_P(PayloadCopyTest, CopiesEveryLengthWithTheReferenceChecksums)
@@ -284,9 +273,6 @@ TEST_P(PayloadCopyTest, CopiesPiecesAndNamesTheOneThatFails)
                 EXPECT_EQ(copied.outcome.failed_piece, cases[c].failed_piece) << c;
             }
         }
-        for (std::size_t i = 0; i < pieces.size(); ++i) {
-            fs::remove(source_.string() + "." + std::to_string(i));
-        }
     }
 }
 
@@ -297,21 +283,11 @@ INSTANTIATE_TEST_SUITE_P(Methods, PayloadCopyTest, ::testing::Values(CopyMethod:
 
 TEST(KernelCopy, ReportsEachWayItEnds)
 {
-    const fs::path source_path = fs::temp_directory_path() / ("quarnel-kernel-" + std::to_string(::getpid()));
+    const test::ScratchDirectory scratch;
     const test::Bytes bytes = test::random_bytes(10000, 7);
-    test::write_file(source_path.string(), bytes);
-    const FileHandle source = open_measurable_source(source_path);
-    const fs::path destination_path = source_path.string() + ".out";
-    const FileHandle destination = create_exclusive(destination_path);
-
-    const struct Removed {
-        fs::path source, destination;
-        ~Removed()
-        {
-            fs::remove(source);
-            fs::remove(destination);
-        }
-    } removed{source_path, destination_path};
+    test::write_file((scratch.path / "source").string(), bytes);
+    const FileHandle source = open_measurable_source(scratch.path / "source");
+    const FileHandle destination = create_exclusive(scratch.path / "destination");
 
     // A character device is no regular file: the caller copies by itself.
     const FileHandle zero(::open("/dev/zero", O_RDONLY));
@@ -334,8 +310,8 @@ TEST(KernelCopy, ReportsEachWayItEnds)
 // name nor a link, dangling or not, is opened, so nothing is written through.
 TEST(CreateExclusive, RefusesATakenNameAndALink)
 {
-    const fs::path directory = fs::temp_directory_path() / ("quarnel-exclusive-" + std::to_string(::getpid()));
-    fs::create_directory(directory);
+    const test::ScratchDirectory scratch;
+    const fs::path& directory = scratch.path;
     fs::create_symlink(directory / "nowhere", directory / "link");
     EXPECT_TRUE(create_exclusive(directory / "new").is_open());
     for (const char* taken : {"new", "link"}) {
@@ -344,7 +320,6 @@ TEST(CreateExclusive, RefusesATakenNameAndALink)
         EXPECT_EQ(errno, EEXIST) << taken;
     }
     EXPECT_FALSE(fs::exists(directory / "nowhere"));
-    fs::remove_all(directory);
 }
 
 // Windows' rule, on the values FindFirstFileW gives (attributes, tag): only a

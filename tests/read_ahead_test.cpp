@@ -58,9 +58,8 @@ Collected read_all(const fs::path& path, std::uint64_t claimed_length, bool thre
 
 class ReadAheadTest : public ::testing::Test {
 protected:
-    void SetUp() override { path_ = fs::temp_directory_path() / ("quarnel-reader-" + std::to_string(::getpid())); }
-    void TearDown() override { fs::remove(path_); }
-    fs::path path_;
+    test::ScratchDirectory scratch_;
+    const fs::path path_ = scratch_.path / "source";
 };
 
 TEST_F(ReadAheadTest, HandsOverTheSourceAndItsChecksumsInEitherMode)

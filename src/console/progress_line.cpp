@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "console/console.h"
 #include "platform/interrupt.h"
@@ -138,7 +139,15 @@ void erase_for_interruption()
 }
 // GCOVR_EXCL_STOP
 
+ProgressLine::Clock& terminal_progress_clock()
+{
+    static ProgressLine::Clock clock = [] { return std::chrono::steady_clock::now(); };
+    return clock;
+}
+
 }  // namespace
+
+void set_terminal_progress_clock(ProgressLine::Clock clock) { terminal_progress_clock() = std::move(clock); }
 
 TerminalProgress::TerminalProgress()
 {
@@ -146,8 +155,8 @@ TerminalProgress::TerminalProgress()
     if (terminal == Terminal::None) {
         return;
     }
-    line_.emplace([](std::string_view text) { console::print_transient(text); },
-                  [] { return std::chrono::steady_clock::now(); }, terminal, ProgressTiming{}, standard_error_columns);
+    line_.emplace([](std::string_view text) { console::print_transient(text); }, terminal_progress_clock(), terminal,
+                  ProgressTiming{}, standard_error_columns);
     // A line on the screen is also what an interruption's message must erase
     // first; without a slot for that, no line is drawn.
     if (register_interrupt_cleanup(erase_for_interruption) != 0) {

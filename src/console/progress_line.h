@@ -74,4 +74,8 @@ private:
     std::optional<ProgressLine> line_;
 };
 
+// The clock each TerminalProgress made from now on reads, the steady clock
+// unless set: the tests' builds of the programs give one they move themselves.
+void set_terminal_progress_clock(ProgressLine::Clock clock);
+
 }  // namespace quarnel

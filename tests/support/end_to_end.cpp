@@ -3,8 +3,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <sys/ptrace.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 #include "support/expected_image.h"
@@ -14,19 +14,6 @@ namespace quarnel::test {
 namespace fs = std::filesystem;
 
 std::string banner_and(std::string_view tail) { return std::string(kBanner) + std::string(tail); }
-
-void EndToEnd::SetUp()
-{
-    std::string pattern = (fs::temp_directory_path() / "quarnel-e2e-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-}
-
-void EndToEnd::TearDown()
-{
-    std::error_code error;
-    fs::remove_all(dir_, error);
-}
 
 std::string EndToEnd::path(const std::string& name) const { return (dir_ / name).string(); }
 
@@ -107,23 +94,36 @@ bool has_temporary_file(const fs::path& dir)
     return false;
 }
 
-bool has_exited(pid_t pid)
-{
-    siginfo_t info{};
-    return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
-}
-
 pid_t start_and_pause(const fs::path& dir, const std::vector<std::string>& arguments, const ProcessOptions& options)
 {
-    const pid_t pid = start_process(arguments, (dir / "stderr.txt").string(), options);
-    // No deadline: the program either makes its temporary file or ends.
-    while (!has_temporary_file(dir) && !has_exited(pid)) {
-        std::this_thread::yield();
-    }
-    ::kill(pid, SIGSTOP);
+    ProcessOptions traced = options;
+    traced.traced = true;
+    const pid_t pid = start_process(arguments, (dir / "stderr.txt").string(), traced);
     int status = 0;
-    const bool stopped = ::waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status);
-    EXPECT_TRUE(stopped && has_temporary_file(dir)) << "the program ended before the test could stop it midway";
+    bool in_call = false;  // between a system call's entry and its return
+    bool stopped = false;
+    // Traced, the program waits at each of its system calls while the test
+    // looks for its temporary file: it cannot have gone on, let alone ended.
+    for (bool exec_stop = true; !stopped && ::waitpid(pid, &status, 0) == pid && WIFSTOPPED(status);
+         exec_stop = false) {
+        int pass_on = WSTOPSIG(status);
+        if (exec_stop || pass_on == (SIGTRAP | 0x80)) {
+            in_call = !exec_stop && !in_call;
+            pass_on = 0;
+        }
+        if (exec_stop) {
+            ::ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
+        }
+        if (!exec_stop && !in_call && has_temporary_file(dir)) {
+            // Stopped where the call returns, then let go: the stop is the first thing it does untraced.
+            ::kill(pid, SIGSTOP);
+            ::ptrace(PTRACE_DETACH, pid, nullptr, 0);
+            stopped = ::waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status);
+        } else {
+            ::ptrace(PTRACE_SYSCALL, pid, nullptr, pass_on);
+        }
+    }
+    EXPECT_TRUE(stopped) << "the program ended before the test could stop it midway";
     return pid;
 }
 

@@ -14,6 +14,7 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "support/expected_image.h"
 #include "support/process.h"
 
 namespace quarnel::test {
@@ -50,9 +51,6 @@ std::string banner_and(std::string_view tail);
 
 class EndToEnd : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
-
     std::string path(const std::string& name) const;
     ProcessResult quarnel(std::vector<std::string> arguments, const ProcessOptions& options = {});
     ProcessResult inspect(std::vector<std::string> arguments, const ProcessOptions& options = {});
@@ -73,19 +71,18 @@ protected:
     static void expect_failure(const ProcessResult& result, std::string_view message);
     static void expect_success(const ProcessResult& result);
 
-    std::filesystem::path dir_;
+    ScratchDirectory scratch_;
+    const std::filesystem::path& dir_ = scratch_.path;
 };
 
 void make_sparse_file(const std::filesystem::path& path, std::uintmax_t length);
 
 bool has_temporary_file(const std::filesystem::path& dir);
-// Whether a child process has ended, leaving it to be waited for.
-bool has_exited(pid_t pid);
 
 // Starts a program writing a large output into `dir` and stops it once its
 // temporary file exists, so that the test can act on it midway; its standard
-// error goes to dir/stderr.txt. Waits on the program, never on the clock; a
-// program that ends before it could be stopped fails the test.
+// error goes to dir/stderr.txt. Traced up to then, it cannot end before it is
+// stopped; one that makes no temporary file fails the test.
 pid_t start_and_pause(const std::filesystem::path& dir, const std::vector<std::string>& arguments,
                       const ProcessOptions& options = {});
 

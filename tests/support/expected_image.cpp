@@ -1,5 +1,6 @@
 #include "support/expected_image.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -62,10 +63,31 @@ Bytes expected_image(const Bytes& source, Model model)
     return image;
 }
 
+ScratchDirectory::ScratchDirectory()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "quarnel-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        std::abort();
+    }
+    path = pattern;
+}
+
+ScratchDirectory::~ScratchDirectory()
+{
+    std::error_code error;
+    std::filesystem::remove_all(path, error);
+}
+
 Bytes read_file(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string read_text(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 void write_file(const std::string& path, const Bytes& bytes)
@@ -80,6 +102,20 @@ Bytes random_bytes(std::size_t size, unsigned seed)
     Bytes bytes(size);
     for (auto& byte : bytes) {
         byte = static_cast<std::uint8_t>(generator());
+    }
+    return bytes;
+}
+
+std::string bytes_named(const std::string& name, std::size_t size)
+{
+    std::uint32_t seed = 2166136261U;
+    for (const char c : name) {
+        seed = (seed ^ static_cast<unsigned char>(c)) * 16777619U;
+    }
+    std::string bytes(size, '\0');
+    for (char& byte : bytes) {
+        seed = seed * 1103515245U + 12345U;
+        byte = static_cast<char>(seed >> 16);
     }
     return bytes;
 }

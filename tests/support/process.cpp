@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string_view>
 #include <sys/ioctl.h>
+#include <sys/ptrace.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -222,6 +223,9 @@ pid_t start_process(const std::vector<std::string>& arguments, const std::string
         ::dup2(err, STDERR_FILENO);
         ::close(err);
         set_child_state(options);
+        if (options.traced) {
+            ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+        }
         exec_child(arguments);
     }
     return pid;

@@ -28,6 +28,7 @@ struct ProcessOptions {
     bool close_output_at_start = false;         // standard output is a pipe nobody reads (`| true`)
     bool close_error_after_first_line = false;  // the reader of standard error stops early (`2>&1 | head -n1`)
     bool error_on_terminal = false;  // standard error a pseudo-terminal of the test's own, input and output /dev/null
+    bool traced = false;             // stopped at its start for the test to trace (PTRACE_TRACEME)
     unsigned short terminal_columns = 0;                           // that terminal's width; 0 leaves it unset
     std::vector<std::pair<std::string, std::string>> environment;  // variables set in the child
     // Told the child and all it has written on standard error so far, after each read of it.
