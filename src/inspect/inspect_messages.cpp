@@ -126,4 +126,26 @@ std::string fault_message(ImageFault fault) { return error_line(fault_descriptio
 
 std::string fault_message(const ImageReport& report) { return error_line(fault_description(report)); }
 
+std::string unpack_failure_message(const UnpackOutcome& outcome, std::string_view folder)
+{
+    const std::string entry = quoted(outcome.path);
+    switch (outcome.failure) {
+    case UnpackFailure::Exists:
+        return "Error: " + quoted(folder) + " exists already; /unpack: makes a new folder.\n";
+    case UnpackFailure::NameTaken:
+        return "Error: " + entry + " and another name of its folder are one name where " + quoted(folder) +
+               " would be (they differ in letter case, say); nothing was unpacked.\n";
+    case UnpackFailure::NameUnfit:
+        return "Error: " + entry + " is a name Windows cannot hold; nothing was unpacked.\n";
+    case UnpackFailure::WriteFailed:
+        return "Error: unable to write unpacked folder " + quoted(folder) + ".\n";
+    case UnpackFailure::CannotCreate:
+    case UnpackFailure::None:
+        break;
+    }
+    return outcome.path.empty() ? "Error: unable to create unpacked folder " + quoted(folder) + ".\n"
+                                : "Error: unable to create " + entry + " in unpacked folder " + quoted(folder) +
+                                      "; nothing was unpacked.\n";
+}
+
 }  // namespace quarnel::inspect_messages

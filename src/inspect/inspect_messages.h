@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "image/image_reader.h"
+#include "inspect/unpack_failure.h"
 
 namespace quarnel::inspect_messages {
 
@@ -42,5 +43,8 @@ std::string error_line(std::string_view description);
 // The fault's line on standard error: "Error: <description>.\n".
 std::string fault_message(ImageFault fault);
 std::string fault_message(const ImageReport& report);
+
+// Why /unpack: made nothing of `folder`: its line on standard error.
+std::string unpack_failure_message(const UnpackOutcome& outcome, std::string_view folder);
 
 }  // namespace quarnel::inspect_messages

@@ -117,13 +117,13 @@ int TemporaryFolder::note(const fs::path& path, bool directory)
 
 int TemporaryFolder::place()
 {
-    {
-        const InterruptsHeld held;
-        if (move_without_replacing(*private_, name_, *parent_, name_) != 0) {
-            return -1;
-        }
-        g_count = 1;  // what is left to remove: the private folder, empty now
+    InterruptsHeld held;
+    if (move_without_replacing(*private_, name_, *parent_, name_) != 0) {
+        return -1;  // the hold ends: a signal that came meanwhile is acted on now
     }
+    g_count = 1;  // what is left to remove: the private folder, empty now
+    // The outcome is final: the folder is in place.
+    held.hold_until_exit();
     const int flushed = parent_->flush(name_);
     discard();
     return flushed;

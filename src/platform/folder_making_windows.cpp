@@ -61,7 +61,8 @@ int move_without_replacing(const Directory& from_directory, const fs::path& from
                            const fs::path& to)
 {
     // Without MOVEFILE_REPLACE_EXISTING the move refuses a name that exists.
-    return ::MoveFileExW(from_directory.entry(from).c_str(), to_directory.entry(to).c_str(), MOVEFILE_WRITE_THROUGH) != 0
+    return ::MoveFileExW(from_directory.entry(from).c_str(), to_directory.entry(to).c_str(), MOVEFILE_WRITE_THROUGH) !=
+                   0
                ? 0
                : failed();
 }
