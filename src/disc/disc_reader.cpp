@@ -220,6 +220,7 @@ private:
     [[nodiscard]] int fail(DiscFaultKind kind, const DiscListing* listing = nullptr, std::uint32_t directory = kInRoot)
     {
         fault_.kind = kind;
+        fault_.in_tree = in_tree_;
         fault_.joliet = joliet_;
         fault_.directory = listing != nullptr && directory != kInRoot ? listing->path(directory) : "";
         return -1;
@@ -314,6 +315,7 @@ private:
     [[nodiscard]] int read_tree(const VolumeDescriptor& descriptor, bool joliet, DiscListing& listing)
     {
         joliet_ = joliet;
+        in_tree_ = true;
         stack_.clear();
         const auto root = load_record<DirectoryRecord>(descriptor.root_directory_record);
         Range range;
@@ -486,6 +488,7 @@ private:
     Range descriptors_;
     std::uint64_t directory_bytes_left_ = 0;
     std::uint64_t records_left_ = 0;
+    bool in_tree_ = false;
     bool joliet_ = false;
     Ranges directories_;  // of both trees
     Ranges files_;

@@ -76,6 +76,7 @@ inline constexpr std::size_t kMaxListedPathBytes = 4096;
 
 struct DiscFault {
     DiscFaultKind kind = DiscFaultKind::None;
+    bool in_tree = false;   // found in a tree's records, not in the descriptors
     bool joliet = false;    // found in the Joliet tree
     std::string directory;  // the folder whose records hold it, as a path ("" the root)
 };
