@@ -21,7 +21,11 @@
 
 #include "disc/disc_layout.h"
 #include "disc/disc_names.h"
+#include "disc/disc_reader.h"
 #include "image/header_area.h"
+#include "image/image_source.h"
+#include "image/integers.h"
+#include "support/expected_image.h"
 #include "support/iso_readers.h"
 #include "support/process.h"
 
@@ -670,6 +674,180 @@ std::vector<DiscCase> cases()
         refused_folder("label_not_utf8", folder("f", {}), refused(RefusalKind::InvalidLabel), "\xFF"),
     };
 }
+
+// Our reader's listing of a disc file: path (folders ending in '/') to kind, size and time.
+std::map<std::string, Listed> our_listing(const std::string& iso, DiscNames names, DiscFault& fault, bool& joliet)
+{
+    const std::string bytes = slurp(iso);
+    MemoryImageSource source(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    DiscListing listing;
+    if (read_disc_listing(source, 0, bytes.size(), listing, fault, names) != 0) {
+        return {};
+    }
+    joliet = listing.joliet;
+    std::map<std::string, Listed> shown;
+    for (std::size_t i = 0; i < listing.items.size(); ++i) {
+        const DiscItem& item = listing.items[i];
+        shown[listing.path(i)] = {item.directory, item.size, item.sector, std::to_string(item.time.value_or(-1))};
+    }
+    return shown;
+}
+
+// What a lister shows, its names and times made ours: isoinfo's ";1" dropped, times in its format.
+// isoinfo shows a record's time as written, its offset from UTC not applied: `offset` puts it back.
+std::map<std::string, Listed> listed_by(const test::Lister& lister, const std::string& text,
+                                        const std::map<std::string, Listed>& ours, std::int64_t offset)
+{
+    static const std::regex seven_zip(R"(^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d) ([D.])\S+ +(\d*) +\d*  (.*)$)");
+    static const std::regex tar(R"(^([d-])\S+ +\d+ \S+ +\S+ +(\d+) (\w{3} [ \d]\d (?:[ \d]\d:\d\d| \d{4})) (.*)$)");
+    std::map<std::string, Listed> shown;
+    std::smatch m;
+    if (lister.lists == test::Lists::Isoinfo) {
+        for (auto& [name, listed] : parse_listing(text, true)) {
+            std::string plain = std::regex_replace(name, std::regex(";\\d+$"), "");
+            shown[!listed.directory && plain.ends_with('.') ? plain.substr(0, plain.size() - 1) : plain] = listed;
+        }
+    }
+    std::istringstream lines(text);
+    for (std::string line; lister.lists != test::Lists::Isoinfo && std::getline(lines, line);) {
+        if (lister.lists == test::Lists::SevenZip && std::regex_match(line, m, seven_zip) &&
+            !m[4].str().starts_with("[BOOT]")) {
+            shown[m[4]] = {m[2] == "D", m[3].str().empty() ? 0 : std::stoull(m[3]), 0, m[1]};
+        } else if (lister.lists == test::Lists::Tar && std::regex_match(line, m, tar) && m[4] != ".") {
+            shown[m[4]] = {m[1] == "d", std::stoull(m[2]), 0, m[3]};
+        }
+    }
+    for (auto& [name, listed] : shown) {
+        const auto our = ours.find(name);
+        const std::int64_t time = (our == ours.end() ? 0 : std::stoll(our->second.time)) +
+                                  (lister.lists == test::Lists::Isoinfo ? offset : 0);
+        const bool with_hour = listed.time.find(':') != std::string::npos;
+        const char* format = lister.lists == test::Lists::Isoinfo    ? "%b %e %Y"
+                             : lister.lists == test::Lists::SevenZip ? "%Y-%m-%d %H:%M:%S"
+                             : with_hour                             ? "%b %e %H:%M"
+                                                                     : "%b %e  %Y";
+        listed.time = listed.time == shown_time(time, format) ? "" : listed.time;
+        listed.sector = 0;
+    }
+    return shown;
+}
+
+struct ListedDisc {
+    std::string name;
+    std::vector<std::string> make;  // "@iso" the disc, "@src" the folder; empty: `installed` is the disc
+    std::string installed{};
+    bool rock_ridge_names = false;   // 7z and bsdtar show Rock Ridge names, not ours
+    std::int64_t offset = 9 * 3600;  // the records' offset from UTC: the writer runs in Tokyo
+};
+
+class DiscReaderTest : public testing::TestWithParam<ListedDisc> {};
+
+// Discs from other writers, and quarnel-pack's, listed by our reader as by readers we did not write.
+TEST_P(DiscReaderTest, ListsAsOtherReadersDo)
+{
+    const ListedDisc& disc = GetParam();
+    const fs::path dir = fs::temp_directory_path() / ("quarnel_reader_" + disc.name + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "src/Sub folder/Deeper");
+    test::write_file((dir / "src/readme.txt").string(), test::Bytes(3000, 'r'));
+    test::write_file((dir / "src/Sub folder/A long name of data.bin").string(), test::random_bytes(70000, 3));
+    test::write_file((dir / "src/Sub folder/Deeper/empty").string(), {});
+    fs::last_write_time(dir / "src/readme.txt", fs::file_time_type::clock::now() - std::chrono::hours(24 * 400));
+    std::string iso = disc.installed.empty() ? (dir / "disc.iso").string() : disc.installed;
+    if (!disc.installed.empty() && !fs::exists(iso)) {
+        GTEST_SKIP() << iso << " not installed";
+    }
+    if (disc.make.empty() && disc.installed.empty()) {  // quarnel's own layout
+        const Entry root = folder("src", {file("readme.txt", 3000, kTime - 86400 * 400),
+                                          folder("Sub folder", {file("A long name of data.bin", 70000)})});
+        DiscLayout layout;
+        Refusal refusal;
+        ASSERT_EQ(lay_out_disc(root, std::nullopt, layout, refusal), 0);
+        std::vector<std::uint8_t> bytes(std::uint64_t{layout.total_sectors} * kDiscSectorSize);
+        layout.metadata->fill(0, std::span(bytes).first(layout.metadata_size));
+        test::write_file(iso, bytes);
+    } else if (!disc.make.empty()) {
+        std::vector<std::string> make = disc.make;
+        for (std::string& word : make) {
+            word = std::regex_replace(std::regex_replace(word, std::regex("@iso"), iso), std::regex("@src"),
+                                      (dir / "src").string());
+        }
+        test::ProcessOptions options;
+        options.environment = {{"TZ", "Asia/Tokyo"}};  // records 9 hours ahead of UTC, the offset saying so
+        ASSERT_EQ(test::run_process(make, options).exit_status, 0) << disc.name;
+    }
+    std::string missing;
+    for (const test::Lister& lister : test::kListers) {
+        DiscFault fault;
+        bool joliet = false;
+        (void)our_listing(iso, DiscNames::JolietWhereThere, fault, joliet);
+        const auto ours =
+            our_listing(iso, lister.primary ? DiscNames::Primary : DiscNames::JolietWhereThere, fault, joliet);
+        ASSERT_EQ(fault.kind, DiscFaultKind::None) << disc.name << ": " << static_cast<int>(fault.kind);
+        if (!fs::exists(lister.command[0])) {
+            missing += " " + lister.name;
+            continue;
+        }
+        if ((lister.joliet && !joliet) || (!lister.primary && disc.rock_ridge_names)) {
+            continue;
+        }
+        test::ProcessOptions options;
+        options.environment = {{"TZ", "UTC"}};
+        const test::ProcessResult run = test::run_process(
+            test::reader_command({lister.name, test::Shows::Extracted, lister.command}, iso, ""), options);
+        ASSERT_EQ(run.exit_status, 0) << lister.name << " on " << disc.name;
+        auto expected = ours;
+        for (auto& [name, listed] : expected) {
+            listed = {listed.directory, listed.directory && lister.lists == test::Lists::SevenZip ? 0 : listed.size, 0,
+                      ""};
+        }
+        const auto shown = listed_by(lister, run.standard_output, ours, disc.offset);
+        EXPECT_EQ(shown.size(), expected.size()) << lister.name << " on " << disc.name;
+        for (const auto& [name, listed] : expected) {
+            const auto other = shown.find(name);
+            ASSERT_NE(other, shown.end()) << lister.name << " on " << disc.name << " lacks " << name;
+            EXPECT_EQ(other->second.directory, listed.directory) << lister.name << ": " << name;
+            EXPECT_EQ(other->second.size, listed.size) << lister.name << ": " << name;
+            EXPECT_EQ(other->second.time, "") << lister.name << " shows this time of " << name;
+        }
+    }
+    fs::remove_all(dir);
+    if (!missing.empty()) {
+        GTEST_SKIP() << "listers not installed:" << missing;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writers, DiscReaderTest,
+    testing::Values(ListedDisc{.name = "genisoimage_joliet",
+                               .make = {"/usr/bin/genisoimage", "-quiet", "-J", "-o", "@iso", "@src"}},
+                    ListedDisc{.name = "genisoimage_rock_ridge_joliet",
+                               .make = {"/usr/bin/genisoimage", "-quiet", "-R", "-J", "-o", "@iso", "@src"}},
+                    ListedDisc{.name = "genisoimage_plain",
+                               .make = {"/usr/bin/genisoimage", "-quiet", "-o", "@iso", "@src"}},
+                    // xorriso writes its times in UTC wherever it runs.
+                    ListedDisc{.name = "xorriso_plain",
+                               .make = {"/usr/bin/xorriso", "-outdev", "@iso", "-rockridge", "off", "-joliet", "off",
+                                        "-map", "@src", "/"},
+                               .offset = 0},
+                    ListedDisc{.name = "xorriso_joliet",
+                               .make = {"/usr/bin/xorriso", "-outdev", "@iso", "-rockridge", "off", "-joliet", "on",
+                                        "-map", "@src", "/"},
+                               .offset = 0},
+                    ListedDisc{.name = "xorriso_rock_ridge",
+                               .make = {"/usr/bin/xorriso", "-outdev", "@iso", "-joliet", "off", "-map", "@src", "/"},
+                               .rock_ridge_names = true,
+                               .offset = 0},
+                    ListedDisc{.name = "xorriso_rock_ridge_joliet",
+                               .make = {"/usr/bin/xorriso", "-outdev", "@iso", "-joliet", "on", "-map", "@src", "/"},
+                               .offset = 0},
+                    ListedDisc{.name = "grub_rescue",
+                               .installed = "/usr/lib/grub-rescue/grub-rescue-cdrom.iso",
+                               .rock_ridge_names = true,
+                               .offset = 0},
+                    ListedDisc{.name = "ipxe", .installed = "/usr/lib/ipxe/ipxe.iso", .offset = 0},
+                    ListedDisc{.name = "quarnel_pack", .offset = 0}),
+    [](const testing::TestParamInfo<ListedDisc>& info) { return info.param.name; });
 
 INSTANTIATE_TEST_SUITE_P(Folders, DiscLayoutTest, testing::ValuesIn(cases()),
                          [](const testing::TestParamInfo<DiscCase>& info) { return info.param.name; });
