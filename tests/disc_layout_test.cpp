@@ -9,6 +9,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -22,6 +23,7 @@
 #include "disc/disc_layout.h"
 #include "disc/disc_names.h"
 #include "disc/disc_reader.h"
+#include "disc/disc_records.h"
 #include "image/header_area.h"
 #include "image/image_source.h"
 #include "image/integers.h"
@@ -732,9 +734,163 @@ std::map<std::string, Listed> listed_by(const test::Lister& lister, const std::s
     return shown;
 }
 
+// A small disc of quarnel's layout in memory, and the places its hostile cases patch.
+struct SmallDisc {
+    std::vector<std::uint8_t> bytes;
+
+    SmallDisc()
+    {
+        std::vector<Entry> many;
+        for (int i = 0; i < 60; ++i) {
+            many.push_back(file("file " + std::to_string(100 + i), 1));
+        }
+        static const Entry root = folder(
+            "d", {folder("a", {file("x.txt", 10)}), file("big.bin", 5000), file("cat.bin", 100), folder("many", many)});
+        DiscLayout layout;
+        Refusal refusal;
+        EXPECT_EQ(lay_out_disc(root, std::nullopt, layout, refusal), 0);
+        bytes.resize(std::uint64_t{layout.total_sectors} * kDiscSectorSize);
+        layout.metadata->fill(0, std::span(bytes).first(layout.metadata_size));
+    }
+    static std::size_t descriptor(bool joliet) { return (joliet ? 17 : 16) * std::size_t{kDiscSectorSize}; }
+    std::size_t root(bool joliet) const
+    {
+        return descriptor(joliet) + offsetof(VolumeDescriptor, root_directory_record);
+    }
+    std::uint32_t extent(std::size_t record) const { return load<ul32>(bytes, record + 2); }
+    // The record of `name` (UCS-2 in the Joliet tree) in the folder whose record is `folder`.
+    std::size_t record(std::size_t folder, std::string_view name, bool joliet = false) const
+    {
+        std::string identifier;
+        for (const char c : name) {
+            identifier += joliet ? std::string{'\0', c} : std::string{c};
+        }
+        for (std::size_t at = extent(folder) * std::size_t{kDiscSectorSize}; bytes[at] != 0; at += bytes[at]) {
+            if (std::string_view(reinterpret_cast<const char*>(&bytes[at + 33]), bytes[at + 32]) == identifier) {
+                return at;
+            }
+        }
+        ADD_FAILURE() << "no record " << name;
+        return 0;
+    }
+    void set(std::size_t at, std::uint32_t value)  // a both-byte-order field of 32 bits
+    {
+        store<ul32>(bytes, at, value);
+        store<ub32>(bytes, at + 4, value);
+    }
+    std::uint32_t volume() const { return load<ul32>(bytes, descriptor(false) + 80); }
+};
+
+struct HostileCase {
+    std::string name;
+    std::function<void(SmallDisc&)> patch;
+    DiscFaultKind fault;
+    bool joliet = false;
+    std::string directory{};
+};
+
+// Record fields: 2 extent, 10 data length, 25 flags, 26 file unit size, 32 and 33 the identifier.
+const HostileCase kHostileCases[] = {
+    {"loop", [](SmallDisc& d) { d.set(d.record(d.root(0), "A") + 2, d.extent(d.root(0))); },
+     DiscFaultKind::DirectoryLoop},
+    {"trees_share_a_root", [](SmallDisc& d) { d.set(d.root(1) + 2, d.extent(d.record(d.root(0), "A"))); },
+     DiscFaultKind::SharedDirectory, true},
+    {"outside_the_volume", [](SmallDisc& d) { d.set(d.record(d.root(0), "BIG.BIN;1") + 2, d.volume() - 1); },
+     DiscFaultKind::ExtentOutsideVolume},
+    {"file_over_descriptors", [](SmallDisc& d) { d.set(d.record(d.root(0), "BIG.BIN;1") + 2, 17); },
+     DiscFaultKind::FileOverDescriptors},
+    {"file_over_a_folder", [](SmallDisc& d) { d.set(d.record(d.root(0), "BIG.BIN;1") + 2, d.extent(d.root(0))); },
+     DiscFaultKind::FileOverDirectory},
+    {"file_over_the_other_tree", [](SmallDisc& d) { d.set(d.record(d.root(0), "BIG.BIN;1") + 2, d.extent(d.root(1))); },
+     DiscFaultKind::FileOverDirectory, true},
+    {"interleaved", [](SmallDisc& d) { d.bytes[d.record(d.root(1), "cat.bin", true) + 26] = 1; },
+     DiscFaultKind::Interleaved, true},
+    {"multi_extent_of_two_names", [](SmallDisc& d) { d.bytes[d.record(d.root(0), "BIG.BIN;1") + 25] = 0x80; },
+     DiscFaultKind::BrokenMultiExtent},
+    {"multi_extent_of_part_sectors",
+     [](SmallDisc& d) {
+         d.bytes[d.record(d.root(0), "BIG.BIN;1") + 25] = 0x80;
+         std::copy_n("BIG", 3, &d.bytes[d.record(d.root(0), "CAT.BIN;1") + 33]);
+     },
+     DiscFaultKind::BrokenMultiExtent},
+    {"record_across_a_sector",
+     [](SmallDisc& d) {
+         std::size_t at = d.record(d.record(d.root(0), "MANY"), "FILE_100.;1");
+         for (; (at + d.bytes[at]) % kDiscSectorSize != 0 && d.bytes[at + d.bytes[at]] != 0; at += d.bytes[at]) {
+         }
+         d.bytes[at] = static_cast<std::uint8_t>(d.bytes[at] + 8);
+     },
+     DiscFaultKind::RecordCrossesSector, false, "MANY"},
+    {"record_past_its_folder", [](SmallDisc& d) { d.set(d.record(d.root(0), "A") + 10, 60); },
+     DiscFaultKind::RecordPastDirectory, false, "A"},
+    {"record_short_for_its_name", [](SmallDisc& d) { d.bytes[d.record(d.root(0), "CAT.BIN;1") + 32] = 200; },
+     DiscFaultKind::RecordTooShort},
+    {"slash", [](SmallDisc& d) { d.bytes[d.record(d.root(0), "CAT.BIN;1") + 36] = '/'; },
+     DiscFaultKind::ForbiddenCharacter},
+    {"joliet_nul", [](SmallDisc& d) { d.bytes[d.record(d.record(d.root(1), "a", true), "x.txt", true) + 34] = 0; },
+     DiscFaultKind::ForbiddenCharacter, true, "a"},
+    {"dot", [](SmallDisc& d) { d.bytes[d.record(d.root(0), "A") + 33] = '.'; }, DiscFaultKind::ReservedName},
+    {"parent_past_its_place", [](SmallDisc& d) { d.bytes[d.record(d.root(0), "A") + 33] = 1; },
+     DiscFaultKind::ReservedName},
+    {"version_alone",
+     [](SmallDisc& d) {
+         const std::size_t at = d.record(d.root(0), "CAT.BIN;1");
+         d.bytes[at + 32] = 2;
+         std::copy_n(";1", 2, &d.bytes[at + 33]);
+     },
+     DiscFaultKind::ReservedName},
+    {"joliet_odd", [](SmallDisc& d) { --d.bytes[d.record(d.root(1), "cat.bin", true) + 32]; },
+     DiscFaultKind::OddJolietName, true},
+    {"joliet_lone_surrogate", [](SmallDisc& d) { d.bytes[d.record(d.root(1), "cat.bin", true) + 33] = 0xD8; },
+     DiscFaultKind::UnpairedSurrogate, true},
+    {"block_size", [](SmallDisc& d) { store<ul16>(d.bytes, SmallDisc::descriptor(false) + 128, 512); },
+     DiscFaultKind::BadBlockSize},
+    {"no_primary", [](SmallDisc& d) { d.bytes[SmallDisc::descriptor(false)] = 3; }, DiscFaultKind::NoPrimaryDescriptor},
+    {"volume_beyond_the_disc", [](SmallDisc& d) { d.set(SmallDisc::descriptor(false) + 80, d.volume() + 1); },
+     DiscFaultKind::VolumeBeyondDisc},
+    {"first_fault_named",
+     [](SmallDisc& d) {
+         --d.bytes[d.record(d.root(1), "cat.bin", true) + 32];
+         d.bytes[d.record(d.root(0), "CAT.BIN;1") + 26] = 1;
+     },
+     DiscFaultKind::Interleaved},
+    {"multi_extent_read_whole",
+     [](SmallDisc& d) {
+         d.bytes[d.record(d.root(0), "BIG.BIN;1") + 25] = 0x80;
+         d.set(d.record(d.root(0), "BIG.BIN;1") + 10, 3 * kDiscSectorSize);
+         std::copy_n("BIG", 3, &d.bytes[d.record(d.root(0), "CAT.BIN;1") + 33]);
+     },
+     DiscFaultKind::None},
+};
+
+class HostileDiscTest : public testing::TestWithParam<HostileCase> {};
+
+TEST_P(HostileDiscTest, FirstFaultIsNamed)
+{
+    SmallDisc disc;
+    GetParam().patch(disc);
+    MemoryImageSource source(disc.bytes);
+    DiscListing listing;
+    DiscFault fault;
+    EXPECT_EQ(read_disc_listing(source, 0, disc.bytes.size(), listing, fault, DiscNames::Primary),
+              GetParam().fault == DiscFaultKind::None ? 0 : -1);
+    EXPECT_EQ(fault.kind, GetParam().fault);
+    EXPECT_EQ(fault.joliet, GetParam().joliet);
+    EXPECT_EQ(fault.directory, GetParam().directory);
+    if (GetParam().fault == DiscFaultKind::None) {  // one file of two extents
+        ASSERT_GE(listing.items.size(), 3U);
+        EXPECT_EQ(listing.path(2), "BIG.BIN");
+        EXPECT_EQ(listing.items[2].size, 3 * kDiscSectorSize + 100);
+        EXPECT_EQ(listing.items[2].extent_count, 2U);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Patched, HostileDiscTest, testing::ValuesIn(kHostileCases),
+                         [](const testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
+
 struct ListedDisc {
     std::string name;
-    std::vector<std::string> make;  // "@iso" the disc, "@src" the folder; empty: `installed` is the disc
+    std::vector<std::string> make{};  // "@iso" the disc, "@src" the folder; empty: `installed` is the disc
     std::string installed{};
     bool rock_ridge_names = false;   // 7z and bsdtar show Rock Ridge names, not ours
     std::int64_t offset = 9 * 3600;  // the records' offset from UTC: the writer runs in Tokyo

@@ -325,6 +325,9 @@ private:
         if (directories_.overlaps(range)) {
             return fail(DiscFaultKind::SharedDirectory);
         }
+        if (files_.overlaps(range)) {
+            return fail(DiscFaultKind::FileOverDirectory);
+        }
         directories_.merge(range);
         if (enter(root, range, kInRoot, 0, listing) != 0) {
             return -1;
