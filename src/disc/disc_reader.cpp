@@ -168,10 +168,14 @@ bool is_joliet(const VolumeDescriptor& descriptor)
     return std::find(kJolietEscapes.begin(), kJolietEscapes.end(), escapes) != kJolietEscapes.end();
 }
 
+// A folder being read, one sector of its records at a time: no record crosses one.
 struct Frame {
     std::uint32_t item = kInRoot;  // the folder's item, kInRoot for the root
     Range range;
-    std::vector<std::uint8_t> bytes;
+    std::uint64_t data = 0;    // where its records start on the disc, in bytes
+    std::uint32_t length = 0;  // the bytes of its records
+    std::vector<std::uint8_t> sector = std::vector<std::uint8_t>(kDiscSectorSize);
+    std::uint64_t loaded = UINT64_MAX;  // the sector held, counted from the first
     std::size_t at = 0;
     std::size_t records = 0;
     std::size_t path_bytes = 0;
@@ -294,7 +298,7 @@ private:
         return 0;
     }
 
-    // Reads a folder's records into a new frame on top of the stack.
+    // Starts reading a folder's records, in a new frame on top of the stack.
     [[nodiscard]] int enter(const DirectoryRecord& record, Range range, std::uint32_t item, std::size_t path_bytes,
                             const DiscListing& listing)
     {
@@ -303,11 +307,12 @@ private:
             return fail(DiscFaultKind::TooLarge, &listing, item);
         }
         directory_bytes_left_ -= length;
-        Frame frame{item, range, std::vector<std::uint8_t>(length), 0, 0, path_bytes};
-        const std::uint64_t data = std::uint64_t{record.extent.little} + record.extended_attribute_length;
-        if (read_bytes(data * kDiscSectorSize, frame.bytes) != 0) {
-            return -1;
-        }
+        Frame frame;
+        frame.item = item;
+        frame.range = range;
+        frame.data = (std::uint64_t{record.extent.little} + record.extended_attribute_length) * kDiscSectorSize;
+        frame.length = length;
+        frame.path_bytes = path_bytes;
         stack_.push_back(std::move(frame));
         return 0;
     }
@@ -333,7 +338,7 @@ private:
             return -1;
         }
         while (!stack_.empty()) {
-            if (stack_.back().at >= stack_.back().bytes.size()) {
+            if (stack_.back().at >= stack_.back().length) {
                 if (pending_) {
                     return fail(DiscFaultKind::BrokenMultiExtent, &listing, stack_.back().item);
                 }
@@ -353,7 +358,13 @@ private:
         Frame& frame = stack_.back();
         const std::uint32_t folder = frame.item;
         const auto fail_here = [&](DiscFaultKind kind) { return fail(kind, &listing, folder); };
-        const std::size_t length = frame.bytes[frame.at];
+        if (frame.at / kDiscSectorSize != frame.loaded) {
+            frame.loaded = frame.at / kDiscSectorSize;  // within the extent's sectors, so within the volume
+            if (read_bytes(frame.data + frame.loaded * kDiscSectorSize, frame.sector) != 0) {
+                return -1;
+            }
+        }
+        const std::size_t length = frame.sector[frame.at % kDiscSectorSize];
         const std::size_t in_sector = frame.at % kDiscSectorSize;
         if (length == 0) {  // the rest of the sector is padding
             frame.at += kDiscSectorSize - in_sector;
@@ -362,10 +373,10 @@ private:
         if (in_sector + length > kDiscSectorSize) {
             return fail_here(DiscFaultKind::RecordCrossesSector);
         }
-        if (frame.at + length > frame.bytes.size()) {
+        if (frame.at + length > frame.length) {
             return fail_here(DiscFaultKind::RecordPastDirectory);
         }
-        const Bytes bytes = Bytes(frame.bytes).subspan(frame.at, length);
+        const Bytes bytes = Bytes(frame.sector).subspan(in_sector, length);
         if (length < sizeof(DirectoryRecord) + 1 ||
             sizeof(DirectoryRecord) + bytes[offsetof(DirectoryRecord, identifier_length)] > length) {
             return fail_here(DiscFaultKind::RecordTooShort);
