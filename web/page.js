@@ -587,13 +587,12 @@ const folderView = new FolderView('folder', {
       return failedWith(result.message);
     }
     const [, , discOnly] = args;
-    const zeros = new Uint8Array(result.sector);
+    const zeros = new Uint8Array(result.padding.reduce((most, zeros) => Math.max(most, zeros), 0));
     const parts = [await stored(new Blob(discOnly ? [result.metadata] : [result.header, result.metadata]))];
     signal.throwIfAborted();
-    for (const index of result.order) {
-      const { file } = folder.files[index];
-      parts.push(asChosen(file), zeros.subarray(0, (result.sector - (file.size % result.sector)) % result.sector));
-    }
+    result.order.forEach((index, i) => {
+      parts.push(asChosen(folder.files[index].file), zeros.subarray(0, result.padding[i]));
+    });
     const name = imageName(folder, args);
     let image = new Blob(parts, { type: 'application/octet-stream' });
     if (copiesManyParts && 1 + result.order.length > kFileParts) {

@@ -3,14 +3,12 @@
 
 #include <string_view>
 
+#include "texts/program_texts.h"
+
 namespace quarnel::messages {
 
 // Four lines and an empty one, ahead of everything else a run prints.
 std::string_view banner_text();
-
-// A banner of that shape for another of quarnel's programs, whose title line
-// is `title` and the version.
-std::string banner_for(std::string_view title);
 
 inline constexpr std::string_view kUsage = "Usage: quarnel [/model:<modem model>] <source .iso> <destination .bin>\n"
                                            "\n"
@@ -19,11 +17,11 @@ inline constexpr std::string_view kUsage = "Usage: quarnel [/model:<modem model>
 inline constexpr std::string_view kUnableToOpenSource = "Error: unable to open source file.\n";
 inline constexpr std::string_view kBadSourceLength = "Error: source file length is not a multiple of 2048 bytes.\n";
 inline constexpr std::string_view kSameFile = "Error: source and destination are the same file.\n";
-inline constexpr std::string_view kUnableToAllocate = "Error: unable to allocate memory for buffers.\n";
+inline constexpr std::string_view kUnableToAllocate = texts::kUnableToAllocateBuffers;
 inline constexpr std::string_view kUnableToCreateDestination = "Error: unable to create destination file.\n";
 inline constexpr std::string_view kUnableToReadSource = "Error: unable to read source file.\n";
 inline constexpr std::string_view kUnableToWriteDestination = "Error: unable to write destination file.\n";
 inline constexpr std::string_view kInterrupted = "Error: conversion interrupted.\n";
-inline constexpr std::string_view kSuccess = "Operation successfully completed.\n";
+using texts::kSuccess;
 
 }  // namespace quarnel::messages

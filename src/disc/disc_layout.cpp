@@ -122,15 +122,6 @@ std::vector<FileExtent> place_files(std::vector<Node>& nodes, const TreeWriter& 
 
 }  // namespace
 
-std::string join_path(std::string_view parent, std::string_view name)
-{
-    std::string path(parent);
-    if (!path.empty() && path.back() != '/' && path.back() != '\\') {
-        path += '/';
-    }
-    return path.append(name);
-}
-
 int lay_out_disc(const Entry& root, std::optional<std::string_view> label, DiscLayout& layout, Refusal& refusal)
 {
     DiscTrees trees;

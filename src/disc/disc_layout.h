@@ -33,61 +33,20 @@
 #include <memory>
 #include <optional>
 #include <span>
-#include <string>
 #include <string_view>
 #include <vector>
 
+#include "disc/disc_entries.h"
+
 namespace quarnel::disc {
-
-inline constexpr std::uint32_t kDiscSectorSize = 2048;
-
-// Two entries with the same identity are one file (a hard link) and share
-// one extent.
-struct FileIdentity {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    bool operator==(const FileIdentity&) const = default;
-};
-
-struct Entry {
-    std::string name;  // UTF-8
-    bool directory = false;
-    std::uint32_t source = 0;   // the driver's own number for a file, passed through untouched
-    std::uint64_t size = 0;     // bytes, for a file
-    std::int64_t modified = 0;  // seconds since the epoch, UTC
-    std::optional<FileIdentity> identity;
-    std::vector<Entry> children;  // for a directory
-};
-
-// Why a folder cannot become a disc; the driver words the message.
-enum class RefusalKind {
-    InvalidUtf8,         // a name that is not UTF-8
-    ForbiddenCharacter,  // * / : ; ? \ or U+0000..U+001F, which Joliet forbids
-    ReservedName,        // empty, "." or ".."
-    NameTooLong,         // more than 64 UTF-16 units
-    CaseCollision,       // two names of one directory equal but for letter case
-    SameNameTwoWays,     // two names of one directory canonically equivalent (NFD), case aside
-    WindowsCharacter,    // " < > or |, which Windows forbids
-    TrailingDotOrSpace,  // a name ending in '.' or ' ', which Windows and Linux's readers strip
-    DeviceName,          // CON, NUL, COM1, LPT1... with any extension, which Windows takes for a device
-    PathTooLong,         // a Joliet path of more than kMaxJolietPathUnits
-    TooLarge,            // a disc larger than quarnel converts (kMaxSourceLength)
-    TooManyDirectories,  // a tree of more directories than its path table numbers (65,535), DEEPER counted
-    DateOutOfRange,      // a time a directory record cannot hold: before 1900 or after 2155
-    InvalidLabel,        // a label that is not UTF-8, or has a character Joliet forbids
-    LabelTooLong,        // a label of more than 16 UTF-16 units
-};
-
-struct Refusal {
-    RefusalKind kind = RefusalKind::InvalidUtf8;
-    std::string path;        // the entry, relative to the folder, '/' between names; empty for the label
-    std::string other_path;  // for a collision, the entry it collides with
-};
 
 struct FileExtent {
     const Entry* entry = nullptr;  // the first of the entries that share the extent
     std::uint32_t sector = 0;
     std::uint32_t length = 0;  // bytes; zero-padded on the disc to whole sectors
+
+    // The zeros that follow the file's bytes to its last sector's end.
+    [[nodiscard]] std::uint32_t padding() const { return static_cast<std::uint32_t>(sector_padding(length)); }
 };
 
 // The metadata's bytes, made from the laid-out tree whenever they are asked
@@ -109,11 +68,6 @@ struct DiscLayout {
     std::vector<FileExtent> files;  // in data order, contiguous after the metadata; empty files have none
     std::uint32_t total_sectors = 0;
 };
-
-// `name` below `parent`, '/' between them unless `parent` is empty or ends in '/' or '\\' already.
-std::string join_path(std::string_view parent, std::string_view name);
-
-constexpr std::uint64_t sectors_for(std::uint64_t bytes) { return (bytes + kDiscSectorSize - 1) / kDiscSectorSize; }
 
 // Lays out the disc of the folder `root` (a directory entry named as the
 // folder). Without a label the volume is named after the folder. 0, or -1

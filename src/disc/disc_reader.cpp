@@ -10,7 +10,7 @@
 #include <string_view>
 #include <utility>
 
-#include "disc/disc_layout.h"
+#include "disc/disc_entries.h"
 #include "disc/disc_records.h"
 
 namespace quarnel::disc {

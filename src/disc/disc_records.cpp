@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "disc/disc_entries.h"
+
 namespace quarnel::disc {
 
 namespace {
@@ -43,7 +45,7 @@ void store_directory_record(std::span<std::uint8_t> at, const RecordFields& fiel
     record.length = static_cast<std::uint8_t>(record_size(identifier.size()));
     record.extent = fields.extent;
     record.data_length = fields.data_length;
-    record.recording_time = {static_cast<std::uint8_t>(static_cast<int>(t.date.year()) - 1900),
+    record.recording_time = {static_cast<std::uint8_t>(static_cast<int>(t.date.year()) - kFirstRecordYear),
                              static_cast<std::uint8_t>(static_cast<unsigned>(t.date.month())),
                              static_cast<std::uint8_t>(static_cast<unsigned>(t.date.day())),
                              static_cast<std::uint8_t>(t.time.hours().count()),

@@ -156,7 +156,7 @@ constexpr std::size_t path_record_size(std::size_t identifier_length)
 struct RecordFields {
     std::uint32_t extent = 0;
     std::uint32_t data_length = 0;
-    std::int64_t time = 0;  // seconds since the epoch, UTC, from 1900 to 2155
+    std::int64_t time = 0;  // seconds since the epoch, UTC, kFirstRecordTime .. kLastRecordTime
     bool directory = false;
 };
 

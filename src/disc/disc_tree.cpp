@@ -20,10 +20,6 @@ constexpr std::size_t kMaxLevels = 8;
 constexpr std::string_view kRelocationName = "DEEPER";
 constexpr std::size_t kMovedLevel = 3;
 
-// Directory records hold the year as an offset from 1900 in one byte.
-constexpr std::int64_t kFirstTime = -2208988800;    // 1900-01-01T00:00:00Z
-constexpr std::int64_t kLastTime = 5869584000 - 1;  // 2156-01-01T00:00:00Z, less a second
-
 // The entry of the primary tree's relocation folder, which the folder does not hold.
 const Entry& relocation_entry()
 {
@@ -230,7 +226,7 @@ private:
 
     [[nodiscard]] int set_time(std::size_t index, std::int64_t time)
     {
-        if (time < kFirstTime || time > kLastTime) {
+        if (time < kFirstRecordTime || time > kLastRecordTime) {
             return refuse(RefusalKind::DateOutOfRange, index);
         }
         nodes_[index].time = time;

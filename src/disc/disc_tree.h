@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "disc/disc_layout.h"
+#include "disc/disc_entries.h"
 
 namespace quarnel::disc {
 

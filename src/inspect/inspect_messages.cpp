@@ -4,34 +4,35 @@
 
 #include "image/header_area.h"
 #include "inspect/shown_text.h"
-#include "quarnel_version.h"
+#include "texts/program_texts.h"
 
 namespace quarnel::inspect_messages {
 
 std::string_view help_text()
 {
-    static const std::string help = std::string(kUsage) +
-                                    "       quarnel-inspect --help | --version\n"
-                                    "\n"
-                                    "Checks a USB modem CD-ROM image as quarnel writes it: every record header,\n"
-                                    "every block checksum and the disc inside. The report goes to standard\n"
-                                    "output; the first fault found is also named on standard error. With a\n"
-                                    "second path, the ISO is extracted there when the image is valid.\n"
-                                    "\n"
-                                    "  /files     list the disc's files and folders in the report: size, time\n"
-                                    "             (UTC) and path of each, when the image is valid and the\n"
-                                    "             disc's tree can be read safely\n"
-                                    "  --help     print this help on standard output and exit\n"
-                                    "  --version  print the version on standard output and exit\n"
-                                    "\n"
-                                    "Exit status: 0 when every check passes (with /files, the disc's tree read\n"
-                                    "too), -1 (255 in a POSIX shell) otherwise.\n"
-                                    "Home page: " +
-                                    std::string(kHomePage) + "\n";
+    static const std::string help =
+        texts::help_for(kUsage, "quarnel-inspect",
+                        "Checks a USB modem CD-ROM image as quarnel writes it: every record header,\n"
+                        "every block checksum and the disc inside. The report goes to standard\n"
+                        "output; the first fault found is also named on standard error. With a\n"
+                        "second path, the ISO is extracted there when the image is valid.\n"
+                        "\n"
+                        "  /files     list the disc's files and folders in the report: size, time\n"
+                        "             (UTC) and path of each, when the image is valid and the\n"
+                        "             disc's tree can be read safely\n"
+                        "  --help     print this help on standard output and exit\n"
+                        "  --version  print the version on standard output and exit\n"
+                        "\n"
+                        "Exit status: 0 when every check passes (with /files, the disc's tree read\n"
+                        "too), -1 (255 in a POSIX shell) otherwise.\n");
     return help;
 }
 
-std::string_view version_line() { return "quarnel-inspect " QUARNEL_VERSION "\n"; }
+std::string_view version_line()
+{
+    static const std::string line = texts::version_for("quarnel-inspect");
+    return line;
+}
 namespace {
 
 std::string quoted(std::string_view text) { return '"' + shown_text(text) + '"'; }

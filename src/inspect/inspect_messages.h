@@ -23,8 +23,6 @@ inline constexpr std::string_view kSameFile = "Error: image and extracted file a
 inline constexpr std::string_view kUnableToCreateExtracted = "Error: unable to create extracted file.\n";
 inline constexpr std::string_view kUnableToWriteExtracted = "Error: unable to write extracted file.\n";
 inline constexpr std::string_view kUnableToWriteReport = "Error: unable to write report.\n";
-inline constexpr std::string_view kUnableToWriteHelp = "Error: unable to write help.\n";
-inline constexpr std::string_view kUnableToWriteVersion = "Error: unable to write version.\n";
 inline constexpr std::string_view kUnableToAllocate = "Error: unable to allocate memory.\n";
 inline constexpr std::string_view kInterrupted = "Error: inspection interrupted.\n";
 

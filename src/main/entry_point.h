@@ -10,9 +10,11 @@
 
 #include "console/console.h"
 #include "console/progress_line.h"
+#include "main/options.h"
 #include "platform/arguments.h"
 #include "platform/platform.h"
 #include "platform/startup.h"
+#include "texts/program_texts.h"
 
 namespace quarnel {
 
@@ -42,6 +44,21 @@ inline int run_program(std::span<const ArgChar* const> arguments, ProgramRun run
 [[nodiscard]] inline int show_or_fail(std::string_view text, std::string_view failure)
 {
     return console::write_standard_output(text) == 0 ? 0 : console::fail(failure);
+}
+
+// --help or --version as the sole argument (a path named so is given as
+// ./--help): its text shown, the exit status returned; nothing for any other
+// command line.
+[[nodiscard]] inline std::optional<int> show_help_or_version(std::span<const ArgChar* const> arguments,
+                                                             std::string_view help, std::string_view version)
+{
+    if (arguments.size() == 2 && is_exact_option(arguments[1], "--help")) {
+        return show_or_fail(help, texts::kUnableToWriteHelp);
+    }
+    if (arguments.size() == 2 && is_exact_option(arguments[1], "--version")) {
+        return show_or_fail(version, texts::kUnableToWriteVersion);
+    }
+    return std::nullopt;
 }
 
 // Runs the request a command line asked for, a progress line drawn when

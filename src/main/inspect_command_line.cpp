@@ -40,12 +40,9 @@ std::optional<InspectRequest> parse_inspect_command_line(std::span<const ArgChar
 
 int run_quarnel_inspect(std::span<const ArgChar* const> arguments)
 {
-    // Recognised as the sole argument only; an image named so is given as ./--help.
-    if (arguments.size() == 2 && is_exact_option(arguments[1], "--help")) {
-        return show_or_fail(inspect_messages::help_text(), inspect_messages::kUnableToWriteHelp);
-    }
-    if (arguments.size() == 2 && is_exact_option(arguments[1], "--version")) {
-        return show_or_fail(inspect_messages::version_line(), inspect_messages::kUnableToWriteVersion);
+    if (const std::optional<int> shown =
+            show_help_or_version(arguments, inspect_messages::help_text(), inspect_messages::version_line())) {
+        return *shown;
     }
     return run_request(parse_inspect_command_line(arguments), inspect_messages::kUsage, inspect_image);
 }

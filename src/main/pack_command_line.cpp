@@ -43,12 +43,9 @@ std::optional<PackRequest> parse_pack_command_line(std::span<const ArgChar* cons
 
 int run_quarnel_pack(std::span<const ArgChar* const> arguments)
 {
-    // Recognised as the sole argument only, as quarnel-inspect has them.
-    if (arguments.size() == 2 && is_exact_option(arguments[1], "--help")) {
-        return show_or_fail(pack_messages::help_text(), pack_messages::kUnableToWriteHelp);
-    }
-    if (arguments.size() == 2 && is_exact_option(arguments[1], "--version")) {
-        return show_or_fail(pack_messages::version_line(), pack_messages::kUnableToWriteVersion);
+    if (const std::optional<int> shown =
+            show_help_or_version(arguments, pack_messages::help_text(), pack_messages::version_line())) {
+        return *shown;
     }
     console::print(pack_messages::banner_text());
     return run_request(parse_pack_command_line(arguments), pack_messages::kUsage, pack_folder);

@@ -22,9 +22,8 @@ PayloadPiece DiscPieces::piece(std::size_t index) const noexcept
     if (index > layout_.files.size()) {
         return PayloadPiece::on_demand(files_, 0);
     }
-    const std::uint32_t length = layout_.files[index - 1].length;
-    const auto padding = static_cast<std::uint32_t>(disc::sectors_for(length) * disc::kDiscSectorSize - length);
-    return PayloadPiece::on_demand(files_, length, padding);
+    const disc::FileExtent& extent = layout_.files[index - 1];
+    return PayloadPiece::on_demand(files_, extent.length, extent.padding());
 }
 
 void collect_empty_files(const disc::Entry& directory, std::vector<const disc::Entry*>& found)

@@ -1,9 +1,8 @@
 #include "pack/pack_messages.h"
 
-#include "convert/convert_messages.h"
 #include "disc/disc_names.h"
 #include "image/header_area.h"
-#include "quarnel_version.h"
+#include "texts/program_texts.h"
 
 namespace quarnel::pack_messages {
 
@@ -35,33 +34,34 @@ std::string below(std::string_view folder, std::string_view entry)
 
 std::string_view banner_text()
 {
-    static const std::string banner = messages::banner_for("quarnel-pack - folder to USB modem CD-ROM image packer");
+    static const std::string banner = texts::banner_for("quarnel-pack - folder to USB modem CD-ROM image packer");
     return banner;
 }
 
 std::string_view help_text()
 {
-    static const std::string help = std::string(kUsage) +
-                                    "       quarnel-pack --help | --version\n"
-                                    "\n"
-                                    "Makes a CD-ROM image (ISO 9660 with Joliet names) of a folder and writes it\n"
-                                    "as the USB modem CD-ROM image quarnel would write for it, in one pass over\n"
-                                    "the files. Every file and folder inside goes on the disc, or nothing is\n"
-                                    "written.\n"
-                                    "\n"
-                                    "  /model:E220     the E220's record codes (any other model: the default ones)\n"
-                                    "  /label:<label>  the volume label (default: the folder's name)\n"
-                                    "  /iso            write the disc itself instead of the modem image\n"
-                                    "  --help          print this help on standard output and exit\n"
-                                    "  --version       print the version on standard output and exit\n"
-                                    "\n"
-                                    "Exit status: 0 on success, -1 (255 in a POSIX shell) otherwise.\n"
-                                    "Home page: " +
-                                    std::string(kHomePage) + "\n";
+    static const std::string help =
+        texts::help_for(kUsage, "quarnel-pack",
+                        "Makes a CD-ROM image (ISO 9660 with Joliet names) of a folder and writes it\n"
+                        "as the USB modem CD-ROM image quarnel would write for it, in one pass over\n"
+                        "the files. Every file and folder inside goes on the disc, or nothing is\n"
+                        "written.\n"
+                        "\n"
+                        "  /model:E220     the E220's record codes (any other model: the default ones)\n"
+                        "  /label:<label>  the volume label (default: the folder's name)\n"
+                        "  /iso            write the disc itself instead of the modem image\n"
+                        "  --help          print this help on standard output and exit\n"
+                        "  --version       print the version on standard output and exit\n"
+                        "\n"
+                        "Exit status: 0 on success, -1 (255 in a POSIX shell) otherwise.\n");
     return help;
 }
 
-std::string_view version_line() { return "quarnel-pack " QUARNEL_VERSION "\n"; }
+std::string_view version_line()
+{
+    static const std::string line = texts::version_for("quarnel-pack");
+    return line;
+}
 
 std::string not_a_folder(std::string_view folder)
 {
@@ -112,7 +112,8 @@ std::string refusal(const disc::Refusal& refusal, std::string_view folder)
         return "Error: " + path +
                " holds more folders than a disc can number (65,535, the folder itself and DEEPER among them).\n";
     case disc::RefusalKind::DateOutOfRange:
-        return "Error: " + path + " has a modification time a disc cannot hold (before 1900 or after 2155).\n";
+        return "Error: " + path + " has a modification time a disc cannot hold (before " +
+               std::to_string(disc::kFirstRecordYear) + " or after " + std::to_string(disc::kLastRecordYear) + ").\n";
     case disc::RefusalKind::InvalidLabel:
         return "Error: the volume label has a character a disc cannot hold.\n";
     case disc::RefusalKind::LabelTooLong:

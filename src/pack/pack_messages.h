@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "disc/disc_layout.h"
+#include "texts/program_texts.h"
 
 namespace quarnel::pack_messages {
 
@@ -19,11 +20,9 @@ std::string_view help_text();
 // What --version prints.
 std::string_view version_line();
 
-inline constexpr std::string_view kUnableToWriteHelp = "Error: unable to write help.\n";
-inline constexpr std::string_view kUnableToWriteVersion = "Error: unable to write version.\n";
-inline constexpr std::string_view kUnableToAllocate = "Error: unable to allocate memory for buffers.\n";
+inline constexpr std::string_view kUnableToAllocate = texts::kUnableToAllocateBuffers;
 inline constexpr std::string_view kInterrupted = "Error: packing interrupted.\n";
-inline constexpr std::string_view kSuccess = "Operation successfully completed.\n";
+using texts::kSuccess;
 
 // Paths are shown as given on the command line, the folder's entries below it
 // with '/' between names.

@@ -115,6 +115,7 @@ struct State {
     FolderBuilder folder;
     std::vector<std::uint8_t> metadata;
     std::vector<std::uint32_t> file_order;
+    std::vector<std::uint32_t> file_padding;  // the zeros after each, in data order
 };
 
 namespace {
@@ -338,6 +339,7 @@ int quarnel_pack_layout(int model)
     }
     for (const quarnel::disc::FileExtent& extent : layout.files) {
         s.file_order.push_back(place.at(extent.entry));
+        s.file_padding.push_back(extent.padding());
     }
     // Held whole: the worker reads it out of the module's memory as one piece.
     s.metadata.resize(layout.metadata_size);
@@ -351,13 +353,13 @@ int quarnel_pack_layout(int model)
 }
 
 // The laid-out disc: its metadata, then in data order each file by its
-// place among the folder's files, each zero-padded to the disc's sector.
+// place among the folder's files, each followed by its padding's zeros.
 const std::uint8_t* quarnel_pack_metadata() { return state().metadata.data(); }
 std::size_t quarnel_pack_metadata_size() { return state().metadata.size(); }
 std::size_t quarnel_pack_file_count() { return state().file_order.size(); }
 std::uint32_t quarnel_pack_file(std::size_t index) { return state().file_order.at(index); }
 double quarnel_pack_disc_size() { return static_cast<double>(state().source_length); }
-std::size_t quarnel_disc_sector_size() { return quarnel::disc::kDiscSectorSize; }
+std::uint32_t quarnel_pack_file_padding(std::size_t index) { return state().file_padding.at(index); }
 
 // quarnel-pack's line for a file it cannot read, or that changed while read: `path` below `folder`, or the
 // folder itself where empty, shown as the program shows it.

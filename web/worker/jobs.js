@@ -119,12 +119,12 @@ async function check(job) {
  * The disc of the folder (the job's file, as folder.js takes it) for the
  * model of code `model`, with `label` (or null: the folder's name): the
  * metadata the disc's first bytes, `order` the places in folder.files of the
- * files that follow in turn, each zero-padded to a sector of `sector` bytes,
+ * files that follow in turn, each followed by `padding` zeros (its own place),
  * and `header` the modem image's header area. Every file is read through
  * once, its bytes checksummed as they pass; one that cannot be read or has
  * changed since chosen is refused with quarnel-pack's line naming it. Nothing
  * but the message when the folder is refused.
- * @typedef {{ message: string, metadata?: Uint8Array, order?: number[], sector?: number,
+ * @typedef {{ message: string, metadata?: Uint8Array, order?: number[], padding?: number[],
  *   header?: Uint8Array }} PackResult
  * @returns {Promise<PackResult>}
  */
@@ -138,17 +138,17 @@ async function pack(job, model, label) {
   const order = Array.from({ length: quarnel._quarnel_pack_file_count() }, (_, i) => files[quarnel._quarnel_pack_file(i)]);
   const start = quarnel._quarnel_pack_metadata();
   const metadata = quarnel.HEAPU8.slice(start, start + quarnel._quarnel_pack_metadata_size());
-  const sector = quarnel._quarnel_disc_sector_size();
+  const padding = order.map((_, i) => quarnel._quarnel_pack_file_padding(i));
   const parts = [{ bytes: metadata }];
-  order.forEach((index) => {
+  order.forEach((index, i) => {
     parts.push({ blob: folder.files[index].file, chosen: chosen[index], path: folder.files[index].path },
-      { zeros: (sector - (chosen[index].size % sector)) % sector });
+      { zeros: padding[i] });
   });
   const refused = await feed(job, parts, quarnel._quarnel_pack_disc_size());
   if (refused) {
     return unreadable(job, folder.name, refused.path);
   }
-  return { message: text(quarnel._quarnel_pack_success_message()), metadata, order, sector, header: headerArea() };
+  return { message: text(quarnel._quarnel_pack_success_message()), metadata, order, padding, header: headerArea() };
 }
 
 /**
