@@ -142,8 +142,12 @@ int inspect_image(const InspectRequest& request)
 
     FileImage file_image(image, static_cast<std::uint64_t>(size), request.progress);
     const ImageReport report = read_image(file_image, request.extract_to ? &extracted : nullptr, &file_image);
+    std::optional<DiscFiles> files;
+    if (request.list_files && report.valid()) {
+        files = list_disc_files(file_image, report);
+    }
     const std::u8string name = request.image.u8string();
-    const std::string text = describe_report(std::string(name.begin(), name.end()), report);
+    const std::string text = describe_report(std::string(name.begin(), name.end()), report, files ? &*files : nullptr);
     if (console::write_standard_output(text) != 0) {
         return console::fail(inspect_messages::kUnableToWriteReport);
     }
@@ -157,6 +161,9 @@ int inspect_image(const InspectRequest& request)
         // The report ends as it would had a write failed: its last line comes once the outcome is known.
         (void)console::write_standard_output(inspect_messages::kExtractionFailedLine);
         return console::fail(inspect_messages::kUnableToWriteExtracted);
+    }
+    if (files && !files->readable()) {
+        return console::fail(inspect_messages::disc_fault_message(files->fault));
     }
     return 0;
 }

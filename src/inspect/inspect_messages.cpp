@@ -17,10 +17,14 @@ std::string_view help_text()
                         "output; the first fault found is also named on standard error. With a\n"
                         "second path, the ISO is extracted there when the image is valid.\n"
                         "\n"
+                        "  /files     list the disc's files and folders in the report: size, time\n"
+                        "             (UTC) and path of each, when the image is valid and the\n"
+                        "             disc's tree can be read safely\n"
                         "  --help     print this help on standard output and exit\n"
                         "  --version  print the version on standard output and exit\n"
                         "\n"
-                        "Exit status: 0 when every check passes, -1 (255 in a POSIX shell) otherwise.\n");
+                        "Exit status: 0 when every check passes (with /files, the disc's tree read\n"
+                        "too), -1 (255 in a POSIX shell) otherwise.\n");
     return help;
 }
 
@@ -112,6 +116,73 @@ std::string fault_description(const ImageReport& report)
         return describe_deviation(*report.deviation);
     }
     return std::string(fault_description(report.fault));
+}
+
+std::string_view disc_fault_description(disc::DiscFaultKind kind)
+{
+    using disc::DiscFaultKind;
+    switch (kind) {
+    case DiscFaultKind::ReadFailed:
+        return "unable to read the disc";
+    case DiscFaultKind::NoPrimaryDescriptor:
+        return "no primary volume descriptor";
+    case DiscFaultKind::BadBlockSize:
+        return "logical block size is not 2048 bytes";
+    case DiscFaultKind::VolumeBeyondDisc:
+        return "volume is larger than the disc";
+    case DiscFaultKind::ExtentOutsideVolume:
+        return "an extent lies outside the volume";
+    case DiscFaultKind::DirectoryLoop:
+        return "a folder contains itself or an ancestor";
+    case DiscFaultKind::SharedDirectory:
+        return "two folders share sectors";
+    case DiscFaultKind::FileOverDescriptors:
+        return "a file overlaps the volume descriptors";
+    case DiscFaultKind::FileOverDirectory:
+        return "a file overlaps a folder's records";
+    case DiscFaultKind::Interleaved:
+        return "a file or folder is interleaved";
+    case DiscFaultKind::BrokenMultiExtent:
+        return "a file's extents are not one contiguous run";
+    case DiscFaultKind::RecordCrossesSector:
+        return "a directory record crosses a sector boundary";
+    case DiscFaultKind::RecordPastDirectory:
+        return "a directory record runs past its folder's extent";
+    case DiscFaultKind::RecordTooShort:
+        return "a directory record is too short for its name";
+    case DiscFaultKind::ForbiddenCharacter:
+        return "a name holds '/' or NUL";
+    case DiscFaultKind::ReservedName:
+        return "a name is empty, \".\" or \"..\"";
+    case DiscFaultKind::OddJolietName:
+        return "a Joliet name has an odd byte length";
+    case DiscFaultKind::UnpairedSurrogate:
+        return "a Joliet name has an unpaired surrogate";
+    case DiscFaultKind::PathTooLong: {
+        static const std::string text = "a path is longer than " + std::to_string(disc::kMaxListedPathBytes) + " bytes";
+        return text;
+    }
+    case DiscFaultKind::TooLarge:
+        return "the tree holds more records than its volume can";
+    case DiscFaultKind::None:
+        break;
+    }
+    return "";
+}
+
+std::string disc_fault_description(const disc::DiscFault& fault)
+{
+    std::string text(disc_fault_description(fault.kind));
+    if (fault.in_tree) {
+        text += fault.joliet ? ", in the Joliet tree's " : ", in the primary tree's ";
+        text += fault.directory.empty() ? "root" : "folder " + quoted(fault.directory);
+    }
+    return text;
+}
+
+std::string disc_fault_message(const disc::DiscFault& fault)
+{
+    return error_line("disc tree cannot be read safely: " + disc_fault_description(fault));
 }
 
 std::string error_line(std::string_view description)

@@ -1,5 +1,6 @@
 #include "inspect/inspect_report.h"
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -121,7 +122,53 @@ void describe_disc(std::string& out, const DiscVolume& disc, std::uint64_t paylo
     }
 }
 
+// "YYYY-MM-DD HH:MM:SS", UTC; zeros for a record that holds no date.
+std::string listed_time(std::optional<std::int64_t> seconds)
+{
+    if (!seconds) {
+        return "0000-00-00 00:00:00";
+    }
+    const std::chrono::sys_seconds at{std::chrono::seconds{*seconds}};
+    const std::chrono::sys_days day = std::chrono::floor<std::chrono::days>(at);
+    const std::chrono::year_month_day date{day};
+    const std::chrono::hh_mm_ss time{at - day};
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d:%02d", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
+    return text;
+}
+
+void describe_files(std::string& out, const DiscFiles& files)
+{
+    if (!files.readable()) {
+        out += "\nFiles on the disc\n";
+        append_line(out, "  Unreadable:       %s\n", inspect_messages::disc_fault_description(files.fault).c_str());
+        return;
+    }
+    append_line(out, "\nFiles on the disc (%s names)\n", files.listing.joliet ? "Joliet" : "primary");
+    const std::vector<disc::DiscItem>& items = files.listing.items;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const std::string path = shown_text(files.listing.path(i), Shown::Utf8Allowed);
+        append_line(out, "  %12llu  %s  %s%s\n", static_cast<unsigned long long>(items[i].size),
+                    listed_time(items[i].time).c_str(), path.c_str(), items[i].directory ? "/" : "");
+    }
+}
+
 }  // namespace
+
+DiscFiles list_disc_files(ImageSource& source, const ImageReport& report)
+{
+    DiscFiles files;
+    const RecordReport& image = report.records.back();
+    if (read_disc_listing(source, image.offset + image.header.header_length, image.header.payload_length, files.listing,
+                          files.fault) != 0 &&
+        files.fault.kind == disc::DiscFaultKind::None) {
+        files.fault.kind = disc::DiscFaultKind::ReadFailed;
+    }
+    return files;
+}
 
 std::string_view model_name(std::optional<ModemModel> model)
 {
@@ -131,7 +178,7 @@ std::string_view model_name(std::optional<ModemModel> model)
     return *model == ModemModel::E220 ? "E220" : "Default";
 }
 
-std::string describe_report(const std::string& image_name, const ImageReport& report)
+std::string describe_report(const std::string& image_name, const ImageReport& report, const DiscFiles* files)
 {
     std::string out;
     append_line(out, "Image: %s, %llu bytes\n", shown_text(image_name, Shown::Utf8Allowed).c_str(),
@@ -141,6 +188,9 @@ std::string describe_report(const std::string& image_name, const ImageReport& re
     }
     if (report.disc) {
         describe_disc(out, *report.disc, report.records.back().header.payload_length);
+    }
+    if (files != nullptr) {
+        describe_files(out, *files);
     }
     append_line(out, "\nModel: %s\n", std::string(model_name(report.model)).c_str());
     if (report.valid()) {
