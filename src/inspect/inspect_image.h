@@ -16,6 +16,8 @@ struct InspectRequest {
     std::filesystem::path image;
     std::optional<std::filesystem::path> extract_to;
     bool list_files = false;  // /files: the disc's tree in the report
+    // /unpack:<folder>: the disc's files and folders into this new folder.
+    std::optional<std::filesystem::path> unpack_to;
     // Told how many of the image's bytes have been read, as the check goes (empty: nobody listens).
     std::function<void(std::uint64_t done, std::uint64_t total)> progress;
 };

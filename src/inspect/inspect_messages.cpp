@@ -17,14 +17,18 @@ std::string_view help_text()
                         "output; the first fault found is also named on standard error. With a\n"
                         "second path, the ISO is extracted there when the image is valid.\n"
                         "\n"
-                        "  /files     list the disc's files and folders in the report: size, time\n"
-                        "             (UTC) and path of each, when the image is valid and the\n"
-                        "             disc's tree can be read safely\n"
-                        "  --help     print this help on standard output and exit\n"
-                        "  --version  print the version on standard output and exit\n"
+                        "  /files             list the disc's files and folders in the report: size,\n"
+                        "                     time (UTC) and path of each, when the image is valid\n"
+                        "                     and the disc's tree can be read safely\n"
+                        "  /unpack:<folder>   write the disc's files and folders, with their times,\n"
+                        "                     into <folder>, which must not exist yet: made whole\n"
+                        "                     beside it, or not at all, when the image is valid and\n"
+                        "                     the disc's tree can be read safely\n"
+                        "  --help             print this help on standard output and exit\n"
+                        "  --version          print the version on standard output and exit\n"
                         "\n"
-                        "Exit status: 0 when every check passes (with /files, the disc's tree read\n"
-                        "too), -1 (255 in a POSIX shell) otherwise.\n");
+                        "Exit status: 0 when every check passes (with /files or /unpack:, the disc's\n"
+                        "tree read too, and unpacked), -1 (255 in a POSIX shell) otherwise.\n");
     return help;
 }
 
@@ -33,6 +37,7 @@ std::string_view version_line()
     static const std::string line = texts::version_for("quarnel-inspect");
     return line;
 }
+
 namespace {
 
 std::string quoted(std::string_view text) { return '"' + shown_text(text) + '"'; }

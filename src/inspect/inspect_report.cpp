@@ -162,8 +162,8 @@ DiscFiles list_disc_files(ImageSource& source, const ImageReport& report)
 {
     DiscFiles files;
     const RecordReport& image = report.records.back();
-    if (read_disc_listing(source, image.offset + image.header.header_length, image.header.payload_length, files.listing,
-                          files.fault) != 0 &&
+    if (read_disc_listing(source, image.payload_offset(), image.header.payload_length, files.listing, files.fault) !=
+            0 &&
         files.fault.kind == disc::DiscFaultKind::None) {
         files.fault.kind = disc::DiscFaultKind::ReadFailed;
     }

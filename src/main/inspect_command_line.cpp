@@ -1,6 +1,7 @@
 #include "main/inspect_command_line.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,7 @@ namespace quarnel {
 namespace {
 
 constexpr std::string_view kFilesOption = "/FILES";
+constexpr std::string_view kUnpackOption = "/UNPACK:";
 
 }  // namespace
 
@@ -22,10 +24,14 @@ std::optional<InspectRequest> parse_inspect_command_line(std::span<const ArgChar
     InspectRequest request;
     std::size_t first_path = 1;
     for (; first_path < arguments.size(); ++first_path) {
-        if (!is_exact_option(ascii_upper(arguments[first_path]), kFilesOption)) {
+        const std::basic_string_view<ArgChar> option = arguments[first_path];
+        if (is_exact_option(ascii_upper(option), kFilesOption)) {
+            request.list_files = true;
+        } else if (has_option_prefix(option, kUnpackOption) && option.size() > kUnpackOption.size()) {
+            request.unpack_to = std::filesystem::path(option.substr(kUnpackOption.size()));
+        } else {
             break;
         }
-        request.list_files = true;
     }
     const std::size_t paths = arguments.size() - std::min(first_path, arguments.size());
     if (paths != 1 && paths != 2) {

@@ -257,7 +257,7 @@ int quarnel_check(double image_size)
         return -1;
     }
     const quarnel::RecordReport& image = report.records.back();
-    s.payload_offset = image.offset + image.header.header_length;
+    s.payload_offset = image.payload_offset();
     s.payload_length = image.header.payload_length;
     return 0;
 }
