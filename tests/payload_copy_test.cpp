@@ -12,6 +12,7 @@
 #include "image/checksum.h"
 #include "image/header_area.h"
 #include "platform/copy.h"
+#include "platform/reparse_point.h"
 #include "support/expected_image.h"
 #include "writing/payload_copy.h"
 
@@ -344,6 +345,33 @@ TEST(CreateExclusive, RefusesATakenNameAndALink)
     }
     EXPECT_FALSE(fs::exists(directory / "nowhere"));
     fs::remove_all(directory);
+}
+
+// Windows' rule, on the values FindFirstFileW gives (attributes, tag): only a
+// name surrogate is a link, so every program follows or refuses the same names.
+TEST(WindowsEntryKind, OnlyANameSurrogateIsALink)
+{
+    struct Case {
+        const char* what;
+        std::uint32_t attributes;
+        std::uint32_t tag;
+        WindowsEntryKind kind;
+    };
+    const Case cases[] = {
+        {"file", 0x20, 0, WindowsEntryKind::File},
+        {"folder", 0x10, 0, WindowsEntryKind::Directory},
+        {"tag without a reparse point", 0x20, 0xA000000C, WindowsEntryKind::File},
+        {"symbolic link", 0x420, 0xA000000C, WindowsEntryKind::Link},
+        {"junction", 0x410, 0xA0000003, WindowsEntryKind::Link},
+        {"WSL link", 0x420, 0xA000001D, WindowsEntryKind::Link},
+        {"cloud file", 0x420, 0x9000001A, WindowsEntryKind::File},
+        {"cloud folder", 0x410, 0x9000001A, WindowsEntryKind::Directory},
+        {"deduplicated file", 0x420, 0x80000013, WindowsEntryKind::File},
+        {"WOF-compressed file", 0x420, 0x80000017, WindowsEntryKind::File},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(windows_entry_kind(c.attributes, c.tag), c.kind) << c.what;
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Copying between files at explicit offsets: in the kernel where the platform
 // allows it, and starting the writeback of written ranges early, so that a
 // final flush waits only for the tail. Nothing here moves a file's position.
+// A file per system (copy_linux.cpp, copy_windows.cpp).
 #pragma once
 
 #include <cstdint>

@@ -1,8 +1,9 @@
 // A directory that files are looked at, created and renamed in by name: the
-// primitives the output file is written over, one API on Linux and Windows.
-// On Linux it is an O_PATH descriptor and names are relative to it, so that
-// a path of any length works and a directory renamed meanwhile stays the one
-// looked at; on Windows it is the directory's path, names joined to it.
+// primitives the output file is written over, one API with a file per system
+// (directory_linux.cpp, directory_windows.cpp). On Linux it is an O_PATH
+// descriptor and names are relative to it, so that a path of any length works
+// and a directory renamed meanwhile stays the one looked at; on Windows it is
+// the directory's path, names joined to it.
 #pragma once
 
 #include <cstdint>
@@ -39,10 +40,15 @@ public:
     // directory); -1 on Windows, where `entry` gives a full path instead.
     int native_handle() const;
     // A name of this directory as the platform's calls take it: the name
-    // itself on Linux, the joined path on Windows.
+    // itself on Linux; on Windows the joined path, absolute, with the prefix
+    // \\?\ that every Windows file call of the platform layer is given.
     std::filesystem::path entry(const std::filesystem::path& name) const;
 
+    // On Windows a link is a reparse point that is a name surrogate (a
+    // symbolic link, a junction, a mount point): platform/reparse_point.h.
     DirectoryEntry look_at(const std::filesystem::path& name) const;
+    // Linux: the link's text; Windows: the path it resolves to, -1 when it
+    // leads nowhere.
     [[nodiscard]] int read_link(const std::filesystem::path& name, std::filesystem::path& target) const;
     // Whether the caller may write the regular file `name` looked at as `file`.
     bool may_write(const std::filesystem::path& name, const DirectoryEntry& file) const;

@@ -1,17 +1,12 @@
 #include "platform/file_io.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/types.h>
+#include <cstdio>
 
 #include "platform/platform.h"
 #include "platform/transfer_loop.h"
 
 #ifdef _WIN32
 #include <io.h>
-#include <windows.h>
 #elif defined(__linux__)
 #include <unistd.h>
 #endif
@@ -98,52 +93,6 @@ int FileHandle::release()
     const int released = descriptor_;
     descriptor_ = -1;
     return released;
-}
-
-// _wopen on Windows, where a regular file alone is measurable; on Linux a
-// block device too, opened non-blocking so that a FIFO without a writer
-// cannot hold the open.
-FileHandle open_measurable_source(const std::filesystem::path& path)
-{
-#ifdef _WIN32
-    FileHandle file(::_wopen(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT));
-    struct _stat64 info {};
-    if (!file.is_open() || ::_fstat64(file.descriptor(), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) {
-        return FileHandle();
-    }
-#elif defined(__linux__)
-    FileHandle file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    struct stat info {};
-    if (!file.is_open() || ::fstat(file.descriptor(), &info) != 0 ||
-        !(S_ISREG(info.st_mode) || S_ISBLK(info.st_mode))) {
-        return FileHandle();
-    }
-    const int flags = ::fcntl(file.descriptor(), F_GETFL);
-    if (flags < 0 || ::fcntl(file.descriptor(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        return FileHandle();
-    }
-#endif
-    return file;
-}
-
-FileHandle create_exclusive(const std::filesystem::path& path)
-{
-#ifdef _WIN32
-    return FileHandle(
-        ::_wopen(path.c_str(), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE));
-#elif defined(__linux__)
-    return FileHandle(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR));
-#endif
-}
-
-int sync_file(const FileHandle& file)
-{
-#ifdef _WIN32
-    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(file.descriptor()));
-    return handle != INVALID_HANDLE_VALUE && ::FlushFileBuffers(handle) != 0 ? 0 : -1;
-#elif defined(__linux__)
-    return ::fsync(file.descriptor()) == 0 ? 0 : -1;
-#endif
 }
 
 std::int64_t measure_length(const FileHandle& file)

@@ -1,6 +1,8 @@
 // Open files as descriptors, one API on Linux and Windows: the handle that
 // closes them, and reading, writing, seeking, measuring and flushing whole
-// transfers. Files in a directory by name are platform/directory.h's.
+// transfers. Files in a directory by name are platform/directory.h's. The
+// descriptor calls are shared (file_io.cpp); opening and flushing have a file
+// per system (file_io_linux.cpp, file_io_windows.cpp).
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 // A folder's contents as a disc is made of them: the names in one directory,
 // each with its kind, size, modification time and identity, looked at
-// without following links; and a file of it opened for reading.
+// without following links; and a file of it opened for reading. A file per
+// system (folder_listing_linux.cpp, folder_listing_windows.cpp).
 #pragma once
 
 #include <cstdint>
@@ -24,7 +25,9 @@ struct FileState {
 };
 
 struct FolderItem {
-    // Other: a symbolic link, a FIFO, a socket, a device, a reparse point.
+    // Other: a link (on Windows, as Directory::look_at says), a FIFO, a
+    // socket, a device. A Windows reparse point that is no link is the file
+    // or folder it stands for.
     enum class Kind { File, Directory, Other, Unreadable };
     std::filesystem::path name;
     Kind kind = Kind::Unreadable;
@@ -62,5 +65,8 @@ FileHandle open_in_directory(const Directory& directory, const std::filesystem::
 // file system keeps; empty for a root (`/`, `C:\`). Where the system cannot
 // tell, the name its absolute path ends in.
 std::filesystem::path folder_name(const std::filesystem::path& folder);
+// That name from the absolute path alone, `.` and `..` taken away as
+// written: folder_name's answer where the system cannot tell.
+std::filesystem::path lexical_folder_name(const std::filesystem::path& folder);
 
 }  // namespace quarnel

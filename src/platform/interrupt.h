@@ -1,6 +1,7 @@
 // A signal, a closed terminal or a console close during a run must not leave
 // a half-written temporary file behind, nor report an outcome the disk does
-// not show.
+// not show. The cleanups are shared (interrupt.cpp); what catches the
+// interruption has a file per system (interrupt_linux.cpp, interrupt_windows.cpp).
 #pragma once
 
 #include <cstddef>
@@ -64,5 +65,16 @@ inline constexpr int kMaxInterruptCleanups = 4;
 
 // Standard error from inside a cleanup: the system's write, unbuffered.
 void write_to_standard_error_in_handler(const char* text, std::size_t length);
+
+// Between interrupt.cpp and its system's file alone.
+namespace interrupt_system {
+// Signal handlers on Linux, a console-event handler on Windows; and taking
+// them away again.
+void install_handlers();
+void restore_handlers();
+// What every handler does before the process ends, async-signal-safe: the
+// cleanups in turn, then the message.
+void clean_up_and_print_message();
+}  // namespace interrupt_system
 
 }  // namespace quarnel

@@ -1,4 +1,5 @@
 // Whether standard error is a terminal that a progress line can be drawn on.
+// A file per system (terminal_linux.cpp, terminal_windows.cpp).
 #pragma once
 
 #include <cstddef>

@@ -211,5 +211,14 @@ check "pack: /iso through quarnel gives quarnel-pack's image" cmp "$work/pack/fr
 check "pack: the disc is the Linux build's" cmp "$work/pack/win.iso" "$work/pack/linux.iso"
 check "pack: the image is the Linux build's" cmp "$work/pack/win.bin" "$work/pack/linux.bin"
 
+# An absolute path, which the C++ library leaves as written: its `.` and `..`
+# are resolved before the \\?\ prefix, under which every name is literal.
+absolute=$(winepath -w "$work/pack" 2>/dev/null)
+check "pack: an absolute path with . and .." sh -c 'cd "$1" && wine "$2" /iso "$3\\.\\folder\\..\\folder" abs.iso &&
+    cmp abs.iso win.iso' - "$work/pack" "$windows/quarnel-pack.exe" "$absolute"
+absolute=$(winepath -w "$work/windows" 2>/dev/null)
+check "convert: absolute paths with . and .." sh -c 'wine "$1" /model:E220 "$2\\.\\five.iso" "$2\\folder\\..\\abs.bin" &&
+    cmp "$3/abs.bin" "$3/good.bin"' - "$windows/quarnel.exe" "$absolute" "$work/windows"
+
 echo "windows: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

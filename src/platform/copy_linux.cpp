@@ -1,57 +1,38 @@
-#include "platform/copy.h"
-
 #include <algorithm>
 #include <cerrno>
-
-#include "platform/platform.h"
-#include "platform/transfer_loop.h"
-
-#ifdef _WIN32
-#include <io.h>
-#include <stdio.h>
-#elif defined(__linux__)
 #include <fcntl.h>
 #include <sys/types.h>
 #include <sys/vfs.h>  // statfs's f_type, Linux's file-system numbers
 #include <unistd.h>
-#endif
+
+#include "platform/copy.h"
+#include "platform/transfer_loop.h"
 
 namespace quarnel {
 namespace {
 
-#ifdef __linux__
 [[nodiscard]] bool means_unsupported(int error)
 {
     // EXDEV: different file systems; EINVAL: not two regular files (a block
     // device); ENOSYS: an old kernel; EOPNOTSUPP: the file system declines.
     return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == ENOTSUP;
 }
-#endif
 
 // sync_file_range, Linux's: starts writing the range out, and with `wait`
 // waits first for earlier writes of it and then for this one. Advice only: a
-// failure here shows again in the final flush, which is checked. Windows: nothing.
+// failure here shows again in the final flush, which is checked.
 void write_back(const FileHandle& file, std::uint64_t offset, std::uint64_t length, bool wait)
 {
-#ifdef _WIN32
-    (void)file, (void)offset, (void)length, (void)wait;
-#elif defined(__linux__)
     const unsigned flags =
         wait ? SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER : SYNC_FILE_RANGE_WRITE;
     (void)::sync_file_range(file.descriptor(), static_cast<off_t>(offset), static_cast<off_t>(length), flags);
-#endif
 }
 
 }  // namespace
 
-// copy_file_range, Linux's; Windows copies through memory.
 KernelCopyResult copy_in_kernel(const FileHandle& source, std::uint64_t source_offset, const FileHandle& destination,
                                 std::uint64_t destination_offset, std::uint64_t length)
 {
-#ifdef _WIN32
-    (void)source, (void)source_offset, (void)destination, (void)destination_offset, (void)length;
-    return {KernelCopyStatus::Unsupported, 0};
-#elif defined(__linux__)
     std::uint64_t copied = 0;
     while (copied < length) {
         auto from = static_cast<off_t>(source_offset + copied);
@@ -70,7 +51,6 @@ KernelCopyResult copy_in_kernel(const FileHandle& source, std::uint64_t source_o
         copied += static_cast<std::uint64_t>(moved);
     }
     return {KernelCopyStatus::Copied, copied};
-#endif
 }
 
 void start_writeback(const FileHandle& file, std::uint64_t offset, std::uint64_t length)
@@ -84,13 +64,9 @@ void finish_writeback(const FileHandle& file, std::uint64_t offset, std::uint64_
 }
 
 // NFS 4.2 and SMB copy on the server: the bytes never cross the network.
-// Linux's fstatfs tells the file system by its magic number.
+// fstatfs tells the file system by its magic number.
 bool copies_on_the_server(const FileHandle& source, const FileHandle& destination)
 {
-#ifdef _WIN32
-    (void)source, (void)destination;
-    return false;
-#elif defined(__linux__)
     constexpr long kNfs = 0x6969;
     constexpr long kSmb2 = 0xFE534D42;
     constexpr long kCifs = 0xFF534D42;
@@ -101,35 +77,20 @@ bool copies_on_the_server(const FileHandle& source, const FileHandle& destinatio
     }
     const auto type = static_cast<long>(to.f_type);
     return static_cast<long>(from.f_type) == type && (type == kNfs || type == kSmb2 || type == kCifs);
-#endif
 }
 
-// pread on Linux; on Windows one thread reads or writes a file at a time
-// here, so seeking first is safe.
 std::int64_t read_at(const FileHandle& file, std::uint64_t offset, std::span<std::uint8_t> buffer)
 {
-#ifdef _WIN32
-    return read_full_at(file, offset, buffer);
-#elif defined(__linux__)
     return transfer::read_until_full(buffer, [&](std::uint8_t* data, std::size_t size, std::size_t done) {
         return ::pread(file.descriptor(), data, size, static_cast<off_t>(offset + done));
     });
-#endif
 }
 
-// pwrite on Linux; on Windows a seek, then the sequential write.
 int write_at(const FileHandle& file, std::uint64_t offset, std::span<const std::uint8_t> bytes)
 {
-#ifdef _WIN32
-    if (::_lseeki64(file.descriptor(), static_cast<std::int64_t>(offset), SEEK_SET) < 0) {
-        return -1;
-    }
-    return write_all(file, bytes);
-#elif defined(__linux__)
     return transfer::write_until_done(bytes, [&](const std::uint8_t* data, std::size_t size, std::size_t done) {
         return ::pwrite(file.descriptor(), data, size, static_cast<off_t>(offset + done));
     });
-#endif
 }
 
 }  // namespace quarnel

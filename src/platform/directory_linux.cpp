@@ -6,12 +6,6 @@
 #include <string>
 #include <string_view>
 
-#include "platform/platform.h"
-
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-#elif defined(__linux__)
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <linux/fs.h>
@@ -22,7 +16,6 @@
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
-#endif
 
 namespace quarnel {
 namespace fs = std::filesystem;
@@ -32,9 +25,6 @@ namespace {
 // Linux's limit for a link's target.
 constexpr std::size_t kMaxLinkLength = 4096;
 constexpr unsigned kPermissionBits = 0777;
-
-#ifdef __linux__
-
 constexpr unsigned kLookedAt = STATX_TYPE | STATX_MODE | STATX_UID | STATX_GID | STATX_INO;
 constexpr std::uint64_t kLockedAttributes = STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE;
 
@@ -121,67 +111,30 @@ bool equal_ignoring_case(std::string_view a, std::string_view b)
     return i == a.size() && j == b.size();
 }
 
-#endif
-
 }  // namespace
 
 std::optional<Directory> Directory::open_directory(const fs::path& path) const
 {
     Directory opened;
-#ifdef _WIN32
-    opened.path_ = path_ / path;
-#elif defined(__linux__)
     // O_PATH: a handle to name things by, that needs no right to read the directory.
     opened.handle_ = FileHandle(::openat(native_handle(), path.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!opened.handle_.is_open()) {
         return std::nullopt;
     }
-#endif
     return opened;
 }
 
-int Directory::native_handle() const
-{
-#ifdef _WIN32
-    return -1;
-#elif defined(__linux__)
-    return handle_.is_open() ? handle_.descriptor() : AT_FDCWD;
-#endif
-}
+int Directory::native_handle() const { return handle_.is_open() ? handle_.descriptor() : AT_FDCWD; }
 
-// On Linux the path stays empty and the name is what stays.
+// Names are relative to the descriptor: the path stays empty, and the name is what stays.
 fs::path Directory::entry(const fs::path& name) const { return path_ / name; }
 
-// symlink_status on Windows; statx, which also tells the owner, the group,
-// the file's identity and whether it is append-only or immutable, on Linux.
+// statx, which also tells the owner, the group, the file's identity and
+// whether it is append-only or immutable.
 DirectoryEntry Directory::look_at(const fs::path& name) const
 {
     using Kind = DirectoryEntry::Kind;
     DirectoryEntry found;
-#ifdef _WIN32
-    // The C++ library here sees no links: a symbolic link or a junction is
-    // one, to be followed as the Linux build follows links (other reparse
-    // points, such as a cloud file's, are the files they stand for).
-    WIN32_FIND_DATAW data{};
-    const HANDLE search = ::FindFirstFileW(entry(name).c_str(), &data);
-    if (search != INVALID_HANDLE_VALUE) {
-        ::FindClose(search);
-        const bool link = data.dwReserved0 == IO_REPARSE_TAG_SYMLINK || data.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT;
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && link) {
-            found.kind = Kind::Link;
-            return found;
-        }
-    }
-    std::error_code error;
-    const fs::file_status status = fs::symlink_status(entry(name), error);
-    const fs::file_type type = status.type();
-    found.kind = type == fs::file_type::not_found ? Kind::Missing
-                 : type == fs::file_type::symlink ? Kind::Link
-                 : type == fs::file_type::regular ? Kind::Regular
-                 : type == fs::file_type::none    ? Kind::Unreadable
-                                                  : Kind::Other;
-    found.permissions = static_cast<unsigned>(status.permissions() & fs::perms::all);
-#elif defined(__linux__)
     struct statx info {};
     if (::statx(native_handle(), name.c_str(), AT_SYMLINK_NOFOLLOW, kLookedAt, &info) != 0) {
         found.kind = errno == ENOENT ? Kind::Missing : Kind::Unreadable;
@@ -194,40 +147,11 @@ DirectoryEntry Directory::look_at(const fs::path& name) const
     found.device = makedev(info.stx_dev_major, info.stx_dev_minor);
     found.inode = info.stx_ino;
     found.locked = (info.stx_attributes & kLockedAttributes) != 0;
-#endif
     return found;
 }
 
 int Directory::read_link(const fs::path& name, fs::path& target) const
 {
-#ifdef _WIN32
-    // The file the link leads to, as the system resolves it: a link that
-    // leads nowhere is refused rather than created through.
-    const HANDLE file =
-        ::CreateFileW(entry(name).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return -1;
-    }
-    std::wstring text(kMaxLinkLength, L'\0');
-    const DWORD length = ::GetFinalPathNameByHandleW(file, text.data(), static_cast<DWORD>(text.size()),
-                                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    ::CloseHandle(file);
-    if (length == 0 || length >= text.size()) {
-        return -1;
-    }
-    text.resize(length);
-    // "\\?\C:\..." and "\\?\UNC\server\..." as the paths the rest of the program takes.
-    constexpr std::wstring_view kLocal = L"\\\\?\\";
-    constexpr std::wstring_view kNetwork = L"\\\\?\\UNC\\";
-    if (text.starts_with(kNetwork)) {
-        text.replace(0, kNetwork.size(), L"\\\\");
-    } else if (text.starts_with(kLocal)) {
-        text.erase(0, kLocal.size());
-    }
-    target = text;
-    return 0;
-#elif defined(__linux__)
     std::string text(kMaxLinkLength, '\0');
     const ssize_t length = ::readlinkat(native_handle(), name.c_str(), text.data(), text.size());
     if (length <= 0 || static_cast<std::size_t>(length) >= text.size()) {
@@ -236,36 +160,17 @@ int Directory::read_link(const fs::path& name, fs::path& target) const
     text.resize(static_cast<std::size_t>(length));
     target = std::move(text);
     return 0;
-#endif
 }
 
-bool Directory::may_write(const fs::path& name, const DirectoryEntry& file) const
+bool Directory::may_write(const fs::path& name, const DirectoryEntry& /*file*/) const
 {
-#ifdef _WIN32
-    (void)name;
-    return (file.permissions & static_cast<unsigned>(fs::perms::owner_write)) != 0;
-#elif defined(__linux__)
-    (void)file;
     return ::faccessat(native_handle(), name.c_str(), W_OK, AT_EACCESS) == 0;
-#endif
 }
 
-bool Directory::may_follow_link(const DirectoryEntry& link) const
-{
-#ifdef _WIN32
-    (void)link;
-    return true;
-#elif defined(__linux__)
-    return is_trusted_in(native_handle(), link.owner);
-#endif
-}
+bool Directory::may_follow_link(const DirectoryEntry& link) const { return is_trusted_in(native_handle(), link.owner); }
 
 bool Directory::may_replace(const DirectoryEntry& file) const
 {
-#ifdef _WIN32
-    (void)file;
-    return true;
-#elif defined(__linux__)
     if (!is_trusted_in(native_handle(), file.owner)) {
         return false;
     }
@@ -275,19 +180,14 @@ bool Directory::may_replace(const DirectoryEntry& file) const
     struct stat info {};
     return ::fstat(native_handle(), &info) != 0 || (info.st_mode & S_ISVTX) == 0 || file.owner == ::geteuid() ||
            file.owner == info.st_uid || may_act_as_any_owner();
-#endif
 }
 
 // Not known to be locked when the question cannot be asked: the rename then tells.
 bool Directory::is_locked() const
 {
-#ifdef _WIN32
-    return false;
-#elif defined(__linux__)
     struct statx info {};
     return ::statx(native_handle(), "", AT_EMPTY_PATH, STATX_TYPE, &info) == 0 &&
            (info.stx_attributes & kLockedAttributes) != 0;
-#endif
 }
 
 bool Directory::holds(const fs::path& name, const DirectoryEntry& looked_at, const FileHandle& file) const
@@ -295,25 +195,6 @@ bool Directory::holds(const fs::path& name, const DirectoryEntry& looked_at, con
     if (looked_at.kind == DirectoryEntry::Kind::Missing || looked_at.kind == DirectoryEntry::Kind::Unreadable) {
         return false;  // nothing there to lose, or nothing the run could replace
     }
-#ifdef _WIN32
-    // Windows names a file by its volume and index, whatever the spelling.
-    BY_HANDLE_FILE_INFORMATION held{};
-    BY_HANDLE_FILE_INFORMATION found{};
-    const auto held_handle = reinterpret_cast<HANDLE>(::_get_osfhandle(file.descriptor()));
-    if (::GetFileInformationByHandle(held_handle, &held) == 0) {
-        return true;
-    }
-    const HANDLE found_handle =
-        ::CreateFileW(entry(name).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (found_handle == INVALID_HANDLE_VALUE) {
-        return true;
-    }
-    const bool known = ::GetFileInformationByHandle(found_handle, &found) != 0;
-    ::CloseHandle(found_handle);
-    return !known || (held.dwVolumeSerialNumber == found.dwVolumeSerialNumber &&
-                      held.nFileIndexHigh == found.nFileIndexHigh && held.nFileIndexLow == found.nFileIndexLow);
-#elif defined(__linux__)
     struct stat held {};
     if (::fstat(file.descriptor(), &held) != 0) {
         return true;
@@ -338,46 +219,29 @@ bool Directory::holds(const fs::path& name, const DirectoryEntry& looked_at, con
         return true;
     }
     return equal_ignoring_case(held_path, (fs::path(directory_path) / name).native());
-#endif
 }
 
 FileHandle Directory::create_exclusive(const fs::path& name, bool as_any_new_file) const
 {
-#ifdef _WIN32
-    (void)as_any_new_file;  // Windows has no permission bits beyond read-only
-    return quarnel::create_exclusive(entry(name));
-#elif defined(__linux__)
     // O_NOFOLLOW: a link planted under the name is refused, never written through.
     const mode_t permissions = as_any_new_file ? 0666 : S_IRUSR | S_IWUSR;
     return FileHandle(
         ::openat(native_handle(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, permissions));
-#endif
 }
 
 FileHandle Directory::create_unnamed() const
 {
-#ifdef _WIN32
-    errno = EOPNOTSUPP;
-    return FileHandle();
-#elif defined(__linux__)
     // O_EXCL: it can never be given a name.
     FileHandle file(::openat(native_handle(), ".", O_RDWR | O_TMPFILE | O_EXCL | O_CLOEXEC, 0666));
     if (!file.is_open() && errno == EISDIR) {
         errno = EOPNOTSUPP;  // what a kernel that does not know O_TMPFILE says
     }
     return file;
-#endif
 }
 
-// On Windows the move returns only once it is on the disk.
 int Directory::rename(const fs::path& from, const fs::path& to) const
 {
-#ifdef _WIN32
-    constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-    return ::MoveFileExW(entry(from).c_str(), entry(to).c_str(), kFlags) != 0 ? 0 : -1;
-#elif defined(__linux__)
     return ::renameat(native_handle(), from.c_str(), native_handle(), to.c_str()) == 0 ? 0 : -1;
-#endif
 }
 
 // An O_PATH descriptor cannot be flushed: the directory is opened again, for
@@ -385,10 +249,6 @@ int Directory::rename(const fs::path& from, const fs::path& to) const
 // through the file.
 int Directory::flush(const fs::path& name) const
 {
-#ifdef _WIN32
-    (void)name;
-    return 0;
-#elif defined(__linux__)
     const FileHandle directory(::openat(native_handle(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (directory.is_open()) {
         return ::fsync(directory.descriptor()) == 0 ? 0 : -1;
@@ -404,17 +264,11 @@ int Directory::flush(const fs::path& name) const
         }
     }
     return -1;
-#endif
 }
 
 void remove_entry_signal_safe(int directory, const fs::path::value_type* entry)
 {
-#ifdef _WIN32
-    (void)directory;
-    (void)::_wunlink(entry);
-#elif defined(__linux__)
     (void)::unlinkat(directory, entry, 0);
-#endif
 }
 
 }  // namespace quarnel
