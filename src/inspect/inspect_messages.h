@@ -11,7 +11,8 @@
 
 namespace quarnel::inspect_messages {
 
-inline constexpr std::string_view kUsage = "Usage: quarnel-inspect [/files] [/unpack:<folder>] <image .bin> [<extracted .iso>]\n";
+inline constexpr std::string_view kUsage =
+    "Usage: quarnel-inspect [/files] [/unpack:<folder>] <image .bin> [<extracted .iso>]\n";
 
 // What --help prints on standard output: the usage line, then what the program does.
 // What --help prints: the usage, what the program does, the home page.
