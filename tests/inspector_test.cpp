@@ -160,7 +160,8 @@ TEST_F(Inspector, FilesOptionListsTheTreeOrNamesItsFault)
     const auto record = std::search(iso.begin(), iso.end(), name.begin(), name.end()) - iso.begin() - 33;
     iso[static_cast<std::size_t>(record) + 26] = 1;  // its file unit size: interleaved
     convert(iso, "interleaved");
-    const ProcessResult refused = inspect({"/files", path("interleaved.bin"), path("back.iso")});
+    const ProcessResult refused =
+        inspect({"/files", "/unpack:" + path("not made"), path("interleaved.bin"), path("back.iso")});
     EXPECT_EQ(refused.exit_status, kFailureStatus);
     EXPECT_EQ(refused.standard_error, "Error: disc tree cannot be read safely: a file or folder is interleaved, in "
                                       "the primary tree's root.\n");
@@ -168,6 +169,43 @@ TEST_F(Inspector, FilesOptionListsTheTreeOrNamesItsFault)
                                   "primary tree's root\n\nModel: Default\nVerdict: valid modem image\n"))
         << refused.standard_output;
     EXPECT_EQ(read_file(path("back.iso")), iso);
+    EXPECT_FALSE(fs::exists(path("not made")));
+}
+
+// /unpack: makes a new folder whole or not at all: a name taken, a write
+// that fails midway and an interruption leave nothing of it.
+TEST_F(Inspector, UnpackMakesANewFolderOrNothing)
+{
+    ASSERT_TRUE(make_iso(dir_, path("disc.iso"))) << "genisoimage is needed";
+    const Bytes image = convert(read_file(path("disc.iso")), "disc");
+    fs::create_directories(dir_ / "work");
+    write_file(path("work/taken"), Bytes(1, 'x'));
+    ProcessOptions small_files;
+    small_files.file_size_limit = 8192;  // README.TXT fits, docs/DATA.BIN does not
+    struct Case {
+        std::string folder;
+        ProcessOptions options;
+        std::string error;
+    };
+    const std::string work = path("work");
+    const Case cases[] = {
+        {"taken", {}, "Error: \"" + work + "/taken\" exists already; /unpack: makes a new folder.\n"},
+        {"taken/", {}, "Error: \"" + work + "/taken/\" exists already; /unpack: makes a new folder.\n"},
+        {"small", small_files, "Error: unable to write unpacked folder \"" + work + "/small\".\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        const ProcessResult failed = inspect({"/unpack:" + work + "/" + c.folder, path("disc.bin")}, c.options);
+        EXPECT_EQ(failed.standard_error, c.error);
+        EXPECT_EQ(failed.exit_status, kFailureStatus);
+        EXPECT_EQ(left_in_work(), std::set<std::string>{"taken"});
+    }
+    const ProcessResult interrupted =
+        signal_midway(built_program(QUARNEL_INSPECT_BINARY, {"/unpack:" + work + "/out", path("disc.bin")}), SIGINT);
+    EXPECT_EQ(interrupted.end_signal, SIGINT);
+    EXPECT_EQ(interrupted.standard_error, kInspectInterrupted);
+    EXPECT_EQ(left_in_work(), std::set<std::string>{"taken"});
+    EXPECT_EQ(read_file(path("disc.bin")), image);
 }
 
 TEST_F(Inspector, BootableAndUdfDiscsAreNamed)
