@@ -210,6 +210,24 @@ std::map<std::string, Listed> parse_listing(const std::string& text, bool isoinf
     return listing;
 }
 
+// Our reader's listing of a disc file: path (folders ending in '/') to kind, size and time.
+std::map<std::string, Listed> our_listing(const std::string& iso, DiscNames names, DiscFault& fault, bool& joliet)
+{
+    const std::string bytes = slurp(iso);
+    MemoryImageSource source(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    DiscListing listing;
+    if (read_disc_listing(source, 0, bytes.size(), listing, fault, names) != 0) {
+        return {};
+    }
+    joliet = listing.joliet;
+    std::map<std::string, Listed> shown;
+    for (std::size_t i = 0; i < listing.items.size(); ++i) {
+        const DiscItem& item = listing.items[i];
+        shown[listing.path(i)] = {item.directory, item.size, item.sector, std::to_string(item.time.value_or(-1))};
+    }
+    return shown;
+}
+
 class DiscLayoutTest : public testing::TestWithParam<DiscCase> {
 protected:
     void SetUp() override
@@ -376,6 +394,18 @@ TEST_P(DiscLayoutTest, ReadersShowTheFolder)
         return;
     }
     ASSERT_NO_FATAL_FAILURE(write_disc(layout, metadata));
+    // Our own reader lists the folder's entries, their sizes and times, and nothing more.
+    DiscFault fault;
+    bool joliet = false;
+    const auto ours = our_listing((dir_ / "disc.iso").string(), DiscNames::JolietWhereThere, fault, joliet);
+    EXPECT_EQ(fault.kind, DiscFaultKind::None);
+    EXPECT_EQ(ours.size(), expected_.size());
+    for (const auto& [path, expected] : expected_) {
+        const auto our = ours.find(path);
+        ASSERT_NE(our, ours.end()) << path;
+        EXPECT_EQ(our->second.directory ? 0 : our->second.size, expected.entry->size) << path;
+        EXPECT_EQ(our->second.time, std::to_string(expected.time)) << path;
+    }
 
     std::string missing;
     test::ProcessOptions options;
@@ -673,24 +703,6 @@ std::vector<DiscCase> cases()
         refused_folder("label_with_control", folder("f", {}), refused(RefusalKind::InvalidLabel), "a\nb"),
         refused_folder("label_not_utf8", folder("f", {}), refused(RefusalKind::InvalidLabel), "\xFF"),
     };
-}
-
-// Our reader's listing of a disc file: path (folders ending in '/') to kind, size and time.
-std::map<std::string, Listed> our_listing(const std::string& iso, DiscNames names, DiscFault& fault, bool& joliet)
-{
-    const std::string bytes = slurp(iso);
-    MemoryImageSource source(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
-    DiscListing listing;
-    if (read_disc_listing(source, 0, bytes.size(), listing, fault, names) != 0) {
-        return {};
-    }
-    joliet = listing.joliet;
-    std::map<std::string, Listed> shown;
-    for (std::size_t i = 0; i < listing.items.size(); ++i) {
-        const DiscItem& item = listing.items[i];
-        shown[listing.path(i)] = {item.directory, item.size, item.sector, std::to_string(item.time.value_or(-1))};
-    }
-    return shown;
 }
 
 // What a lister shows, its names and times made ours: isoinfo's ";1" dropped, times in its format.
