@@ -110,7 +110,7 @@ void append_utf8(std::string& out, char32_t c)
         if (low < 0xDC00 || low > 0xDFFF) {
             return DiscFaultKind::UnpairedSurrogate;
         }
-        name += 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+        name += static_cast<char32_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
         i += 2;
     }
     return DiscFaultKind::None;
@@ -152,14 +152,15 @@ void append_utf8(std::string& out, char32_t c)
 std::optional<std::int64_t> utc_time(const RecordingTime& t)
 {
     using namespace std::chrono;
-    const year_month_day date{year{1900 + t.years_since_1900}, month{t.month}, day{t.day}};
+    const year_month_day date{year{kFirstRecordYear + t.years_since_1900}, month{t.month}, day{t.day}};
     if (!date.ok() || t.hour > 23 || t.minute > 59 || t.second > 59) {
         return std::nullopt;
     }
     const auto offset = static_cast<std::int8_t>(t.utc_offset);
     const std::int64_t local =
-        sys_days{date}.time_since_epoch() / seconds{1} + t.hour * 3600 + t.minute * 60 + t.second;
-    return offset >= -48 && offset <= 52 ? local - offset * 15 * 60 : local;  // an offset out of range is none
+        (sys_days{date} + hours{t.hour} + minutes{t.minute} + seconds{t.second}).time_since_epoch().count();
+    const std::int64_t quarters = offset >= -48 && offset <= 52 ? offset : 0;  // one out of range is none
+    return local - quarters * 15 * 60;
 }
 
 bool is_joliet(const VolumeDescriptor& descriptor)
@@ -287,7 +288,7 @@ private:
     }
 
     // The sectors of a record's extent, its extended attribute record included; -1 outside the volume.
-    [[nodiscard]] int extent_range(const DirectoryRecord& record, Range& range)
+    [[nodiscard]] int extent_range(const DirectoryRecord& record, Range& range) const
     {
         const std::uint64_t start = record.extent.little;
         const std::uint64_t end = start + record.extended_attribute_length + sectors_for(record.data_length.little);

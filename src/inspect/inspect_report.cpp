@@ -133,10 +133,10 @@ std::string listed_time(std::optional<std::int64_t> seconds)
     const std::chrono::year_month_day date{day};
     const std::chrono::hh_mm_ss time{at - day};
     char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d:%02d", static_cast<int>(date.year()),
-                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
-                  static_cast<int>(time.seconds().count()));
+    (void)std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d:%02d", static_cast<int>(date.year()),
+                        static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                        static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                        static_cast<int>(time.seconds().count()));
     return text;
 }
 
