@@ -185,6 +185,7 @@ struct Frame {
 // A file's first records, while the next ones of its extents are awaited.
 struct Pending {
     std::uint32_t item = 0;
+    // cppcheck-suppress unusedStructMember ; read through the optional that holds it
     std::vector<std::uint8_t> identifier;
     std::uint32_t next_sector = 0;
 };
