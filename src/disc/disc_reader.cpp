@@ -184,7 +184,7 @@ struct Frame {
 
 // A file's first records, while the next ones of its extents are awaited.
 struct Pending {
-    std::uint32_t item = 0;
+    DiscItem item;
     // cppcheck-suppress unusedStructMember ; read through the optional that holds it
     std::vector<std::uint8_t> identifier;
     std::uint32_t next_sector = 0;
@@ -206,6 +206,7 @@ public:
         }
         listing = DiscListing{};
         listing.volume_sectors = volume_sectors_;
+        keep_files_ = !joliet || names == DiscNames::Primary;
         if (read_tree(primary, false, listing) != 0) {
             return -1;
         }
@@ -215,6 +216,7 @@ public:
         DiscListing joliet_listing;
         joliet_listing.joliet = true;
         joliet_listing.volume_sectors = volume_sectors_;
+        keep_files_ = names == DiscNames::JolietWhereThere;
         const int status = read_tree(*joliet, true, joliet_listing);
         if (names == DiscNames::JolietWhereThere) {
             listing = std::move(joliet_listing);
@@ -428,8 +430,17 @@ private:
         if (add_file(range, listing, folder) != 0) {
             return -1;
         }
-        listing.items.push_back(std::move(item));
+        keep(listing, std::move(item));
         return 0;
+    }
+
+    // A file goes in the listing only of the tree asked for: the other one's
+    // folders alone are kept, which name where a fault lies.
+    void keep(DiscListing& listing, DiscItem item) const
+    {
+        if (keep_files_) {
+            listing.items.push_back(std::move(item));
+        }
     }
 
     [[nodiscard]] int add_directory(DiscListing& listing, const DirectoryRecord& record, Range range, DiscItem item,
@@ -475,7 +486,7 @@ private:
             return fail(DiscFaultKind::BrokenMultiExtent, &listing, folder);
         }
         if (pending_) {
-            DiscItem& first = listing.items[pending_->item];
+            DiscItem& first = pending_->item;
             if (!std::equal(identifier.begin(), identifier.end(), pending_->identifier.begin(),
                             pending_->identifier.end()) ||
                 first.size % kDiscSectorSize != 0 || record.extended_attribute_length != 0 ||
@@ -486,14 +497,17 @@ private:
             ++first.extent_count;
             pending_->next_sector = range.end;
         } else {
-            listing.items.push_back(std::move(item));
-            pending_ = Pending{static_cast<std::uint32_t>(listing.items.size() - 1),
-                               std::vector<std::uint8_t>(identifier.begin(), identifier.end()), range.end};
+            pending_ =
+                Pending{std::move(item), std::vector<std::uint8_t>(identifier.begin(), identifier.end()), range.end};
+        }
+        if (add_file(range, listing, folder) != 0) {
+            return -1;
         }
         if ((record.flags & kMultiExtentFlag) == 0) {
+            keep(listing, std::move(pending_->item));
             pending_.reset();
         }
-        return add_file(range, listing, folder);
+        return 0;
     }
 
     ImageSource& source_;
@@ -506,6 +520,7 @@ private:
     std::uint64_t records_left_ = 0;
     bool in_tree_ = false;
     bool joliet_ = false;
+    bool keep_files_ = true;
     Ranges directories_;  // of both trees
     Ranges files_;
     std::vector<Frame> stack_;
