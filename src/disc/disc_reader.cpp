@@ -110,7 +110,7 @@ void append_utf8(std::string& out, char32_t c)
         if (low < 0xDC00 || low > 0xDFFF) {
             return DiscFaultKind::UnpairedSurrogate;
         }
-        name += 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+        name += static_cast<char32_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
         i += 2;
     }
     return DiscFaultKind::None;
@@ -152,14 +152,15 @@ void append_utf8(std::string& out, char32_t c)
 std::optional<std::int64_t> utc_time(const RecordingTime& t)
 {
     using namespace std::chrono;
-    const year_month_day date{year{1900 + t.years_since_1900}, month{t.month}, day{t.day}};
+    const year_month_day date{year{kFirstRecordYear + t.years_since_1900}, month{t.month}, day{t.day}};
     if (!date.ok() || t.hour > 23 || t.minute > 59 || t.second > 59) {
         return std::nullopt;
     }
     const auto offset = static_cast<std::int8_t>(t.utc_offset);
     const std::int64_t local =
-        sys_days{date}.time_since_epoch() / seconds{1} + t.hour * 3600 + t.minute * 60 + t.second;
-    return offset >= -48 && offset <= 52 ? local - offset * 15 * 60 : local;  // an offset out of range is none
+        (sys_days{date} + hours{t.hour} + minutes{t.minute} + seconds{t.second}).time_since_epoch().count();
+    const std::int64_t quarters = offset >= -48 && offset <= 52 ? offset : 0;  // one out of range is none
+    return local - quarters * 15 * 60;
 }
 
 bool is_joliet(const VolumeDescriptor& descriptor)
@@ -183,7 +184,8 @@ struct Frame {
 
 // A file's first records, while the next ones of its extents are awaited.
 struct Pending {
-    std::uint32_t item = 0;
+    DiscItem item;
+    // cppcheck-suppress unusedStructMember ; read through the optional that holds it
     std::vector<std::uint8_t> identifier;
     std::uint32_t next_sector = 0;
 };
@@ -204,6 +206,7 @@ public:
         }
         listing = DiscListing{};
         listing.volume_sectors = volume_sectors_;
+        keep_files_ = !joliet || names == DiscNames::Primary;
         if (read_tree(primary, false, listing) != 0) {
             return -1;
         }
@@ -213,6 +216,7 @@ public:
         DiscListing joliet_listing;
         joliet_listing.joliet = true;
         joliet_listing.volume_sectors = volume_sectors_;
+        keep_files_ = names == DiscNames::JolietWhereThere;
         const int status = read_tree(*joliet, true, joliet_listing);
         if (names == DiscNames::JolietWhereThere) {
             listing = std::move(joliet_listing);
@@ -287,7 +291,7 @@ private:
     }
 
     // The sectors of a record's extent, its extended attribute record included; -1 outside the volume.
-    [[nodiscard]] int extent_range(const DirectoryRecord& record, Range& range)
+    [[nodiscard]] int extent_range(const DirectoryRecord& record, Range& range) const
     {
         const std::uint64_t start = record.extent.little;
         const std::uint64_t end = start + record.extended_attribute_length + sectors_for(record.data_length.little);
@@ -426,8 +430,17 @@ private:
         if (add_file(range, listing, folder) != 0) {
             return -1;
         }
-        listing.items.push_back(std::move(item));
+        keep(listing, std::move(item));
         return 0;
+    }
+
+    // A file goes in the listing only of the tree asked for: the other one's
+    // folders alone are kept, which name where a fault lies.
+    void keep(DiscListing& listing, DiscItem item) const
+    {
+        if (keep_files_) {
+            listing.items.push_back(std::move(item));
+        }
     }
 
     [[nodiscard]] int add_directory(DiscListing& listing, const DirectoryRecord& record, Range range, DiscItem item,
@@ -473,7 +486,7 @@ private:
             return fail(DiscFaultKind::BrokenMultiExtent, &listing, folder);
         }
         if (pending_) {
-            DiscItem& first = listing.items[pending_->item];
+            DiscItem& first = pending_->item;
             if (!std::equal(identifier.begin(), identifier.end(), pending_->identifier.begin(),
                             pending_->identifier.end()) ||
                 first.size % kDiscSectorSize != 0 || record.extended_attribute_length != 0 ||
@@ -484,14 +497,17 @@ private:
             ++first.extent_count;
             pending_->next_sector = range.end;
         } else {
-            listing.items.push_back(std::move(item));
-            pending_ = Pending{static_cast<std::uint32_t>(listing.items.size() - 1),
-                               std::vector<std::uint8_t>(identifier.begin(), identifier.end()), range.end};
+            pending_ =
+                Pending{std::move(item), std::vector<std::uint8_t>(identifier.begin(), identifier.end()), range.end};
+        }
+        if (add_file(range, listing, folder) != 0) {
+            return -1;
         }
         if ((record.flags & kMultiExtentFlag) == 0) {
+            keep(listing, std::move(pending_->item));
             pending_.reset();
         }
-        return add_file(range, listing, folder);
+        return 0;
     }
 
     ImageSource& source_;
@@ -504,6 +520,7 @@ private:
     std::uint64_t records_left_ = 0;
     bool in_tree_ = false;
     bool joliet_ = false;
+    bool keep_files_ = true;
     Ranges directories_;  // of both trees
     Ranges files_;
     std::vector<Frame> stack_;

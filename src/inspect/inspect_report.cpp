@@ -122,22 +122,37 @@ void describe_disc(std::string& out, const DiscVolume& disc, std::uint64_t paylo
     }
 }
 
-// "YYYY-MM-DD HH:MM:SS", UTC; zeros for a record that holds no date.
-std::string listed_time(std::optional<std::int64_t> seconds)
+// `value` in `width` digits, '0' in front, or right-aligned in spaces.
+void append_number(std::string& out, std::uint64_t value, std::size_t width, char fill = '0')
+{
+    const std::string digits = std::to_string(value);
+    out.append(digits.size() < width ? width - digits.size() : 0, fill);
+    out += digits;
+}
+
+// "YYYY-MM-DD HH:MM:SS", UTC; zeros for a record that holds no date. Built
+// by hand: a listing has a line an entry, and formatting each costs more
+// than reading the disc.
+void append_time(std::string& out, std::optional<std::int64_t> seconds)
 {
     if (!seconds) {
-        return "0000-00-00 00:00:00";
+        out += "0000-00-00 00:00:00";
+        return;
     }
     const std::chrono::sys_seconds at{std::chrono::seconds{*seconds}};
     const std::chrono::sys_days day = std::chrono::floor<std::chrono::days>(at);
     const std::chrono::year_month_day date{day};
     const std::chrono::hh_mm_ss time{at - day};
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d:%02d", static_cast<int>(date.year()),
-                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
-                  static_cast<int>(time.seconds().count()));
-    return text;
+    const std::pair<std::uint64_t, std::size_t> parts[] = {{static_cast<int>(date.year()), 4},
+                                                           {static_cast<unsigned>(date.month()), 2},
+                                                           {static_cast<unsigned>(date.day()), 2},
+                                                           {time.hours().count(), 2},
+                                                           {time.minutes().count(), 2},
+                                                           {time.seconds().count(), 2}};
+    for (std::size_t i = 0; i < std::size(parts); ++i) {
+        append_number(out, parts[i].first, parts[i].second);
+        out += i == 5 ? "" : i < 2 ? "-" : i == 2 ? " " : ":";
+    }
 }
 
 void describe_files(std::string& out, const DiscFiles& files)
@@ -150,9 +165,13 @@ void describe_files(std::string& out, const DiscFiles& files)
     append_line(out, "\nFiles on the disc (%s names)\n", files.listing.joliet ? "Joliet" : "primary");
     const std::vector<disc::DiscItem>& items = files.listing.items;
     for (std::size_t i = 0; i < items.size(); ++i) {
-        const std::string path = shown_text(files.listing.path(i), Shown::Utf8Allowed);
-        append_line(out, "  %12llu  %s  %s%s\n", static_cast<unsigned long long>(items[i].size),
-                    listed_time(items[i].time).c_str(), path.c_str(), items[i].directory ? "/" : "");
+        out += "  ";
+        append_number(out, items[i].size, 12, ' ');
+        out += "  ";
+        append_time(out, items[i].time);
+        out += "  ";
+        out += shown_text(files.listing.path(i), Shown::Utf8Allowed);
+        out += items[i].directory ? "/\n" : "\n";
     }
 }
 

