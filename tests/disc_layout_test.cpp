@@ -9,6 +9,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -21,7 +22,11 @@
 
 #include "disc/disc_layout.h"
 #include "disc/disc_names.h"
+#include "disc/disc_reader.h"
+#include "disc/disc_records.h"
 #include "image/header_area.h"
+#include "image/image_source.h"
+#include "image/integers.h"
 #include "support/expected_image.h"
 #include "support/iso_readers.h"
 #include "support/process.h"
@@ -190,6 +195,24 @@ std::map<std::string, Listed> parse_listing(const std::string& text, bool isoinf
     return listing;
 }
 
+// Our reader's listing of a disc file: path (folders ending in '/') to kind, size and time.
+std::map<std::string, Listed> our_listing(const std::string& iso, DiscNames names, DiscFault& fault, bool& joliet)
+{
+    const std::string bytes = slurp(iso);
+    MemoryImageSource source(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    DiscListing listing;
+    if (read_disc_listing(source, 0, bytes.size(), listing, fault, names) != 0) {
+        return {};
+    }
+    joliet = listing.joliet;
+    std::map<std::string, Listed> shown;
+    for (std::size_t i = 0; i < listing.items.size(); ++i) {
+        const DiscItem& item = listing.items[i];
+        shown[listing.path(i)] = {item.directory, item.size, item.sector, std::to_string(item.time.value_or(-1))};
+    }
+    return shown;
+}
+
 class DiscLayoutTest : public testing::TestWithParam<DiscCase> {
 protected:
     void SetUp() override
@@ -355,6 +378,18 @@ TEST_P(DiscLayoutTest, ReadersShowTheFolder)
         return;
     }
     ASSERT_NO_FATAL_FAILURE(write_disc(layout, metadata));
+    // Our own reader lists the folder's entries, their sizes and times, and nothing more.
+    DiscFault fault;
+    bool joliet = false;
+    const auto ours = our_listing((dir_ / "disc.iso").string(), DiscNames::JolietWhereThere, fault, joliet);
+    EXPECT_EQ(fault.kind, DiscFaultKind::None);
+    EXPECT_EQ(ours.size(), expected_.size());
+    for (const auto& [path, expected] : expected_) {
+        const auto our = ours.find(path);
+        ASSERT_NE(our, ours.end()) << path;
+        EXPECT_EQ(our->second.directory ? 0 : our->second.size, expected.entry->size) << path;
+        EXPECT_EQ(our->second.time, std::to_string(expected.time)) << path;
+    }
 
     std::string missing;
     test::ProcessOptions options;
@@ -653,6 +688,256 @@ std::vector<DiscCase> cases()
         refused_folder("label_not_utf8", folder("f", {}), refused(RefusalKind::InvalidLabel), "\xFF"),
     };
 }
+
+// What a lister shows, as "d|- size", the time appended when it is not ours:
+// isoinfo's ";1" dropped; isoinfo shows a record's time as written, `offset`
+// from UTC, which the others apply.
+std::map<std::string, std::string> listed_by(const test::Lister& lister, const std::string& text,
+                                             const std::map<std::string, Listed>& ours, std::int64_t offset)
+{
+    static const std::regex seven_zip(R"(^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d) ([D.])\S+ +(\d*) +\d*  (.*)$)");
+    static const std::regex tar(R"(^([d-])\S+ +\d+ \S+ +\S+ +(\d+) (\w{3} [ \d]\d (?:[ \d]\d:\d\d| \d{4})) (.*)$)");
+    std::map<std::string, Listed> shown;
+    if (lister.lists == test::Lists::Isoinfo) {
+        for (auto& [name, listed] : parse_listing(text, true)) {
+            std::string plain = std::regex_replace(name, std::regex(";\\d+$"), "");
+            shown[!listed.directory && plain.ends_with('.') ? plain.substr(0, plain.size() - 1) : plain] = listed;
+        }
+    }
+    std::istringstream lines(text);
+    std::smatch m;
+    for (std::string line; lister.lists != test::Lists::Isoinfo && std::getline(lines, line);) {
+        if (lister.lists == test::Lists::SevenZip && std::regex_match(line, m, seven_zip) &&
+            !m[4].str().starts_with("[BOOT]")) {
+            shown[m[4]] = {m[2] == "D", m[3].str().empty() ? 0 : std::stoull(m[3]), 0, m[1]};
+        } else if (lister.lists == test::Lists::Tar && std::regex_match(line, m, tar) && m[4] != ".") {
+            shown[m[4]] = {m[1] == "d", std::stoull(m[2]), 0, m[3]};
+        }
+    }
+    std::map<std::string, std::string> described;
+    for (const auto& [name, listed] : shown) {
+        const auto our = ours.find(name);
+        const std::int64_t time = (our == ours.end() ? 0 : std::stoll(our->second.time)) +
+                                  (lister.lists == test::Lists::Isoinfo ? offset : 0);
+        const char* format = lister.lists == test::Lists::Isoinfo         ? "%b %e %Y"
+                             : lister.lists == test::Lists::SevenZip      ? "%Y-%m-%d %H:%M:%S"
+                             : listed.time.find(':') != std::string::npos ? "%b %e %H:%M"
+                                                                          : "%b %e  %Y";
+        described[name] = (listed.directory ? "d " : "- ") + std::to_string(listed.size) +
+                          (listed.time == shown_time(time, format) ? "" : " shown at " + listed.time);
+    }
+    return described;
+}
+
+// Bytes to set in a small disc of quarnel's layout: at `at` in the descriptor,
+// or in the record at `path` ("" the root's in the descriptor; "@last" the
+// last record of a folder's first sector), `size` bytes (1, 2 little-endian,
+// 8 both-endian) of `value`, or of the sector a token names.
+enum Token : std::uint32_t { kRoot = 0xFFFFFF00, kJolietRoot, kLastSector, kPastVolume };
+enum Where { P, J, D };  // a primary record, a Joliet record, the primary descriptor
+struct Patch {
+    Where where;
+    std::string path;
+    std::size_t at, size;
+    std::uint32_t value;
+};
+
+std::vector<std::uint8_t> patched_disc(const std::vector<Patch>& patches)
+{
+    std::vector<Entry> many;
+    for (int i = 0; i < 60; ++i) {
+        many.push_back(file("file " + std::to_string(100 + i), 1));
+    }
+    const Entry root = folder(
+        "d", {folder("a", {file("x.txt", 10)}), file("big.bin", 5000), file("cat.bin", 100), folder("many", many)});
+    DiscLayout layout;
+    Refusal refusal;
+    EXPECT_EQ(lay_out_disc(root, std::nullopt, layout, refusal), 0);
+    std::vector<std::uint8_t> d(std::uint64_t{layout.total_sectors} * kDiscSectorSize);
+    layout.metadata->fill(0, std::span(d).first(layout.metadata_size));
+    const auto root_at = [](bool joliet) { return (joliet ? 17U : 16U) * kDiscSectorSize + 156; };
+    const auto extent = [&d](std::size_t record) { return load<ul32>(d, record + 2); };
+    const std::uint32_t tokens[] = {extent(root_at(false)), extent(root_at(true)), load<ul32>(d, 16 * 2048 + 80) - 1,
+                                    load<ul32>(d, 16 * 2048 + 80) + 1};
+    for (const Patch& p : patches) {
+        std::size_t at = p.where == D ? 16U * kDiscSectorSize : root_at(p.where == J);
+        std::istringstream names(p.path);
+        for (std::string name; p.where != D && std::getline(names, name, '/');) {
+            std::string id;
+            for (const char c : name) {
+                id += p.where == J ? std::string{'\0', c} : std::string{c};
+            }
+            std::size_t r = extent(at) * std::size_t{kDiscSectorSize};
+            while (d[r + d[r]] != 0 &&
+                   (name == "@last" ? (r + d[r]) % kDiscSectorSize != 0
+                                    : std::string_view(reinterpret_cast<const char*>(&d[r + 33]), d[r + 32]) != id)) {
+                r += d[r];
+            }
+            at = r;
+        }
+        const std::uint32_t value = p.value >= kRoot ? tokens[p.value - kRoot] : p.value;
+        if (p.size == 8) {
+            store<ul32>(d, at + p.at, value);
+            store<ub32>(d, at + p.at + 4, value);
+        } else if (p.size == 2) {
+            store<ul16>(d, at + p.at, static_cast<std::uint16_t>(value));
+        } else {
+            d[at + p.at] = static_cast<std::uint8_t>(value);
+        }
+    }
+    return d;
+}
+
+struct HostileCase {
+    std::string name;
+    std::vector<Patch> patches;
+    DiscFaultKind fault;
+    bool joliet = false;
+    std::string directory{};
+};
+
+// Record fields: 2 extent, 10 data length, 25 flags, 26 file unit size, 32 and 33 the identifier.
+const HostileCase kHostileCases[] = {
+    {"loop", {{P, "A", 2, 8, kRoot}}, DiscFaultKind::DirectoryLoop},
+    {"trees_share_a_root", {{J, "", 2, 8, kRoot}}, DiscFaultKind::SharedDirectory, true},
+    {"outside_the_volume", {{P, "BIG.BIN;1", 2, 8, kLastSector}}, DiscFaultKind::ExtentOutsideVolume},
+    {"file_over_descriptors", {{P, "BIG.BIN;1", 2, 8, 17}}, DiscFaultKind::FileOverDescriptors},
+    {"file_over_a_folder", {{P, "BIG.BIN;1", 2, 8, kRoot}}, DiscFaultKind::FileOverDirectory},
+    {"file_over_the_other_tree", {{P, "BIG.BIN;1", 2, 8, kJolietRoot}}, DiscFaultKind::FileOverDirectory, true},
+    {"interleaved", {{J, "cat.bin", 26, 1, 1}}, DiscFaultKind::Interleaved, true},
+    {"multi_extent_of_two_names", {{P, "BIG.BIN;1", 25, 1, 0x80}}, DiscFaultKind::BrokenMultiExtent},
+    {"multi_extent_of_part_sectors",
+     {{P, "BIG.BIN;1", 25, 1, 0x80}, {P, "CAT.BIN;1", 35, 1, 'G'}, {P, "CAG.BIN;1", 33, 2, 'I' << 8 | 'B'}},
+     DiscFaultKind::BrokenMultiExtent},
+    {"record_across_a_sector", {{P, "MANY/@last", 0, 1, 255}}, DiscFaultKind::RecordCrossesSector, false, "MANY"},
+    {"record_past_its_folder", {{P, "A", 10, 8, 60}}, DiscFaultKind::RecordPastDirectory, false, "A"},
+    {"record_short_for_its_name", {{P, "CAT.BIN;1", 32, 1, 200}}, DiscFaultKind::RecordTooShort},
+    {"slash", {{P, "CAT.BIN;1", 36, 1, '/'}}, DiscFaultKind::ForbiddenCharacter},
+    {"joliet_nul", {{J, "a/x.txt", 34, 1, 0}}, DiscFaultKind::ForbiddenCharacter, true, "a"},
+    {"dot", {{P, "A", 33, 1, '.'}}, DiscFaultKind::ReservedName},
+    {"parent_past_its_place", {{P, "A", 33, 1, 1}}, DiscFaultKind::ReservedName},
+    {"version_alone", {{P, "CAT.BIN;1", 32, 1, 2}, {P, "CA", 33, 2, '1' << 8 | ';'}}, DiscFaultKind::ReservedName},
+    {"joliet_odd", {{J, "cat.bin", 32, 1, 13}}, DiscFaultKind::OddJolietName, true},
+    {"joliet_lone_surrogate", {{J, "cat.bin", 33, 1, 0xD8}}, DiscFaultKind::UnpairedSurrogate, true},
+    {"block_size", {{D, "", 128, 2, 512}}, DiscFaultKind::BadBlockSize},
+    {"no_primary", {{D, "", 0, 1, 3}}, DiscFaultKind::NoPrimaryDescriptor},
+    {"volume_beyond_the_disc", {{D, "", 80, 8, kPastVolume}}, DiscFaultKind::VolumeBeyondDisc},
+    {"first_fault_named", {{J, "cat.bin", 32, 1, 13}, {P, "CAT.BIN;1", 26, 1, 1}}, DiscFaultKind::Interleaved},
+    {"multi_extent_read_whole",
+     {{P, "BIG.BIN;1", 25, 1, 0x80},
+      {P, "BIG.BIN;1", 10, 8, 3 * kDiscSectorSize},
+      {P, "CAT.BIN;1", 35, 1, 'G'},
+      {P, "CAG.BIN;1", 33, 2, 'I' << 8 | 'B'}},
+     DiscFaultKind::None},
+};
+
+class HostileDiscTest : public testing::TestWithParam<HostileCase> {};
+
+TEST_P(HostileDiscTest, FirstFaultIsNamed)
+{
+    const std::vector<std::uint8_t> disc = patched_disc(GetParam().patches);
+    MemoryImageSource source(disc);
+    DiscListing listing;
+    DiscFault fault;
+    EXPECT_EQ(read_disc_listing(source, 0, disc.size(), listing, fault, DiscNames::Primary),
+              GetParam().fault == DiscFaultKind::None ? 0 : -1);
+    EXPECT_EQ(fault.kind, GetParam().fault);
+    EXPECT_EQ(fault.joliet, GetParam().joliet);
+    EXPECT_EQ(fault.directory, GetParam().directory);
+    if (GetParam().fault == DiscFaultKind::None) {  // one file of two extents
+        ASSERT_GE(listing.items.size(), 3U);
+        EXPECT_EQ(listing.path(2) + " " + std::to_string(listing.items[2].size) + " in " +
+                      std::to_string(listing.items[2].extent_count),
+                  "BIG.BIN 6244 in 2");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Patched, HostileDiscTest, testing::ValuesIn(kHostileCases),
+                         [](const testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
+
+struct ListedDisc {
+    std::string name;
+    std::string make;               // the writer in /usr/bin and its words, "@iso" the disc, "@src" the folder
+    std::string installed{};        // or the disc, installed
+    bool rock_ridge_names = false;  // 7z and bsdtar show Rock Ridge names, not ours
+};
+
+class DiscReaderTest : public testing::TestWithParam<ListedDisc> {};
+
+// Discs of other writers listed by our reader as by readers we did not write
+// (quarnel's own layout: DiscLayoutTest); genisoimage runs in Tokyo, so that
+// its records say 9 hours ahead of UTC, xorriso writes UTC wherever it runs.
+TEST_P(DiscReaderTest, ListsAsOtherReadersDo)
+{
+    const ListedDisc& disc = GetParam();
+    const fs::path dir = fs::temp_directory_path() / ("quarnel_reader_" + disc.name + std::to_string(::getpid()));
+    fs::create_directories(dir / "src/Sub folder/Deeper");
+    test::write_file((dir / "src/readme.txt").string(), test::Bytes(3000, 'r'));
+    test::write_file((dir / "src/Sub folder/A long name of data.bin").string(), test::random_bytes(70000, 3));
+    test::write_file((dir / "src/Sub folder/Deeper/empty").string(), {});
+    fs::last_write_time(dir / "src/readme.txt", fs::file_time_type::clock::now() - std::chrono::hours(24 * 400));
+    const std::string iso = disc.installed.empty() ? (dir / "disc.iso").string() : disc.installed;
+    if (!fs::exists(disc.installed.empty() ? "/usr/bin/" + disc.make.substr(0, disc.make.find(' ')) : iso)) {
+        fs::remove_all(dir);
+        GTEST_SKIP() << disc.name << ": not installed";
+    }
+    const bool tokyo = disc.make.starts_with("genisoimage");
+    if (!disc.make.empty()) {
+        std::vector<std::string> make;
+        std::istringstream words("/usr/bin/" + disc.make);
+        for (std::string word; words >> word;) {
+            make.push_back(word == "@iso" ? iso : word == "@src" ? (dir / "src").string() : word);
+        }
+        test::ProcessOptions options;
+        options.environment = {{"TZ", tokyo ? "Asia/Tokyo" : "UTC"}};
+        ASSERT_EQ(test::run_process(make, options).exit_status, 0) << disc.name;
+    }
+    DiscFault fault;
+    bool joliet = false;
+    bool primary_tree = false;
+    const std::map<std::string, Listed> ours[] = {our_listing(iso, DiscNames::JolietWhereThere, fault, joliet),
+                                                  our_listing(iso, DiscNames::Primary, fault, primary_tree)};
+    ASSERT_EQ(fault.kind, DiscFaultKind::None) << disc.name << ": " << static_cast<int>(fault.kind);
+    std::string missing;
+    for (const test::Lister& lister : test::kListers) {
+        if (!fs::exists(lister.command[0])) {
+            missing += " " + lister.name;
+        }
+        if (!fs::exists(lister.command[0]) || (lister.joliet && !joliet) ||
+            (!lister.primary && disc.rock_ridge_names)) {
+            continue;
+        }
+        test::ProcessOptions options;
+        options.environment = {{"TZ", "UTC"}};
+        const test::ProcessResult run = test::run_process(
+            test::reader_command({lister.name, test::Shows::Extracted, lister.command}, iso, ""), options);
+        ASSERT_EQ(run.exit_status, 0) << lister.name << " on " << disc.name;
+        std::map<std::string, std::string> expected;
+        for (const auto& [name, listed] : ours[lister.primary ? 1 : 0]) {
+            const bool no_size = listed.directory && lister.lists == test::Lists::SevenZip;
+            expected[name] = (listed.directory ? "d " : "- ") + std::to_string(no_size ? 0 : listed.size);
+        }
+        EXPECT_EQ(listed_by(lister, run.standard_output, ours[lister.primary ? 1 : 0], tokyo ? 9 * 3600 : 0), expected)
+            << lister.name << " on " << disc.name;
+    }
+    fs::remove_all(dir);
+    if (!missing.empty()) {
+        GTEST_SKIP() << "listers not installed:" << missing;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writers, DiscReaderTest,
+    testing::Values(ListedDisc{"genisoimage_joliet", "genisoimage -quiet -J -o @iso @src"},
+                    ListedDisc{"genisoimage_rock_ridge_joliet", "genisoimage -quiet -R -J -o @iso @src"},
+                    ListedDisc{"genisoimage_plain", "genisoimage -quiet -o @iso @src"},
+                    ListedDisc{"xorriso_plain", "xorriso -outdev @iso -rockridge off -joliet off -map @src /"},
+                    ListedDisc{"xorriso_joliet", "xorriso -outdev @iso -rockridge off -joliet on -map @src /"},
+                    ListedDisc{"xorriso_rock_ridge", "xorriso -outdev @iso -joliet off -map @src /", "", true},
+                    ListedDisc{"xorriso_rock_ridge_joliet", "xorriso -outdev @iso -joliet on -map @src /"},
+                    ListedDisc{"grub_rescue", "", "/usr/lib/grub-rescue/grub-rescue-cdrom.iso", true},
+                    ListedDisc{"ipxe", "", "/usr/lib/ipxe/ipxe.iso"}),
+    [](const testing::TestParamInfo<ListedDisc>& info) { return info.param.name; });
 
 INSTANTIATE_TEST_SUITE_P(Folders, DiscLayoutTest, testing::ValuesIn(cases()),
                          [](const testing::TestParamInfo<DiscCase>& info) { return info.param.name; });

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
@@ -136,6 +137,75 @@ TEST_F(Inspector, DiscInsideIsDescribedAndMustNotBeCutShort)
                                          "payload, the ISO was cut short\n"))
         << short_disc.standard_output;
     EXPECT_FALSE(fs::exists(path("cut-back.iso")));
+}
+
+// /files lists the tree after the disc's section; a tree that cannot be read
+// safely is named, the image's verdict unchanged, and fails the run.
+TEST_F(Inspector, FilesOptionListsTheTreeOrNamesItsFault)
+{
+    ASSERT_TRUE(make_iso(dir_, path("disc.iso"))) << "genisoimage is needed";
+    Bytes iso = read_file(path("disc.iso"));
+    convert(iso, "good");
+    const ProcessResult listed = inspect({"/FiLeS", "/files", path("good.bin")});
+    EXPECT_EQ(listed.exit_status, 0);
+    EXPECT_EQ(listed.standard_error, "");
+    const std::string time = R"( +\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  )";
+    EXPECT_TRUE(std::regex_search(listed.standard_output,
+                                  std::regex("Volume size: .*\n\nFiles on the disc \\(Joliet names\\)\n +3000" + time +
+                                             "README.TXT\n +2048" + time + "docs/\n +70000" + time +
+                                             "docs/DATA.BIN\n\nModel: Default\nVerdict: valid modem image\n$")))
+        << listed.standard_output;
+
+    const std::string name = "README.TXT;1";
+    const auto record = std::search(iso.begin(), iso.end(), name.begin(), name.end()) - iso.begin() - 33;
+    iso[static_cast<std::size_t>(record) + 26] = 1;  // its file unit size: interleaved
+    convert(iso, "interleaved");
+    const ProcessResult refused =
+        inspect({"/files", "/unpack:" + path("not made"), path("interleaved.bin"), path("back.iso")});
+    EXPECT_EQ(refused.exit_status, kFailureStatus);
+    EXPECT_EQ(refused.standard_error, "Error: disc tree cannot be read safely: a file or folder is interleaved, in "
+                                      "the primary tree's root.\n");
+    EXPECT_TRUE(has_line(refused, "\nFiles on the disc\n  Unreadable:       a file or folder is interleaved, in the "
+                                  "primary tree's root\n\nModel: Default\nVerdict: valid modem image\n"))
+        << refused.standard_output;
+    EXPECT_EQ(read_file(path("back.iso")), iso);
+    EXPECT_FALSE(fs::exists(path("not made")));
+}
+
+// /unpack: makes a new folder whole or not at all: a name taken, a write
+// that fails midway and an interruption leave nothing of it.
+TEST_F(Inspector, UnpackMakesANewFolderOrNothing)
+{
+    ASSERT_TRUE(make_iso(dir_, path("disc.iso"))) << "genisoimage is needed";
+    const Bytes image = convert(read_file(path("disc.iso")), "disc");
+    fs::create_directories(dir_ / "work");
+    write_file(path("work/taken"), Bytes(1, 'x'));
+    ProcessOptions small_files;
+    small_files.file_size_limit = 8192;  // README.TXT fits, docs/DATA.BIN does not
+    struct Case {
+        std::string folder;
+        ProcessOptions options;
+        std::string error;
+    };
+    const std::string work = path("work");
+    const Case cases[] = {
+        {"taken", {}, "Error: \"" + work + "/taken\" exists already; /unpack: makes a new folder.\n"},
+        {"taken/", {}, "Error: \"" + work + "/taken/\" exists already; /unpack: makes a new folder.\n"},
+        {"small", small_files, "Error: unable to write unpacked folder \"" + work + "/small\".\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        const ProcessResult failed = inspect({"/unpack:" + work + "/" + c.folder, path("disc.bin")}, c.options);
+        EXPECT_EQ(failed.standard_error, c.error);
+        EXPECT_EQ(failed.exit_status, kFailureStatus);
+        EXPECT_EQ(left_in_work(), std::set<std::string>{"taken"});
+    }
+    const ProcessResult interrupted =
+        signal_midway(built_program(QUARNEL_INSPECT_BINARY, {"/unpack:" + work + "/out", path("disc.bin")}), SIGINT);
+    EXPECT_EQ(interrupted.end_signal, SIGINT);
+    EXPECT_EQ(interrupted.standard_error, kInspectInterrupted);
+    EXPECT_EQ(left_in_work(), std::set<std::string>{"taken"});
+    EXPECT_EQ(read_file(path("disc.bin")), image);
 }
 
 TEST_F(Inspector, BootableAndUdfDiscsAreNamed)

@@ -231,6 +231,14 @@ TEST_F(Pack, FoldersBecomeDiscsEveryReaderSeesAsTheyAre)
         ASSERT_EQ(packed({"/iso"}, "again.iso", elsewhere).exit_status, 0);
         EXPECT_EQ(read("again.iso"), read("image.iso"));
         expect_readers_see(path("image.iso"), folder, c.name);
+
+        // And back: the folder again, names, bytes and times, from the image.
+        fs::remove_all(dir_ / "unpacked");
+        const ProcessResult unpacked =
+            run_process(built_program(QUARNEL_INSPECT_BINARY, {"/unpack:" + path("unpacked"), path("image.bin")}));
+        EXPECT_EQ(unpacked.standard_error, "");
+        ASSERT_EQ(unpacked.exit_status, 0);
+        EXPECT_EQ(tree(dir_ / "unpacked"), tree(folder));
     }
 }
 

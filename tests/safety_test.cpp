@@ -687,7 +687,8 @@ TEST_F(Safety, ExitZeroSurvivesAPowerCut)
 
 // Where a file system ignores case, another spelling of the source's name is
 // the source, even where its lookups give the two spellings two inode
-// numbers (FUSE exFAT). Each file system is tried where it can be mounted.
+// numbers (FUSE exFAT); and a disc's two names that differ in case alone
+// are not unpacked there. Each file system is tried where it can be mounted.
 TEST_F(Safety, OtherCaseOfTheSourcesNameIsTheSameFile)
 {
     if (!is_root()) {
@@ -708,6 +709,14 @@ TEST_F(Safety, OtherCaseOfTheSourcesNameIsTheSameFile)
     };
     const Bytes source = random_bytes(4096, 16);
     const Bytes image = expected_image(source, Model::Default);
+    fs::create_directories(dir_ / "cases/Docs");
+    write_file(path("cases/Docs/readme.txt"), Bytes(10, 'a'));
+    write_file(path("cases/Docs/README.TXT"), Bytes(20, 'b'));
+    if (run_process({"/usr/bin/genisoimage", "-quiet", "-J", "-o", path("cases.iso"), path("cases")}).exit_status !=
+        0) {
+        GTEST_SKIP() << "genisoimage is needed";
+    }
+    expect_success(quarnel({path("cases.iso"), path("cases.bin")}));
     std::string not_mounted;
     int tried = 0;
     for (const Case& c : cases) {
@@ -738,6 +747,17 @@ TEST_F(Safety, OtherCaseOfTheSourcesNameIsTheSameFile)
         EXPECT_EQ(inspected.standard_error, kInspectSameFile);
         EXPECT_EQ(read_file(at + "disc.iso"), source);
         EXPECT_EQ(read_file(at + "image-\u00e9.bin"), image);
+        const ProcessResult unpacked = inspect({"/unpack:" + at + "unpacked", path("cases.bin")});
+        EXPECT_EQ(unpacked.standard_error, "Error: \"Docs/readme.txt\" and another name of its folder are one name "
+                                           "where \"" +
+                                               at +
+                                               "unpacked\" would be (they differ in letter case, "
+                                               "say); nothing was unpacked.\n");
+        std::set<std::string> left;
+        for (const auto& entry : fs::directory_iterator(at)) {
+            left.insert(entry.path().filename().string());
+        }
+        EXPECT_EQ(left, (std::set<std::string>{"disc.iso", "image-\u00e9.bin"}));
     }
     if (tried == 0) {
         GTEST_SKIP() << "none of these file systems can be mounted here:" << not_mounted;

@@ -374,6 +374,58 @@ const convertView = new View('convert', {
   },
 });
 
+// The disc of a valid image as a tree: a folder opens and closes (its items
+// made when it first opens, so that a large disc costs nothing until looked
+// at); a file is a link that saves its own bytes, a slice of the chosen
+// image, never a copy.
+let shownDisc = null;
+const treeUrls = [];
+const sizeFormat = new Intl.NumberFormat('en');
+function showDiscTree(disc) {
+  const list = document.getElementById('check-files');
+  treeUrls.splice(0).forEach((url) => URL.revokeObjectURL(url));
+  list.replaceChildren();
+  document.getElementById('check-files-region').hidden = disc === null;
+  const fault = document.getElementById('check-files-fault');
+  fault.textContent = disc?.fault.trim() ?? '';
+  fault.hidden = !disc?.fault;
+  if (disc === null) return;
+  const children = new Map();
+  disc.files.forEach((item, index) => {
+    if (!children.has(item.parent)) children.set(item.parent, []);
+    children.get(item.parent).push(index);
+  });
+  const fill = (into, parent) => {
+    for (const index of children.get(parent) ?? []) {
+      const item = disc.files[index];
+      const row = document.createElement('li');
+      if (item.folder) {
+        const folder = document.createElement('details');
+        const name = document.createElement('summary');
+        const inside = document.createElement('ul');
+        name.textContent = `${item.name}/`;
+        folder.append(name, inside);
+        folder.addEventListener('toggle', () => {
+          if (folder.open && !inside.hasChildNodes()) fill(inside, index);
+        });
+        row.append(folder);
+      } else {
+        const link = document.createElement('a');
+        link.download = item.name;
+        link.textContent = item.name;
+        link.href = URL.createObjectURL(disc.image.slice(item.offset, item.offset + item.size, 'application/octet-stream'));
+        treeUrls.push(link.href);
+        const size = document.createElement('span');
+        size.className = 'size';
+        size.textContent = ` ${sizeFormat.format(item.size)} bytes`;
+        row.append(link, size);
+      }
+      into.append(row);
+    }
+  };
+  fill(list, -1);
+}
+
 const checkView = new View('check', {
   start: (file, args, options) => worker.check(file, options),
   args: () => [],
@@ -383,14 +435,21 @@ const checkView = new View('check', {
     }
     const iso = file.slice(result.payloadOffset, result.payloadOffset + result.payloadLength, 'application/octet-stream');
     return { phase: 'done', line: 'Valid modem image.', report: result.report,
+      disc: { image: file, files: result.files, fault: result.discFault },
       download: { blob: iso, name: renamed(file.name, '.bin', '.iso'), label: 'Save the ISO inside,', now: false } };
   },
-  // The report of the file checked, with the state the check ended in.
-  shown({ report }) {
+  // The report of the file checked, and its disc's tree, with the state the check ended in.
+  shown({ report, disc }) {
     document.getElementById('check-report').textContent = report ?? '';
     document.getElementById('check-report-region').hidden = !report;
+    if (disc !== shownDisc) {
+      shownDisc = disc;
+      showDiscTree(disc ?? null);
+    }
   },
 });
+
+
 
 // From a folder: quarnel-pack's disc of a folder, chosen through the dialog
 // (its files, each with its path below the folder) or dropped (walked

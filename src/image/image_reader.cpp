@@ -231,7 +231,7 @@ bool Reader::check_blocks(RecordReport& record, PayloadSink* sink)
     const std::uint64_t blocks_in_all = record.table_entries;
     const std::uint64_t payload_length = record.header.payload_length;
     const std::uint64_t table_offset = record.offset + kRecordHeaderSize;
-    const std::uint64_t payload_offset = record.offset + record.header.header_length;
+    const std::uint64_t payload_offset = record.payload_offset();
     // No larger than the record needs: small records are the common case of damaged input.
     const std::size_t window_blocks = static_cast<std::size_t>(
         std::clamp<std::uint64_t>(blocks_in_all, 1, std::max<std::size_t>(1, kPayloadWindow / block_size)));
@@ -311,7 +311,7 @@ void Reader::read_disc()
     const RecordReport& image = report_.records[kImageRecord];
     const std::uint64_t payload_length = image.header.payload_length;
     DiscVolume disc;
-    if (read_disc_volume(source_, image.offset + image.header.header_length, payload_length, disc) != 0) {
+    if (read_disc_volume(source_, image.payload_offset(), payload_length, disc) != 0) {
         note(ImageFault::ReadFailed);
         return;
     }

@@ -98,6 +98,9 @@ struct RecordReport {
     std::uint64_t first_bad_block_offset = 0;  // in the file
     std::vector<std::uint8_t> payload_head;    // the first bytes of the payload, for the signature text
 
+    // Where the record's payload starts in the file.
+    std::uint64_t payload_offset() const { return offset + header.header_length; }
+
     bool header_checksum_good() const { return computed_header_checksum == header.header_checksum; }
 };
 

@@ -8,8 +8,10 @@
 
 #include "console/console.h"
 #include "image/checksum.h"
+#include "inspect/disc_unpack.h"
 #include "inspect/inspect_messages.h"
 #include "inspect/inspect_report.h"
+#include "output/destination.h"
 #include "output/output_file.h"
 #include "platform/copy.h"
 #include "platform/file_io.h"
@@ -104,6 +106,22 @@ private:
     std::optional<ReadAhead> windows_;
 };
 
+// A path as the report and the messages show it: UTF-8.
+std::string shown(const std::filesystem::path& path)
+{
+    const std::u8string text = path.u8string();
+    return {text.begin(), text.end()};
+}
+
+// Whether nothing is named as the folder to unpack into yet, so that a run
+// that could never unpack fails before it reads the image.
+bool folder_is_free(const std::filesystem::path& folder)
+{
+    std::optional<Directory> directory;
+    std::filesystem::path name;
+    return resolve_new_folder(folder, directory, name) != NewFolderPlace::Taken;
+}
+
 class ExtractedFile final : public PayloadSink {
 public:
     explicit ExtractedFile(OutputFile& output) : output_(output) {}
@@ -140,10 +158,19 @@ int inspect_image(const InspectRequest& request)
         }
     }
 
+    if (request.unpack_to && !folder_is_free(*request.unpack_to)) {
+        return console::fail(
+            inspect_messages::unpack_failure_message({UnpackFailure::Exists, {}}, shown(*request.unpack_to)));
+    }
+
     FileImage file_image(image, static_cast<std::uint64_t>(size), request.progress);
     const ImageReport report = read_image(file_image, request.extract_to ? &extracted : nullptr, &file_image);
-    const std::u8string name = request.image.u8string();
-    const std::string text = describe_report(std::string(name.begin(), name.end()), report);
+    std::optional<DiscFiles> files;
+    if ((request.list_files || request.unpack_to) && report.valid()) {
+        files = list_disc_files(file_image, report);
+    }
+    const std::string text =
+        describe_report(shown(request.image), report, files && request.list_files ? &*files : nullptr);
     if (console::write_standard_output(text) != 0) {
         return console::fail(inspect_messages::kUnableToWriteReport);
     }
@@ -157,6 +184,16 @@ int inspect_image(const InspectRequest& request)
         // The report ends as it would had a write failed: its last line comes once the outcome is known.
         (void)console::write_standard_output(inspect_messages::kExtractionFailedLine);
         return console::fail(inspect_messages::kUnableToWriteExtracted);
+    }
+    if (files && !files->readable()) {
+        return console::fail(inspect_messages::disc_fault_message(files->fault));
+    }
+    if (request.unpack_to) {
+        UnpackOutcome outcome;
+        if (unpack_disc(image, report.records.back().payload_offset(), files->listing, *request.unpack_to, outcome) !=
+            0) {
+            return console::fail(inspect_messages::unpack_failure_message(outcome, shown(*request.unpack_to)));
+        }
     }
     return 0;
 }

@@ -17,10 +17,18 @@ std::string_view help_text()
                         "output; the first fault found is also named on standard error. With a\n"
                         "second path, the ISO is extracted there when the image is valid.\n"
                         "\n"
-                        "  --help     print this help on standard output and exit\n"
-                        "  --version  print the version on standard output and exit\n"
+                        "  /files             list the disc's files and folders in the report: size,\n"
+                        "                     time (UTC) and path of each, when the image is valid\n"
+                        "                     and the disc's tree can be read safely\n"
+                        "  /unpack:<folder>   write the disc's files and folders, with their times,\n"
+                        "                     into <folder>, which must not exist yet: made whole\n"
+                        "                     beside it, or not at all, when the image is valid and\n"
+                        "                     the disc's tree can be read safely\n"
+                        "  --help             print this help on standard output and exit\n"
+                        "  --version          print the version on standard output and exit\n"
                         "\n"
-                        "Exit status: 0 when every check passes, -1 (255 in a POSIX shell) otherwise.\n");
+                        "Exit status: 0 when every check passes (with /files or /unpack:, the disc's\n"
+                        "tree read too, and unpacked), -1 (255 in a POSIX shell) otherwise.\n");
     return help;
 }
 
@@ -29,6 +37,7 @@ std::string_view version_line()
     static const std::string line = texts::version_for("quarnel-inspect");
     return line;
 }
+
 namespace {
 
 std::string quoted(std::string_view text) { return '"' + shown_text(text) + '"'; }
@@ -114,6 +123,73 @@ std::string fault_description(const ImageReport& report)
     return std::string(fault_description(report.fault));
 }
 
+std::string_view disc_fault_description(disc::DiscFaultKind kind)
+{
+    using disc::DiscFaultKind;
+    switch (kind) {
+    case DiscFaultKind::ReadFailed:
+        return "unable to read the disc";
+    case DiscFaultKind::NoPrimaryDescriptor:
+        return "no primary volume descriptor";
+    case DiscFaultKind::BadBlockSize:
+        return "logical block size is not 2048 bytes";
+    case DiscFaultKind::VolumeBeyondDisc:
+        return "volume is larger than the disc";
+    case DiscFaultKind::ExtentOutsideVolume:
+        return "an extent lies outside the volume";
+    case DiscFaultKind::DirectoryLoop:
+        return "a folder contains itself or an ancestor";
+    case DiscFaultKind::SharedDirectory:
+        return "two folders share sectors";
+    case DiscFaultKind::FileOverDescriptors:
+        return "a file overlaps the volume descriptors";
+    case DiscFaultKind::FileOverDirectory:
+        return "a file overlaps a folder's records";
+    case DiscFaultKind::Interleaved:
+        return "a file or folder is interleaved";
+    case DiscFaultKind::BrokenMultiExtent:
+        return "a file's extents are not one contiguous run";
+    case DiscFaultKind::RecordCrossesSector:
+        return "a directory record crosses a sector boundary";
+    case DiscFaultKind::RecordPastDirectory:
+        return "a directory record runs past its folder's extent";
+    case DiscFaultKind::RecordTooShort:
+        return "a directory record is too short for its name";
+    case DiscFaultKind::ForbiddenCharacter:
+        return "a name holds '/' or NUL";
+    case DiscFaultKind::ReservedName:
+        return "a name is empty, \".\" or \"..\"";
+    case DiscFaultKind::OddJolietName:
+        return "a Joliet name has an odd byte length";
+    case DiscFaultKind::UnpairedSurrogate:
+        return "a Joliet name has an unpaired surrogate";
+    case DiscFaultKind::PathTooLong: {
+        static const std::string text = "a path is longer than " + std::to_string(disc::kMaxListedPathBytes) + " bytes";
+        return text;
+    }
+    case DiscFaultKind::TooLarge:
+        return "the tree holds more records than its volume can";
+    case DiscFaultKind::None:
+        break;
+    }
+    return "";
+}
+
+std::string disc_fault_description(const disc::DiscFault& fault)
+{
+    std::string text(disc_fault_description(fault.kind));
+    if (fault.in_tree) {
+        text += fault.joliet ? ", in the Joliet tree's " : ", in the primary tree's ";
+        text += fault.directory.empty() ? "root" : "folder " + quoted(fault.directory);
+    }
+    return text;
+}
+
+std::string disc_fault_message(const disc::DiscFault& fault)
+{
+    return error_line("disc tree cannot be read safely: " + disc_fault_description(fault));
+}
+
 std::string error_line(std::string_view description)
 {
     if (description.empty()) {
@@ -125,5 +201,27 @@ std::string error_line(std::string_view description)
 std::string fault_message(ImageFault fault) { return error_line(fault_description(fault)); }
 
 std::string fault_message(const ImageReport& report) { return error_line(fault_description(report)); }
+
+std::string unpack_failure_message(const UnpackOutcome& outcome, std::string_view folder)
+{
+    const std::string entry = quoted(outcome.path);
+    switch (outcome.failure) {
+    case UnpackFailure::Exists:
+        return "Error: " + quoted(folder) + " exists already; /unpack: makes a new folder.\n";
+    case UnpackFailure::NameTaken:
+        return "Error: " + entry + " and another name of its folder are one name where " + quoted(folder) +
+               " would be (they differ in letter case, say); nothing was unpacked.\n";
+    case UnpackFailure::NameUnfit:
+        return "Error: " + entry + " is a name Windows cannot hold; nothing was unpacked.\n";
+    case UnpackFailure::WriteFailed:
+        return "Error: unable to write unpacked folder " + quoted(folder) + ".\n";
+    case UnpackFailure::CannotCreate:
+    case UnpackFailure::None:
+        break;
+    }
+    return outcome.path.empty() ? "Error: unable to create unpacked folder " + quoted(folder) + ".\n"
+                                : "Error: unable to create " + entry + " in unpacked folder " + quoted(folder) +
+                                      "; nothing was unpacked.\n";
+}
 
 }  // namespace quarnel::inspect_messages

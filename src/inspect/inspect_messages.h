@@ -5,11 +5,14 @@
 #include <string>
 #include <string_view>
 
+#include "disc/disc_reader.h"
 #include "image/image_reader.h"
+#include "inspect/unpack_failure.h"
 
 namespace quarnel::inspect_messages {
 
-inline constexpr std::string_view kUsage = "Usage: quarnel-inspect <image .bin> [<extracted .iso>]\n";
+inline constexpr std::string_view kUsage =
+    "Usage: quarnel-inspect [/files] [/unpack:<folder>] <image .bin> [<extracted .iso>]\n";
 
 // What --help prints on standard output: the usage line, then what the program does.
 // What --help prints: the usage, what the program does, the home page.
@@ -36,11 +39,23 @@ std::string_view fault_description(ImageFault fault);
 // "image record's block_size is 2048, not 4096".
 std::string fault_description(const ImageReport& report);
 
+// What makes a disc's tree unsafe to read, in a few words; empty for None.
+std::string_view disc_fault_description(disc::DiscFaultKind kind);
+
+// The fault and where it lies: "a name holds '/' or NUL, in the Joliet tree's folder \"boot\"".
+std::string disc_fault_description(const disc::DiscFault& fault);
+
+// The line on standard error when /files finds the tree unsafe to read.
+std::string disc_fault_message(const disc::DiscFault& fault);
+
 // A failure's line on standard error: "Error: <description>.\n"; empty for no description.
 std::string error_line(std::string_view description);
 
 // The fault's line on standard error: "Error: <description>.\n".
 std::string fault_message(ImageFault fault);
 std::string fault_message(const ImageReport& report);
+
+// Why /unpack: made nothing of `folder`: its line on standard error.
+std::string unpack_failure_message(const UnpackOutcome& outcome, std::string_view folder);
 
 }  // namespace quarnel::inspect_messages

@@ -1,5 +1,6 @@
 #include "inspect/inspect_report.h"
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -121,7 +122,72 @@ void describe_disc(std::string& out, const DiscVolume& disc, std::uint64_t paylo
     }
 }
 
+// `value` in `width` digits, '0' in front, or right-aligned in spaces.
+void append_number(std::string& out, std::uint64_t value, std::size_t width, char fill = '0')
+{
+    const std::string digits = std::to_string(value);
+    out.append(digits.size() < width ? width - digits.size() : 0, fill);
+    out += digits;
+}
+
+// "YYYY-MM-DD HH:MM:SS", UTC; zeros for a record that holds no date. Built
+// by hand: a listing has a line an entry, and formatting each costs more
+// than reading the disc.
+void append_time(std::string& out, std::optional<std::int64_t> seconds)
+{
+    if (!seconds) {
+        out += "0000-00-00 00:00:00";
+        return;
+    }
+    const std::chrono::sys_seconds at{std::chrono::seconds{*seconds}};
+    const std::chrono::sys_days day = std::chrono::floor<std::chrono::days>(at);
+    const std::chrono::year_month_day date{day};
+    const std::chrono::hh_mm_ss time{at - day};
+    const std::pair<std::uint64_t, std::size_t> parts[] = {{static_cast<int>(date.year()), 4},
+                                                           {static_cast<unsigned>(date.month()), 2},
+                                                           {static_cast<unsigned>(date.day()), 2},
+                                                           {time.hours().count(), 2},
+                                                           {time.minutes().count(), 2},
+                                                           {time.seconds().count(), 2}};
+    for (std::size_t i = 0; i < std::size(parts); ++i) {
+        append_number(out, parts[i].first, parts[i].second);
+        out += i == 5 ? "" : i < 2 ? "-" : i == 2 ? " " : ":";
+    }
+}
+
+void describe_files(std::string& out, const DiscFiles& files)
+{
+    if (!files.readable()) {
+        out += "\nFiles on the disc\n";
+        append_line(out, "  Unreadable:       %s\n", inspect_messages::disc_fault_description(files.fault).c_str());
+        return;
+    }
+    append_line(out, "\nFiles on the disc (%s names)\n", files.listing.joliet ? "Joliet" : "primary");
+    const std::vector<disc::DiscItem>& items = files.listing.items;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        out += "  ";
+        append_number(out, items[i].size, 12, ' ');
+        out += "  ";
+        append_time(out, items[i].time);
+        out += "  ";
+        out += shown_text(files.listing.path(i), Shown::Utf8Allowed);
+        out += items[i].directory ? "/\n" : "\n";
+    }
+}
+
 }  // namespace
+
+DiscFiles list_disc_files(ImageSource& source, const ImageReport& report)
+{
+    DiscFiles files;
+    const RecordReport& image = report.records.back();
+    if (read_disc_listing(source, image.payload_offset(), image.header.payload_length, files.listing, files.fault) !=
+            0 &&
+        files.fault.kind == disc::DiscFaultKind::None) {
+        files.fault.kind = disc::DiscFaultKind::ReadFailed;
+    }
+    return files;
+}
 
 std::string_view model_name(std::optional<ModemModel> model)
 {
@@ -131,7 +197,7 @@ std::string_view model_name(std::optional<ModemModel> model)
     return *model == ModemModel::E220 ? "E220" : "Default";
 }
 
-std::string describe_report(const std::string& image_name, const ImageReport& report)
+std::string describe_report(const std::string& image_name, const ImageReport& report, const DiscFiles* files)
 {
     std::string out;
     append_line(out, "Image: %s, %llu bytes\n", shown_text(image_name, Shown::Utf8Allowed).c_str(),
@@ -141,6 +207,9 @@ std::string describe_report(const std::string& image_name, const ImageReport& re
     }
     if (report.disc) {
         describe_disc(out, *report.disc, report.records.back().header.payload_length);
+    }
+    if (files != nullptr) {
+        describe_files(out, *files);
     }
     append_line(out, "\nModel: %s\n", std::string(model_name(report.model)).c_str());
     if (report.valid()) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "disc/disc_reader.h"
 #include "image/header_area.h"
 #include "image/image_reader.h"
 
@@ -14,8 +15,22 @@ namespace quarnel {
 // A model's name as the report and the command line spell it; "unknown" for none.
 std::string_view model_name(std::optional<ModemModel> model);
 
+// The files and folders of the disc in a valid image, as /files lists them:
+// the whole listing, or what was read before the fault that stopped it.
+struct DiscFiles {
+    disc::DiscListing listing;
+    disc::DiscFault fault;
+
+    bool readable() const { return fault.kind == disc::DiscFaultKind::None; }
+};
+
+// Reads the tree of the disc in the image record of `report` (a valid image) from `source`.
+DiscFiles list_disc_files(ImageSource& source, const ImageReport& report);
+
 // The report quarnel-inspect prints on standard output for the image called
-// `image_name`: one block per record, the disc, the model and a verdict.
-std::string describe_report(const std::string& image_name, const ImageReport& report);
+// `image_name`: one block per record, the disc, its files when given, the
+// model and a verdict. The verdict is the image's: a disc whose tree cannot
+// be read safely says so in its own block.
+std::string describe_report(const std::string& image_name, const ImageReport& report, const DiscFiles* files = nullptr);
 
 }  // namespace quarnel

@@ -1,5 +1,7 @@
 #include "main/inspect_command_line.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -9,15 +11,35 @@
 
 namespace quarnel {
 
+namespace {
+
+constexpr std::string_view kFilesOption = "/FILES";
+constexpr std::string_view kUnpackOption = "/UNPACK:";
+
+}  // namespace
+
 std::optional<InspectRequest> parse_inspect_command_line(std::span<const ArgChar* const> arguments)
 {
-    if (arguments.size() != 2 && arguments.size() != 3) {
+    // Options come first, in any letter case; an image named so is given as ./files.
+    InspectRequest request;
+    std::size_t first_path = 1;
+    for (; first_path < arguments.size(); ++first_path) {
+        const std::basic_string_view<ArgChar> option = arguments[first_path];
+        if (is_exact_option(ascii_upper(option), kFilesOption)) {
+            request.list_files = true;
+        } else if (has_option_prefix(option, kUnpackOption) && option.size() > kUnpackOption.size()) {
+            request.unpack_to = std::filesystem::path(option.substr(kUnpackOption.size()));
+        } else {
+            break;
+        }
+    }
+    const std::size_t paths = arguments.size() - std::min(first_path, arguments.size());
+    if (paths != 1 && paths != 2) {
         return std::nullopt;
     }
-    InspectRequest request;
-    request.image = arguments[1];
-    if (arguments.size() == 3) {
-        request.extract_to = arguments[2];
+    request.image = arguments[first_path];
+    if (paths == 2) {
+        request.extract_to = arguments[first_path + 1];
     }
     return request;
 }

@@ -56,46 +56,74 @@ std::optional<Directory> starting_directory(const fs::path& path, const Director
     return 0;
 }
 
-}  // namespace
-
 // Walks the path a part at a time, as the kernel does, so that the link rule
-// holds for every link on the way, a directory part's too.
-Resolution resolve_destination(const fs::path& destination, const FileHandle& source, Destination& resolved)
+// holds for every link on the way, a directory part's too; stops at the last
+// part, a link there followed only when `follow_last` says so. 0, with the
+// directory that holds it, its name and what it is, or -1.
+[[nodiscard]] int walk_to_last_part(const fs::path& path, bool follow_last, std::optional<Directory>& directory,
+                                    fs::path& last, DirectoryEntry& entry)
 {
-    std::optional<Directory> directory = starting_directory(destination, Directory());
+    directory = starting_directory(path, Directory());
     std::vector<fs::path> pending;
-    push_parts(destination, pending);
+    push_parts(path, pending);
     int hops = 0;
     while (directory && !pending.empty()) {
-        const fs::path name = std::move(pending.back());
+        fs::path name = std::move(pending.back());
         pending.pop_back();
         if (name.empty()) {
-            return Resolution::Refused;  // "" or a path ending in a separator names no file
+            return -1;  // "" or a path ending in a separator names no file
         }
-        const DirectoryEntry entry = directory->look_at(name);
-        if (entry.kind == DirectoryEntry::Kind::Link) {
+        entry = directory->look_at(name);
+        if (entry.kind == DirectoryEntry::Kind::Link && (follow_last || !pending.empty())) {
             fs::path target;
             if (++hops > kMaxLinkHops || !directory->may_follow_link(entry) ||
                 directory->read_link(name, target) != 0) {
-                return Resolution::Refused;
+                return -1;
             }
             if (target.has_root_path()) {
                 directory = starting_directory(target, *directory);
             }
             push_parts(target, pending);
         } else if (pending.empty()) {
-            if (source.is_open() && directory->holds(name, entry, source)) {
-                return Resolution::IsTheSource;
-            }
-            return take_final_entry(std::move(*directory), name, entry, resolved) == 0 ? Resolution::Resolved
-                                                                                       : Resolution::Refused;
+            last = std::move(name);
+            return 0;
         } else if (entry.kind == DirectoryEntry::Kind::Other) {
             directory = directory->open_directory(name);  // not a link: looked at just now, and never followed
         } else {
-            return Resolution::Refused;  // a file, or nothing, where a directory must be
+            return -1;  // a file, or nothing, where a directory must be
         }
     }
-    return Resolution::Refused;
+    return -1;
+}
+
+}  // namespace
+
+Resolution resolve_destination(const fs::path& destination, const FileHandle& source, Destination& resolved)
+{
+    std::optional<Directory> directory;
+    fs::path name;
+    DirectoryEntry entry;
+    if (walk_to_last_part(destination, true, directory, name, entry) != 0) {
+        return Resolution::Refused;
+    }
+    if (source.is_open() && directory->holds(name, entry, source)) {
+        return Resolution::IsTheSource;
+    }
+    return take_final_entry(std::move(*directory), name, entry, resolved) == 0 ? Resolution::Resolved
+                                                                               : Resolution::Refused;
+}
+
+NewFolderPlace resolve_new_folder(const fs::path& folder, std::optional<Directory>& directory, fs::path& name)
+{
+    fs::path path = folder;
+    while (!path.has_filename() && path.has_relative_path()) {
+        path = path.parent_path();  // "out/" names the folder out
+    }
+    DirectoryEntry entry;
+    if (walk_to_last_part(path, false, directory, name, entry) != 0 || directory->is_locked()) {
+        return NewFolderPlace::Refused;
+    }
+    return entry.kind == DirectoryEntry::Kind::Missing ? NewFolderPlace::Free : NewFolderPlace::Taken;
 }
 
 }  // namespace quarnel

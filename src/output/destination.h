@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 
 #include "output/file_metadata.h"
 #include "platform/directory.h"
@@ -34,5 +35,14 @@ enum class Resolution { Resolved, IsTheSource, Refused };
 // long. 0 / -1.
 [[nodiscard]] Resolution resolve_destination(const std::filesystem::path& destination, const FileHandle& source,
                                              Destination& resolved);
+
+enum class NewFolderPlace { Free, Taken, Refused };
+
+// Where a folder to be made goes: the directory that is to hold it, walked
+// to under the same link rules, and its name there. Taken when anything is
+// named so, a link too (never followed there); Refused when the path leads
+// nowhere or the directory is append-only or immutable.
+[[nodiscard]] NewFolderPlace resolve_new_folder(const std::filesystem::path& folder,
+                                                std::optional<Directory>& directory, std::filesystem::path& name);
 
 }  // namespace quarnel

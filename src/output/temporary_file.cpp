@@ -16,27 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kMaxNameAttempts = 64;
-
-// The naming policy: a name nobody can guess ahead of us, hidden on Linux.
-std::string temporary_name()
-{
-    static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    constexpr std::uint64_t kLetters = sizeof kAlphabet - 1;
-    constexpr int kLettersPerDraw = 8;
-    std::string name = ".quarnel-";
-    std::uint64_t bits = 0;
-    for (int i = 0; i < 16; ++i) {
-        if (i % kLettersPerDraw == 0) {
-            bits = random_bits();
-        }
-        name += kAlphabet[bits % kLetters];
-        bits /= kLetters;
-    }
-    name += ".tmp";
-    return name;
-}
-
 // The registered file, as an interruption finds it: its name as
 // Directory::entry gives it (on Windows a full path, as long as Windows takes
 // one), the directory's descriptor (Linux) and the file's open descriptor.
@@ -80,28 +59,44 @@ void remove_registered_file()
     remove_entry_signal_safe(g_directory, g_entry);
 }
 
-// A caller that breaks the one-file rule is a fault of the program, not of the
-// run: said loudly and ended at once, as no status could undo it.
-[[noreturn]] void misuse(std::string_view what)
+}  // namespace
+
+void misused(std::string_view what)
 {
-    const std::string text = "BUG: temporary file: " + std::string(what) + "\n";
+    const std::string text = "BUG: " + std::string(what) + "\n";
     write_to_standard_error_in_handler(text.data(), text.size());
     std::abort();
 }
 
-}  // namespace
+std::string unguessable_name()
+{
+    static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    constexpr std::uint64_t kLetters = sizeof kAlphabet - 1;
+    constexpr int kLettersPerDraw = 8;
+    std::string name = ".quarnel-";
+    std::uint64_t bits = 0;
+    for (int i = 0; i < 16; ++i) {
+        if (i % kLettersPerDraw == 0) {
+            bits = random_bits();
+        }
+        name += kAlphabet[bits % kLetters];
+        bits /= kLetters;
+    }
+    name += ".tmp";
+    return name;
+}
 
 int TemporaryFile::create(const Directory& directory, bool as_any_new_file)
 {
     for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
-        fs::path candidate = temporary_name();
+        fs::path candidate = unguessable_name();
         if (register_interrupt_cleanup(remove_registered_file) != 0) {
             return -1;
         }
         const InterruptsHeld held;
         // One slot: a second live temporary file would have its predecessor's name overwritten.
         if (g_registered != 0) {
-            misuse("a second one created while the first is live");
+            misused("temporary file: a second one created while the first is live");
         }
         if (store_entry(directory.native_handle(), directory.entry(candidate)) != 0) {
             return -1;

@@ -5,12 +5,23 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
+#include <string_view>
 
 #include "platform/directory.h"
 #include "platform/file_io.h"
 #include "platform/interrupt.h"
 
 namespace quarnel {
+
+// The naming policy of what is made before its place: a name nobody can
+// guess ahead of us, hidden on Linux.
+std::string unguessable_name();
+inline constexpr int kMaxNameAttempts = 64;
+
+// A caller that breaks a one-at-a-time rule is a fault of the program, not
+// of the run: said loudly and ended at once, as no status could undo it.
+[[noreturn]] void misused(std::string_view what);
 
 // States, as handle() and name() show them:
 //   none        no file: before create(), after forget_renamed() or discard();

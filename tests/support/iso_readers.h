@@ -32,6 +32,26 @@ inline const Reader kReaders[] = {
     {"fuseiso", Shows::Mounted, {"/usr/bin/fuseiso", "@iso", "@out"}, INT32_MAX, true},
 };
 
+// Readers that list a disc's entries with their sizes and times, run with
+// TZ=UTC; isoinfo -l shows the primary names, the others the Joliet ones
+// where the disc has them (7z and bsdtar the Rock Ridge ones first).
+enum class Lists { Isoinfo, SevenZip, Tar };
+
+struct Lister {
+    std::string name;
+    Lists lists;
+    std::vector<std::string> command;  // "@iso" stands for the disc
+    bool primary = false;              // shows the primary tree's names
+    bool joliet = false;               // shows the Joliet tree's names alone: skipped on a disc without
+};
+
+inline const Lister kListers[] = {
+    {"isoinfo -J -l", Lists::Isoinfo, {"/usr/bin/isoinfo", "-i", "@iso", "-l", "-J", "-j", "iso8859-1"}, false, true},
+    {"isoinfo -l", Lists::Isoinfo, {"/usr/bin/isoinfo", "-i", "@iso", "-l"}, true},
+    {"7z l", Lists::SevenZip, {"/usr/bin/7z", "l", "@iso"}},
+    {"bsdtar -tv", Lists::Tar, {"/usr/bin/bsdtar", "-tvf", "@iso"}},
+};
+
 inline std::vector<std::string> reader_command(const Reader& reader, const std::string& iso, const std::string& out)
 {
     std::vector<std::string> command = reader.command;

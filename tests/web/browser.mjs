@@ -188,6 +188,30 @@ const savedPieces = async (view) => {
   return digests;
 };
 
+// The check's disc: every folder opened (each makes its items as it opens),
+// a line per item in the page's order ("<size> <path>" for a file, "<path>/"
+// for a folder), the fault shown instead, and the SHA-256 of what the first
+// file's link saves.
+const discTree = async () => {
+  for (let closed; (closed = document.querySelector('#check-files details:not([open])'));) {
+    const opened = new Promise((done) => closed.addEventListener('toggle', done, { once: true }));
+    closed.open = true;
+    await opened;
+  }
+  const nameOf = (row) => row.querySelector(':scope > a, :scope > details > summary').textContent.replace(/\/$/, '');
+  const lines = [...document.querySelectorAll('#check-files li')].map((row) => {
+    const names = [];
+    for (let at = row; at.id !== 'check-files'; at = at.parentElement) if (at.tagName === 'LI') names.unshift(nameOf(at));
+    const size = row.querySelector(':scope > .size');
+    return size ? `${size.textContent.replace(/\D/g, '')} ${names.join('/')}` : `${names.join('/')}/`;
+  });
+  const first = document.querySelector('#check-files a');
+  const bytes = first && await window.quarnelBlobs.get(first.href).arrayBuffer();
+  const digest = bytes && [...new Uint8Array(await crypto.subtle.digest('SHA-256', bytes))]
+    .map((b) => b.toString(16).padStart(2, '0')).join('');
+  return { lines, fault: document.getElementById('check-files-fault').textContent, first: digest };
+};
+
 const shownBy = (v) => ({
   result: document.getElementById(`${v}-result`).textContent,
   failed: document.getElementById(`${v}-result`).classList.contains('failed'),
@@ -273,6 +297,7 @@ export async function runJob(page, view, file, { model = 'Default', cancel = fal
   const shown = { ...await page.evaluate(shownBy.toString(), view), focused: await page.evaluate(focusAt.toString(), keys) };
   if (shown.link && view === 'check') await (keys ? page.press('Enter') : page.click('#check-download'));
   const pieces = shown.link ? await page.evaluate(savedPieces.toString(), view) : null;
+  const disc = shown.link && view === 'check' ? await page.evaluate(discTree.toString()) : null;
   const downloads = await page.evaluate((() => window.quarnelDownloads).toString());
-  return { ...shown, chosenLine, startFocus, pieces, downloads, way };
+  return { ...shown, chosenLine, startFocus, pieces, disc, downloads, way };
 }

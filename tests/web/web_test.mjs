@@ -2,7 +2,8 @@
 // QUARNEL_WEB_ENGINES names fewer) against the command-line programs: one
 // table of cases, each run from a local web server and from the folder as file://.
 // A conversion's download must be byte for byte what quarnel writes, a check's
-// report what quarnel-inspect prints, a refusal its error line, and nothing may
+// report what quarnel-inspect prints (its disc's tree what /files lists, a
+// file's link what /unpack: writes), a refusal its error line, and nothing may
 // be downloaded after a failure; focus ends on what the job ended with, each
 // view works by keys alone, its controls in order, and the console stays
 // clean. Chromium also runs axe-core on both colour schemes and saves a
@@ -223,7 +224,24 @@ function native(test) {
     return { ok: result.status === 0, message: errorLine(result.stderr), output: out };
   }
   const result = run(inspect, [test.file, out], { cwd: work });
-  return { ok: result.status === 0, message: errorLine(result.stderr), output: out, report: result.stdout };
+  return { ok: result.status === 0, message: errorLine(result.stderr), output: out, report: result.stdout,
+    disc: result.status === 0 ? nativeDisc(test.file) : null };
+}
+
+// The disc as the page's check shows it (browser.mjs, discTree), from
+// quarnel-inspect /files and /unpack:.
+function nativeDisc(image) {
+  rmSync(at('unpacked'), { recursive: true, force: true });
+  const listed = run(inspect, ['/files', `/unpack:${at('unpacked')}`, image], { cwd: work });
+  const rows = listed.stdout.split('\n\n').find((block) => block.startsWith('Files on the disc')).split('\n').slice(1);
+  const lines = rows.filter((row) => !row.includes('Unreadable:')).map((row) => {
+    const [, size, path] = row.match(/^ *(\d+) +\S+ \S+ {2}(.*)$/);
+    return path.endsWith('/') ? path : `${size} ${path}`;
+  });
+  const first = lines.find((line) => !line.endsWith('/'));
+  const digest = first && createHash('sha256').update(readFileSync(at(`unpacked/${first.replace(/^\d+ /, '')}`)))
+    .digest('hex');
+  return { lines, fault: errorLine(listed.stderr), first: digest ?? null };
 }
 
 // The SHA-256 of each 16 MiB piece of a file, as browser.mjs's savedPieces gives them.
@@ -249,6 +267,9 @@ function verdict(test, expected, got) {
     if (!same(got.pieces, expected.output)) wrong.push('download differs from the program\'s output');
   } else if (got.result !== expected.message) {
     wrong.push(`shows "${got.result}", not "${expected.message}"`);
+  }
+  if (expected.disc && test.expect === undefined && JSON.stringify(got.disc) !== JSON.stringify(expected.disc)) {
+    wrong.push(`disc shown as ${JSON.stringify(got.disc)}, not ${JSON.stringify(expected.disc)}`);
   }
   if (expected.report !== undefined && test.expect === undefined && got.report !== expected.report) {
     wrong.push(`report differs:\n${got.report}\n--- quarnel-inspect:\n${expected.report}`);

@@ -107,6 +107,8 @@ struct State {
     std::string message;  // the command line's error line, or empty
     std::uint64_t payload_offset = 0;
     std::uint64_t payload_length = 0;
+    DiscFiles files;         // a valid image's disc: its tree, or the fault that stopped it
+    std::string disc_fault;  // that fault's line, or empty
     // A packing: the folder as the worker hands it over, then the disc's
     // metadata and, in data order, each extent's file by its place among
     // the folder's files.
@@ -257,10 +259,34 @@ int quarnel_check(double image_size)
         return -1;
     }
     const quarnel::RecordReport& image = report.records.back();
-    s.payload_offset = image.offset + image.header.header_length;
+    s.payload_offset = image.payload_offset();
     s.payload_length = image.header.payload_length;
+    s.files = quarnel::list_disc_files(source, report);
+    if (!s.files.readable()) {
+        s.disc_fault = quarnel::inspect_messages::disc_fault_message(s.files.fault);
+    }
     return 0;
 }
+
+// A valid image's disc, as /files lists it: its files and folders in the
+// listing's order, each in the folder of the item its parent names (-1: the
+// root), a file's bytes at its offset in the image; or, when the tree cannot
+// be read safely, the fault's line and no items.
+std::size_t quarnel_disc_item_count() { return state().disc_fault.empty() ? state().files.listing.items.size() : 0; }
+const char* quarnel_disc_item_name(std::size_t i) { return state().files.listing.items.at(i).name.c_str(); }
+int quarnel_disc_item_parent(std::size_t i)
+{
+    const std::uint32_t parent = state().files.listing.items.at(i).parent;
+    return parent == quarnel::disc::kInRoot ? -1 : static_cast<int>(parent);
+}
+int quarnel_disc_item_is_folder(std::size_t i) { return state().files.listing.items.at(i).directory ? 1 : 0; }
+double quarnel_disc_item_size(std::size_t i) { return static_cast<double>(state().files.listing.items.at(i).size); }
+double quarnel_disc_item_offset(std::size_t i)
+{
+    return static_cast<double>(state().payload_offset +
+                               std::uint64_t{state().files.listing.items.at(i).sector} * quarnel::disc::kDiscSectorSize);
+}
+const char* quarnel_disc_fault() { return state().disc_fault.c_str(); }
 
 const char* quarnel_text() { return state().text.c_str(); }
 const char* quarnel_message() { return state().message.c_str(); }

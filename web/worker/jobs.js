@@ -96,9 +96,13 @@ async function convert(job, model) {
 
 /**
  * quarnel-inspect's report on the image, and where the ISO lies in it; the
- * message the failure's line.
+ * message the failure's line. A valid image's disc comes as /files lists it:
+ * `files` in the listing's order, each in the folder at `parent` among them
+ * (-1: the root), a file's bytes at `offset` in the image; or `discFault`,
+ * the line that says why its tree cannot be read safely.
+ * @typedef {{ name: string, parent: number, folder: boolean, size: number, offset: number }} DiscItem
  * @typedef {{ valid: boolean, report: string, message: string, payloadOffset: number,
- *   payloadLength: number }} CheckResult
+ *   payloadLength: number, files: DiscItem[], discFault: string }} CheckResult
  * @returns {Promise<CheckResult>}
  */
 async function check(job) {
@@ -112,6 +116,14 @@ async function check(job) {
     message: text(quarnel._quarnel_message()),
     payloadOffset: quarnel._quarnel_payload_offset(),
     payloadLength: quarnel._quarnel_payload_length(),
+    files: Array.from({ length: status === 0 ? quarnel._quarnel_disc_item_count() : 0 }, (_, i) => ({
+      name: text(quarnel._quarnel_disc_item_name(i)),
+      parent: quarnel._quarnel_disc_item_parent(i),
+      folder: quarnel._quarnel_disc_item_is_folder(i) === 1,
+      size: quarnel._quarnel_disc_item_size(i),
+      offset: quarnel._quarnel_disc_item_offset(i),
+    })),
+    discFault: status === 0 ? text(quarnel._quarnel_disc_fault()) : '',
   };
 }
 

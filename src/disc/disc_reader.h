@@ -1,0 +1,91 @@
+// Reads the tree of an ISO 9660 disc, with or without Joliet, whoever wrote
+// it: the volume descriptors, then both trees' directory records, checked as
+// they are met, so that a disc is listed, and later unpacked, only when its
+// tree can be read safely. The disc comes through an ImageSource a record's
+// sector at a time: memory follows the directory records, never the files'
+// sizes. Rock Ridge and other System Use entries are skipped; so are
+// associated files. No operating-system code: the web page builds this too.
+//
+// Entries come depth-first in the order of each directory's records: a
+// folder, then everything below it, then its next sibling.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "image/image_source.h"
+
+namespace quarnel::disc {
+
+enum class DiscNames { JolietWhereThere, Primary };
+
+inline constexpr std::uint32_t kInRoot = UINT32_MAX;  // the parent of the root's entries
+
+struct DiscItem {
+    // UTF-8: the Joliet name as stored, or the primary name (Latin-1) without
+    // its ";1" version nor a trailing '.' of an empty extension.
+    std::string name;
+    std::uint32_t parent = kInRoot;  // the index of its folder in DiscListing::items
+    bool directory = false;
+    std::uint64_t size = 0;            // bytes: a file's data, a folder's records
+    std::optional<std::int64_t> time;  // seconds since the epoch, UTC; none when the record holds no date
+    // Where the bytes lie: from this sector on, contiguous, even for a file
+    // of several extents (extent_count records, read as one).
+    std::uint32_t sector = 0;
+    std::uint32_t extent_count = 1;
+};
+
+struct DiscListing {
+    bool joliet = false;  // the names are the Joliet tree's
+    std::uint32_t volume_sectors = 0;
+    std::vector<DiscItem> items;
+
+    // The item's path from the root: names joined by '/', no '/' in front.
+    std::string path(std::size_t index) const;
+};
+
+// The first reason found not to trust a disc's tree; the inspector words each.
+enum class DiscFaultKind {
+    None,
+    ReadFailed,           // the source failed or ended early
+    NoPrimaryDescriptor,  // no "CD001" primary volume descriptor from sector 16 on
+    BadBlockSize,         // a logical block size other than 2048 bytes
+    VolumeBeyondDisc,     // the volume claims more sectors than the disc holds
+    ExtentOutsideVolume,  // a file's or folder's sectors run past the volume's end
+    DirectoryLoop,        // a folder holds itself or one of its ancestors
+    SharedDirectory,      // two folders share sectors
+    FileOverDescriptors,  // a file's sectors overlap the volume descriptors
+    FileOverDirectory,    // a file's sectors overlap a folder's records
+    Interleaved,          // a record with a file unit size or an interleave gap
+    BrokenMultiExtent,    // a file of several extents that are not one contiguous run
+    RecordCrossesSector,  // a directory record runs across a sector boundary
+    RecordPastDirectory,  // a directory record runs past its folder's extent
+    RecordTooShort,       // a record too short for its fixed fields and name
+    ForbiddenCharacter,   // a name with '/' or NUL
+    ReservedName,         // an empty name, ".", "..", or 0x00 / 0x01 past the first two records
+    OddJolietName,        // a Joliet name of an odd number of bytes
+    UnpairedSurrogate,    // a Joliet name with half of a UTF-16 pair
+    PathTooLong,          // a path of more than kMaxListedPathBytes
+    TooLarge,             // more records or directory bytes than the volume can hold
+};
+
+inline constexpr std::size_t kMaxListedPathBytes = 4096;
+
+struct DiscFault {
+    DiscFaultKind kind = DiscFaultKind::None;
+    bool in_tree = false;   // found in a tree's records, not in the descriptors
+    bool joliet = false;    // found in the Joliet tree
+    std::string directory;  // the folder whose records hold it, as a path ("" the root)
+};
+
+// Reads the disc that starts at `offset` in `source` and is `length` bytes
+// long; both trees are checked, the listing holds the one `names` asks for.
+// 0, or -1 with `fault` filled (the listing then holds what was read).
+[[nodiscard]] int read_disc_listing(ImageSource& source, std::uint64_t offset, std::uint64_t length,
+                                    DiscListing& listing, DiscFault& fault,
+                                    DiscNames names = DiscNames::JolietWhereThere);
+
+}  // namespace quarnel::disc
