@@ -198,7 +198,7 @@ std::map<std::string, Listed> parse_listing(const std::string& text, bool isoinf
 // Our reader's listing of a disc file: path (folders ending in '/') to kind, size and time.
 std::map<std::string, Listed> our_listing(const std::string& iso, DiscNames names, DiscFault& fault, bool& joliet)
 {
-    const std::string bytes = slurp(iso);
+    const std::string bytes = test::read_text(iso);
     MemoryImageSource source(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
     DiscListing listing;
     if (read_disc_listing(source, 0, bytes.size(), listing, fault, names) != 0) {
