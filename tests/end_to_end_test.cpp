@@ -209,12 +209,13 @@ TEST_F(EndToEnd, InspectReportsAndRefuses)
         std::vector<std::string> arguments;
         std::string_view message;
     };
-    const std::string usage = "Usage: quarnel-inspect [/files] <image .bin> [<extracted .iso>]\n";
+    const std::string usage = "Usage: quarnel-inspect [/files] [/unpack:<folder>] <image .bin> [<extracted .iso>]\n";
     const Case failures[] = {
         {{}, usage},
         {{"a", "b", "c"}, usage},
         {{"/files"}, usage},
         {{"/FILES", "a", "b", "c"}, usage},
+        {{"/unpack:", path("good.bin")}, usage},                               // a folder it names, or no option at all
         {{"--help", path("out.iso")}, "Error: unable to open image file.\n"},  // an option only as the sole argument
         {{path("missing.bin")}, "Error: unable to open image file.\n"},
         {{path("bad.bin"), path("out.iso")}, "Error: block checksum does not match.\n"},
@@ -231,7 +232,7 @@ TEST_F(EndToEnd, InspectReportsAndRefuses)
     }
     // --help and --version print on standard output and succeed, as xz's do, or say they could not.
     for (const auto& [option, start, failure] :
-         {std::tuple{"--help", "Usage: quarnel-inspect [/files] <image .bin> [<extracted .iso>]\n",
+         {std::tuple{"--help", "Usage: quarnel-inspect [/files] [/unpack:<folder>] <image .bin> [<extracted .iso>]\n",
                      "Error: unable to write help.\n"},
           std::tuple{"--version", "quarnel-inspect 1.", "Error: unable to write version.\n"}}) {
         const ProcessResult shown = inspect({option});

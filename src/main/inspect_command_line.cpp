@@ -27,7 +27,10 @@ std::optional<InspectRequest> parse_inspect_command_line(std::span<const ArgChar
         const std::basic_string_view<ArgChar> option = arguments[first_path];
         if (is_exact_option(ascii_upper(option), kFilesOption)) {
             request.list_files = true;
-        } else if (has_option_prefix(option, kUnpackOption) && option.size() > kUnpackOption.size()) {
+        } else if (has_option_prefix(option, kUnpackOption)) {
+            if (option.size() == kUnpackOption.size()) {
+                return std::nullopt;  // a folder it does not name
+            }
             request.unpack_to = std::filesystem::path(option.substr(kUnpackOption.size()));
         } else {
             break;
