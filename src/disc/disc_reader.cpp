@@ -86,32 +86,44 @@ void append_utf8(std::string& out, char32_t c)
     }
 }
 
-// The code points of an identifier: Latin-1 bytes, or UTF-16 big-endian.
-[[nodiscard]] DiscFaultKind decode_name(Bytes identifier, bool joliet, std::u32string& name)
+// The identifier as UTF-8: Latin-1 bytes, or for Joliet UCS-2/UTF-16 big
+// endian; a NUL or a '/' refused as it is met.
+[[nodiscard]] DiscFaultKind decode_name(Bytes identifier, bool joliet, std::string& out)
 {
-    name.clear();
+    const auto append = [&out](char32_t c) {
+        if (c == 0 || c == U'/') {
+            return false;
+        }
+        append_utf8(out, c);
+        return true;
+    };
     if (!joliet) {
-        name.assign(identifier.begin(), identifier.end());
+        for (const std::uint8_t byte : identifier) {
+            if (!append(byte)) {
+                return DiscFaultKind::ForbiddenCharacter;
+            }
+        }
         return DiscFaultKind::None;
     }
     if (identifier.size() % 2 != 0) {
         return DiscFaultKind::OddJolietName;
     }
     for (std::size_t i = 0; i < identifier.size(); i += 2) {
-        const char32_t unit = load<ub16>(identifier, i);
+        char32_t unit = load<ub16>(identifier, i);
         if (unit >= 0xDC00 && unit <= 0xDFFF) {
             return DiscFaultKind::UnpairedSurrogate;
         }
-        if (unit < 0xD800 || unit > 0xDBFF) {
-            name += unit;
-            continue;
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+            const char32_t low = i + 3 < identifier.size() ? load<ub16>(identifier, i + 2) : 0;
+            if (low < 0xDC00 || low > 0xDFFF) {
+                return DiscFaultKind::UnpairedSurrogate;
+            }
+            unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+            i += 2;
         }
-        const char32_t low = i + 3 < identifier.size() ? load<ub16>(identifier, i + 2) : 0;
-        if (low < 0xDC00 || low > 0xDFFF) {
-            return DiscFaultKind::UnpairedSurrogate;
+        if (!append(unit)) {
+            return DiscFaultKind::ForbiddenCharacter;
         }
-        name += static_cast<char32_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-        i += 2;
     }
     return DiscFaultKind::None;
 }
@@ -123,27 +135,20 @@ void append_utf8(std::string& out, char32_t c)
     if (identifier.size() == 1 && identifier[0] <= 1) {
         return DiscFaultKind::ReservedName;  // the folder's or its parent's identifier, past their place
     }
-    std::u32string name;
-    if (const DiscFaultKind fault = decode_name(identifier, joliet, name); fault != DiscFaultKind::None) {
+    out.clear();
+    if (const DiscFaultKind fault = decode_name(identifier, joliet, out); fault != DiscFaultKind::None) {
         return fault;
     }
-    if (std::any_of(name.begin(), name.end(), [](char32_t c) { return c == 0 || c == U'/'; })) {
-        return DiscFaultKind::ForbiddenCharacter;
+    const std::size_t version = out.find_last_of(';');
+    if (version != std::string::npos && std::all_of(out.begin() + static_cast<std::ptrdiff_t>(version) + 1, out.end(),
+                                                    [](char c) { return c >= '0' && c <= '9'; })) {
+        out.resize(version);
     }
-    const std::size_t version = name.find_last_of(U';');
-    if (version != std::u32string::npos && std::all_of(name.begin() + static_cast<std::ptrdiff_t>(version) + 1,
-                                                       name.end(), [](char32_t c) { return c >= U'0' && c <= U'9'; })) {
-        name.resize(version);
+    if (!joliet && !directory && out.size() > 1 && out.back() == '.') {
+        out.pop_back();
     }
-    if (!joliet && !directory && name.size() > 1 && name.back() == U'.') {
-        name.pop_back();
-    }
-    if (name.empty() || name == U"." || name == U"..") {
+    if (out.empty() || out == "." || out == "..") {
         return DiscFaultKind::ReservedName;
-    }
-    out.clear();
-    for (const char32_t c : name) {
-        append_utf8(out, c);
     }
     return DiscFaultKind::None;
 }

@@ -1,9 +1,12 @@
 #include "inspect/inspect_report.h"
 
+#include <array>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "inspect/inspect_messages.h"
 #include "inspect/shown_text.h"
@@ -125,9 +128,11 @@ void describe_disc(std::string& out, const DiscVolume& disc, std::uint64_t paylo
 // `value` in `width` digits, '0' in front, or right-aligned in spaces.
 void append_number(std::string& out, std::uint64_t value, std::size_t width, char fill = '0')
 {
-    const std::string digits = std::to_string(value);
-    out.append(digits.size() < width ? width - digits.size() : 0, fill);
-    out += digits;
+    std::array<char, 20> digits{};
+    const std::size_t length =
+        static_cast<std::size_t>(std::to_chars(digits.begin(), digits.end(), value).ptr - digits.data());
+    out.append(length < width ? width - length : 0, fill);
+    out.append(digits.data(), length);
 }
 
 // "YYYY-MM-DD HH:MM:SS", UTC; zeros for a record that holds no date. Built
@@ -143,16 +148,20 @@ void append_time(std::string& out, std::optional<std::int64_t> seconds)
     const std::chrono::sys_days day = std::chrono::floor<std::chrono::days>(at);
     const std::chrono::year_month_day date{day};
     const std::chrono::hh_mm_ss time{at - day};
-    const std::pair<std::uint64_t, std::size_t> parts[] = {{static_cast<int>(date.year()), 4},
-                                                           {static_cast<unsigned>(date.month()), 2},
-                                                           {static_cast<unsigned>(date.day()), 2},
-                                                           {time.hours().count(), 2},
-                                                           {time.minutes().count(), 2},
-                                                           {time.seconds().count(), 2}};
-    for (std::size_t i = 0; i < std::size(parts); ++i) {
-        append_number(out, parts[i].first, parts[i].second);
-        out += i == 5 ? "" : i < 2 ? "-" : i == 2 ? " " : ":";
-    }
+    std::array<char, 19> text{'0', '0', '0', '0', '-', '0', '0', '-', '0', '0',
+                              ' ', '0', '0', ':', '0', '0', ':', '0', '0'};
+    const auto put = [&text](std::size_t end, std::uint64_t value) {
+        for (std::size_t at = end; value != 0 && at > 0; value /= 10) {
+            text.at(--at) = static_cast<char>('0' + value % 10);
+        }
+    };
+    put(4, static_cast<std::uint64_t>(static_cast<int>(date.year())));
+    put(7, static_cast<unsigned>(date.month()));
+    put(10, static_cast<unsigned>(date.day()));
+    put(13, static_cast<std::uint64_t>(time.hours().count()));
+    put(16, static_cast<std::uint64_t>(time.minutes().count()));
+    put(19, static_cast<std::uint64_t>(time.seconds().count()));
+    out.append(text.data(), text.size());
 }
 
 void describe_files(std::string& out, const DiscFiles& files)
@@ -164,14 +173,28 @@ void describe_files(std::string& out, const DiscFiles& files)
     }
     append_line(out, "\nFiles on the disc (%s names)\n", files.listing.joliet ? "Joliet" : "primary");
     const std::vector<disc::DiscItem>& items = files.listing.items;
+    // The listing goes depth-first, a folder before what it holds: the path
+    // shown so far is that of the folders open, each left as the walk does.
+    std::string folder;
+    std::vector<std::pair<std::uint32_t, std::size_t>> open;  // a folder's item and the path's length before it
     for (std::size_t i = 0; i < items.size(); ++i) {
+        while (!open.empty() && open.back().first != items[i].parent) {
+            folder.resize(open.back().second);
+            open.pop_back();
+        }
         out += "  ";
         append_number(out, items[i].size, 12, ' ');
         out += "  ";
         append_time(out, items[i].time);
         out += "  ";
-        out += shown_text(files.listing.path(i), Shown::Utf8Allowed);
+        out += folder;
+        const std::string name = shown_text(items[i].name, Shown::Utf8Allowed);
+        out += name;
         out += items[i].directory ? "/\n" : "\n";
+        if (items[i].directory) {
+            open.emplace_back(static_cast<std::uint32_t>(i), folder.size());
+            folder += name + "/";
+        }
     }
 }
 

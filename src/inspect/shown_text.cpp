@@ -1,5 +1,6 @@
 #include "inspect/shown_text.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -60,6 +61,9 @@ void append_escaped(std::string& shown, char c)
 
 std::string shown_text(std::string_view text, Shown allowed)
 {
+    if (std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; })) {
+        return std::string(text);  // printable ASCII, shown as it is: most text, and quickly
+    }
     std::string shown;
     for (std::size_t at = 0; at < text.size();) {
         const auto byte = static_cast<std::uint8_t>(text[at]);
