@@ -128,12 +128,12 @@ private:
         if (!file.is_open()) {
             return fail(creation_failure(), index);
         }
-        folder_.writing(&file);
+        TemporaryFolder::writing(&file);
         const int written =
             copy_bytes(item, file) == 0 && (!item.time || set_file_time(file, *item.time) == 0) && sync_file(file) == 0
                 ? 0
                 : -1;
-        folder_.writing(nullptr);
+        TemporaryFolder::writing(nullptr);
         if (file.close() != 0 || written != 0) {
             return fail(UnpackFailure::WriteFailed, index);
         }
@@ -143,7 +143,7 @@ private:
     // In the kernel where it can, else through a buffer.
     [[nodiscard]] int copy_bytes(const disc::DiscItem& item, const FileHandle& file)
     {
-        const std::uint64_t from = disc_offset_ + std::uint64_t{item.sector} * disc::kDiscSectorSize;
+        const std::uint64_t from = disc_offset_ + static_cast<std::uint64_t>(item.sector) * disc::kDiscSectorSize;
         const KernelCopyResult kernel = copy_in_kernel(image_, from, file, 0, item.size);
         if (kernel.status == KernelCopyStatus::Copied) {
             return 0;

@@ -44,7 +44,7 @@ public:
     // The file now written in the folder, which an interruption closes
     // before it removes it (Windows deletes no open file); nullptr once it
     // is closed.
-    void writing(const FileHandle* file);
+    static void writing(const FileHandle* file);
 
     // Moves the complete folder to its name in the parent, which must still
     // be free (-1, errno EEXIST, otherwise), and makes the move durable.
