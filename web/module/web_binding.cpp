@@ -283,8 +283,8 @@ int quarnel_disc_item_is_folder(std::size_t i) { return state().files.listing.it
 double quarnel_disc_item_size(std::size_t i) { return static_cast<double>(state().files.listing.items.at(i).size); }
 double quarnel_disc_item_offset(std::size_t i)
 {
-    return static_cast<double>(state().payload_offset +
-                               std::uint64_t{state().files.listing.items.at(i).sector} * quarnel::disc::kDiscSectorSize);
+    return static_cast<double>(state().payload_offset + std::uint64_t{state().files.listing.items.at(i).sector} *
+                                                            quarnel::disc::kDiscSectorSize);
 }
 const char* quarnel_disc_fault() { return state().disc_fault.c_str(); }
 
