@@ -497,6 +497,26 @@ DiscCase refused_folder(std::string test, Entry root, Refusal refusal, std::opti
     return {.name = std::move(test), .root = std::move(root), .label = std::move(label), .refusal = std::move(refusal)};
 }
 
+// A disc's name that Windows could not make, or would make as another
+// file (a stream of "a", a device), is never unpacked there.
+TEST(WindowsNames, OnlyWhatWindowsHoldsAsItIs)
+{
+    for (const auto& [name, held] : std::vector<std::pair<std::string, bool>>{{"Setup.exe", true},
+                                                                              {"café crème", true},
+                                                                              {"com10", true},
+                                                                              {"a:b", false},
+                                                                              {"a\\b", false},
+                                                                              {"what?", false},
+                                                                              {"x|y", false},
+                                                                              {"notes.", false},
+                                                                              {"notes ", false},
+                                                                              {"con.txt", false},
+                                                                              {"LPT1", false},
+                                                                              {"\xff", false}}) {
+        EXPECT_EQ(windows_can_hold(name), held) << name;
+    }
+}
+
 // Every line of Unicode's own NormalizationTest.txt: a string, its NFC and its
 // NFD are one name to a reader, so one caseless key.
 TEST(CaselessKey, CanonicallyEquivalentStringsOfUnicodesTestsAreOneName)

@@ -192,6 +192,7 @@ TEST_F(Inspector, UnpackMakesANewFolderOrNothing)
         {"taken", {}, "Error: \"" + work + "/taken\" exists already; /unpack: makes a new folder.\n"},
         {"taken/", {}, "Error: \"" + work + "/taken/\" exists already; /unpack: makes a new folder.\n"},
         {"small", small_files, "Error: unable to write unpacked folder \"" + work + "/small\".\n"},
+        {"missing/out", {}, "Error: unable to create unpacked folder \"" + work + "/missing/out\".\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.folder);

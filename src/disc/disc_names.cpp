@@ -187,6 +187,18 @@ bool is_forbidden_in_windows(char16_t unit) { return unit == u'"' || unit == u'<
 
 bool ends_in_dot_or_space(std::u16string_view units) { return units.ends_with(u'.') || units.ends_with(u' '); }
 
+bool windows_can_hold(std::string_view utf8_name)
+{
+    std::u16string units;
+    if (utf8_to_utf16(utf8_name, units) != 0) {
+        return false;
+    }
+    const bool forbidden = std::any_of(units.begin(), units.end(), [](char16_t unit) {
+        return is_forbidden_in_joliet(unit) || is_forbidden_in_windows(unit);
+    });
+    return !forbidden && !ends_in_dot_or_space(units) && !is_windows_device_name(units);
+}
+
 bool is_windows_device_name(std::u16string_view units)
 {
     std::u16string stem(units.substr(0, units.find(u'.')));

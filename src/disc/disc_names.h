@@ -46,6 +46,10 @@ bool ends_in_dot_or_space(std::u16string_view units);
 // its first '.' and any spaces there.
 bool is_windows_device_name(std::u16string_view units);
 
+// Whether Windows can hold the UTF-8 name as it is: none of the units Joliet
+// or Windows forbid, no final '.' or ' ', no device name.
+bool windows_can_hold(std::string_view utf8_name);
+
 // Equal for two names that a reader shows as one, Windows by case, macOS by
 // case and by canonical equivalence: NFD(fold(NFD(name))) with Unicode's
 // simple case folding, its canonical caseless match.

@@ -22,19 +22,6 @@ constexpr std::size_t kCopyChunk = std::size_t{1} << 20;
 
 fs::path native_name(std::string_view utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
 
-// What Windows cannot hold as a name, or would take for something else.
-bool fits_windows(std::string_view utf8)
-{
-    std::u16string units;
-    if (disc::utf8_to_utf16(utf8, units) != 0) {
-        return false;
-    }
-    const bool bad_unit = std::any_of(units.begin(), units.end(), [](char16_t unit) {
-        return disc::is_forbidden_in_joliet(unit) || disc::is_forbidden_in_windows(unit);
-    });
-    return !bad_unit && !disc::ends_in_dot_or_space(units) && !disc::is_windows_device_name(units);
-}
-
 // Why an entry could not be made, from errno.
 UnpackFailure creation_failure() { return errno == EEXIST ? UnpackFailure::NameTaken : UnpackFailure::CannotCreate; }
 
@@ -101,7 +88,7 @@ private:
         const Directory& in = filled();
         const fs::path name = native_name(item.name);
         const fs::path path = open_.back().path / name;
-        if (kWindowsNames && !fits_windows(item.name)) {
+        if (kWindowsNames && !disc::windows_can_hold(item.name)) {
             return fail(UnpackFailure::NameUnfit, index);
         }
         if (folder_.note(path, item.directory) != 0) {

@@ -2,6 +2,7 @@
 #include <stdio.h>
 
 #include "platform/copy.h"
+#include "platform/transfer_loop.h"
 
 namespace quarnel {
 
@@ -23,7 +24,12 @@ bool copies_on_the_server(const FileHandle& /*source*/, const FileHandle& /*dest
 // One thread reads or writes a file at a time here, so seeking first is safe.
 std::int64_t read_at(const FileHandle& file, std::uint64_t offset, std::span<std::uint8_t> buffer)
 {
-    return read_full_at(file, offset, buffer);
+    if (::_lseeki64(file.descriptor(), static_cast<std::int64_t>(offset), SEEK_SET) < 0) {
+        return -1;
+    }
+    return transfer::read_until_full(buffer, [&](std::uint8_t* data, std::size_t size, std::size_t) {
+        return ::_read(file.descriptor(), data, static_cast<unsigned>(size));
+    });
 }
 
 // A seek, then the sequential write.

@@ -14,7 +14,7 @@
 namespace quarnel {
 namespace {
 
-// The descriptor calls: the C runtime's _close, _read, _write and _lseeki64
+// The descriptor calls: the C runtime's _close, _write and _lseeki64
 // on Windows, whose byte counts are int; the system calls on Linux.
 #ifdef _WIN32
 using ByteCount = int;
@@ -28,15 +28,6 @@ using ByteCount = ssize_t;
     return ::_close(descriptor);
 #elif defined(__linux__)
     return ::close(descriptor);
-#endif
-}
-
-[[nodiscard]] ByteCount read_some(int descriptor, void* data, std::size_t size)
-{
-#ifdef _WIN32
-    return ::_read(descriptor, data, static_cast<unsigned>(size));
-#elif defined(__linux__)
-    return ::read(descriptor, data, size);
 #endif
 }
 
@@ -102,21 +93,6 @@ std::int64_t measure_length(const FileHandle& file)
 }
 
 int seek_to_start(const FileHandle& file) { return seek(file.descriptor(), 0, SEEK_SET) == 0 ? 0 : -1; }
-
-std::int64_t read_full(const FileHandle& file, std::span<std::uint8_t> buffer)
-{
-    return transfer::read_until_full(buffer, [&](std::uint8_t* data, std::size_t size, std::size_t) {
-        return read_some(file.descriptor(), data, size);
-    });
-}
-
-std::int64_t read_full_at(const FileHandle& file, std::uint64_t offset, std::span<std::uint8_t> buffer)
-{
-    if (seek(file.descriptor(), static_cast<std::int64_t>(offset), SEEK_SET) < 0) {
-        return -1;
-    }
-    return read_full(file, buffer);
-}
 
 int write_all(const FileHandle& file, std::span<const std::uint8_t> bytes)
 {

@@ -45,12 +45,6 @@ FileHandle open_measurable_source(const std::filesystem::path& path);
 
 [[nodiscard]] int seek_to_start(const FileHandle& file);
 
-// Reads until the buffer is full or the file ends; the byte count, or -1 on error.
-[[nodiscard]] std::int64_t read_full(const FileHandle& file, std::span<std::uint8_t> buffer);
-
-// Reads from an offset until the buffer is full or the file ends; the byte count, or -1.
-[[nodiscard]] std::int64_t read_full_at(const FileHandle& file, std::uint64_t offset, std::span<std::uint8_t> buffer);
-
 [[nodiscard]] int write_all(const FileHandle& file, std::span<const std::uint8_t> bytes);
 
 // Creates a new file, readable and writable by its owner alone, open for
