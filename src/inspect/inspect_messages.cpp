@@ -1,5 +1,6 @@
 #include "inspect/inspect_messages.h"
 
+#include <initializer_list>
 #include <string>
 
 #include "image/header_area.h"
@@ -202,26 +203,43 @@ std::string fault_message(ImageFault fault) { return error_line(fault_descriptio
 
 std::string fault_message(const ImageReport& report) { return error_line(fault_description(report)); }
 
+namespace {
+
+// The pieces appended at run time, so that each text stays whole in the
+// program (a sum of literals is built of fragments, which read as misspelt
+// words to a checker of binaries such as lintian).
+std::string line_of(std::initializer_list<std::string_view> pieces)
+{
+    std::string line;
+    for (const std::string_view piece : pieces) {
+        line.append(piece);
+    }
+    return line;
+}
+
+}  // namespace
+
 std::string unpack_failure_message(const UnpackOutcome& outcome, std::string_view folder)
 {
     const std::string entry = quoted(outcome.path);
+    const std::string place = quoted(folder);
     switch (outcome.failure) {
     case UnpackFailure::Exists:
-        return "Error: " + quoted(folder) + " exists already; /unpack: makes a new folder.\n";
+        return line_of({"Error: ", place, " exists already; /unpack: makes a new folder.\n"});
     case UnpackFailure::NameTaken:
-        return "Error: " + entry + " and another name of its folder are one name where " + quoted(folder) +
-               " would be (they differ in letter case, say); nothing was unpacked.\n";
+        return line_of({"Error: ", entry, " and another name of its folder are one name where ", place,
+                        " would be (they differ in letter case, say); nothing was unpacked.\n"});
     case UnpackFailure::NameUnfit:
-        return "Error: " + entry + " is a name Windows cannot hold; nothing was unpacked.\n";
+        return line_of({"Error: ", entry, " is a name Windows cannot hold; nothing was unpacked.\n"});
     case UnpackFailure::WriteFailed:
-        return "Error: unable to write unpacked folder " + quoted(folder) + ".\n";
+        return line_of({"Error: unable to write unpacked folder ", place, ".\n"});
     case UnpackFailure::CannotCreate:
     case UnpackFailure::None:
         break;
     }
-    return outcome.path.empty() ? "Error: unable to create unpacked folder " + quoted(folder) + ".\n"
-                                : "Error: unable to create " + entry + " in unpacked folder " + quoted(folder) +
-                                      "; nothing was unpacked.\n";
+    return outcome.path.empty() ? line_of({"Error: unable to create unpacked folder ", place, ".\n"})
+                                : line_of({"Error: unable to create ", entry, " in unpacked folder ", place,
+                                           "; nothing was unpacked.\n"});
 }
 
 }  // namespace quarnel::inspect_messages
