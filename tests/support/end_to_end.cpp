@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sys/ptrace.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include "support/expected_image.h"
@@ -94,8 +95,32 @@ bool has_temporary_file(const fs::path& dir)
     return false;
 }
 
+// Under an emulator (a cross build's tests) a tracer meets the emulator's own
+// calls and never finds its stop: there the program is watched from outside,
+// the stop sent once its temporary file shows.
+pid_t start_and_pause_emulated(const fs::path& dir, const std::vector<std::string>& arguments,
+                               const ProcessOptions& options)
+{
+    const pid_t pid = start_process(arguments, (dir / "stderr.txt").string(), options);
+    siginfo_t info{};
+    const auto exited = [&] {
+        return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+    };
+    while (!has_temporary_file(dir) && !exited()) {
+        std::this_thread::yield();
+    }
+    ::kill(pid, SIGSTOP);
+    int status = 0;
+    const bool stopped = ::waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status);
+    EXPECT_TRUE(stopped && has_temporary_file(dir)) << "the program ended before the test could stop it midway";
+    return pid;
+}
+
 pid_t start_and_pause(const fs::path& dir, const std::vector<std::string>& arguments, const ProcessOptions& options)
 {
+    if (built_program("").size() > 1) {
+        return start_and_pause_emulated(dir, arguments, options);
+    }
     ProcessOptions traced = options;
     traced.traced = true;
     const pid_t pid = start_process(arguments, (dir / "stderr.txt").string(), traced);
