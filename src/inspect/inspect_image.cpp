@@ -169,9 +169,8 @@ int inspect_image(const InspectRequest& request)
     if ((request.list_files || request.unpack_to) && report.valid()) {
         files = list_disc_files(file_image, report);
     }
-    const std::string text =
-        describe_report(shown(request.image), report, files && request.list_files ? &*files : nullptr);
-    if (console::write_standard_output(text) != 0) {
+    if (write_report(shown(request.image), report, files && request.list_files ? &*files : nullptr,
+                     console::write_standard_output) != 0) {
         return console::fail(inspect_messages::kUnableToWriteReport);
     }
     if (!report.valid()) {

@@ -164,12 +164,43 @@ void append_time(std::string& out, std::optional<std::int64_t> seconds)
     out.append(text.data(), text.size());
 }
 
-void describe_files(std::string& out, const DiscFiles& files)
+// Hands the text on once a piece is made, so that a listing of any length
+// never waits whole in memory; without `write`, everything stays in `out`.
+class ReportOut {
+public:
+    explicit ReportOut(const ReportWriter* write) : write_(write)
+    {
+        if (write_ != nullptr) {
+            text.reserve(kPiece + kPiece / 4);
+        }
+    }
+
+    [[nodiscard]] int piece_done() { return text.size() >= kPiece ? flush() : 0; }
+
+    [[nodiscard]] int flush()
+    {
+        if (write_ == nullptr || text.empty()) {
+            return 0;
+        }
+        const int status = (*write_)(text);
+        text.clear();
+        return status;
+    }
+
+    std::string text;
+
+private:
+    static constexpr std::size_t kPiece = std::size_t{64} << 10;
+    const ReportWriter* write_;
+};
+
+[[nodiscard]] int describe_files(ReportOut& report, const DiscFiles& files)
 {
+    std::string& out = report.text;
     if (!files.readable()) {
         out += "\nFiles on the disc\n";
         append_line(out, "  Unreadable:       %s\n", inspect_messages::disc_fault_description(files.fault).c_str());
-        return;
+        return 0;
     }
     append_line(out, "\nFiles on the disc (%s names)\n", files.listing.joliet ? "Joliet" : "primary");
     const std::vector<disc::DiscItem>& items = files.listing.items;
@@ -195,7 +226,38 @@ void describe_files(std::string& out, const DiscFiles& files)
             open.emplace_back(static_cast<std::uint32_t>(i), folder.size());
             folder += name + "/";
         }
+        if (report.piece_done() != 0) {
+            return -1;
+        }
     }
+    return 0;
+}
+
+[[nodiscard]] int make_report(ReportOut& report, const std::string& image_name, const ImageReport& image,
+                              const DiscFiles* files)
+{
+    std::string& out = report.text;
+    append_line(out, "Image: %s, %llu bytes\n", shown_text(image_name, Shown::Utf8Allowed).c_str(),
+                static_cast<unsigned long long>(image.file_size));
+    for (std::size_t i = 0; i < image.records.size(); ++i) {
+        describe_record(out, i + 1, image.records[i]);
+    }
+    if (image.disc) {
+        describe_disc(out, *image.disc, image.records.back().header.payload_length);
+    }
+    if (files != nullptr && describe_files(report, *files) != 0) {
+        return -1;
+    }
+    append_line(out, "\nModel: %s\n", std::string(model_name(image.model)).c_str());
+    if (image.valid()) {
+        out += "Verdict: valid modem image\n";
+    } else {
+        append_line(out, "Verdict: invalid: %s\n", inspect_messages::fault_description(image).c_str());
+    }
+    if (image.payload_sink_failed) {
+        out += inspect_messages::kExtractionFailedLine;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -220,30 +282,18 @@ std::string_view model_name(std::optional<ModemModel> model)
     return *model == ModemModel::E220 ? "E220" : "Default";
 }
 
+int write_report(const std::string& image_name, const ImageReport& report, const DiscFiles* files,
+                 const ReportWriter& write)
+{
+    ReportOut out(&write);
+    return make_report(out, image_name, report, files) == 0 ? out.flush() : -1;
+}
+
 std::string describe_report(const std::string& image_name, const ImageReport& report, const DiscFiles* files)
 {
-    std::string out;
-    append_line(out, "Image: %s, %llu bytes\n", shown_text(image_name, Shown::Utf8Allowed).c_str(),
-                static_cast<unsigned long long>(report.file_size));
-    for (std::size_t i = 0; i < report.records.size(); ++i) {
-        describe_record(out, i + 1, report.records[i]);
-    }
-    if (report.disc) {
-        describe_disc(out, *report.disc, report.records.back().header.payload_length);
-    }
-    if (files != nullptr) {
-        describe_files(out, *files);
-    }
-    append_line(out, "\nModel: %s\n", std::string(model_name(report.model)).c_str());
-    if (report.valid()) {
-        out += "Verdict: valid modem image\n";
-    } else {
-        append_line(out, "Verdict: invalid: %s\n", inspect_messages::fault_description(report).c_str());
-    }
-    if (report.payload_sink_failed) {
-        out += inspect_messages::kExtractionFailedLine;
-    }
-    return out;
+    ReportOut out(nullptr);
+    (void)make_report(out, image_name, report, files);
+    return std::move(out.text);
 }
 
 }  // namespace quarnel

@@ -2,6 +2,7 @@
 // console or operating system, so that any front end can show the same report.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,5 +33,13 @@ DiscFiles list_disc_files(ImageSource& source, const ImageReport& report);
 // model and a verdict. The verdict is the image's: a disc whose tree cannot
 // be read safely says so in its own block.
 std::string describe_report(const std::string& image_name, const ImageReport& report, const DiscFiles* files = nullptr);
+
+// Takes the report's text a piece at a time; anything but 0 ends the report.
+using ReportWriter = std::function<int(std::string_view)>;
+
+// The same report handed to `write` in pieces as it is made, so that a long
+// listing is never held whole; the first failed write's status, else 0.
+[[nodiscard]] int write_report(const std::string& image_name, const ImageReport& report, const DiscFiles* files,
+                               const ReportWriter& write);
 
 }  // namespace quarnel
