@@ -21,6 +21,8 @@ constexpr std::uint32_t kFirstDescriptorSector = 16;
 constexpr std::uint32_t kMaxDescriptors = 32;  // a real disc has a handful
 constexpr std::uint8_t kAssociatedFlag = 0x04;
 constexpr std::uint8_t kMultiExtentFlag = 0x80;
+constexpr std::size_t kDirectoryWindow = 16 * kDiscSectorSize;
+constexpr std::uint64_t kReservedItems = std::uint64_t{1} << 20;  // past it, a tree grows its list as it goes
 constexpr std::array<std::string_view, 3> kJolietEscapes = {"%/@", "%/C", "%/E"};
 
 using Bytes = std::span<const std::uint8_t>;
@@ -174,14 +176,15 @@ bool is_joliet(const VolumeDescriptor& descriptor)
     return std::find(kJolietEscapes.begin(), kJolietEscapes.end(), escapes) != kJolietEscapes.end();
 }
 
-// A folder being read, one sector of its records at a time: no record crosses one.
+// A folder being read, a window of whole sectors of its records at a time
+// (no record crosses a sector), so that a large folder costs few reads.
 struct Frame {
     std::uint32_t item = kInRoot;  // the folder's item, kInRoot for the root
     Range range;
     std::uint64_t data = 0;    // where its records start on the disc, in bytes
     std::uint32_t length = 0;  // the bytes of its records
-    std::vector<std::uint8_t> sector = std::vector<std::uint8_t>(kDiscSectorSize);
-    std::uint64_t loaded = UINT64_MAX;  // the sector held, counted from the first
+    std::vector<std::uint8_t> window;
+    std::uint64_t loaded = UINT64_MAX;  // the window held, counted from the first
     std::size_t at = 0;
     std::size_t records = 0;
     std::size_t path_bytes = 0;
@@ -212,6 +215,7 @@ public:
         listing = DiscListing{};
         listing.volume_sectors = volume_sectors_;
         keep_files_ = !joliet || names == DiscNames::Primary;
+        const std::uint64_t records_before = records_left_;
         if (read_tree(primary, false, listing) != 0) {
             return -1;
         }
@@ -221,7 +225,13 @@ public:
         DiscListing joliet_listing;
         joliet_listing.joliet = true;
         joliet_listing.volume_sectors = volume_sectors_;
+        // The trees hold the same files as a rule: sized once, the list is
+        // never moved as it grows, which is most of a long listing's cost.
         keep_files_ = names == DiscNames::JolietWhereThere;
+        if (keep_files_) {
+            joliet_listing.items.reserve(
+                static_cast<std::size_t>(std::min<std::uint64_t>(records_before - records_left_, kReservedItems)));
+        }
         const int status = read_tree(*joliet, true, joliet_listing);
         if (names == DiscNames::JolietWhereThere) {
             listing = std::move(joliet_listing);
@@ -367,13 +377,19 @@ private:
         Frame& frame = stack_.back();
         const std::uint32_t folder = frame.item;
         const auto fail_here = [&](DiscFaultKind kind) { return fail(kind, &listing, folder); };
-        if (frame.at / kDiscSectorSize != frame.loaded) {
-            frame.loaded = frame.at / kDiscSectorSize;  // within the extent's sectors, so within the volume
-            if (read_bytes(frame.data + frame.loaded * kDiscSectorSize, frame.sector) != 0) {
+        if (frame.at / kDirectoryWindow != frame.loaded) {
+            // Whole sectors within the extent, so within the volume.
+            frame.loaded = frame.at / kDirectoryWindow;
+            const std::uint64_t start = frame.loaded * kDirectoryWindow;
+            const std::uint64_t sectors_end = std::uint64_t{sectors_for(frame.length)} * kDiscSectorSize;
+            frame.window.resize(
+                static_cast<std::size_t>(std::min<std::uint64_t>(kDirectoryWindow, sectors_end - start)));
+            if (read_bytes(frame.data + start, frame.window) != 0) {
                 return -1;
             }
         }
-        const std::size_t length = frame.sector[frame.at % kDiscSectorSize];
+        const std::size_t in_window = frame.at % kDirectoryWindow;
+        const std::size_t length = frame.window[in_window];
         const std::size_t in_sector = frame.at % kDiscSectorSize;
         if (length == 0) {  // the rest of the sector is padding
             frame.at += kDiscSectorSize - in_sector;
@@ -385,7 +401,7 @@ private:
         if (frame.at + length > frame.length) {
             return fail_here(DiscFaultKind::RecordPastDirectory);
         }
-        const Bytes bytes = Bytes(frame.sector).subspan(in_sector, length);
+        const Bytes bytes = Bytes(frame.window).subspan(in_window, length);
         if (length < sizeof(DirectoryRecord) + 1 ||
             sizeof(DirectoryRecord) + bytes[offsetof(DirectoryRecord, identifier_length)] > length) {
             return fail_here(DiscFaultKind::RecordTooShort);
