@@ -15,8 +15,12 @@ namespace {
 
 constexpr std::size_t kRecordsInImage = 2;
 constexpr std::size_t kImageRecord = 1;  // its index among the records
-// Payload bytes read at a time; the table window is sized to match.
+// Payload bytes read at a time; the table window is sized to match. A small
+// payload gets smaller windows, down to the least: each fresh page of a
+// buffer costs a fault, which is a small image's whole check.
 constexpr std::size_t kPayloadWindow = std::size_t{1} << 20;
+constexpr std::size_t kLeastPayloadWindow = std::size_t{256} << 10;
+constexpr std::uint64_t kWindowsOfASmallPayload = 8;
 
 // The first field, in the order of the header, that quarnel would never have written.
 std::optional<FieldDeviation> first_deviation(const RecordHeader& header, std::size_t record)
@@ -233,8 +237,11 @@ bool Reader::check_blocks(RecordReport& record, PayloadSink* sink)
     const std::uint64_t table_offset = record.offset + kRecordHeaderSize;
     const std::uint64_t payload_offset = record.payload_offset();
     // No larger than the record needs: small records are the common case of damaged input.
-    const std::size_t window_blocks = static_cast<std::size_t>(
-        std::clamp<std::uint64_t>(blocks_in_all, 1, std::max<std::size_t>(1, kPayloadWindow / block_size)));
+    const std::uint64_t most = std::max<std::size_t>(1, kPayloadWindow / block_size);
+    const std::uint64_t least =
+        std::min<std::uint64_t>(most, std::max<std::size_t>(1, kLeastPayloadWindow / block_size));
+    const auto window_blocks = static_cast<std::size_t>(std::min(
+        std::max<std::uint64_t>(blocks_in_all, 1), std::clamp(blocks_in_all / kWindowsOfASmallPayload, least, most)));
 
     SourceWindows own(source_);
     PayloadWindows* const windows = windows_ != nullptr ? windows_ : &own;
