@@ -19,8 +19,8 @@ constexpr std::size_t kImageRecord = 1;  // its index among the records
 // payload gets smaller windows, down to the least: each fresh page of a
 // buffer costs a fault, which is a small image's whole check.
 constexpr std::size_t kPayloadWindow = std::size_t{1} << 20;
-constexpr std::size_t kLeastPayloadWindow = std::size_t{256} << 10;
-constexpr std::uint64_t kWindowsOfASmallPayload = 8;
+constexpr std::size_t kLeastPayloadWindow = std::size_t{128} << 10;
+constexpr std::uint64_t kWindowsOfASmallPayload = 16;
 
 // The first field, in the order of the header, that quarnel would never have written.
 std::optional<FieldDeviation> first_deviation(const RecordHeader& header, std::size_t record)
