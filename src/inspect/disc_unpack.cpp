@@ -27,7 +27,8 @@ UnpackFailure creation_failure() { return errno == EEXIST ? UnpackFailure::NameT
 
 // Walks the listing in its order (each folder before what it holds) with the
 // folders being filled on a stack, the root's first; a folder gets its time
-// and is flushed once left, when nothing more is made in it.
+// once left, when nothing more is made in it. Everything is made durable at
+// once at the end: a flush a file would wait for the device each time.
 class Unpacker {
 public:
     Unpacker(const FileHandle& image, std::uint64_t disc_offset, const disc::DiscListing& listing,
@@ -45,7 +46,8 @@ public:
                 return -1;
             }
         }
-        if (leave_down_to(disc::kInRoot) != 0 || folder_.folder().flush(".") != 0) {
+        if (leave_down_to(disc::kInRoot) != 0 || folder_.folder().flush_file_system() != 0 ||
+            folder_.folder().flush(".") != 0) {
             return fail(UnpackFailure::WriteFailed, disc::kInRoot);
         }
         return 0;
@@ -75,8 +77,7 @@ private:
             const Filling left = std::move(open_.back());
             open_.pop_back();
             const disc::DiscItem& item = listing_.items[left.item];
-            if (left.directory.flush(".") != 0 ||
-                (item.time && set_entry_time(filled(), left.path.filename(), *item.time) != 0)) {
+            if (item.time && set_entry_time(filled(), left.path.filename(), *item.time) != 0) {
                 return fail(UnpackFailure::WriteFailed, left.item);
             }
         }
@@ -116,10 +117,10 @@ private:
             return fail(creation_failure(), index);
         }
         TemporaryFolder::writing(&file);
-        const int written =
-            copy_bytes(item, file) == 0 && (!item.time || set_file_time(file, *item.time) == 0) && sync_file(file) == 0
-                ? 0
-                : -1;
+        const int written = copy_bytes(item, file) == 0 && (!item.time || set_file_time(file, *item.time) == 0) &&
+                                    start_sync_file(file) == 0
+                                ? 0
+                                : -1;
         TemporaryFolder::writing(nullptr);
         if (file.close() != 0 || written != 0) {
             return fail(UnpackFailure::WriteFailed, index);

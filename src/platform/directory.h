@@ -91,6 +91,10 @@ public:
     // read, the whole file system that holds `name` is flushed instead.
     // Windows: nothing left to do after rename(). 0 / -1.
     [[nodiscard]] int flush(const std::filesystem::path& name) const;
+    // Makes everything written on the file system that holds this directory
+    // durable (syncfs): many new files and folders at once, each file begun
+    // by start_sync_file(). Windows: nothing left, each file was flushed. 0 / -1.
+    [[nodiscard]] int flush_file_system() const;
 
 private:
     FileHandle handle_;           // Linux: the O_PATH descriptor; closed for the working directory

@@ -266,6 +266,12 @@ int Directory::flush(const fs::path& name) const
     return -1;
 }
 
+int Directory::flush_file_system() const
+{
+    const FileHandle directory(::openat(native_handle(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return directory.is_open() && ::syncfs(directory.descriptor()) == 0 ? 0 : -1;
+}
+
 void remove_entry_signal_safe(int directory, const fs::path::value_type* entry)
 {
     (void)::unlinkat(directory, entry, 0);

@@ -120,6 +120,8 @@ int Directory::rename(const fs::path& from, const fs::path& to) const
 // rename() wrote the names through already.
 int Directory::flush(const fs::path& /*name*/) const { return 0; }
 
+int Directory::flush_file_system() const { return 0; }
+
 void remove_entry_signal_safe(int /*directory*/, const fs::path::value_type* entry) { (void)::_wunlink(entry); }
 
 }  // namespace quarnel

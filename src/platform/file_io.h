@@ -56,4 +56,10 @@ FileHandle create_exclusive(const std::filesystem::path& path);
 // FlushFileBuffers on Windows.
 [[nodiscard]] int sync_file(const FileHandle& file);
 
+// The half of sync_file that does not wait, for many files made at once:
+// on Linux the file's data starts going to the device, and the caller's
+// Directory::flush_file_system() then waits for all of them together;
+// Windows cannot split it, so the file is flushed here as by sync_file.
+[[nodiscard]] int start_sync_file(const FileHandle& file);
+
 }  // namespace quarnel

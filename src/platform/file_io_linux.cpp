@@ -32,4 +32,12 @@ FileHandle create_exclusive(const std::filesystem::path& path)
 
 int sync_file(const FileHandle& file) { return ::fsync(file.descriptor()) == 0 ? 0 : -1; }
 
+// Advice alone: whether or not it starts anything, the flush of the whole
+// file system that follows is what makes the file durable.
+int start_sync_file(const FileHandle& file)
+{
+    (void)::sync_file_range(file.descriptor(), 0, 0, SYNC_FILE_RANGE_WRITE);
+    return 0;
+}
+
 }  // namespace quarnel

@@ -31,4 +31,6 @@ int sync_file(const FileHandle& file)
     return handle != INVALID_HANDLE_VALUE && ::FlushFileBuffers(handle) != 0 ? 0 : -1;
 }
 
+int start_sync_file(const FileHandle& file) { return sync_file(file); }
+
 }  // namespace quarnel
