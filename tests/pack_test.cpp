@@ -84,6 +84,13 @@ std::map<std::string, std::pair<std::string, std::int64_t>> tree(const fs::path&
     return found;
 }
 
+std::int64_t mtime(const fs::path& path)
+{
+    struct stat info {};
+    (void)::lstat(path.c_str(), &info);
+    return info.st_mtim.tv_sec;
+}
+
 std::vector<Item> numbered(std::string_view folder, int count, std::size_t size)
 {
     std::vector<Item> items;
@@ -239,6 +246,21 @@ TEST_F(Pack, FoldersBecomeDiscsEveryReaderSeesAsTheyAre)
         EXPECT_EQ(unpacked.standard_error, "");
         ASSERT_EQ(unpacked.exit_status, 0);
         EXPECT_EQ(tree(dir_ / "unpacked"), tree(folder));
+        // A folder's time on the disc is the newest of what it holds (its own when empty), the root's too.
+        std::vector<fs::path> folders{dir_ / "unpacked"};
+        for (const auto& entry : fs::recursive_directory_iterator(folders[0])) {
+            if (entry.is_directory()) {
+                folders.push_back(entry.path());
+            }
+        }
+        for (const fs::path& unpacked_folder : folders) {
+            std::int64_t newest = mtime(folder / fs::relative(unpacked_folder, folders[0]));
+            for (bool first = true; const auto& entry : fs::directory_iterator(unpacked_folder)) {
+                newest = first ? mtime(entry.path()) : std::max(newest, mtime(entry.path()));
+                first = false;
+            }
+            EXPECT_EQ(mtime(unpacked_folder), newest) << unpacked_folder;
+        }
     }
 }
 

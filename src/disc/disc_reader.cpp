@@ -342,6 +342,7 @@ private:
         in_tree_ = true;
         stack_.clear();
         const auto root = load_record<DirectoryRecord>(descriptor.root_directory_record);
+        listing.root_time = utc_time(root.recording_time);
         Range range;
         if (extent_range(root, range) != 0) {
             return fail(DiscFaultKind::ExtentOutsideVolume);

@@ -41,6 +41,7 @@ struct DiscItem {
 struct DiscListing {
     bool joliet = false;  // the names are the Joliet tree's
     std::uint32_t volume_sectors = 0;
+    std::optional<std::int64_t> root_time;  // the root folder's, as DiscItem::time
     std::vector<DiscItem> items;
 
     // The item's path from the root: names joined by '/', no '/' in front.

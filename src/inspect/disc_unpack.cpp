@@ -46,8 +46,10 @@ public:
                 return -1;
             }
         }
-        if (leave_down_to(disc::kInRoot) != 0 || folder_.folder().flush_file_system() != 0 ||
-            folder_.folder().flush(".") != 0) {
+        const Directory& root = folder_.folder();
+        if (leave_down_to(disc::kInRoot) != 0 ||
+            (listing_.root_time && set_entry_time(root, ".", *listing_.root_time) != 0) ||
+            root.flush_file_system() != 0 || root.flush(".") != 0) {
             return fail(UnpackFailure::WriteFailed, disc::kInRoot);
         }
         return 0;
