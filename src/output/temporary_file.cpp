@@ -17,11 +17,10 @@ namespace fs = std::filesystem;
 namespace {
 
 // The registered file, as an interruption finds it: its name as
-// Directory::entry gives it (on Windows a full path, as long as Windows takes
-// one), the directory's descriptor (Linux) and the file's open descriptor.
+// Directory::entry gives it (on Windows a full path), the directory's
+// descriptor (Linux) and the file's open descriptor.
 using NativeChar = fs::path::value_type;
-constexpr std::size_t kMaxEntryLength = 32767;
-NativeChar g_entry[kMaxEntryLength + 1];
+NativeChar g_entry[kLongestEntry + 1];
 // Lock-free atomics, which a signal handler may read and write.
 std::atomic<int> g_directory{-1};
 std::atomic<int> g_descriptor{-1};
@@ -33,7 +32,7 @@ static_assert(std::atomic<int>::is_always_lock_free);
 [[nodiscard]] int store_entry(int directory, const fs::path& entry)
 {
     const auto& native = entry.native();
-    if (native.size() > kMaxEntryLength) {
+    if (native.size() > kLongestEntry) {
         return -1;
     }
     std::copy(native.begin(), native.end(), g_entry);

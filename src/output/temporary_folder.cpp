@@ -13,10 +13,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Linux: the longest path unlinkat takes, so that every noted entry can be
-// removed; Windows takes full paths of up to 32,767 units.
-constexpr std::size_t kMaxEntryLength = 4095;
-
 // What was made, as an interruption finds it: each entry as the parent's
 // Directory::entry gives it, the private folder first, then the folder in
 // it, then whatever was noted. Changed only under an InterruptsHeld, so that
@@ -61,7 +57,7 @@ void remove_on_interrupt()
 // Notes an entry under the hold the caller keeps. -1 when it is too long to remove.
 [[nodiscard]] int add_note(fs::path::string_type entry, bool directory)
 {
-    if (entry.size() > kMaxEntryLength) {
+    if (entry.size() > kLongestEntry) {  // so that every noted entry can be removed
         errno = ENAMETOOLONG;
         return -1;
     }

@@ -101,6 +101,14 @@ private:
     std::filesystem::path path_;  // Windows: the path; empty for the working directory, and on Linux
 };
 
+// The longest entry (as Directory::entry gives it) the removals below take:
+// Linux's relative paths up to PATH_MAX with its NUL, Windows' full paths.
+#ifdef _WIN32
+inline constexpr std::size_t kLongestEntry = 32767;
+#else
+inline constexpr std::size_t kLongestEntry = 4095;
+#endif
+
 // Removes `entry` (as Directory::entry gives it) from the directory whose
 // native_handle() is `directory`: unlinkat on Linux, _wunlink on Windows,
 // both async-signal-safe, so that a signal handler may call it.
