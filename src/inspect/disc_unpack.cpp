@@ -8,7 +8,6 @@
 
 #include "disc/disc_entries.h"
 #include "disc/disc_names.h"
-#include "output/destination.h"
 #include "output/temporary_folder.h"
 #include "platform/copy.h"
 #include "platform/folder_making.h"
@@ -166,22 +165,10 @@ private:
 }  // namespace
 
 int unpack_disc(const FileHandle& image, std::uint64_t disc_offset, const disc::DiscListing& listing,
-                const fs::path& folder, UnpackOutcome& outcome)
+                const Directory& parent, const fs::path& name, UnpackOutcome& outcome)
 {
-    std::optional<Directory> parent;
-    fs::path name;
-    switch (resolve_new_folder(folder, parent, name)) {
-    case NewFolderPlace::Taken:
-        outcome = {UnpackFailure::Exists, {}};
-        return -1;
-    case NewFolderPlace::Refused:
-        outcome = {UnpackFailure::CannotCreate, {}};
-        return -1;
-    case NewFolderPlace::Free:
-        break;
-    }
     TemporaryFolder made;
-    if (made.create(*parent, name) != 0) {
+    if (made.create(parent, name) != 0) {
         outcome = {UnpackFailure::CannotCreate, {}};
         return -1;
     }

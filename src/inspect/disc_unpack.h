@@ -9,14 +9,15 @@
 
 #include "disc/disc_reader.h"
 #include "inspect/unpack_failure.h"
+#include "platform/directory.h"
 #include "platform/file_io.h"
 
 namespace quarnel {
 
 // Unpacks `listing`, the disc that starts `disc_offset` bytes into `image`,
-// into the new folder `folder` (links on the way as an output file's
-// destination takes them). 0, or -1 with `outcome` saying why.
+// into the new folder `name` in `parent`, as resolve_new_folder() found
+// them. 0, or -1 with `outcome` saying why.
 [[nodiscard]] int unpack_disc(const FileHandle& image, std::uint64_t disc_offset, const disc::DiscListing& listing,
-                              const std::filesystem::path& folder, UnpackOutcome& outcome);
+                              const Directory& parent, const std::filesystem::path& name, UnpackOutcome& outcome);
 
 }  // namespace quarnel

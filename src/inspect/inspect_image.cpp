@@ -113,15 +113,6 @@ std::string shown(const std::filesystem::path& path)
     return {text.begin(), text.end()};
 }
 
-// Whether nothing is named as the folder to unpack into yet, so that a run
-// that could never unpack fails before it reads the image.
-bool folder_is_free(const std::filesystem::path& folder)
-{
-    std::optional<Directory> directory;
-    std::filesystem::path name;
-    return resolve_new_folder(folder, directory, name) != NewFolderPlace::Taken;
-}
-
 class ExtractedFile final : public PayloadSink {
 public:
     explicit ExtractedFile(OutputFile& output) : output_(output) {}
@@ -158,9 +149,16 @@ int inspect_image(const InspectRequest& request)
         }
     }
 
-    if (request.unpack_to && !folder_is_free(*request.unpack_to)) {
-        return console::fail(
-            inspect_messages::unpack_failure_message({UnpackFailure::Exists, {}}, shown(*request.unpack_to)));
+    // Found before the image is read, so that a run that could never unpack fails first.
+    std::optional<Directory> unpack_parent;
+    std::filesystem::path unpack_name;
+    if (request.unpack_to) {
+        const NewFolderPlace place = resolve_new_folder(*request.unpack_to, unpack_parent, unpack_name);
+        if (place != NewFolderPlace::Free) {
+            const UnpackFailure failure =
+                place == NewFolderPlace::Taken ? UnpackFailure::Exists : UnpackFailure::CannotCreate;
+            return console::fail(inspect_messages::unpack_failure_message({failure, {}}, shown(*request.unpack_to)));
+        }
     }
 
     FileImage file_image(image, static_cast<std::uint64_t>(size), request.progress);
@@ -189,8 +187,8 @@ int inspect_image(const InspectRequest& request)
     }
     if (request.unpack_to) {
         UnpackOutcome outcome;
-        if (unpack_disc(image, report.records.back().payload_offset(), files->listing, *request.unpack_to, outcome) !=
-            0) {
+        if (unpack_disc(image, report.records.back().payload_offset(), files->listing, *unpack_parent, unpack_name,
+                        outcome) != 0) {
             return console::fail(inspect_messages::unpack_failure_message(outcome, shown(*request.unpack_to)));
         }
     }
