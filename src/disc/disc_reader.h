@@ -48,6 +48,34 @@ struct DiscListing {
     std::string path(std::size_t index) const;
 };
 
+// Goes through the listing in its order, each folder before what it holds,
+// as a walk of the tree goes: `leave(folder)` for each folder the walk comes
+// out of, deepest first (at the end, all those still open), and `visit(item)`
+// for each item, a folder staying open after it. Each returns 0, or -1 to
+// stop the walk; -1 too for a listing out of that order.
+template <typename Visit, typename Leave>
+[[nodiscard]] int walk_listing(const DiscListing& listing, Visit&& visit, Leave&& leave)
+{
+    std::vector<std::uint32_t> open;
+    const auto leave_down_to = [&](std::uint32_t folder) {
+        for (; !open.empty() && open.back() != folder; open.pop_back()) {
+            if (leave(open.back()) != 0) {
+                return -1;
+            }
+        }
+        return open.empty() && folder != kInRoot ? -1 : 0;
+    };
+    for (std::uint32_t index = 0; index < listing.items.size(); ++index) {
+        if (leave_down_to(listing.items[index].parent) != 0 || visit(index) != 0) {
+            return -1;
+        }
+        if (listing.items[index].directory) {
+            open.push_back(index);
+        }
+    }
+    return leave_down_to(kInRoot);
+}
+
 // The first reason found not to trust a disc's tree; the inspector words each.
 enum class DiscFaultKind {
     None,

@@ -39,15 +39,16 @@ public:
     [[nodiscard]] int run()
     {
         open_.push_back({disc::kInRoot, Directory(), {}});
-        for (std::uint32_t index = 0; index < listing_.items.size(); ++index) {
-            const disc::DiscItem& item = listing_.items[index];
-            if (leave_down_to(item.parent) != 0 || make(index, item) != 0) {
-                return -1;
+        if (disc::walk_listing(
+                listing_, [this](std::uint32_t index) { return make(index, listing_.items[index]); },
+                [this](std::uint32_t /*folder*/) { return leave(); }) != 0) {
+            if (outcome_.failure == UnpackFailure::None) {
+                return fail(UnpackFailure::CannotCreate, disc::kInRoot);  // a listing out of its order
             }
+            return -1;
         }
         const Directory& root = folder_.folder();
-        if (leave_down_to(disc::kInRoot) != 0 ||
-            (listing_.root_time && set_entry_time(root, ".", *listing_.root_time) != 0) ||
+        if ((listing_.root_time && set_entry_time(root, ".", *listing_.root_time) != 0) ||
             root.flush_file_system() != 0 || root.flush(".") != 0) {
             return fail(UnpackFailure::WriteFailed, disc::kInRoot);
         }
@@ -69,18 +70,14 @@ private:
         return -1;
     }
 
-    [[nodiscard]] int leave_down_to(std::uint32_t parent)
+    // The folder on top is complete: it gets its time, now that nothing more changes it.
+    [[nodiscard]] int leave()
     {
-        while (open_.back().item != parent) {
-            if (open_.size() == 1) {
-                return fail(UnpackFailure::CannotCreate, parent);  // a listing out of its order
-            }
-            const Filling left = std::move(open_.back());
-            open_.pop_back();
-            const disc::DiscItem& item = listing_.items[left.item];
-            if (item.time && set_entry_time(filled(), left.path.filename(), *item.time) != 0) {
-                return fail(UnpackFailure::WriteFailed, left.item);
-            }
+        const Filling left = std::move(open_.back());
+        open_.pop_back();
+        const disc::DiscItem& item = listing_.items[left.item];
+        if (item.time && set_entry_time(filled(), left.path.filename(), *item.time) != 0) {
+            return fail(UnpackFailure::WriteFailed, left.item);
         }
         return 0;
     }

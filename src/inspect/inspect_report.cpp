@@ -203,34 +203,32 @@ private:
         return 0;
     }
     append_line(out, "\nFiles on the disc (%s names)\n", files.listing.joliet ? "Joliet" : "primary");
-    const std::vector<disc::DiscItem>& items = files.listing.items;
-    // The listing goes depth-first, a folder before what it holds: the path
-    // shown so far is that of the folders open, each left as the walk does.
+    // The path shown so far is that of the folders open, each its length before it.
     std::string folder;
-    std::vector<std::pair<std::uint32_t, std::size_t>> open;  // a folder's item and the path's length before it
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        while (!open.empty() && open.back().first != items[i].parent) {
-            folder.resize(open.back().second);
-            open.pop_back();
-        }
+    std::vector<std::size_t> lengths;
+    const auto visit = [&](std::uint32_t index) {
+        const disc::DiscItem& item = files.listing.items[index];
         out += "  ";
-        append_number(out, items[i].size, 12, ' ');
+        append_number(out, item.size, 12, ' ');
         out += "  ";
-        append_time(out, items[i].time);
+        append_time(out, item.time);
         out += "  ";
         out += folder;
-        const std::string name = shown_text(items[i].name, Shown::Utf8Allowed);
+        const std::string name = shown_text(item.name, Shown::Utf8Allowed);
         out += name;
-        out += items[i].directory ? "/\n" : "\n";
-        if (items[i].directory) {
-            open.emplace_back(static_cast<std::uint32_t>(i), folder.size());
+        out += item.directory ? "/\n" : "\n";
+        if (item.directory) {
+            lengths.push_back(folder.size());
             folder += name + "/";
         }
-        if (report.piece_done() != 0) {
-            return -1;
-        }
-    }
-    return 0;
+        return report.piece_done();
+    };
+    const auto leave = [&](std::uint32_t /*folder*/) {
+        folder.resize(lengths.back());
+        lengths.pop_back();
+        return 0;
+    };
+    return disc::walk_listing(files.listing, visit, leave);
 }
 
 [[nodiscard]] int make_report(ReportOut& report, const std::string& image_name, const ImageReport& image,
