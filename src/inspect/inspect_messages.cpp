@@ -55,8 +55,9 @@ std::string written_value(const FieldDeviation& deviation)
     case FieldKind::PayloadLength:
         break;
     }
-    return deviation.record == 0 ? std::to_string(kSignatureBlockSize)
-                                 : "a whole number of " + std::to_string(kSectorSize) + "-byte sectors below 2 GiB";
+    return deviation.record == 0
+               ? std::to_string(kSignatureBlockSize)
+               : texts::line_of({"a whole number of ", std::to_string(kSectorSize), "-byte sectors below 2 GiB"});
 }
 
 // A text field as found: its zero fill dropped, any other zero byte shown.
@@ -71,9 +72,9 @@ std::string found_value(const FieldDeviation& deviation)
 
 std::string describe_deviation(const FieldDeviation& deviation)
 {
-    return std::string(deviation.record == 0 ? "signature" : "image") + " record's " +
-           std::string(header_field(deviation.field).name) + " is " + found_value(deviation) + ", not " +
-           written_value(deviation);
+    return texts::line_of({deviation.record == 0 ? "signature" : "image", " record's ",
+                           header_field(deviation.field).name, " is ", found_value(deviation), ", not ",
+                           written_value(deviation)});
 }
 
 }  // namespace
@@ -165,7 +166,8 @@ std::string_view disc_fault_description(disc::DiscFaultKind kind)
     case DiscFaultKind::UnpairedSurrogate:
         return "a Joliet name has an unpaired surrogate";
     case DiscFaultKind::PathTooLong: {
-        static const std::string text = "a path is longer than " + std::to_string(disc::kMaxListedPathBytes) + " bytes";
+        static const std::string text =
+            texts::line_of({"a path is longer than ", std::to_string(disc::kMaxListedPathBytes), " bytes"});
         return text;
     }
     case DiscFaultKind::TooLarge:
@@ -181,14 +183,14 @@ std::string disc_fault_description(const disc::DiscFault& fault)
     std::string text(disc_fault_description(fault.kind));
     if (fault.in_tree) {
         text += fault.joliet ? ", in the Joliet tree's " : ", in the primary tree's ";
-        text += fault.directory.empty() ? "root" : "folder " + quoted(fault.directory);
+        text += fault.directory.empty() ? "root" : texts::line_of({"folder ", quoted(fault.directory)});
     }
     return text;
 }
 
 std::string disc_fault_message(const disc::DiscFault& fault)
 {
-    return error_line("disc tree cannot be read safely: " + disc_fault_description(fault));
+    return error_line(texts::line_of({"disc tree cannot be read safely: ", disc_fault_description(fault)}));
 }
 
 std::string error_line(std::string_view description)
@@ -196,28 +198,12 @@ std::string error_line(std::string_view description)
     if (description.empty()) {
         return {};
     }
-    return "Error: " + std::string(description) + ".\n";
+    return texts::line_of({"Error: ", description, ".\n"});
 }
 
 std::string fault_message(ImageFault fault) { return error_line(fault_description(fault)); }
 
 std::string fault_message(const ImageReport& report) { return error_line(fault_description(report)); }
-
-namespace {
-
-// The pieces appended at run time, so that each text stays whole in the
-// program (a sum of literals is built of fragments, which read as misspelt
-// words to a checker of binaries such as lintian).
-std::string line_of(std::initializer_list<std::string_view> pieces)
-{
-    std::string line;
-    for (const std::string_view piece : pieces) {
-        line.append(piece);
-    }
-    return line;
-}
-
-}  // namespace
 
 std::string unpack_failure_message(const UnpackOutcome& outcome, std::string_view folder)
 {
@@ -225,21 +211,21 @@ std::string unpack_failure_message(const UnpackOutcome& outcome, std::string_vie
     const std::string place = quoted(folder);
     switch (outcome.failure) {
     case UnpackFailure::Exists:
-        return line_of({"Error: ", place, " exists already; /unpack: makes a new folder.\n"});
+        return texts::line_of({"Error: ", place, " exists already; /unpack: makes a new folder.\n"});
     case UnpackFailure::NameTaken:
-        return line_of({"Error: ", entry, " and another name of its folder are one name where ", place,
-                        " would be (they differ in letter case, say); nothing was unpacked.\n"});
+        return texts::line_of({"Error: ", entry, " and another name of its folder are one name where ", place,
+                               " would be (they differ in letter case, say); nothing was unpacked.\n"});
     case UnpackFailure::NameUnfit:
-        return line_of({"Error: ", entry, " is a name Windows cannot hold; nothing was unpacked.\n"});
+        return texts::line_of({"Error: ", entry, " is a name Windows cannot hold; nothing was unpacked.\n"});
     case UnpackFailure::WriteFailed:
-        return line_of({"Error: unable to write unpacked folder ", place, ".\n"});
+        return texts::line_of({"Error: unable to write unpacked folder ", place, ".\n"});
     case UnpackFailure::CannotCreate:
     case UnpackFailure::None:
         break;
     }
-    return outcome.path.empty() ? line_of({"Error: unable to create unpacked folder ", place, ".\n"})
-                                : line_of({"Error: unable to create ", entry, " in unpacked folder ", place,
-                                           "; nothing was unpacked.\n"});
+    return outcome.path.empty() ? texts::line_of({"Error: unable to create unpacked folder ", place, ".\n"})
+                                : texts::line_of({"Error: unable to create ", entry, " in unpacked folder ", place,
+                                                  "; nothing was unpacked.\n"});
 }
 
 }  // namespace quarnel::inspect_messages

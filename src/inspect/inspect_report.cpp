@@ -10,6 +10,7 @@
 
 #include "inspect/inspect_messages.h"
 #include "inspect/shown_text.h"
+#include "texts/program_texts.h"
 
 namespace quarnel {
 
@@ -27,9 +28,9 @@ std::string record_type_text(std::uint16_t type_code)
     const RecordType type = record_type(type_code);
     switch (type.kind) {
     case RecordKind::Signature:
-        return "signature record, " + std::string(model_name(type.model)) + " codes";
+        return texts::line_of({"signature record, ", model_name(type.model), " codes"});
     case RecordKind::Image:
-        return "image record, " + std::string(model_name(type.model)) + " codes";
+        return texts::line_of({"image record, ", model_name(type.model), " codes"});
     case RecordKind::Unknown:
         break;
     }
@@ -96,15 +97,17 @@ std::string volume_formats(const DiscVolume& disc)
 void describe_volume_size(std::string& out, const DiscVolume& disc, std::uint64_t payload_length)
 {
     std::string size = std::to_string(disc.volume_blocks);
-    size += disc.block_size == kSectorSize ? " sectors" : " blocks of " + std::to_string(disc.block_size) + " bytes";
+    size += disc.block_size == kSectorSize ? " sectors"
+                                           : texts::line_of({" blocks of ", std::to_string(disc.block_size), " bytes"});
     if (disc.volume_blocks_big_endian != disc.volume_blocks) {
-        size += " (its big-endian copy says " + std::to_string(disc.volume_blocks_big_endian) + ")";
+        size += texts::line_of({" (its big-endian copy says ", std::to_string(disc.volume_blocks_big_endian), ")"});
     }
     const std::uint64_t payload_sectors = payload_length / kSectorSize;
     if (disc.volume_bytes() > payload_length) {
-        size += ", but the payload holds only " + std::to_string(payload_sectors);
+        size += texts::line_of({", but the payload holds only ", std::to_string(payload_sectors)});
     } else if (disc.volume_bytes() + kSectorSize <= payload_length) {
-        size += ", then " + std::to_string(payload_sectors - disc.volume_bytes() / kSectorSize) + " sectors of padding";
+        size += texts::line_of(
+            {", then ", std::to_string(payload_sectors - disc.volume_bytes() / kSectorSize), " sectors of padding"});
     }
     append_line(out, "  Volume size:      %s\n", size.c_str());
 }

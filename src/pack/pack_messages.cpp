@@ -65,15 +65,19 @@ std::string_view version_line()
 
 std::string not_a_folder(std::string_view folder)
 {
-    return "Error: " + quoted(folder) + " does not exist or is not a folder.\n";
+    return texts::line_of({"Error: ", quoted(folder), " does not exist or is not a folder.\n"});
 }
 
-std::string unable_to_read(std::string_view path) { return "Error: unable to read " + quoted(path) + ".\n"; }
+std::string unable_to_read(std::string_view path)
+{
+    return texts::line_of({"Error: unable to read ", quoted(path), ".\n"});
+}
 
 std::string not_a_file_or_folder(std::string_view path)
 {
-    return "Error: " + quoted(path) +
-           " is neither a file nor a folder (a link, a device, a FIFO or a socket), which a disc cannot hold.\n";
+    return texts::line_of(
+        {"Error: ", quoted(path),
+         " is neither a file nor a folder (a link, a device, a FIFO or a socket), which a disc cannot hold.\n"});
 }
 
 std::string refusal(const disc::Refusal& refusal, std::string_view folder)
@@ -81,55 +85,59 @@ std::string refusal(const disc::Refusal& refusal, std::string_view folder)
     const std::string path = quoted(below(folder, refusal.path));
     switch (refusal.kind) {
     case disc::RefusalKind::InvalidUtf8:
-        return "Error: " + path + " has a name that is not UTF-8.\n";
+        return texts::line_of({"Error: ", path, " has a name that is not UTF-8.\n"});
     case disc::RefusalKind::ForbiddenCharacter:
-        return "Error: " + path + " has a character a disc name cannot hold (* / : ; ? \\ or a control character).\n";
+        return texts::line_of(
+            {"Error: ", path, " has a character a disc name cannot hold (* / : ; ? \\ or a control character).\n"});
     case disc::RefusalKind::ReservedName:
-        return "Error: " + path + " has a name a disc cannot hold.\n";
+        return texts::line_of({"Error: ", path, " has a name a disc cannot hold.\n"});
     case disc::RefusalKind::NameTooLong:
-        return "Error: " + path + " has a name longer than 64 UTF-16 units.\n";
+        return texts::line_of({"Error: ", path, " has a name longer than 64 UTF-16 units.\n"});
     case disc::RefusalKind::CaseCollision:
-        return "Error: " + path + " and " + quoted(below(folder, refusal.other_path)) +
-               " differ only in letter case.\n";
+        return texts::line_of(
+            {"Error: ", path, " and ", quoted(below(folder, refusal.other_path)), " differ only in letter case.\n"});
     case disc::RefusalKind::SameNameTwoWays:
-        return "Error: " + path + " and " + quoted(below(folder, refusal.other_path)) +
-               " are one name written two ways (as an accented letter or as a letter and its accent, say),"
-               " which macOS and other readers show as one.\n";
+        return texts::line_of({"Error: ", path, " and ", quoted(below(folder, refusal.other_path)),
+                               " are one name written two ways (as an accented letter or as a letter and its accent,"
+                               " say), which macOS and other readers show as one.\n"});
     case disc::RefusalKind::WindowsCharacter:
-        return "Error: " + path + " has a character Windows cannot open in a name (\" < > or |).\n";
+        return texts::line_of({"Error: ", path, " has a character Windows cannot open in a name (\" < > or |).\n"});
     case disc::RefusalKind::TrailingDotOrSpace:
-        return "Error: " + path + " has a name ending in \".\" or a space, which Windows cannot open.\n";
+        return texts::line_of(
+            {"Error: ", path, " has a name ending in \".\" or a space, which Windows cannot open.\n"});
     case disc::RefusalKind::DeviceName:
-        return "Error: " + path +
-               " has a name Windows keeps for a device (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, with any"
-               " extension), which it cannot open.\n";
+        return texts::line_of({"Error: ", path,
+                               " has a name Windows keeps for a device (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9,"
+                               " with any extension), which it cannot open.\n"});
     case disc::RefusalKind::PathTooLong:
-        return "Error: " + path + " has a path of more than " + std::to_string(disc::kMaxJolietPathUnits) +
-               " UTF-16 units on the disc (names and separators), which Windows cannot open.\n";
+        return texts::line_of({"Error: ", path, " has a path of more than ", std::to_string(disc::kMaxJolietPathUnits),
+                               " UTF-16 units on the disc (names and separators), which Windows cannot open.\n"});
     case disc::RefusalKind::TooLarge:
-        return "Error: " + path + " makes a disc of 2 GiB or more.\n";
+        return texts::line_of({"Error: ", path, " makes a disc of 2 GiB or more.\n"});
     case disc::RefusalKind::TooManyDirectories:
-        return "Error: " + path +
-               " holds more folders than a disc can number (65,535, the folder itself and DEEPER among them).\n";
+        return texts::line_of(
+            {"Error: ", path,
+             " holds more folders than a disc can number (65,535, the folder itself and DEEPER among them).\n"});
     case disc::RefusalKind::DateOutOfRange:
-        return "Error: " + path + " has a modification time a disc cannot hold (before " +
-               std::to_string(disc::kFirstRecordYear) + " or after " + std::to_string(disc::kLastRecordYear) + ").\n";
+        return texts::line_of({"Error: ", path, " has a modification time a disc cannot hold (before ",
+                               std::to_string(disc::kFirstRecordYear), " or after ",
+                               std::to_string(disc::kLastRecordYear), ").\n"});
     case disc::RefusalKind::InvalidLabel:
         return "Error: the volume label has a character a disc cannot hold.\n";
     case disc::RefusalKind::LabelTooLong:
         return "Error: the volume label is longer than 16 UTF-16 units.\n";
     }
-    return "Error: " + path + " cannot be put on a disc.\n";
+    return texts::line_of({"Error: ", path, " cannot be put on a disc.\n"});
 }
 
 std::string unable_to_create_destination(std::string_view destination)
 {
-    return "Error: unable to create destination file " + quoted(destination) + ".\n";
+    return texts::line_of({"Error: unable to create destination file ", quoted(destination), ".\n"});
 }
 
 std::string unable_to_write_destination(std::string_view destination)
 {
-    return "Error: unable to write destination file " + quoted(destination) + ".\n";
+    return texts::line_of({"Error: unable to write destination file ", quoted(destination), ".\n"});
 }
 
 }  // namespace quarnel::pack_messages

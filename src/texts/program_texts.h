@@ -2,6 +2,7 @@
 // and the line of --version. No operating system: the page links them too.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,11 @@ std::string help_for(std::string_view usage, std::string_view program, std::stri
 
 // What --version prints: the program's name and the full version.
 std::string version_for(std::string_view program);
+
+// A text of pieces joined at run time: every text that joins pieces is made
+// so, so that each literal stays whole in the program (a sum of literals may
+// be compiled to fragments, which read as misspelt words to lintian).
+std::string line_of(std::initializer_list<std::string_view> pieces);
 
 // quarnel's and quarnel-pack's: both write an image through the same buffers.
 inline constexpr std::string_view kUnableToAllocateBuffers = "Error: unable to allocate memory for buffers.\n";
