@@ -21,7 +21,7 @@ constexpr std::uint32_t kFirstDescriptorSector = 16;
 constexpr std::uint32_t kMaxDescriptors = 32;  // a real disc has a handful
 constexpr std::uint8_t kAssociatedFlag = 0x04;
 constexpr std::uint8_t kMultiExtentFlag = 0x80;
-constexpr std::size_t kDirectoryWindow = 16 * kDiscSectorSize;
+constexpr std::size_t kDirectoryWindow = std::size_t{16} * kDiscSectorSize;
 constexpr std::uint64_t kReservedItems = std::uint64_t{1} << 20;  // past it, a tree grows its list as it goes
 constexpr std::array<std::string_view, 3> kJolietEscapes = {"%/@", "%/C", "%/E"};
 

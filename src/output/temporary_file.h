@@ -19,10 +19,6 @@ namespace quarnel {
 std::string unguessable_name();
 inline constexpr int kMaxNameAttempts = 64;
 
-// A caller that breaks a one-at-a-time rule is a fault of the program, not
-// of the run: said loudly and ended at once, as no status could undo it.
-[[noreturn]] void misused(std::string_view what);
-
 // States, as handle() and name() show them:
 //   none        no file: before create(), after forget_renamed() or discard();
 //   open        created and registered, the handle open for writing;

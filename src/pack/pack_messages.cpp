@@ -8,6 +8,14 @@ namespace quarnel::pack_messages {
 
 namespace {
 
+// The longest refusals' ends, each one text though written over two lines.
+constexpr std::string_view kWrittenTwoWays =
+    " are one name written two ways (as an accented letter or as a letter and its accent, say),"
+    " which macOS and other readers show as one.\n";
+constexpr std::string_view kDeviceName =
+    " has a name Windows keeps for a device (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, with any extension),"
+    " which it cannot open.\n";
+
 // In quotes, a control character as \xHH, so that the message stays one line.
 std::string quoted(std::string_view path)
 {
@@ -97,18 +105,14 @@ std::string refusal(const disc::Refusal& refusal, std::string_view folder)
         return texts::line_of(
             {"Error: ", path, " and ", quoted(below(folder, refusal.other_path)), " differ only in letter case.\n"});
     case disc::RefusalKind::SameNameTwoWays:
-        return texts::line_of({"Error: ", path, " and ", quoted(below(folder, refusal.other_path)),
-                               " are one name written two ways (as an accented letter or as a letter and its accent,"
-                               " say), which macOS and other readers show as one.\n"});
+        return texts::line_of({"Error: ", path, " and ", quoted(below(folder, refusal.other_path)), kWrittenTwoWays});
     case disc::RefusalKind::WindowsCharacter:
         return texts::line_of({"Error: ", path, " has a character Windows cannot open in a name (\" < > or |).\n"});
     case disc::RefusalKind::TrailingDotOrSpace:
         return texts::line_of(
             {"Error: ", path, " has a name ending in \".\" or a space, which Windows cannot open.\n"});
     case disc::RefusalKind::DeviceName:
-        return texts::line_of({"Error: ", path,
-                               " has a name Windows keeps for a device (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9,"
-                               " with any extension), which it cannot open.\n"});
+        return texts::line_of({"Error: ", path, kDeviceName});
     case disc::RefusalKind::PathTooLong:
         return texts::line_of({"Error: ", path, " has a path of more than ", std::to_string(disc::kMaxJolietPathUnits),
                                " UTF-16 units on the disc (names and separators), which Windows cannot open.\n"});
