@@ -168,24 +168,16 @@ void append_time(std::string& out, std::optional<std::int64_t> seconds)
 }
 
 // Hands the text on once a piece is made, so that a listing of any length
-// never waits whole in memory; without `write`, everything stays in `out`.
+// never waits whole in memory.
 class ReportOut {
 public:
-    explicit ReportOut(const ReportWriter* write) : write_(write)
-    {
-        if (write_ != nullptr) {
-            text.reserve(kPiece + kPiece / 4);
-        }
-    }
+    explicit ReportOut(const ReportWriter& write) : write_(write) { text.reserve(kPiece + kPiece / 4); }
 
     [[nodiscard]] int piece_done() { return text.size() >= kPiece ? flush() : 0; }
 
     [[nodiscard]] int flush()
     {
-        if (write_ == nullptr || text.empty()) {
-            return 0;
-        }
-        const int status = (*write_)(text);
+        const int status = write_(text);
         text.clear();
         return status;
     }
@@ -194,7 +186,7 @@ public:
 
 private:
     static constexpr std::size_t kPiece = std::size_t{64} << 10;
-    const ReportWriter* write_;
+    const ReportWriter& write_;
 };
 
 [[nodiscard]] int describe_files(ReportOut& report, const DiscFiles& files)
@@ -286,15 +278,8 @@ std::string_view model_name(std::optional<ModemModel> model)
 int write_report(const std::string& image_name, const ImageReport& report, const DiscFiles* files,
                  const ReportWriter& write)
 {
-    ReportOut out(&write);
+    ReportOut out(write);
     return make_report(out, image_name, report, files) == 0 ? out.flush() : -1;
-}
-
-std::string describe_report(const std::string& image_name, const ImageReport& report, const DiscFiles* files)
-{
-    ReportOut out(nullptr);
-    (void)make_report(out, image_name, report, files);
-    return std::move(out.text);
 }
 
 }  // namespace quarnel

@@ -28,17 +28,15 @@ struct DiscFiles {
 // Reads the tree of the disc in the image record of `report` (a valid image) from `source`.
 DiscFiles list_disc_files(ImageSource& source, const ImageReport& report);
 
-// The report quarnel-inspect prints on standard output for the image called
-// `image_name`: one block per record, the disc, its files when given, the
-// model and a verdict. The verdict is the image's: a disc whose tree cannot
-// be read safely says so in its own block.
-std::string describe_report(const std::string& image_name, const ImageReport& report, const DiscFiles* files = nullptr);
-
 // Takes the report's text a piece at a time; anything but 0 ends the report.
 using ReportWriter = std::function<int(std::string_view)>;
 
-// The same report handed to `write` in pieces as it is made, so that a long
-// listing is never held whole; the first failed write's status, else 0.
+// The report quarnel-inspect prints on standard output for the image called
+// `image_name`: one block per record, the disc, its files when given, the
+// model and a verdict. The verdict is the image's: a disc whose tree cannot
+// be read safely says so in its own block. It is handed to `write` in pieces
+// as it is made, so that a long listing is never held whole; the first
+// failed write's status, else 0.
 [[nodiscard]] int write_report(const std::string& image_name, const ImageReport& report, const DiscFiles* files,
                                const ReportWriter& write);
 

@@ -253,7 +253,11 @@ int quarnel_check(double image_size)
     quarnel::web::State& s = state();
     quarnel::web::PageImageSource source(static_cast<std::uint64_t>(image_size));
     const quarnel::ImageReport report = quarnel::read_image(source, nullptr);
-    s.text = quarnel::describe_report(s.image_name, report);
+    s.text.clear();
+    (void)quarnel::write_report(s.image_name, report, nullptr, [&s](std::string_view piece) {
+        s.text += piece;
+        return 0;
+    });
     if (!report.valid()) {
         s.message = quarnel::inspect_messages::fault_message(report);
         return -1;
