@@ -183,7 +183,6 @@ TEST_F(Pack, FoldersBecomeDiscsEveryReaderSeesAsTheyAre)
           {"emoji 🎉 party.txt", 1},
           {"Кириллица.doc", 8191}}},
         {"empty files and folders", {{"empty.txt", 0}, {"empty folder/", 0}, {"deep/er/empty/", 0}, {"deep/zero", 0}}},
-        {"eight levels deep", {{"l2/l3/l4/l5/l6/l7/l8/bottom.txt", 4095}, {"l2/l3/l4/l5/l6/l7/l8/", 0}}},
         // Below the eighth level the primary tree moves directories into its relocation folder.
         {"twelve levels deep",
          {{"src/main/java/org/example/app/core/model/deep/leaf/Bottom.java", 5000},

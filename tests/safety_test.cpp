@@ -345,7 +345,7 @@ TEST_F(Safety, EveryTerminatingSignalRemovesTheTemporaryFile)
     }
 
     expect_success(quarnel({path("big.iso"), path("big.bin")}));
-    for (int signal_number : {SIGHUP, SIGQUIT, SIGUSR1}) {
+    for (int signal_number : {SIGHUP, SIGINT, SIGQUIT, SIGUSR1}) {
         SCOPED_TRACE(signal_number);
         const ProcessResult result =
             signal_midway({QUARNEL_INSPECT_BINARY, path("big.bin"), path("work/back.iso")}, signal_number);
