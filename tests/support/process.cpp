@@ -3,10 +3,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
 #include <iterator>
 #include <poll.h>
-#include <sstream>
 #include <string_view>
 #include <sys/ioctl.h>
 #include <sys/ptrace.h>
@@ -14,6 +12,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "support/expected_image.h"
 
 namespace quarnel::test {
 namespace {
@@ -74,10 +74,7 @@ void drain(pid_t pid, int out_fd, int err_fd, const ProcessOptions& options, Pro
 {
     pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
     std::string* sinks[2] = {&result.standard_output, &result.standard_error};
-    int open_count = 2;
-    if (out_fd < 0) {
-        --open_count;
-    }
+    int open_count = out_fd < 0 ? 1 : 2;
     while (open_count > 0) {
         if (::poll(fds, 2, -1) < 0) {
             break;
@@ -237,10 +234,7 @@ ProcessResult wait_process(pid_t pid, const std::string& standard_error_file)
     int status = 0;
     ::waitpid(pid, &status, 0);
     record_status(status, result);
-    std::ifstream in(standard_error_file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    result.standard_error = without_coverage_complaints(text.str());
+    result.standard_error = without_coverage_complaints(read_text(standard_error_file));
     return result;
 }
 
