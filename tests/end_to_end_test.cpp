@@ -3,6 +3,7 @@
 // and the files in the working directory.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -160,6 +161,9 @@ TEST_F(EndToEnd, TwoGibibyteLimit)
     EXPECT_EQ(get32(header, 324), 98 + 2 * blocks);
     EXPECT_EQ(get32(header, 344), largest);
     EXPECT_TRUE(header_checksum_verifies(header, 320));
+    for (const auto& [first, last] : kZeroRanges) {
+        EXPECT_EQ(std::count(header.begin() + first, header.begin() + last + 1, 0), last + 1 - first) << first;
+    }
     // Every full zero block and the short last one checksum like those of a small all-zero image.
     for (std::size_t i = 0; i + 1 < blocks; ++i) {
         ASSERT_EQ(header[418 + 2 * i], small_image[418]) << i;

@@ -241,6 +241,7 @@ TEST_F(Inspector, EveryWindowIsCheckedAndExtracted)
     EXPECT_EQ(read_file(path("three-back.iso")), source);
     const std::size_t bad_block_at = image.size() - source.size() + 700 * 4096;
     image[bad_block_at + 5] ^= 1;
+    image[bad_block_at + 4096] ^= 1;  // a later bad block, which the first hides
     write_file(path("bad.bin"), image);
     const ProcessResult bad = inspect({path("bad.bin")});
     EXPECT_EQ(bad.exit_status, kFailureStatus);
