@@ -84,11 +84,12 @@ std::map<std::string, std::pair<std::string, std::int64_t>> tree(const fs::path&
     return found;
 }
 
-std::vector<Item> numbered(std::string_view folder, int count, std::size_t size)
+// `count` files, or with a `suffix` ending in "/" folders, in `folder`.
+std::vector<Item> numbered(std::string_view folder, int count, std::size_t size, std::string_view suffix = ".txt")
 {
     std::vector<Item> items;
     for (int i = 0; i < count; ++i) {
-        items.push_back({std::string(folder) + "file number " + std::to_string(i) + ".txt", size});
+        items.push_back({std::string(folder) + "file number " + std::to_string(i) + std::string(suffix), size});
     }
     return items;
 }
@@ -167,14 +168,6 @@ TEST_F(Pack, FoldersBecomeDiscsEveryReaderSeesAsTheyAre)
           {"drivers/usbmodem.inf", 2047},
           {"docs/Read Me.txt", 4096},
           {"docs/manual.pdf", 4097}}},
-        {"names that collide once made d-characters",
-         {{"report 2025.txt", 10},
-          {"report_2025.txt", 11},
-          {"REPORT-2025.TXT.bak", 12},
-          {"a very long name indeed.text", 13},
-          {"a very long name too.text", 14},
-          {"noextension", 15},
-          {".hidden", 16}}},
         {"Unicode names",
          {{"Ünïcødé/", 0},
           {"Ünïcødé/café crème.txt", 2048},
@@ -191,14 +184,7 @@ TEST_F(Pack, FoldersBecomeDiscsEveryReaderSeesAsTheyAre)
           {"src/test/java/org/example/app/core/model/deep/empty/", 0},
           {"DEEPER.TXT", 7}}},
         {"thousands of files in one folder", numbered("many/", 3000, 3)},
-        {"hundreds of folders", concatenated({numbered("", 1, 1),
-                                              [] {
-                                                  std::vector<Item> items;
-                                                  for (int i = 0; i < 400; ++i) {
-                                                      items.push_back({"folder " + std::to_string(i) + "/inner/", 0});
-                                                  }
-                                                  return items;
-                                              }()})},
+        {"hundreds of folders", concatenated({numbered("", 1, 1), numbered("", 400, 0, "/inner/")})},
         {"an empty folder", {}},
         {"paths of 256 UTF-16 units, as long as a path gets", {{long_path(61), 1}, {long_path(61, "日", "本"), 2}}},
         {"for the E220, with a label", {{"a.txt", 5000}}, {"/label:Mein Modem", "/MODEL:e220"}, {"/model:E220"}},
@@ -267,12 +253,6 @@ TEST_F(Pack, WhatNoDiscCanHoldIsRefusedUpFront)
              touch(f / "sub/SETUP.EXE");
          },
          R"(Error: "F/sub/Setup.exe" and "F/sub/SETUP.EXE" differ only in letter case.)"},
-        {"two names equal but for case beyond Latin",
-         [&](const fs::path& f) {
-             touch(f / "Șir.txt");
-             touch(f / "șir.txt");
-         },
-         R"(Error: "F/șir.txt" and "F/Șir.txt" differ only in letter case.)"},
         {"one name written two ways",
          [&](const fs::path& f) {
              touch(f / "caf\u00E9.txt");

@@ -48,18 +48,6 @@ bool set_acl(const std::string& file, const std::string& entries, const char* op
     return test::run_process({"/usr/bin/setfacl", option, entries, file}).exit_status == 0;
 }
 
-// A file system mounted for a test, let go (with its loop device) however the test ends.
-struct Mounted {
-    std::string directory;
-    bool mounted = false;
-    ~Mounted()
-    {
-        if (mounted) {
-            ::umount2(directory.c_str(), MNT_DETACH);
-        }
-    }
-};
-
 class Safety : public EndToEnd {
 protected:
     // A source of `size` bytes in the test's directory; the image it must become.

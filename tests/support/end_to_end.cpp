@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <sys/mount.h>
 #include <sys/ptrace.h>
 #include <sys/wait.h>
 #include <thread>
@@ -76,6 +77,13 @@ void EndToEnd::expect_success(const ProcessResult& result)
     EXPECT_EQ(result.standard_error, banner_and(kSuccess));
     EXPECT_EQ(result.standard_output, "");
     EXPECT_EQ(result.exit_status, 0);
+}
+
+Mounted::~Mounted()
+{
+    if (mounted) {
+        ::umount2(directory.c_str(), MNT_DETACH);
+    }
 }
 
 void make_sparse_file(const fs::path& path, std::uintmax_t length)

@@ -74,6 +74,13 @@ protected:
     const std::filesystem::path& dir_ = scratch_.path;
 };
 
+// A file system mounted for a test, let go (with its loop device) however the test ends.
+struct Mounted {
+    std::string directory;
+    bool mounted = false;
+    ~Mounted();
+};
+
 void make_sparse_file(const std::filesystem::path& path, std::uintmax_t length);
 
 // The names in a directory.
