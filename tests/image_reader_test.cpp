@@ -76,7 +76,6 @@ TEST(ImageReader, EveryKindOfDamageIsCaught)
         {"byte appended", [](Bytes& image) { image.push_back(0); }, ImageFault::TrailingData},
         {"signature table entry", flip(190), ImageFault::BadBlockChecksum},
         {"signature block text", flip(200), ImageFault::BadBlockChecksum},
-        {"signature block fill", flip(300), ImageFault::BadBlockChecksum},
         {"image table entry", flip(419), ImageFault::BadBlockChecksum},
         {"payload byte", flip(424 + 9000), ImageFault::BadBlockChecksum},
     };

@@ -228,18 +228,17 @@ TEST_F(Safety, FullSmallDiskWithAClosedPipeLeavesNothing)
         GTEST_SKIP() << "mounting a 1 MiB tmpfs needs root";
     }
     fs::create_directory(path("small"));
-    if (::mount("tmpfs", path("small").c_str(), "tmpfs", 0, "size=1m") != 0) {
+    const Mounted small{path("small"), ::mount("tmpfs", path("small").c_str(), "tmpfs", 0, "size=1m") == 0};
+    if (!small.mounted) {
         GTEST_SKIP() << "tmpfs cannot be mounted here";
     }
     make_sparse_file(path("big.iso"), std::uintmax_t{4} << 20);
     ProcessOptions head;
     head.close_error_after_first_line = true;
     const ProcessResult result = quarnel({path("big.iso"), path("small/out.bin")}, head);
-    const bool empty = fs::is_empty(path("small"));
-    ::umount(path("small").c_str());
     EXPECT_EQ(result.end_signal, 0);
     EXPECT_EQ(result.exit_status, kFailureStatus);
-    EXPECT_TRUE(empty);
+    EXPECT_TRUE(fs::is_empty(path("small")));
 }
 
 TEST_F(Safety, ClosedStandardDescriptorsCatchNoOutput)
