@@ -165,17 +165,15 @@ TEST_P(PayloadCopyTest, TableDescribesTheDestinationWhenTheSourceChanges)
     EXPECT_EQ(copied.table, test::checksum_table(copied.payload));
 }
 
-// The pieces one after another: memory, ranges of an open file, files opened
-// on demand and zeros, with blocks and chunks that span them and empty ones;
-// a piece that cannot be opened, fails its verification or ends short is the
-// one the failure names.
+// The pieces one after another, with blocks and chunks that span them and
+// empty ones: m memory, g made on demand, f failing to be made, z zeros, r a
+// range of the open source from `offset`, d a file opened on demand, x one
+// that cannot be opened, v one that fails its verification, s one 100 bytes
+// shorter than its piece; a file's padding zeros follow it in the same piece.
+// A piece that fails is the one the failure names. Each case runs on the
+// pieces given at once and as a list.
 TEST_P(PayloadCopyTest, CopiesPiecesAndNamesTheOneThatFails)
 {
-    // m memory, g made on demand, f failing to be made, z zeros, r a range of
-    // the open source from `offset`, d a file opened on demand, x one that
-    // cannot be opened, v one that fails its verification, s one 100 bytes
-    // shorter than its piece; a file's padding zeros follow it in the same
-    // piece. Each case runs on the pieces given at once and as a list.
     struct Spec {
         char kind;
         std::size_t length;

@@ -5,7 +5,7 @@
 #include <fcntl.h>
 #include <iterator>
 #include <poll.h>
-#include <string_view>
+#include <regex>
 #include <sys/ioctl.h>
 #include <sys/ptrace.h>
 #include <sys/resource.h>
@@ -141,19 +141,8 @@ void open_error_channel(const ProcessOptions& options, int (&ends)[2])
 // not the program's.
 std::string without_coverage_complaints(const std::string& text)
 {
-    static constexpr std::string_view kComplaint = "libgcov profiling error:";
-    static constexpr std::string_view kCannotOpen = "profiling:";
-    std::string kept;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = std::min(text.find('\n', start), text.size() - 1) + 1;
-        const std::string_view line(text.data() + start, end - start);
-        if (!line.starts_with(kComplaint) && !line.starts_with(kCannotOpen)) {
-            kept += line;
-        }
-        start = end;
-    }
-    return kept;
+    static const std::regex complaint("^(?:libgcov profiling error:|profiling:)[^\n]*\n?", std::regex::multiline);
+    return std::regex_replace(text, complaint, "");
 }
 
 std::vector<std::string> built_program(const std::string& program, std::vector<std::string> arguments)
