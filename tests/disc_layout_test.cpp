@@ -890,7 +890,8 @@ class DiscReaderTest : public testing::TestWithParam<ListedDisc> {};
 TEST_P(DiscReaderTest, ListsAsOtherReadersDo)
 {
     const ListedDisc& disc = GetParam();
-    const fs::path dir = fs::temp_directory_path() / ("quarnel_reader_" + disc.name + std::to_string(::getpid()));
+    const test::ScratchDirectory scratch;
+    const fs::path& dir = scratch.path;
     fs::create_directories(dir / "src/Sub folder/Deeper");
     test::write_file((dir / "src/readme.txt").string(), test::Bytes(3000, 'r'));
     test::write_file((dir / "src/Sub folder/A long name of data.bin").string(), test::random_bytes(70000, 3));
@@ -898,7 +899,6 @@ TEST_P(DiscReaderTest, ListsAsOtherReadersDo)
     fs::last_write_time(dir / "src/readme.txt", fs::file_time_type::clock::now() - std::chrono::hours(24 * 400));
     const std::string iso = disc.installed.empty() ? (dir / "disc.iso").string() : disc.installed;
     if (!fs::exists(disc.installed.empty() ? "/usr/bin/" + disc.make.substr(0, disc.make.find(' ')) : iso)) {
-        fs::remove_all(dir);
         GTEST_SKIP() << disc.name << ": not installed";
     }
     const bool tokyo = disc.make.starts_with("genisoimage");
@@ -940,7 +940,6 @@ TEST_P(DiscReaderTest, ListsAsOtherReadersDo)
         EXPECT_EQ(listed_by(lister, run.standard_output, ours[lister.primary ? 1 : 0], tokyo ? 9 * 3600 : 0), expected)
             << lister.name << " on " << disc.name;
     }
-    fs::remove_all(dir);
     if (!missing.empty()) {
         GTEST_SKIP() << "listers not installed:" << missing;
     }

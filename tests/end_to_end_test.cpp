@@ -3,7 +3,7 @@
 // and the files in the working directory.
 #include <gtest/gtest.h>
 
-#include <csignal>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +15,7 @@
 
 #include "support/end_to_end.h"
 #include "support/expected_image.h"
+#include "support/image_bytes.h"
 #include "support/process.h"
 
 namespace quarnel {
@@ -35,14 +36,8 @@ std::string beyond_path_max(const std::string& name)
 
 TEST_F(EndToEnd, UsageForms)
 {
-    // Which forms are refused is the command line's unit test; here, what a refusal prints.
-    const std::vector<std::vector<std::string>> forms = {
-        {},
-        {"a.iso", "/model:E220", "b.bin"},
-    };
-    for (const auto& form : forms) {
-        expect_failure(quarnel(form), kUsage);
-    }
+    // Which forms are refused is CommandLine.RejectedForms'; here, what a refusal prints.
+    expect_failure(quarnel({}), kUsage);
 }
 
 TEST_F(EndToEnd, UnusableSourcesLeaveTheDestinationAlone)
@@ -131,23 +126,6 @@ TEST_F(EndToEnd, ReplacesTheFileALinkNamesAndKeepsPermissions)
     expect_success(quarnel({path("in.iso"), path("dangling.bin")}));
     EXPECT_TRUE(fs::is_symlink(fs::symlink_status(path("dangling.bin"))));
     EXPECT_EQ(read_file(path("new.bin")), expected_image(source, Model::Default));
-
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    EXPECT_EQ(fs::status(path("new.bin")).permissions(), fs::perms(0666 & ~mask));
-}
-
-TEST_F(EndToEnd, InterruptedExtractionLeavesNothing)
-{
-    const fs::path image = scratch_directory() / ("quarnel-interrupt-" + std::to_string(::getpid()) + ".bin");
-    make_sparse_file(path("big.iso"), std::uintmax_t{1} << 26);
-    expect_success(quarnel({path("big.iso"), image.string()}));
-    const ProcessResult result =
-        signal_midway(built_program(QUARNEL_INSPECT_BINARY, {image.string(), path("work/back.iso")}), SIGINT);
-    fs::remove(image);
-    EXPECT_EQ(result.end_signal, SIGINT);
-    EXPECT_EQ(result.standard_error, kInspectInterrupted);
-    EXPECT_TRUE(left_in_work().empty());
 }
 
 TEST_F(EndToEnd, TwoGibibyteLimit)
@@ -174,8 +152,12 @@ TEST_F(EndToEnd, TwoGibibyteLimit)
         in.read(reinterpret_cast<char*>(header.data()), static_cast<std::streamsize>(header.size()));
     }
     const Bytes small_image = expected_image(Bytes(8192 - 2048, 0), Model::Default);
-    EXPECT_EQ(header[324] | header[325] << 8 | header[326] << 16 | header[327] << 24, 98 + 2 * blocks);
-    EXPECT_EQ(header[344] | header[345] << 8 | header[346] << 16 | std::uint32_t{header[347]} << 24, largest);
+    EXPECT_EQ(get32(header, 324), 98 + 2 * blocks);
+    EXPECT_EQ(get32(header, 344), largest);
+    EXPECT_TRUE(header_checksum_verifies(header, 320));
+    for (const auto& [first, last] : kZeroRanges) {
+        EXPECT_EQ(std::count(header.begin() + first, header.begin() + last + 1, 0), last + 1 - first) << first;
+    }
     // Every full zero block and the short last one checksum like those of a small all-zero image.
     for (std::size_t i = 0; i + 1 < blocks; ++i) {
         ASSERT_EQ(header[418 + 2 * i], small_image[418]) << i;
@@ -243,10 +225,6 @@ TEST_F(EndToEnd, InspectReportsAndRefuses)
         EXPECT_EQ(full.exit_status, kFailureStatus) << option;
         EXPECT_EQ(full.standard_error, failure) << option;
     }
-
-    const ProcessResult bad = inspect({path("bad.bin")});
-    EXPECT_NE(bad.standard_output.find("  Block checksums:  block 1 bad, at offset 4520\n"), std::string::npos);
-    EXPECT_NE(bad.standard_output.find("Verdict: invalid: block checksum does not match\n"), std::string::npos);
 
     EXPECT_EQ(inspect({path("good.bin")}, ProcessOptions::with_output_to("/dev/full")).standard_error,
               "Error: unable to write report.\n");

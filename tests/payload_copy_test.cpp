@@ -21,21 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::size_t kBlock = 4096;
 constexpr std::uint64_t kPayloadOffset = 1000;  // not a whole block, as behind a real header area
-
-// The table the reference checksum gives for `payload`.
-test::Bytes reference_table(const test::Bytes& payload)
-{
-    test::Bytes table;
-    for (std::size_t at = 0; at < payload.size(); at += kBlock) {
-        const std::size_t length = std::min(kBlock, payload.size() - at);
-        const std::uint16_t checksum = block_checksum_reference({payload.data() + at, length});
-        table.push_back(static_cast<std::uint8_t>(checksum & 0xFF));
-        table.push_back(static_cast<std::uint8_t>(checksum >> 8));
-    }
-    return table;
-}
 
 struct Copied {
     PayloadOutcome outcome;
@@ -141,7 +127,7 @@ TEST_P(PayloadCopyTest, CopiesEveryLengthWithTheReferenceChecksums)
         const Copied copied = copy(length);
         EXPECT_EQ(copied.outcome.result, PayloadResult::Done) << length;
         EXPECT_EQ(copied.payload, source) << length;
-        EXPECT_EQ(copied.table, reference_table(source)) << length;
+        EXPECT_EQ(copied.table, test::checksum_table(source)) << length;
         if (length > 0) {
             ASSERT_FALSE(copied.progress.empty()) << length;
             EXPECT_TRUE(std::is_sorted(copied.progress.begin(), copied.progress.end())) << length;
@@ -176,20 +162,18 @@ TEST_P(PayloadCopyTest, TableDescribesTheDestinationWhenTheSourceChanges)
     });
     EXPECT_EQ(copied.outcome.result, PayloadResult::Done);
     ASSERT_EQ(copied.payload.size(), length);
-    EXPECT_EQ(copied.table, reference_table(copied.payload));
+    EXPECT_EQ(copied.table, test::checksum_table(copied.payload));
 }
 
-// The pieces one after another: memory, ranges of an open file, files opened
-// on demand and zeros, with blocks and chunks that span them and empty ones;
-// a piece that cannot be opened, fails its verification or ends short is the
-// one the failure names.
+// The pieces one after another, with blocks and chunks that span them and
+// empty ones: m memory, g made on demand, f failing to be made, z zeros, r a
+// range of the open source from `offset`, d a file opened on demand, x one
+// that cannot be opened, v one that fails its verification, s one 100 bytes
+// shorter than its piece; a file's padding zeros follow it in the same piece.
+// A piece that fails is the one the failure names. Each case runs on the
+// pieces given at once and as a list.
 TEST_P(PayloadCopyTest, CopiesPiecesAndNamesTheOneThatFails)
 {
-    // m memory, g made on demand, f failing to be made, z zeros, r a range of
-    // the open source from `offset`, d a file opened on demand, x one that
-    // cannot be opened, v one that fails its verification, s one 100 bytes
-    // shorter than its piece; a file's padding zeros follow it in the same
-    // piece. Each case runs on the pieces given at once and as a list.
     struct Spec {
         char kind;
         std::size_t length;
@@ -268,7 +252,7 @@ TEST_P(PayloadCopyTest, CopiesPiecesAndNamesTheOneThatFails)
             EXPECT_EQ(copied.outcome.result, cases[c].result) << c << (as_list ? " as a list" : "");
             if (cases[c].result == PayloadResult::Done) {
                 EXPECT_EQ(copied.payload, expected) << c;
-                EXPECT_EQ(copied.table, reference_table(expected)) << c;
+                EXPECT_EQ(copied.table, test::checksum_table(expected)) << c;
             } else {
                 EXPECT_EQ(copied.outcome.failed_piece, cases[c].failed_piece) << c;
             }

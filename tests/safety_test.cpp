@@ -48,18 +48,6 @@ bool set_acl(const std::string& file, const std::string& entries, const char* op
     return test::run_process({"/usr/bin/setfacl", option, entries, file}).exit_status == 0;
 }
 
-// A file system mounted for a test, let go (with its loop device) however the test ends.
-struct Mounted {
-    std::string directory;
-    bool mounted = false;
-    ~Mounted()
-    {
-        if (mounted) {
-            ::umount2(directory.c_str(), MNT_DETACH);
-        }
-    }
-};
-
 class Safety : public EndToEnd {
 protected:
     // A source of `size` bytes in the test's directory; the image it must become.
@@ -240,18 +228,17 @@ TEST_F(Safety, FullSmallDiskWithAClosedPipeLeavesNothing)
         GTEST_SKIP() << "mounting a 1 MiB tmpfs needs root";
     }
     fs::create_directory(path("small"));
-    if (::mount("tmpfs", path("small").c_str(), "tmpfs", 0, "size=1m") != 0) {
+    const Mounted small{path("small"), ::mount("tmpfs", path("small").c_str(), "tmpfs", 0, "size=1m") == 0};
+    if (!small.mounted) {
         GTEST_SKIP() << "tmpfs cannot be mounted here";
     }
     make_sparse_file(path("big.iso"), std::uintmax_t{4} << 20);
     ProcessOptions head;
     head.close_error_after_first_line = true;
     const ProcessResult result = quarnel({path("big.iso"), path("small/out.bin")}, head);
-    const bool empty = fs::is_empty(path("small"));
-    ::umount(path("small").c_str());
     EXPECT_EQ(result.end_signal, 0);
     EXPECT_EQ(result.exit_status, kFailureStatus);
-    EXPECT_TRUE(empty);
+    EXPECT_TRUE(fs::is_empty(path("small")));
 }
 
 TEST_F(Safety, ClosedStandardDescriptorsCatchNoOutput)
@@ -345,7 +332,7 @@ TEST_F(Safety, EveryTerminatingSignalRemovesTheTemporaryFile)
     }
 
     expect_success(quarnel({path("big.iso"), path("big.bin")}));
-    for (int signal_number : {SIGHUP, SIGQUIT, SIGUSR1}) {
+    for (int signal_number : {SIGHUP, SIGINT, SIGQUIT, SIGUSR1}) {
         SCOPED_TRACE(signal_number);
         const ProcessResult result =
             signal_midway({QUARNEL_INSPECT_BINARY, path("big.bin"), path("work/back.iso")}, signal_number);
@@ -410,24 +397,11 @@ TEST_F(Safety, ReplacingKeepsOwnerGroupAndExtendedAttributes)
     write_file(path("out.bin"), Bytes{1});
     ASSERT_EQ(::chown(path("out.bin").c_str(), other->pw_uid, other->pw_gid), 0);
     fs::permissions(path("out.bin"), fs::perms(0640));
-    const std::string note = "kept";
-    if (::setxattr(path("out.bin").c_str(), "user.note", note.data(), note.size(), 0) != 0) {
+    if (::setxattr(path("out.bin").c_str(), "user.note", "kept", 4, 0) != 0) {
         GTEST_SKIP() << "no extended attributes on this file system";
     }
-    // An access ACL as the kernel stores it: owner rw, user nobody r, group r, mask r, others none.
-    const auto entry = [](std::uint16_t tag, std::uint16_t permissions, std::uint32_t id) {
-        return Bytes{static_cast<std::uint8_t>(tag),         static_cast<std::uint8_t>(tag >> 8),
-                     static_cast<std::uint8_t>(permissions), 0,
-                     static_cast<std::uint8_t>(id),          static_cast<std::uint8_t>(id >> 8),
-                     static_cast<std::uint8_t>(id >> 16),    static_cast<std::uint8_t>(id >> 24)};
-    };
-    Bytes acl = {2, 0, 0, 0};
-    for (const Bytes& part : {entry(0x01, 6, 0xFFFFFFFF), entry(0x02, 4, other->pw_uid), entry(0x04, 4, 0xFFFFFFFF),
-                              entry(0x10, 4, 0xFFFFFFFF), entry(0x20, 0, 0xFFFFFFFF)}) {
-        acl.insert(acl.end(), part.begin(), part.end());
-    }
-    const bool with_acl =
-        ::setxattr(path("out.bin").c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) == 0;
+    const bool with_acl = set_acl(path("out.bin"), "u::rw,u:nobody:r,g::r,m::r,o::-");
+    const std::string acl = read_attribute(path("out.bin"), kAccessAcl);
     // A file capability (CAP_NET_RAW permitted), which new contents must not inherit.
     const Bytes capability = {0, 0, 0, 2, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     const bool with_capability =
@@ -439,14 +413,9 @@ TEST_F(Safety, ReplacingKeepsOwnerGroupAndExtendedAttributes)
     EXPECT_EQ(info.st_uid, other->pw_uid);
     EXPECT_EQ(info.st_gid, other->pw_gid);
     EXPECT_EQ(info.st_mode & 07777, 0640U);
-    std::string value(16, '\0');
-    const ssize_t length = ::getxattr(path("out.bin").c_str(), "user.note", value.data(), value.size());
-    EXPECT_EQ(value.substr(0, static_cast<std::size_t>(std::max<ssize_t>(length, 0))), note);
+    EXPECT_EQ(read_attribute(path("out.bin"), "user.note"), "kept");
     if (with_acl) {
-        Bytes kept(acl.size() + 16);
-        const ssize_t got = ::getxattr(path("out.bin").c_str(), "system.posix_acl_access", kept.data(), kept.size());
-        kept.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
-        EXPECT_EQ(kept, acl);
+        EXPECT_EQ(read_attribute(path("out.bin"), kAccessAcl), acl);
     }
     if (with_capability) {
         EXPECT_LT(::getxattr(path("out.bin").c_str(), "security.capability", nullptr, 0), 0);
@@ -753,11 +722,7 @@ TEST_F(Safety, OtherCaseOfTheSourcesNameIsTheSameFile)
                                                at +
                                                "unpacked\" would be (they differ in letter case, "
                                                "say); nothing was unpacked.\n");
-        std::set<std::string> left;
-        for (const auto& entry : fs::directory_iterator(at)) {
-            left.insert(entry.path().filename().string());
-        }
-        EXPECT_EQ(left, (std::set<std::string>{"disc.iso", "image-\u00e9.bin"}));
+        EXPECT_EQ(names_in(at), (std::set<std::string>{"disc.iso", "image-\u00e9.bin"}));
     }
     if (tried == 0) {
         GTEST_SKIP() << "none of these file systems can be mounted here:" << not_mounted;

@@ -1,8 +1,10 @@
 #include "support/end_to_end.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <sys/mount.h>
 #include <sys/ptrace.h>
 #include <sys/wait.h>
 #include <thread>
@@ -28,14 +30,16 @@ ProcessResult EndToEnd::inspect(std::vector<std::string> arguments, const Proces
     return run_process(built_program(QUARNEL_INSPECT_BINARY, std::move(arguments)), options);
 }
 
-std::set<std::string> EndToEnd::entries() const
+std::set<std::string> names_in(const fs::path& dir)
 {
     std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir_)) {
+    for (const auto& entry : fs::directory_iterator(dir)) {
         names.insert(entry.path().filename().string());
     }
     return names;
 }
+
+std::set<std::string> EndToEnd::entries() const { return names_in(dir_); }
 
 ProcessResult EndToEnd::run_stopped_midway(const std::vector<std::string>& arguments,
                                            const std::function<void(pid_t)>& midway, const ProcessOptions& options)
@@ -56,12 +60,8 @@ ProcessResult EndToEnd::signal_midway(const std::vector<std::string>& arguments,
 
 std::set<std::string> EndToEnd::left_in_work() const
 {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir_ / "work")) {
-        if (entry.path().filename() != "stderr.txt") {
-            names.insert(entry.path().filename().string());
-        }
-    }
+    std::set<std::string> names = names_in(dir_ / "work");
+    names.erase("stderr.txt");
     return names;
 }
 
@@ -79,6 +79,13 @@ void EndToEnd::expect_success(const ProcessResult& result)
     EXPECT_EQ(result.exit_status, 0);
 }
 
+Mounted::~Mounted()
+{
+    if (mounted) {
+        ::umount2(directory.c_str(), MNT_DETACH);
+    }
+}
+
 void make_sparse_file(const fs::path& path, std::uintmax_t length)
 {
     std::ofstream{path};
@@ -87,12 +94,9 @@ void make_sparse_file(const fs::path& path, std::uintmax_t length)
 
 bool has_temporary_file(const fs::path& dir)
 {
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        if (entry.path().filename().string().starts_with(".quarnel-")) {
-            return true;
-        }
-    }
-    return false;
+    const std::set<std::string> names = names_in(dir);
+    return std::any_of(names.begin(), names.end(),
+                       [](const std::string& name) { return name.starts_with(".quarnel-"); });
 }
 
 // Under an emulator (a cross build's tests) a tracer meets the emulator's own

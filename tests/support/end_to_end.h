@@ -54,8 +54,7 @@ protected:
     std::string path(const std::string& name) const;
     ProcessResult quarnel(std::vector<std::string> arguments, const ProcessOptions& options = {});
     ProcessResult inspect(std::vector<std::string> arguments, const ProcessOptions& options = {});
-    // The names in the test's directory.
-    std::set<std::string> entries() const;
+    std::set<std::string> entries() const;  // names_in the test's directory
 
     // Runs a program in dir/work, stopped midway (start_and_pause) while
     // `midway` acts on it, then lets it go on to its end.
@@ -75,7 +74,17 @@ protected:
     const std::filesystem::path& dir_ = scratch_.path;
 };
 
+// A file system mounted for a test, let go (with its loop device) however the test ends.
+struct Mounted {
+    std::string directory;
+    bool mounted = false;
+    ~Mounted();
+};
+
 void make_sparse_file(const std::filesystem::path& path, std::uintmax_t length);
+
+// The names in a directory.
+std::set<std::string> names_in(const std::filesystem::path& dir);
 
 bool has_temporary_file(const std::filesystem::path& dir);
 

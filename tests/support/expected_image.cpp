@@ -1,5 +1,6 @@
 #include "support/expected_image.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -55,12 +56,20 @@ Bytes expected_image(const Bytes& source, Model model)
 
     put_record_header(image, 320, static_cast<std::uint32_t>(98 + 2 * blocks), e220 ? 0xB000 : 0x000B,
                       static_cast<std::uint32_t>(source.size()));
-    for (std::size_t i = 0; i < blocks; ++i) {
-        const std::size_t length = std::min<std::size_t>(4096, source.size() - 4096 * i);
-        put16(image, 418 + 2 * i, block_checksum_reference(std::span(source.data() + 4096 * i, length)));
-    }
+    const Bytes table = checksum_table(source);
+    std::copy(table.begin(), table.end(), image.begin() + 418);
     image.insert(image.end(), source.begin(), source.end());
     return image;
+}
+
+Bytes checksum_table(const Bytes& payload)
+{
+    Bytes table(2 * ((payload.size() + 4095) / 4096));
+    for (std::size_t i = 0; i < table.size() / 2; ++i) {
+        const std::size_t length = std::min<std::size_t>(4096, payload.size() - 4096 * i);
+        put16(table, 2 * i, block_checksum_reference(std::span(payload.data() + 4096 * i, length)));
+    }
+    return table;
 }
 
 ScratchDirectory::ScratchDirectory()

@@ -14,6 +14,8 @@ using Bytes = std::vector<std::uint8_t>;
 enum class Model { Default, E220 };
 
 Bytes expected_image(const Bytes& source, Model model);
+// The block checksum table of `payload`, from the reference checksum.
+Bytes checksum_table(const Bytes& payload);
 
 // A new directory of the test's own in the temporary one, removed with all it holds.
 struct ScratchDirectory {

@@ -3,17 +3,17 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
 #include <iterator>
 #include <poll.h>
-#include <sstream>
-#include <string_view>
+#include <regex>
 #include <sys/ioctl.h>
 #include <sys/ptrace.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "support/expected_image.h"
 
 namespace quarnel::test {
 namespace {
@@ -74,10 +74,7 @@ void drain(pid_t pid, int out_fd, int err_fd, const ProcessOptions& options, Pro
 {
     pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
     std::string* sinks[2] = {&result.standard_output, &result.standard_error};
-    int open_count = 2;
-    if (out_fd < 0) {
-        --open_count;
-    }
+    int open_count = out_fd < 0 ? 1 : 2;
     while (open_count > 0) {
         if (::poll(fds, 2, -1) < 0) {
             break;
@@ -144,19 +141,8 @@ void open_error_channel(const ProcessOptions& options, int (&ends)[2])
 // not the program's.
 std::string without_coverage_complaints(const std::string& text)
 {
-    static constexpr std::string_view kComplaint = "libgcov profiling error:";
-    static constexpr std::string_view kCannotOpen = "profiling:";
-    std::string kept;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = std::min(text.find('\n', start), text.size() - 1) + 1;
-        const std::string_view line(text.data() + start, end - start);
-        if (!line.starts_with(kComplaint) && !line.starts_with(kCannotOpen)) {
-            kept += line;
-        }
-        start = end;
-    }
-    return kept;
+    static const std::regex complaint("^(?:libgcov profiling error:|profiling:)[^\n]*\n?", std::regex::multiline);
+    return std::regex_replace(text, complaint, "");
 }
 
 std::vector<std::string> built_program(const std::string& program, std::vector<std::string> arguments)
@@ -237,10 +223,7 @@ ProcessResult wait_process(pid_t pid, const std::string& standard_error_file)
     int status = 0;
     ::waitpid(pid, &status, 0);
     record_status(status, result);
-    std::ifstream in(standard_error_file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    result.standard_error = without_coverage_complaints(text.str());
+    result.standard_error = without_coverage_complaints(read_text(standard_error_file));
     return result;
 }
 

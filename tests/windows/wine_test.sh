@@ -24,17 +24,21 @@ failed=0
 wine wineboot --init >/dev/null 2>&1
 wineserver -w
 
-# resource NAME EXE PATTERN: the resources windres reads back from EXE match PATTERN.
-resource() {
-    local name=$1 exe=$2 pattern=$3
-    if x86_64-w64-mingw32-windres -i "$windows/$exe" -O rc 2>/dev/null | grep -q -E "$pattern"; then
+# check NAME COMMAND...: COMMAND succeeds.
+check() {
+    local name=$1
+    shift
+    if "$@" >/dev/null 2>&1; then
         passed=$((passed + 1))
-        echo "ok: $exe: $name"
+        echo "ok: $name"
     else
         failed=$((failed + 1))
-        echo "FAILED: $exe: no $name ($pattern)"
+        echo "FAILED: $name"
     fi
 }
+
+# resource NAME EXE PATTERN: the resources windres reads back from EXE match PATTERN.
+resource() { check "$2: $1" grep -q -E "$3" <<<"$(x86_64-w64-mingw32-windres -i "$windows/$2" -O rc 2>/dev/null)"; }
 for exe in quarnel.exe quarnel-inspect.exe quarnel-pack.exe; do
     resource "product name" $exe 'VALUE "ProductName", "quarnel"'
     resource "product version" $exe 'VALUE "ProductVersion", "[0-9]+\.[0-9]+\.[0-9]+"'
@@ -43,13 +47,7 @@ for exe in quarnel.exe quarnel-inspect.exe quarnel-pack.exe; do
     resource "long path awareness" $exe '<longPathAware [^>]*>true</longPathAware>'
     resource "UTF-8 code page" $exe '<activeCodePage [^>]*>UTF-8</activeCodePage>'
     resource "Windows 10 in the supported systems" $exe '<supportedOS Id=""\{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a\}""/>'
-    if x86_64-w64-mingw32-nm "$windows/$exe" 2>&1 | grep -q 'no symbols'; then
-        passed=$((passed + 1))
-        echo "ok: $exe: stripped"
-    else
-        failed=$((failed + 1))
-        echo "FAILED: $exe: not stripped"
-    fi
+    check "$exe: stripped" grep -q 'no symbols' <<<"$(x86_64-w64-mingw32-nm "$windows/$exe" 2>&1)"
 done
 
 # The files every case starts from; a folder whose path, relative to the
@@ -131,25 +129,13 @@ same "inspect, same file" quarnel-inspect good.bin good.bin
 
 # Round trip on Windows alone: convert a real ISO and extract it again.
 rm -rf "$work/windows" && cp -a "$fixture" "$work/windows"
-if (cd "$work/windows" && wine "$windows/quarnel.exe" /model:E220 disc.iso 光盘.bin 2>/dev/null &&
-    wine "$windows/quarnel-inspect.exe" 光盘.bin 回.iso >/dev/null) && cmp -s "$work/windows/回.iso" "$fixture/disc.iso"; then
-    passed=$((passed + 1))
-    echo "ok: real ISO converted and extracted again under non-ASCII names"
-else
-    failed=$((failed + 1))
-    echo "FAILED: real ISO round trip"
-fi
+check "real ISO converted and extracted again under non-ASCII names" sh -c 'cd "$1" && wine "$2/quarnel.exe" /model:E220 \
+    disc.iso 光盘.bin && wine "$2/quarnel-inspect.exe" 光盘.bin 回.iso && cmp 回.iso "$3"' - "$work/windows" "$windows" "$fixture/disc.iso"
 
 # On a console, which wine makes of a terminal, a file name in the report shows
 # as it is: written as UTF-16, not as UTF-8 bytes read in the console's code page.
 shown=$(cd "$work/windows" && script -qec "wine $(printf %q "$windows/quarnel-inspect.exe") 光盘.bin" /dev/null)
-if grep -q -F 'Image: 光盘.bin, ' <<<"$shown"; then
-    passed=$((passed + 1))
-    echo "ok: a non-ASCII file name shown on a console"
-else
-    failed=$((failed + 1))
-    echo "FAILED: a non-ASCII file name on a console: $(head -n 1 <<<"$shown")"
-fi
+check "a non-ASCII file name shown on a console" grep -q -F 'Image: 光盘.bin, ' <<<"$shown"
 
 # quarnel-pack under wine on a folder of non-ASCII names (one beyond the BMP),
 # a subfolder and an empty file: readers we did not write must find the same
@@ -168,18 +154,6 @@ touch -d '2024-05-06 07:08:09' "$folder"/*
     "$linux/quarnel-pack" /iso folder linux.iso 2>/dev/null &&
     "$linux/quarnel" /model:E220 win.iso from-iso.bin 2>/dev/null) || { failed=$((failed + 1)); echo "FAILED: quarnel-pack did not run"; }
 
-# check NAME COMMAND...: COMMAND succeeds.
-check() {
-    local name=$1
-    shift
-    if "$@" >/dev/null 2>&1; then
-        passed=$((passed + 1))
-        echo "ok: $name"
-    else
-        failed=$((failed + 1))
-        echo "FAILED: $name"
-    fi
-}
 # latin1: UTF-8 names as isoinfo -J shows them, each UTF-16 unit beyond Latin-1 as "_".
 latin1() { perl -CI -pe 's/([^\x00-\xff])/"_" x (ord($1) > 0xFFFF ? 2 : 1)/ge'; }
 # extracted READER: READER's extraction of win.iso into $work/pack/READER equals the folder.
