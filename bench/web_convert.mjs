@@ -1,6 +1,8 @@
 // The web page's conversion in each engine (tests/web/browser.mjs; ENGINES
 // names fewer, and WebKit needs xvfb-run) beside native quarnel on the same
-// file, and how much memory the engine's processes take on while they convert
+// file and beside the engine's floor, the fastest read alone of that file in
+// a worker of the page's (bench/web_floor_worker.js, each way below tried),
+// and how much memory the engine's processes take on while they convert
 // and check a source of the size given and the largest the format allows.
 // Needs the built page (cmake --preset web && cmake --build --preset web), a
 // native build and the test driver (npm ci --prefix tests/web):
@@ -10,7 +12,8 @@
 import { spawnSync } from 'node:child_process';
 import { randomFillSync } from 'node:crypto';
 import { closeSync, mkdtempSync, openSync, readFileSync, readdirSync, rmSync, truncateSync, writeSync } from 'node:fs';
-import { join, resolve } from 'node:path';
+import { dirname, join, resolve } from 'node:path';
+import { fileURLToPath } from 'node:url';
 import { launch, servePage } from '../tests/web/browser.mjs';
 
 const [pageDir = 'build-web/web/page', quarnel = 'build/quarnel', mebibytes = '512', pairs = '5'] = process.argv.slice(2);
@@ -69,6 +72,73 @@ async function pageSeconds(browser, url, path, view = 'convert') {
   await page.close();
   if (run.failed) throw new Error(`the page failed to ${view} ${path}`);
   return run.seconds;
+}
+
+// The ways of the floor: a worker reading the whole file, or two each reading half.
+const floorWorker = readFileSync(join(dirname(fileURLToPath(import.meta.url)), 'web_floor_worker.js'), 'utf8');
+const floorWays = [];
+for (const workers of [1, 2]) {
+  for (const [read, size, ahead] of [['stream', 1, 0], ['slices', 1, 0], ['slices', 4, 0], ['slices', 1, 1],
+    ['slices', 4, 1], ['sync', 1, 0], ['sync', 4, 0]]) {
+    const how = { stream: 'byte stream, views of', slices: 'slice().arrayBuffer() of', sync: 'FileReaderSync of' }[read];
+    floorWays.push({ name: `${how} ${size} MiB${ahead ? ', one ahead' : ''}, ${workers} worker${workers > 1 ? 's' : ''}`,
+      read, size: size << 20, ahead, workers });
+  }
+}
+
+// In the page, the file its Convert view holds read alone by each way given,
+// in workers started beforehand from the floor worker's text, timed from
+// their first message to their last answer; the seconds or the failure, by way.
+const timedFloor = async ({ script, ways }) => {
+  const file = document.getElementById('convert-file').files[0];
+  const url = URL.createObjectURL(new Blob([script], { type: 'text/javascript' }));
+  const times = {};
+  for (const { name, read, size, ahead, workers } of ways) {
+    const started = [];
+    try {
+      for (let i = 0; i < workers; ++i) {
+        started.push(await new Promise((done, fail) => {
+          const worker = new Worker(url);
+          worker.onmessage = () => done(worker);
+          worker.onerror = (event) => fail(new Error(event.message || 'the worker did not start'));
+        }));
+      }
+      // Halves on a MiB: no slice of either straddles them.
+      const half = Math.ceil(file.size / 2 / (1 << 20)) * (1 << 20);
+      const parts = workers === 1 ? [file] : [file.slice(0, half), file.slice(half)];
+      const start = performance.now();
+      const answers = await Promise.all(started.map((worker, i) => new Promise((done) => {
+        worker.onmessage = ({ data }) => done(data);
+        worker.onerror = (event) => done({ error: event.message || 'the worker failed' });
+        worker.postMessage({ blob: parts[i], way: read, size, ahead });
+      })));
+      const seconds = (performance.now() - start) / 1000;
+      const failed = answers.find((answer) => answer.error);
+      const bytes = answers.reduce((sum, answer) => sum + (answer.bytes ?? 0), 0);
+      times[name] = failed ? { error: failed.error }
+        : bytes === file.size ? { seconds } : { error: `read ${bytes} bytes of ${file.size}` };
+    } catch (error) {
+      times[name] = { error: String(error) };
+    }
+    started.forEach((worker) => worker.terminate());
+  }
+  URL.revokeObjectURL(url);
+  return times;
+};
+
+// Each way not failed yet, in the order given, timed on `path` in a fresh
+// page; a way that fails is named and left out from then on.
+async function floorSeconds(browser, url, path, ways, failures) {
+  const page = await freshPage(browser, url);
+  await page.choose('#convert-file', path);
+  await page.waitFor("() => !document.getElementById('convert-start').disabled");
+  const times = await page.evaluate(timedFloor.toString(), { script: floorWorker,
+    ways: ways.filter((way) => !failures.has(way.name)) });
+  await page.close();
+  for (const [name, time] of Object.entries(times)) {
+    if (time.error) failures.set(name, time.error);
+  }
+  return times;
 }
 
 // Resident memory of every browser process this script started, in KiB, by pid.
@@ -139,14 +209,32 @@ const rows = [];
 for (const engine of (process.env.ENGINES ?? 'chromium firefox webkit').split(/\s+/).filter(Boolean)) {
   const browser = await launch(engine);
   const ratios = [];
+  const pages = [];
+  const floors = new Map(floorWays.map((way) => [way.name, []]));  // seconds by way, a pair each
+  const failures = new Map();  // the ways that failed: why
   nativeSeconds();  // untimed: the first run alone finds tmpfs and the page cache cold
   for (let pair = 0; pair < Number(pairs); ++pair) {
     const native = nativeSeconds();
-    ratios.push(await pageSeconds(browser, server.url, source) / native);
+    // The page and the floor take turns at going first, the ways at their order.
+    const ways = floorWays.map((_, i) => floorWays[(i + pair) % floorWays.length]);
+    const floor = async () => Object.entries(await floorSeconds(browser, server.url, source, ways, failures))
+      .forEach(([name, time]) => time.seconds && floors.get(name).push(time.seconds));
+    if (pair % 2) await floor();
+    pages.push(await pageSeconds(browser, server.url, source));
+    ratios.push(pages.at(-1) / native);
+    if (pair % 2 === 0) await floor();
   }
   // Closed before the next is launched: WebKit's driver would find its port taken.
   await browser.close();
   const row = { engine, ratio: ratios.length ? spread(ratios, ' x') : '-' };
+  // The floor is the way of the lowest median of those that read in every pair.
+  const timed = [...floors].filter(([name, times]) => !failures.has(name) && times.length === pages.length);
+  for (const [name, times] of timed) console.log(`${engine} floor, ${name}: ${spread(times, ' s')}`);
+  for (const [name, error] of failures) console.log(`${engine} floor, ${name}: failed: ${error}`);
+  const [way, fastest] = timed.sort(([, a], [, b]) => median(a) - median(b))[0] ?? [];
+  row['page / floor'] = way ? spread(pages.map((seconds, i) => seconds / fastest[i]), ' x') : '-';
+  row.floor = way ? `${median(fastest).toFixed(2)} s, ${way}` : '-';
+  if (pages.length) console.log(`${engine} page: ${spread(pages, ' s')}`);
   for (const [name, path, view] of [[`convert ${mebibytes} MiB`, source, 'convert'],
     ['convert 2 GiB - 2048', largest, 'convert'], [`check ${mebibytes} MiB`, join(work, 'source.bin'), 'check'],
     ['check 2 GiB - 2048', join(work, 'largest.bin'), 'check']]) {
@@ -162,7 +250,8 @@ for (const engine of (process.env.ENGINES ?? 'chromium firefox webkit').split(/\
   console.log(JSON.stringify(row));
 }
 console.log(`source: ${mebibytes} MiB of random bytes; time ready to save / native quarnel to tmpfs, ` +
-  'pairs (min / median / max); memory growth of the engine\'s processes (anonymous memory)');
+  '/ the floor (the fastest way\'s read alone, its median), pairs (min / median / max); ' +
+  'memory growth of the engine\'s processes (anonymous memory)');
 console.table(rows);
 server.close();
 rmSync(work, { recursive: true, force: true });
