@@ -8,7 +8,9 @@
 // native build and the test driver (npm ci --prefix tests/web):
 //   node bench/web_convert.mjs [page dir] [quarnel] [MiB, default 512] [pairs, default 5]
 // SCRATCH names the directory for the files (default /var/tmp, native quarnel
-// writes to /dev/shm); with 0 pairs only the memory is measured.
+// writes to /dev/shm); with 0 pairs only the memory is measured. The floor's
+// ways are first tried TRIALS times each (default 2), and the two fastest
+// then timed in every pair.
 import { spawnSync } from 'node:child_process';
 import { randomFillSync } from 'node:crypto';
 import { closeSync, mkdtempSync, openSync, readFileSync, readdirSync, rmSync, truncateSync, writeSync } from 'node:fs';
@@ -86,59 +88,53 @@ for (const workers of [1, 2]) {
   }
 }
 
-// In the page, the file its Convert view holds read alone by each way given,
-// in workers started beforehand from the floor worker's text, timed from
-// their first message to their last answer; the seconds or the failure, by way.
-const timedFloor = async ({ script, ways }) => {
+// In the page, the file its Convert view holds read alone by `way`, in
+// workers started beforehand from the floor worker's text, timed from their
+// first message to their last answer: { seconds }, or { failure } (a value
+// with an `error` WebKit's driver would take for its own).
+const timedFloor = async ({ script, way: { read, size, ahead, workers } }) => {
   const file = document.getElementById('convert-file').files[0];
   const url = URL.createObjectURL(new Blob([script], { type: 'text/javascript' }));
-  const times = {};
-  for (const { name, read, size, ahead, workers } of ways) {
-    const started = [];
-    try {
-      for (let i = 0; i < workers; ++i) {
-        started.push(await new Promise((done, fail) => {
-          const worker = new Worker(url);
-          worker.onmessage = () => done(worker);
-          worker.onerror = (event) => fail(new Error(event.message || 'the worker did not start'));
-        }));
-      }
-      // Halves on a MiB: no slice of either straddles them.
-      const half = Math.ceil(file.size / 2 / (1 << 20)) * (1 << 20);
-      const parts = workers === 1 ? [file] : [file.slice(0, half), file.slice(half)];
-      const start = performance.now();
-      const answers = await Promise.all(started.map((worker, i) => new Promise((done) => {
-        worker.onmessage = ({ data }) => done(data);
-        worker.onerror = (event) => done({ error: event.message || 'the worker failed' });
-        worker.postMessage({ blob: parts[i], way: read, size, ahead });
-      })));
-      const seconds = (performance.now() - start) / 1000;
-      const failed = answers.find((answer) => answer.error);
-      const bytes = answers.reduce((sum, answer) => sum + (answer.bytes ?? 0), 0);
-      times[name] = failed ? { error: failed.error }
-        : bytes === file.size ? { seconds } : { error: `read ${bytes} bytes of ${file.size}` };
-    } catch (error) {
-      times[name] = { error: String(error) };
+  const started = [];
+  try {
+    for (let i = 0; i < workers; ++i) {
+      started.push(await new Promise((done, fail) => {
+        const worker = new Worker(url);
+        worker.onmessage = () => done(worker);
+        worker.onerror = (event) => fail(new Error(event.message || 'the worker did not start'));
+      }));
     }
+    // Halves on a MiB: no slice of either straddles them.
+    const half = Math.ceil(file.size / 2 / (1 << 20)) * (1 << 20);
+    const parts = workers === 1 ? [file] : [file.slice(0, half), file.slice(half)];
+    const start = performance.now();
+    const answers = await Promise.all(started.map((worker, i) => new Promise((done) => {
+      worker.onmessage = ({ data }) => done(data);
+      worker.onerror = (event) => done({ error: event.message || 'the worker failed' });
+      worker.postMessage({ blob: parts[i], way: read, size, ahead });
+    })));
+    const seconds = (performance.now() - start) / 1000;
+    const failed = answers.find((answer) => answer.error);
+    const bytes = answers.reduce((sum, answer) => sum + (answer.bytes ?? 0), 0);
+    return failed ? { failure: failed.error } : bytes === file.size ? { seconds }
+      : { failure: `read ${bytes} bytes of ${file.size}` };
+  } catch (error) {
+    return { failure: String(error) };
+  } finally {
     started.forEach((worker) => worker.terminate());
+    URL.revokeObjectURL(url);
   }
-  URL.revokeObjectURL(url);
-  return times;
 };
 
-// Each way not failed yet, in the order given, timed on `path` in a fresh
-// page; a way that fails is named and left out from then on.
-async function floorSeconds(browser, url, path, ways, failures) {
+// The seconds `way` takes to read `path` alone, or why it failed, in a fresh
+// page of its own, so that no way reads after what another left behind.
+async function floorSeconds(browser, url, path, way) {
   const page = await freshPage(browser, url);
   await page.choose('#convert-file', path);
   await page.waitFor("() => !document.getElementById('convert-start').disabled");
-  const times = await page.evaluate(timedFloor.toString(), { script: floorWorker,
-    ways: ways.filter((way) => !failures.has(way.name)) });
+  const time = await page.evaluate(timedFloor.toString(), { script: floorWorker, way });
   await page.close();
-  for (const [name, time] of Object.entries(times)) {
-    if (time.error) failures.set(name, time.error);
-  }
-  return times;
+  return time;
 }
 
 // Resident memory of every browser process this script started, in KiB, by pid.
@@ -208,17 +204,36 @@ const server = await servePage(resolve(pageDir));
 const rows = [];
 for (const engine of (process.env.ENGINES ?? 'chromium firefox webkit').split(/\s+/).filter(Boolean)) {
   const browser = await launch(engine);
+  // The trials: every way read TRIALS times (default 2), in turns, those that
+  // fail left out; the two fastest by their median go on into the pairs.
+  const trials = new Map(floorWays.map((way) => [way, []]));
+  for (let trial = 0; trial < Number(process.env.TRIALS ?? 2) && Number(pairs) > 0; ++trial) {
+    for (const [way, times] of trial % 2 ? [...trials].reverse() : [...trials]) {
+      const time = await floorSeconds(browser, server.url, source, way);
+      if (time.failure) {
+        console.log(`${engine} trial, ${way.name}: failed: ${time.failure}`);
+        trials.delete(way);
+      } else {
+        times.push(time.seconds);
+      }
+    }
+  }
+  for (const [way, times] of trials) console.log(`${engine} trial, ${way.name}: ${spread(times, ' s')}`);
+  const finalists = [...trials].sort(([, a], [, b]) => median(a) - median(b)).slice(0, 2).map(([way]) => way);
   const ratios = [];
   const pages = [];
-  const floors = new Map(floorWays.map((way) => [way.name, []]));  // seconds by way, a pair each
-  const failures = new Map();  // the ways that failed: why
+  const floors = new Map(finalists.map((way) => [way, []]));  // seconds by way, a pair each
   nativeSeconds();  // untimed: the first run alone finds tmpfs and the page cache cold
   for (let pair = 0; pair < Number(pairs); ++pair) {
     const native = nativeSeconds();
-    // The page and the floor take turns at going first, the ways at their order.
-    const ways = floorWays.map((_, i) => floorWays[(i + pair) % floorWays.length]);
-    const floor = async () => Object.entries(await floorSeconds(browser, server.url, source, ways, failures))
-      .forEach(([name, time]) => time.seconds && floors.get(name).push(time.seconds));
+    // The page and the floor take turns at going first, the finalists at their order.
+    const floor = async () => {
+      for (const way of pair % 2 ? [...finalists].reverse() : finalists) {
+        const time = await floorSeconds(browser, server.url, source, way);
+        if (time.failure) throw new Error(`${engine}, ${way.name} failed after its trials: ${time.failure}`);
+        floors.get(way).push(time.seconds);
+      }
+    };
     if (pair % 2) await floor();
     pages.push(await pageSeconds(browser, server.url, source));
     ratios.push(pages.at(-1) / native);
@@ -227,14 +242,12 @@ for (const engine of (process.env.ENGINES ?? 'chromium firefox webkit').split(/\
   // Closed before the next is launched: WebKit's driver would find its port taken.
   await browser.close();
   const row = { engine, ratio: ratios.length ? spread(ratios, ' x') : '-' };
-  // The floor is the way of the lowest median of those that read in every pair.
-  const timed = [...floors].filter(([name, times]) => !failures.has(name) && times.length === pages.length);
-  for (const [name, times] of timed) console.log(`${engine} floor, ${name}: ${spread(times, ' s')}`);
-  for (const [name, error] of failures) console.log(`${engine} floor, ${name}: failed: ${error}`);
-  const [way, fastest] = timed.sort(([, a], [, b]) => median(a) - median(b))[0] ?? [];
-  row['page / floor'] = way ? spread(pages.map((seconds, i) => seconds / fastest[i]), ' x') : '-';
-  row.floor = way ? `${median(fastest).toFixed(2)} s, ${way}` : '-';
+  // The floor is the finalist of the lower median over the pairs.
+  for (const [way, times] of floors) console.log(`${engine} floor, ${way.name}: ${spread(times, ' s')}`);
   if (pages.length) console.log(`${engine} page: ${spread(pages, ' s')}`);
+  const [way, fastest] = [...floors].sort(([, a], [, b]) => median(a) - median(b))[0] ?? [];
+  row['page / floor'] = way ? spread(pages.map((seconds, i) => seconds / fastest[i]), ' x') : '-';
+  row.floor = way ? `${median(fastest).toFixed(2)} s, ${way.name}` : '-';
   for (const [name, path, view] of [[`convert ${mebibytes} MiB`, source, 'convert'],
     ['convert 2 GiB - 2048', largest, 'convert'], [`check ${mebibytes} MiB`, join(work, 'source.bin'), 'check'],
     ['check 2 GiB - 2048', join(work, 'largest.bin'), 'check']]) {
