@@ -1,16 +1,21 @@
 // The web page's conversion in each engine (tests/web/browser.mjs; ENGINES
 // names fewer, and WebKit needs xvfb-run) beside native quarnel on the same
-// file, and how much memory the engine's processes take on while they convert
+// file and beside the engine's floor, the fastest read alone of that file in
+// a worker of the page's (bench/web_floor_worker.js, each way below tried),
+// and how much memory the engine's processes take on while they convert
 // and check a source of the size given and the largest the format allows.
 // Needs the built page (cmake --preset web && cmake --build --preset web), a
 // native build and the test driver (npm ci --prefix tests/web):
 //   node bench/web_convert.mjs [page dir] [quarnel] [MiB, default 512] [pairs, default 5]
 // SCRATCH names the directory for the files (default /var/tmp, native quarnel
-// writes to /dev/shm); with 0 pairs only the memory is measured.
+// writes to /dev/shm); with 0 pairs only the memory is measured. The floor's
+// ways are first tried TRIALS times each (default 2), and the two fastest
+// then timed in every pair.
 import { spawnSync } from 'node:child_process';
 import { randomFillSync } from 'node:crypto';
 import { closeSync, mkdtempSync, openSync, readFileSync, readdirSync, rmSync, truncateSync, writeSync } from 'node:fs';
-import { join, resolve } from 'node:path';
+import { dirname, join, resolve } from 'node:path';
+import { fileURLToPath } from 'node:url';
 import { launch, servePage } from '../tests/web/browser.mjs';
 
 const [pageDir = 'build-web/web/page', quarnel = 'build/quarnel', mebibytes = '512', pairs = '5'] = process.argv.slice(2);
@@ -69,6 +74,67 @@ async function pageSeconds(browser, url, path, view = 'convert') {
   await page.close();
   if (run.failed) throw new Error(`the page failed to ${view} ${path}`);
   return run.seconds;
+}
+
+// The ways of the floor: a worker reading the whole file, or two each reading half.
+const floorWorker = readFileSync(join(dirname(fileURLToPath(import.meta.url)), 'web_floor_worker.js'), 'utf8');
+const floorWays = [];
+for (const workers of [1, 2]) {
+  for (const [read, size, ahead] of [['stream', 1, 0], ['slices', 1, 0], ['slices', 4, 0], ['slices', 1, 1],
+    ['slices', 4, 1], ['sync', 1, 0], ['sync', 4, 0]]) {
+    const how = { stream: 'byte stream, views of', slices: 'slice().arrayBuffer() of', sync: 'FileReaderSync of' }[read];
+    floorWays.push({ name: `${how} ${size} MiB${ahead ? ', one ahead' : ''}, ${workers} worker${workers > 1 ? 's' : ''}`,
+      read, size: size << 20, ahead, workers });
+  }
+}
+
+// In the page, the file its Convert view holds read alone by `way`, in
+// workers started beforehand from the floor worker's text, timed from their
+// first message to their last answer: { seconds }, or { failure } (a value
+// with an `error` WebKit's driver would take for its own).
+const timedFloor = async ({ script, way: { read, size, ahead, workers } }) => {
+  const file = document.getElementById('convert-file').files[0];
+  const url = URL.createObjectURL(new Blob([script], { type: 'text/javascript' }));
+  const started = [];
+  try {
+    for (let i = 0; i < workers; ++i) {
+      started.push(await new Promise((done, fail) => {
+        const worker = new Worker(url);
+        worker.onmessage = () => done(worker);
+        worker.onerror = (event) => fail(new Error(event.message || 'the worker did not start'));
+      }));
+    }
+    // Halves on a MiB: no slice of either straddles them.
+    const half = Math.ceil(file.size / 2 / (1 << 20)) * (1 << 20);
+    const parts = workers === 1 ? [file] : [file.slice(0, half), file.slice(half)];
+    const start = performance.now();
+    const answers = await Promise.all(started.map((worker, i) => new Promise((done) => {
+      worker.onmessage = ({ data }) => done(data);
+      worker.onerror = (event) => done({ error: event.message || 'the worker failed' });
+      worker.postMessage({ blob: parts[i], way: read, size, ahead });
+    })));
+    const seconds = (performance.now() - start) / 1000;
+    const failed = answers.find((answer) => answer.error);
+    const bytes = answers.reduce((sum, answer) => sum + (answer.bytes ?? 0), 0);
+    return failed ? { failure: failed.error } : bytes === file.size ? { seconds }
+      : { failure: `read ${bytes} bytes of ${file.size}` };
+  } catch (error) {
+    return { failure: String(error) };
+  } finally {
+    started.forEach((worker) => worker.terminate());
+    URL.revokeObjectURL(url);
+  }
+};
+
+// The seconds `way` takes to read `path` alone, or why it failed, in a fresh
+// page of its own, so that no way reads after what another left behind.
+async function floorSeconds(browser, url, path, way) {
+  const page = await freshPage(browser, url);
+  await page.choose('#convert-file', path);
+  await page.waitFor("() => !document.getElementById('convert-start').disabled");
+  const time = await page.evaluate(timedFloor.toString(), { script: floorWorker, way });
+  await page.close();
+  return time;
 }
 
 // Resident memory of every browser process this script started, in KiB, by pid.
@@ -138,15 +204,50 @@ const server = await servePage(resolve(pageDir));
 const rows = [];
 for (const engine of (process.env.ENGINES ?? 'chromium firefox webkit').split(/\s+/).filter(Boolean)) {
   const browser = await launch(engine);
+  // The trials: every way read TRIALS times (default 2), in turns, those that
+  // fail left out; the two fastest by their median go on into the pairs.
+  const trials = new Map(floorWays.map((way) => [way, []]));
+  for (let trial = 0; trial < Number(process.env.TRIALS ?? 2) && Number(pairs) > 0; ++trial) {
+    for (const [way, times] of trial % 2 ? [...trials].reverse() : [...trials]) {
+      const time = await floorSeconds(browser, server.url, source, way);
+      if (time.failure) {
+        console.log(`${engine} trial, ${way.name}: failed: ${time.failure}`);
+        trials.delete(way);
+      } else {
+        times.push(time.seconds);
+      }
+    }
+  }
+  for (const [way, times] of trials) console.log(`${engine} trial, ${way.name}: ${spread(times, ' s')}`);
+  const finalists = [...trials].sort(([, a], [, b]) => median(a) - median(b)).slice(0, 2).map(([way]) => way);
   const ratios = [];
+  const pages = [];
+  const floors = new Map(finalists.map((way) => [way, []]));  // seconds by way, a pair each
   nativeSeconds();  // untimed: the first run alone finds tmpfs and the page cache cold
   for (let pair = 0; pair < Number(pairs); ++pair) {
     const native = nativeSeconds();
-    ratios.push(await pageSeconds(browser, server.url, source) / native);
+    // The page and the floor take turns at going first, the finalists at their order.
+    const floor = async () => {
+      for (const way of pair % 2 ? [...finalists].reverse() : finalists) {
+        const time = await floorSeconds(browser, server.url, source, way);
+        if (time.failure) throw new Error(`${engine}, ${way.name} failed after its trials: ${time.failure}`);
+        floors.get(way).push(time.seconds);
+      }
+    };
+    if (pair % 2) await floor();
+    pages.push(await pageSeconds(browser, server.url, source));
+    ratios.push(pages.at(-1) / native);
+    if (pair % 2 === 0) await floor();
   }
   // Closed before the next is launched: WebKit's driver would find its port taken.
   await browser.close();
   const row = { engine, ratio: ratios.length ? spread(ratios, ' x') : '-' };
+  // The floor is the finalist of the lower median over the pairs.
+  for (const [way, times] of floors) console.log(`${engine} floor, ${way.name}: ${spread(times, ' s')}`);
+  if (pages.length) console.log(`${engine} page: ${spread(pages, ' s')}`);
+  const [way, fastest] = [...floors].sort(([, a], [, b]) => median(a) - median(b))[0] ?? [];
+  row['page / floor'] = way ? spread(pages.map((seconds, i) => seconds / fastest[i]), ' x') : '-';
+  row.floor = way ? `${median(fastest).toFixed(2)} s, ${way.name}` : '-';
   for (const [name, path, view] of [[`convert ${mebibytes} MiB`, source, 'convert'],
     ['convert 2 GiB - 2048', largest, 'convert'], [`check ${mebibytes} MiB`, join(work, 'source.bin'), 'check'],
     ['check 2 GiB - 2048', join(work, 'largest.bin'), 'check']]) {
@@ -162,7 +263,8 @@ for (const engine of (process.env.ENGINES ?? 'chromium firefox webkit').split(/\
   console.log(JSON.stringify(row));
 }
 console.log(`source: ${mebibytes} MiB of random bytes; time ready to save / native quarnel to tmpfs, ` +
-  'pairs (min / median / max); memory growth of the engine\'s processes (anonymous memory)');
+  '/ the floor (the fastest way\'s read alone, its median), pairs (min / median / max); ' +
+  'memory growth of the engine\'s processes (anonymous memory)');
 console.table(rows);
 server.close();
 rmSync(work, { recursive: true, force: true });
