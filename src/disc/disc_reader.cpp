@@ -191,9 +191,13 @@ struct Frame {
 };
 
 // A file's first records, while the next ones of its extents are awaited.
+// (cppcheck does not see members read through the optional that holds them.)
 struct Pending {
+    // cppcheck-suppress unusedStructMember
     DiscItem item;
-    // cppcheck-suppress unusedStructMember ; read through the optional that holds it
+    // cppcheck-suppress unusedStructMember
+    std::string name;
+    // cppcheck-suppress unusedStructMember
     std::vector<std::uint8_t> identifier;
     std::uint32_t next_sector = 0;
 };
@@ -423,7 +427,7 @@ private:
         }
         const bool directory = (record.flags & kDirectoryFlag) != 0;
         DiscItem item;
-        if (const DiscFaultKind fault = shown_name(identifier, joliet_, directory, item.name);
+        if (const DiscFaultKind fault = shown_name(identifier, joliet_, directory, name_);
             fault != DiscFaultKind::None) {
             return fail_here(fault);
         }
@@ -434,39 +438,50 @@ private:
         if (extent_range(record, range) != 0) {
             return fail_here(DiscFaultKind::ExtentOutsideVolume);
         }
-        const std::size_t path_bytes = frame.path_bytes + (frame.path_bytes == 0 ? 0 : 1) + item.name.size();
+        const std::size_t path_bytes = frame.path_bytes + (frame.path_bytes == 0 ? 0 : 1) + name_.size();
         if (path_bytes > kMaxListedPathBytes) {
             return fail_here(DiscFaultKind::PathTooLong);
         }
         item.parent = folder;
         item.directory = directory;
         item.size = record.data_length.little;
-        item.time = utc_time(record.recording_time);
+        if (const std::optional<std::int64_t> time = utc_time(record.recording_time)) {
+            item.time = *time;
+            item.timed = true;
+        }
         item.sector = range.start + record.extended_attribute_length;
         if (pending_ || (record.flags & kMultiExtentFlag) != 0) {
-            return next_extent(listing, record, identifier, range, std::move(item));
+            return next_extent(listing, record, identifier, range, item);
         }
         if (directory) {
-            return add_directory(listing, record, range, std::move(item), path_bytes);
+            return add_directory(listing, record, range, item, path_bytes);
         }
         if (add_file(range, listing, folder) != 0) {
             return -1;
         }
-        keep(listing, std::move(item));
-        return 0;
+        return keep(listing, item, name_);
     }
 
     // A file goes in the listing only of the tree asked for: the other one's
     // folders alone are kept, which name where a fault lies.
-    void keep(DiscListing& listing, DiscItem item) const
+    [[nodiscard]] int keep(DiscListing& listing, const DiscItem& item, std::string_view name)
     {
-        if (keep_files_) {
-            listing.items.push_back(std::move(item));
-        }
+        return keep_files_ ? add(listing, item, name) : 0;
     }
 
-    [[nodiscard]] int add_directory(DiscListing& listing, const DirectoryRecord& record, Range range, DiscItem item,
-                                    std::size_t path_bytes)
+    [[nodiscard]] int add(DiscListing& listing, DiscItem item, std::string_view name)
+    {
+        item.name_at = listing.names.add(name);
+        if (item.name_at == NamePool::kFull) {
+            return fail(DiscFaultKind::TooLarge, &listing, stack_.back().item);
+        }
+        item.name_bytes = static_cast<std::uint16_t>(name.size());
+        listing.items.push_back(item);
+        return 0;
+    }
+
+    [[nodiscard]] int add_directory(DiscListing& listing, const DirectoryRecord& record, Range range,
+                                    const DiscItem& item, std::size_t path_bytes)
     {
         if (directories_.overlaps(range)) {
             const bool ancestor = std::any_of(stack_.begin(), stack_.end(), [&](const Frame& frame) {
@@ -479,7 +494,9 @@ private:
             return fail(DiscFaultKind::FileOverDirectory, &listing, stack_.back().item);
         }
         directories_.merge(range);
-        listing.items.push_back(std::move(item));
+        if (add(listing, item, name_) != 0) {
+            return -1;
+        }
         return enter(record, range, static_cast<std::uint32_t>(listing.items.size() - 1), path_bytes, listing);
     }
 
@@ -501,7 +518,7 @@ private:
     // A record of a file of several extents: each but the last flagged, all
     // of one name, each extent starting where the one before ends.
     [[nodiscard]] int next_extent(DiscListing& listing, const DirectoryRecord& record, Bytes identifier, Range range,
-                                  DiscItem item)
+                                  const DiscItem& item)
     {
         const std::uint32_t folder = stack_.back().item;
         if (item.directory) {
@@ -516,18 +533,17 @@ private:
                 return fail(DiscFaultKind::BrokenMultiExtent, &listing, folder);
             }
             first.size += item.size;
-            ++first.extent_count;
             pending_->next_sector = range.end;
         } else {
-            pending_ =
-                Pending{std::move(item), std::vector<std::uint8_t>(identifier.begin(), identifier.end()), range.end};
+            pending_ = Pending{item, name_, std::vector<std::uint8_t>(identifier.begin(), identifier.end()), range.end};
         }
         if (add_file(range, listing, folder) != 0) {
             return -1;
         }
         if ((record.flags & kMultiExtentFlag) == 0) {
-            keep(listing, std::move(pending_->item));
+            const int kept = keep(listing, pending_->item, pending_->name);
             pending_.reset();
+            return kept;
         }
         return 0;
     }
@@ -547,9 +563,25 @@ private:
     Ranges files_;
     std::vector<Frame> stack_;
     std::optional<Pending> pending_;
+    std::string name_;  // the record's shown name, one buffer for all
 };
 
 }  // namespace
+
+std::uint32_t NamePool::add(std::string_view name)
+{
+    if (blocks_.empty() || blocks_.back().size() + name.size() + 1 > kBlockBytes) {
+        if (blocks_.size() == kFull >> kBlockBits || name.size() + 1 > kBlockBytes) {
+            return kFull;
+        }
+        blocks_.emplace_back().reserve(kBlockBytes);
+    }
+    std::vector<char>& block = blocks_.back();
+    const auto where = static_cast<std::uint32_t>(((blocks_.size() - 1) << kBlockBits) + block.size());
+    block.insert(block.end(), name.begin(), name.end());
+    block.push_back('\0');
+    return where;
+}
 
 std::string DiscListing::path(std::size_t index) const
 {
@@ -558,9 +590,9 @@ std::string DiscListing::path(std::size_t index) const
         chain.push_back(at);
     }
     std::string joined;
-    for (auto name = chain.rbegin(); name != chain.rend(); ++name) {
+    for (auto link = chain.rbegin(); link != chain.rend(); ++link) {
         joined += joined.empty() ? "" : "/";
-        joined += items[*name].name;
+        joined += name(*link);
     }
     return joined;
 }

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "image/image_source.h"
@@ -24,26 +25,56 @@ enum class DiscNames { JolietWhereThere, Primary };
 
 inline constexpr std::uint32_t kInRoot = UINT32_MAX;  // the parent of the root's entries
 
+// One file or folder; 32 bytes, because a long listing's cost is the memory
+// it first touches. Its name is in DiscListing::names.
 struct DiscItem {
-    // UTF-8: the Joliet name as stored, or the primary name (Latin-1) without
-    // its ";1" version nor a trailing '.' of an empty extension.
-    std::string name;
+    std::uint64_t size = 0;          // bytes: a file's data, a folder's records
+    std::int64_t time = 0;           // seconds since the epoch, UTC; only when `timed`
+    std::uint32_t name_at = 0;       // its name's place in DiscListing::names
     std::uint32_t parent = kInRoot;  // the index of its folder in DiscListing::items
-    bool directory = false;
-    std::uint64_t size = 0;            // bytes: a file's data, a folder's records
-    std::optional<std::int64_t> time;  // seconds since the epoch, UTC; none when the record holds no date
     // Where the bytes lie: from this sector on, contiguous, even for a file
-    // of several extents (extent_count records, read as one).
+    // of several extents (read as one).
     std::uint32_t sector = 0;
-    std::uint32_t extent_count = 1;
+    std::uint16_t name_bytes = 0;
+    bool directory = false;
+    bool timed = false;  // false when the record holds no date
+};
+static_assert(sizeof(DiscItem) == 32);
+
+// The names of a listing, each followed by a NUL (no name holds one), in
+// blocks that never move as the listing grows, so that each byte is touched
+// once however long the names turn out.
+class NamePool {
+public:
+    static constexpr std::uint32_t kFull = UINT32_MAX;
+
+    // Where the name is kept, or kFull when there is no room for it.
+    std::uint32_t add(std::string_view name);
+    const char* at(std::uint32_t where) const
+    {
+        return blocks_[where >> kBlockBits].data() + (where & (kBlockBytes - 1));
+    }
+
+private:
+    static constexpr unsigned kBlockBits = 16;
+    static constexpr std::size_t kBlockBytes = std::size_t{1} << kBlockBits;
+    std::vector<std::vector<char>> blocks_;
 };
 
 struct DiscListing {
     bool joliet = false;  // the names are the Joliet tree's
     std::uint32_t volume_sectors = 0;
-    std::optional<std::int64_t> root_time;  // the root folder's, as DiscItem::time
+    std::optional<std::int64_t> root_time;  // the root folder's, as time()
     std::vector<DiscItem> items;
+    // UTF-8: the Joliet name as stored, or the primary name (Latin-1) without
+    // its ";1" version nor a trailing '.' of an empty extension.
+    NamePool names;
 
+    std::string_view name(std::size_t index) const { return {names.at(items[index].name_at), items[index].name_bytes}; }
+    std::optional<std::int64_t> time(std::size_t index) const
+    {
+        return items[index].timed ? std::optional(items[index].time) : std::nullopt;
+    }
     // The item's path from the root: names joined by '/', no '/' in front.
     std::string path(std::size_t index) const;
 };

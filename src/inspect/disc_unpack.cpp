@@ -76,7 +76,7 @@ private:
         const Filling left = std::move(open_.back());
         open_.pop_back();
         const disc::DiscItem& item = listing_.items[left.item];
-        if (item.time && set_entry_time(filled(), left.path.filename(), *item.time) != 0) {
+        if (item.timed && set_entry_time(filled(), left.path.filename(), item.time) != 0) {
             return fail(UnpackFailure::WriteFailed, left.item);
         }
         return 0;
@@ -85,9 +85,9 @@ private:
     [[nodiscard]] int make(std::uint32_t index, const disc::DiscItem& item)
     {
         const Directory& in = filled();
-        const fs::path name = native_name(item.name);
+        const fs::path name = native_name(listing_.name(index));
         const fs::path path = open_.back().path / name;
-        if (kWindowsNames && !disc::windows_can_hold(item.name)) {
+        if (kWindowsNames && !disc::windows_can_hold(listing_.name(index))) {
             return fail(UnpackFailure::NameUnfit, index);
         }
         if (folder_.note(path, item.directory) != 0) {
@@ -115,7 +115,7 @@ private:
             return fail(creation_failure(), index);
         }
         TemporaryFolder::writing(&file);
-        const int written = copy_bytes(item, file) == 0 && (!item.time || set_file_time(file, *item.time) == 0) &&
+        const int written = copy_bytes(item, file) == 0 && (!item.timed || set_file_time(file, item.time) == 0) &&
                                     start_sync_file(file) == 0
                                 ? 0
                                 : -1;

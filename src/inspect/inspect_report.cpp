@@ -206,10 +206,10 @@ private:
         out += "  ";
         append_number(out, item.size, 12, ' ');
         out += "  ";
-        append_time(out, item.time);
+        append_time(out, files.listing.time(index));
         out += "  ";
         out += folder;
-        const std::string name = shown_text(item.name, Shown::Utf8Allowed);
+        const std::string name = shown_text(files.listing.name(index), Shown::Utf8Allowed);
         out += name;
         out += item.directory ? "/\n" : "\n";
         if (item.directory) {

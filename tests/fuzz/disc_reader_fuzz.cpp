@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // A listing of named entries, each below a folder listed before it, or a fault.
         for (std::size_t i = 0; i < listing.items.size(); ++i) {
             const std::uint32_t parent = listing.items[i].parent;
-            if ((status == 0) == (fault.kind != DiscFaultKind::None) || listing.items[i].name.empty() ||
+            if ((status == 0) == (fault.kind != DiscFaultKind::None) || listing.name(i).empty() ||
                 listing.path(i).size() > kMaxListedPathBytes ||
                 (parent != kInRoot && (parent >= i || !listing.items[parent].directory))) {
                 std::abort();

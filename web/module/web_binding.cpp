@@ -277,7 +277,11 @@ int quarnel_check(double image_size)
 // root), a file's bytes at its offset in the image; or, when the tree cannot
 // be read safely, the fault's line and no items.
 std::size_t quarnel_disc_item_count() { return state().disc_fault.empty() ? state().files.listing.items.size() : 0; }
-const char* quarnel_disc_item_name(std::size_t i) { return state().files.listing.items.at(i).name.c_str(); }
+const char* quarnel_disc_item_name(std::size_t i)
+{
+    const auto& listing = state().files.listing;
+    return listing.names.at(listing.items.at(i).name_at);  // each name ends in a NUL
+}
 int quarnel_disc_item_parent(std::size_t i)
 {
     const std::uint32_t parent = state().files.listing.items.at(i).parent;
