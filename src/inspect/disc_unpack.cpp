@@ -49,7 +49,7 @@ public:
         }
         const Directory& root = folder_.folder();
         if ((listing_.root_time && set_entry_time(root, ".", *listing_.root_time) != 0) ||
-            root.flush_file_system() != 0 || root.flush(".") != 0) {
+            root.flush_file_system() != 0) {
             return fail(UnpackFailure::WriteFailed, disc::kInRoot);
         }
         return 0;
