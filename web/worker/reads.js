@@ -49,6 +49,10 @@ class Reads {
     this.spare = null;  // the byte streams' buffer, a chunk long, made at the first
     this.open = [];  // the byte streams open, the latest first: { blob, next, reader }
     this.span = noSlice();  // the last slice read (kSliceSpan)
+    // The slice after it, asked for as soon as it was taken, so that the
+    // browser reads it while the module checksums the one before:
+    // { blob, offset, reading } (its bytes, or null when unreadable).
+    this.nextSpan = null;
     this.piece = noSlice();  // the last piece read (kPieceSize)
     // The one read asked for ahead of its use, so that the next bytes arrive
     // while the module checksums the last: { blob, offset, length, reading }.
@@ -65,9 +69,34 @@ class Reads {
     const end = offset + Math.min(length, blob.size - offset);
     if (held.blob !== blob || offset < held.offset || end > held.offset + held.bytes.length) {
       held.bytes.buffer.transfer?.(0);
-      Object.assign(held, { blob, offset, bytes: await this.sliceOf(blob, offset, Math.max(length, size)) });
+      const span = Math.max(length, size);
+      const bytes = held === this.span ? await this.spanAt(blob, offset, span) : await this.sliceOf(blob, offset, span);
+      Object.assign(held, { blob, offset, bytes });
     }
     return held.bytes.subarray(offset - held.offset, offset - held.offset + length);
+  }
+
+  // The slice of `span` bytes from `offset`, read on ahead where it was the
+  // next; then, for a blob read slice by slice in the worker, the next one is
+  // asked for at once. (The page's reads of file:// are left one at a time.)
+  async spanAt(blob, offset, span) {
+    const next = this.nextSpan;
+    this.nextSpan = null;
+    let bytes;
+    if (next?.blob === blob && next.offset === offset && next.span === span) {
+      bytes = await next.reading;
+    } else {
+      (await next?.reading)?.buffer.transfer?.(0);
+      bytes = await this.sliceOf(blob, offset, span).catch(() => null);
+    }
+    if (bytes === null) {
+      throw new Error('unreadable');
+    }
+    const after = offset + bytes.length;
+    if (this.way === 'slices' && bytes.length === span && after < blob.size && !this.signal.aborted) {
+      this.nextSpan = { blob, offset: after, span, reading: this.sliceOf(blob, after, span).catch(() => null) };
+    }
+    return bytes;
   }
 
   // `length` bytes of `blob` from `offset` read whole, or fewer at its end, as a new Uint8Array.
@@ -185,6 +214,8 @@ class Reads {
     this.open.splice(0).forEach((stream) => stream.reader.cancel().catch(() => {}));
     await this.ahead?.reading;
     this.ahead = null;
+    (await this.nextSpan?.reading)?.buffer.transfer?.(0);
+    this.nextSpan = null;
     for (const held of [this.span, this.piece]) {
       held.bytes.buffer.transfer?.(0);
       Object.assign(held, noSlice());
