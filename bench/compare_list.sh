@@ -18,12 +18,9 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source=bench/lib.sh
 . "$here/bench/lib.sh"
 pairs=$(pair_count)
-inspect=${INSPECT:-$here/build/quarnel-inspect}
-pack=${PACK:-$here/build/quarnel-pack}
 scratch=${SCRATCH:-/dev/shm}
 
-built "$inspect" quarnel-inspect INSPECT
-built "$pack" quarnel-pack PACK
+disc_programs
 needs isoinfo "isoinfo is needed: apt-get install genisoimage"
 needs python3 "python3 is needed to make the folder"
 work=$(mktemp -d "$scratch/quarnel-list-bench.XXXXXX")

@@ -20,13 +20,10 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source=bench/lib.sh
 . "$here/bench/lib.sh"
 pairs=$(pair_count)
-inspect=${INSPECT:-$here/build/quarnel-inspect}
-pack=${PACK:-$here/build/quarnel-pack}
 scratch=${SCRATCH:-/dev/shm}
 disk=${DISK:-/var/tmp}
 
-built "$inspect" quarnel-inspect INSPECT
-built "$pack" quarnel-pack PACK
+disc_programs
 needs bsdtar "bsdtar is needed: apt-get install libarchive-tools"
 needs python3 "python3 is needed to make the folder"
 needs /usr/bin/time "GNU time is needed: apt-get install time"

@@ -9,6 +9,17 @@ built() { [ -x "$1" ] || { echo "no $2 binary at $1 (build first, or set $3)" >&
 # needs COMMAND WHAT: a tool of the system's, WHAT saying how to get it.
 needs() { command -v "$1" >/dev/null || { echo "$2" >&2; exit 1; }; }
 
+# The programs the disc benches run, set in $inspect and $pack: as INSPECT
+# and PACK name them, else this tree's build ($here); both must be built.
+disc_programs() {
+    # shellcheck disable=SC2034 # read by the script that sources this
+    inspect=${INSPECT:-$here/build/quarnel-inspect}
+    # shellcheck disable=SC2034
+    pack=${PACK:-$here/build/quarnel-pack}
+    built "$inspect" quarnel-inspect INSPECT
+    built "$pack" quarnel-pack PACK
+}
+
 # The tools the folder benches make their folders and measure with.
 needs_folder_tools() {
     needs genisoimage "genisoimage is needed: apt-get install genisoimage"
