@@ -226,9 +226,9 @@ function unreadable(job, name, path) {
 
 /**
  * What the page takes from the module rather than retyping: the size of its
- * chunks (where a job splits); the models' names, by code; the programs' error line, "{}" for its description;
- * quarnel's line for an image it cannot write; quarnel-pack's, "{}" for the
- * image's name.
+ * chunks (where a job splits); the models' names, by code; the programs'
+ * error line, "{}" for its description; quarnel's line for an image it cannot
+ * write; quarnel-pack's, "{}" for the image's name.
  * @typedef {{ chunkSize: number, models: string[], errorLine: string, unwritable: string, packUnwritable: string }}
  *   Rules
  * @returns {Rules}
