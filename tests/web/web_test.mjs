@@ -11,7 +11,7 @@
 // A folder's download must be what quarnel-pack writes for it, a refusal its line.
 // node web_test.mjs <page dir> <quarnel> <quarnel-inspect> <samples dir> <quarnel-pack>
 import { spawnSync } from 'node:child_process';
-import { createHash } from 'node:crypto';
+import { createHash, randomBytes } from 'node:crypto';
 import { appendFileSync, closeSync, copyFileSync, mkdirSync, mkdtempSync, openSync, readFileSync, readSync, rmSync, truncateSync, unlinkSync,
   utimesSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -39,6 +39,8 @@ run('xorriso', ['-as', 'mkisofs', '-quiet', '-J', '-V', 'XORRISO', '-o', at('xor
 writeFileSync(at('empty.iso'), '');
 writeFileSync(at('one-sector.iso'), Buffer.alloc(2048, 0x5A));
 writeFileSync(at('odd.iso'), Buffer.alloc(2049));
+// Converted by two workers, each its part: every block unlike the others, so that a table put in the wrong place shows.
+writeFileSync(at('halves.iso'), randomBytes(5 * 2 ** 20 + 6144));
 writeFileSync(at('2gib.iso'), '');
 truncateSync(at('2gib.iso'), 2 ** 31);
 writeFileSync(at('large.iso'), '');
@@ -202,6 +204,9 @@ const cases = [
   { view: 'convert', file: 'changed.iso', make: () => changed(copied('sample.iso', 'changed.iso')), expect: unreadable,
     asChosenIn: 'firefox' },
   { view: 'convert', file: 'removed.iso', make: () => removed(copied('sample.iso', 'removed.iso')), expect: unreadable },
+  { view: 'convert', file: 'halves.iso' },
+  { view: 'convert', file: 'changed-halves.iso', make: () => changed(copied('halves.iso', 'changed-halves.iso')),
+    expect: unreadable, asChosenIn: 'firefox' },
   { view: 'convert', file: 'large.iso', cancel: true, expect: 'Cancelled: nothing was saved.', then: 'sample.iso' },
   ...['sample.bin', 'udf-e220.bin', 'boot.bin', 'empty.bin', 'bad-block.bin', 'truncated.bin', 'block-size.bin',
     'trailing.bin', 'sample.iso'].map((image) => ({ view: 'check', file: image })),

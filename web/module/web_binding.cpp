@@ -225,6 +225,21 @@ void quarnel_convert_chunk(double offset, std::size_t length)
     quarnel::checksum_blocks(data, static_cast<std::uint64_t>(offset) / quarnel::kBlockSize, table);
 }
 
+// The table's entries of the source's blocks from `offset` (a whole number of
+// chunks) to its end: a job split over two workers checksums its second part
+// in another module, whose entries are copied into this one's before finish.
+std::uint8_t* quarnel_convert_table_at(double offset)
+{
+    const std::span<std::uint8_t> table = quarnel::image_checksum_table(state().header_area);
+    return table.data() + static_cast<std::uint64_t>(offset) / quarnel::kBlockSize * quarnel::kTableEntrySize;
+}
+std::size_t quarnel_convert_table_size(double offset)
+{
+    const std::uint64_t blocks = quarnel::block_count_for(state().source_length);
+    const std::uint64_t first = static_cast<std::uint64_t>(offset) / quarnel::kBlockSize;
+    return static_cast<std::size_t>(first < blocks ? (blocks - first) * quarnel::kTableEntrySize : 0);
+}
+
 // Once every chunk is checksummed: the header area, which goes before the
 // source's own bytes in the image.
 const std::uint8_t* quarnel_convert_finish()

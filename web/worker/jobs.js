@@ -9,8 +9,8 @@ const chosenOf = (blob) => ({ size: blob.size, lastModified: blob.lastModified }
 
 // The module's chunk as feed() fills it from its parts: { offset, filled, full },
 // `full` the bytes filled waiting for their checksums, checksummed by ripe().
-function chunkFill(job, total) {
-  const fill = { offset: 0, filled: 0, full: 0, at: quarnel._quarnel_chunk_buffer(), size: quarnel._quarnel_chunk_size() };
+function chunkFill(job, total, start) {
+  const fill = { offset: start, filled: 0, full: 0, at: quarnel._quarnel_chunk_buffer(), size: quarnel._quarnel_chunk_size() };
   fill.ripe = () => {
     if (fill.full > 0) {
       quarnel._quarnel_convert_chunk(fill.offset, fill.full);
@@ -25,15 +25,16 @@ function chunkFill(job, total) {
 // Fills the module's chunk from `parts` in turn and checksums it once full, or
 // at the end of `total` bytes: a part's end is no block's. A part is
 // { bytes } given, { zeros } of that count, or { blob, chosen } read whole,
-// `chosen` its size and time when chosen. Each read is asked for before the
-// module checksums the chunk before it, so that reading and checksumming
-// overlap, a chunk ahead at most. The part that could not be read or has
-// changed since chosen, or null once all are in.
-async function feed(job, parts, total) {
-  const fill = chunkFill(job, total);
+// `chosen` its size and time when chosen, or only its bytes from `from` to
+// `to`. The parts are the source's bytes from `start` (a whole number of
+// chunks) on. Each read is asked for before the module checksums the chunk
+// before it, so that reading and checksumming overlap, a chunk ahead at most.
+// The part that could not be read or has changed since chosen, or null once all are in.
+async function feed(job, parts, total, start = 0) {
+  const fill = chunkFill(job, total, start);
   for (const part of parts) {
-    const { bytes, zeros, blob, chosen } = part;
-    const size = bytes?.length ?? zeros ?? chosen.size;
+    const { bytes, zeros, blob, chosen, from = 0 } = part;
+    const size = bytes?.length ?? zeros ?? (part.to ?? chosen.size) - from;
     for (let at = 0; at < size;) {
       const length = Math.min(size - at, fill.size - fill.filled);
       const into = fill.at + fill.filled;
@@ -41,9 +42,9 @@ async function feed(job, parts, total) {
         if (job.signal.aborted) {
           return part;  // a cancelled call reads no further
         }
-        job.reads.readAhead(blob, at, length);
+        job.reads.readAhead(blob, from + at, length);
         fill.ripe();
-        const read = await job.reads.take(blob, at, length).catch(() => null);
+        const read = await job.reads.take(blob, from + at, length).catch(() => null);
         if (read?.length !== length) {
           return part;
         }
@@ -79,19 +80,69 @@ function headerArea() {
 
 /**
  * The image's header area for the model of code `model`, and quarnel's last
- * line; no header when the file is refused.
+ * line; no header when the file is refused. Split over two workers, `split`
+ * is { at, port }: this one reads the bytes before `at` (a whole number of
+ * chunks), the other the rest (second()), whose table comes over `port`.
  * @typedef {{ message: string, header?: Uint8Array }} ConvertResult
  * @returns {Promise<ConvertResult>}
  */
-async function convert(job, model) {
+async function convert(job, model, split = null) {
   const { file } = job;
-  if (quarnel._quarnel_convert_begin(file.size, model) !== 0) {
-    return { message: text(quarnel._quarnel_message()) };
+  try {
+    if (quarnel._quarnel_convert_begin(file.size, model) !== 0) {
+      return { message: text(quarnel._quarnel_message()) };
+    }
+    const unreadable = { message: text(quarnel._quarnel_unreadable_source_message()) };
+    if (await feed(job, [{ blob: file, chosen: chosenOf(file), to: split?.at }], file.size)) {
+      return unreadable;
+    }
+    if (split) {
+      const table = await tableFrom(split.port, job.signal);
+      if (table === null) {
+        return unreadable;
+      }
+      quarnel.HEAPU8.set(table, quarnel._quarnel_convert_table_at(split.at));
+    }
+    return { message: text(quarnel._quarnel_success_message()), header: headerArea() };
+  } finally {
+    split?.port.close();
   }
-  if (await feed(job, [{ blob: file, chosen: chosenOf(file) }], file.size)) {
-    return { message: text(quarnel._quarnel_unreadable_source_message()) };
+}
+
+// The table of checksums the other worker posts on `port`, or null when it
+// could not read its part or the job is cancelled first.
+function tableFrom(port, signal) {
+  return new Promise((resolve) => {
+    const end = (table) => {
+      signal.removeEventListener('abort', cancelled);
+      resolve(table);
+    };
+    const cancelled = () => end(null);
+    signal.addEventListener('abort', cancelled);
+    port.onmessage = ({ data }) => end(data.table);
+    if (signal.aborted) {
+      cancelled();
+    }
+  });
+}
+
+/**
+ * The other worker's part of a convert split over two (convert()): the
+ * bytes of the file from `at` to its end read and checksummed, and their
+ * table posted on `port` as { table }, null when they cannot be read.
+ * @returns {Promise<{ message: string }>}
+ */
+async function second(job, model, at, port) {
+  const { file } = job;
+  let table = null;
+  if (quarnel._quarnel_convert_begin(file.size, model) === 0 &&
+      !(await feed(job, [{ blob: file, chosen: chosenOf(file), from: at }], file.size, at))) {
+    const entries = quarnel._quarnel_convert_table_at(at);
+    table = quarnel.HEAPU8.slice(entries, entries + quarnel._quarnel_convert_table_size(at));
   }
-  return { message: text(quarnel._quarnel_success_message()), header: headerArea() };
+  port.postMessage({ table }, table ? [table.buffer] : []);
+  port.close();
+  return { message: '' };
 }
 
 /**
@@ -174,17 +225,19 @@ function unreadable(job, name, path) {
 }
 
 /**
- * What the page takes from the module rather than retyping: the models'
- * names, by code; the programs' error line, "{}" for its description;
- * quarnel's line for an image it cannot write; quarnel-pack's, "{}" for the
- * image's name.
- * @typedef {{ models: string[], errorLine: string, unwritable: string, packUnwritable: string }} Rules
+ * What the page takes from the module rather than retyping: the size of its
+ * chunks (where a job splits); the models' names, by code; the programs'
+ * error line, "{}" for its description; quarnel's line for an image it cannot
+ * write; quarnel-pack's, "{}" for the image's name.
+ * @typedef {{ chunkSize: number, models: string[], errorLine: string, unwritable: string, packUnwritable: string }}
+ *   Rules
  * @returns {Rules}
  */
 function rules() {
   const models = Array.from({ length: quarnel._quarnel_model_count() }, (_, code) =>
     text(quarnel._quarnel_model_name(code)));
   return {
+    chunkSize: quarnel._quarnel_chunk_size(),
     models,
     errorLine: quarnel.ccall('quarnel_error_line', 'string', ['string'], ['{}']).trim(),
     unwritable: text(quarnel._quarnel_unwritable_destination_message()).trim(),

@@ -102,4 +102,4 @@ function serve(jobs) {
   };
 }
 
-serve({ convert, check, pack, unreadable });
+serve({ convert, second, check, pack, unreadable });
