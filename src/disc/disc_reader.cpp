@@ -571,7 +571,7 @@ private:
 std::uint32_t NamePool::add(std::string_view name)
 {
     if (blocks_.empty() || blocks_.back().size() + name.size() + 1 > kBlockBytes) {
-        if (blocks_.size() == kFull >> kBlockBits || name.size() + 1 > kBlockBytes) {
+        if (blocks_.size() == kMostBlocks || name.size() + 1 > kBlockBytes) {
             return kFull;
         }
         blocks_.emplace_back().reserve(kBlockBytes);

@@ -58,6 +58,8 @@ public:
 private:
     static constexpr unsigned kBlockBits = 16;
     static constexpr std::size_t kBlockBytes = std::size_t{1} << kBlockBits;
+    // Below kFull's block, so that no place in them is kFull.
+    static constexpr std::size_t kMostBlocks = kFull >> kBlockBits;
     std::vector<std::vector<char>> blocks_;
 };
 
