@@ -191,44 +191,6 @@ std::optional<std::uint64_t> Reader::read_record(std::uint64_t offset, std::size
     return end;
 }
 
-// The reader's own windows: each read from the source and checksummed here.
-class SourceWindows final : public PayloadWindows {
-public:
-    explicit SourceWindows(ImageSource& source) : source_(source) {}
-
-    void begin(std::uint64_t offset, std::uint64_t length, std::size_t window_size, std::size_t block_size) override
-    {
-        offset_ = offset;
-        length_ = length;
-        block_size_ = block_size;
-        bytes_.resize(window_size);
-        checksums_.resize(window_size / block_size * kTableEntrySize);
-    }
-
-    [[nodiscard]] std::int64_t next(std::span<const std::uint8_t>& bytes,
-                                    std::span<const std::uint8_t>& checksums) override
-    {
-        const auto asked = static_cast<std::size_t>(std::min<std::uint64_t>(bytes_.size(), length_));
-        const std::int64_t got = source_.read_at(offset_, std::span(bytes_).first(asked));
-        if (got == static_cast<std::int64_t>(asked)) {
-            bytes = std::span(bytes_).first(asked);
-            checksums = std::span(checksums_).first((asked + block_size_ - 1) / block_size_ * kTableEntrySize);
-            checksum_blocks(bytes, 0, checksums_, block_size_);
-            offset_ += asked;
-            length_ -= asked;
-        }
-        return got;
-    }
-
-private:
-    ImageSource& source_;
-    std::uint64_t offset_ = 0;
-    std::uint64_t length_ = 0;
-    std::size_t block_size_ = 1;
-    std::vector<std::uint8_t> bytes_;
-    std::vector<std::uint8_t> checksums_;
-};
-
 bool Reader::check_blocks(RecordReport& record, PayloadSink* sink)
 {
     const std::size_t block_size = record.header.block_size;
@@ -255,8 +217,14 @@ bool Reader::check_blocks(RecordReport& record, PayloadSink* sink)
         }
         std::span<const std::uint8_t> data;
         std::span<const std::uint8_t> checksums;
-        if (!got_all(windows->next(data, checksums), static_cast<std::size_t>(std::min<std::uint64_t>(
-                                                         blocks * block_size, payload_length - first * block_size)))) {
+        const auto asked =
+            static_cast<std::size_t>(std::min<std::uint64_t>(blocks * block_size, payload_length - first * block_size));
+        if (!got_all(windows->next(data, checksums), asked)) {
+            return false;
+        }
+        // Checksums alone are enough for the check, never for the sink or the signature's text.
+        if (data.size() != asked && (sink != nullptr || first == 0)) {
+            note(ImageFault::ReadFailed);
             return false;
         }
         if (first == 0) {
@@ -330,6 +298,29 @@ void Reader::read_disc()
 }
 
 }  // namespace
+
+void SourceWindows::begin(std::uint64_t offset, std::uint64_t length, std::size_t window_size, std::size_t block_size)
+{
+    offset_ = offset;
+    length_ = length;
+    block_size_ = block_size;
+    bytes_.resize(window_size);
+    checksums_.resize(window_size / block_size * kTableEntrySize);
+}
+
+std::int64_t SourceWindows::next(std::span<const std::uint8_t>& bytes, std::span<const std::uint8_t>& checksums)
+{
+    const auto asked = static_cast<std::size_t>(std::min<std::uint64_t>(bytes_.size(), length_));
+    const std::int64_t got = source_.read_at(offset_, std::span(bytes_).first(asked));
+    if (got == static_cast<std::int64_t>(asked)) {
+        bytes = std::span(bytes_).first(asked);
+        checksums = std::span(checksums_).first((asked + block_size_ - 1) / block_size_ * kTableEntrySize);
+        checksum_blocks(bytes, 0, checksums_, block_size_);
+        offset_ += asked;
+        length_ -= asked;
+    }
+    return got;
+}
 
 RecordType record_type(std::uint16_t type_code)
 {

@@ -135,8 +135,27 @@ public:
     // The next window's bytes and, when they are all there, their checksums
     // (kTableEntrySize bytes a block, as in a table); both valid until the
     // next call. The byte count, short only where the image ends, or -1.
+    // Past the first window, a driver that had them checksummed elsewhere may
+    // give the checksums alone (no bytes), where no payload sink is given.
     [[nodiscard]] virtual std::int64_t next(std::span<const std::uint8_t>& bytes,
                                             std::span<const std::uint8_t>& checksums) = 0;
+};
+
+// The reader's own windows: each read from the source and checksummed as it is handed over.
+class SourceWindows final : public PayloadWindows {
+public:
+    explicit SourceWindows(ImageSource& source) : source_(source) {}
+    void begin(std::uint64_t offset, std::uint64_t length, std::size_t window_size, std::size_t block_size) override;
+    [[nodiscard]] std::int64_t next(std::span<const std::uint8_t>& bytes,
+                                    std::span<const std::uint8_t>& checksums) override;
+
+private:
+    ImageSource& source_;
+    std::uint64_t offset_ = 0;
+    std::uint64_t length_ = 0;
+    std::size_t block_size_ = 1;
+    std::vector<std::uint8_t> bytes_;
+    std::vector<std::uint8_t> checksums_;
 };
 
 // Checks the whole image; the image record's payload goes to `image_payload`
