@@ -2,13 +2,13 @@
 // Web Worker, started once for the page's life from the script text embedded
 // in index.html (a Blob URL works from a web server and from a folder opened
 // as file://, where a worker file would be refused), so a job costs no new
-// worker and no new module; a second such worker reads half of each file to
-// convert (convertOnTwo). Downloads are Blobs built of the chosen file
-// itself or slices of it, so no file is ever held in memory whole.
+// worker and no new module; a second such worker reads half of what a job
+// reads (onTwo). Downloads are Blobs built of the chosen file itself or
+// slices of it, so no file is ever held in memory whole.
 'use strict';
 
 // The worker as typed calls, each a promise: `await worker.convert(file,
-// model, { signal, onProgress })` resolves to what the worker's job returns
+// model, null, { signal, onProgress })` resolves to what the worker's job returns
 // (web/worker/jobs.js, whose typedefs tell each result), and rejects with the
 // signal's reason once it is aborted (the worker stops the job at its next
 // read) or with an Error worded for the page when the worker itself fails
@@ -30,22 +30,22 @@ class QuarnelWorker {
     this.start();
   }
 
-  // Split over two workers, `split` is { at, port } on this one (jobs.js, convert).
-  convert(file, model, options, split = null) {
-    return this.call('convert', [file, model, split], options, split ? [split.port] : []);
+  // `port`, where not null, leads to the other worker of a job split over two (onTwo); it goes with the call.
+  convert(file, model, port, options) {
+    return this.call('convert', [file, model, port], options, port ? [port] : []);
   }
 
-  // The other worker's part of a split convert: the bytes from `at` on, their table posted on `port`.
-  second(file, model, at, port, options) {
-    return this.call('second', [file, model, at, port], options, [port]);
+  check(file, port, options) {
+    return this.call('check', [file, port], options, port ? [port] : []);
   }
 
-  check(file, options) {
-    return this.call('check', [file], options);
+  pack(folder, model, label, port, options) {
+    return this.call('pack', [folder, model, label, port], options, port ? [port] : []);
   }
 
-  pack(folder, model, label, options) {
-    return this.call('pack', [folder, model, label], options);
+  // The other worker's part of a job split over two: what the first hands it over `port`.
+  second(port, options) {
+    return this.call('second', [null, port], options, [port]);
   }
 
   // A line the page needs of the module waits for the job running, which may
@@ -138,41 +138,46 @@ class QuarnelWorker {
 
 const workerScript = document.getElementById('quarnel-worker').textContent;
 const worker = new QuarnelWorker(workerScript);
-// The second worker, which reads and checksums the second half of a file to
-// convert while the first does the first half: started at the first such job.
+// The second worker, which reads and checksums the second half of what a job
+// reads while the first does the first half: started at the first job.
 let secondWorker = null;
+const isFirefox = /\bFirefox\//.test(navigator.userAgent);
 // Not in Firefox, whose one worker converted as fast as two (page / floor
 // 1.34 against 1.40 in one session) with 10 to 19 MiB less memory.
-const convertsOnTwo = !/\bFirefox\//.test(navigator.userAgent);
+const readsOnTwo = !isFirefox;
 
-// Converts a file of two chunks or more on two workers at once (but in
-// Firefox), the second half's table of checksums posted to the first over a
-// channel of their own: reading is what takes the time, and two workers read
-// faster than one. Cancel stops both; a failed read in either, or the second
-// worker failing, ends the job.
-async function convertOnTwo(file, model, { signal, onProgress }) {
-  const at = convertsOnTwo ? Math.floor(file.size / 2 / worker.rules.chunkSize) * worker.rules.chunkSize : 0;
-  if (at > 0) {
+// Runs the job `kind` (a QuarnelWorker call) on `args`, which reads `size`
+// bytes, on two workers at once where they are two chunks or more (but in
+// Firefox): the first given one end of a channel of their own, over which it
+// hands the second (second()) the half from a chunk near the middle on, and
+// takes back its table of checksums. Reading is what takes the time, and two workers read faster
+// than one. Cancel stops both; a failed read in either, or the second worker
+// failing, ends the job.
+async function onTwo(kind, args, size, { signal, onProgress }) {
+  const splits = readsOnTwo && size >= 2 * worker.rules.chunkSize;
+  if (splits) {
     secondWorker ??= new QuarnelWorker(workerScript);
   }
   // Where the second cannot start its module, the first does the whole.
-  if (at === 0 || !(await secondWorker.ready.then(() => true, () => false))) {
-    return worker.convert(file, model, { signal, onProgress });
+  if (!splits || !(await secondWorker.ready.then(() => true, () => false))) {
+    return worker[kind](...args, null, { signal, onProgress });
   }
   signal.throwIfAborted();  // cancelled while the second started
   const both = new AbortController();
   const stop = () => both.abort(signal.reason);
   signal.addEventListener('abort', stop, { once: true });
-  const done = [0, 0];
-  const progress = (part, from) => (bytes) => {
-    done[part] = bytes - from;
-    onProgress(done[0] + done[1], file.size);
-  };
+  // The first tells its bytes done of the whole; the second its count.
+  const done = { first: 0, second: 0, total: 0 };
+  const shown = () => done.total > 0 && onProgress(Math.min(done.first + done.second, done.total), done.total);
   const { port1, port2 } = new MessageChannel();
-  secondWorker.second(file, model, at, port2, { signal: both.signal, onProgress: progress(1, at) })
+  const progress = (part) => (bytes, total) => {
+    Object.assign(done, { [part]: bytes }, part === 'first' ? { total } : {});
+    shown();
+  };
+  secondWorker.second(port2, { signal: both.signal, onProgress: progress('second') })
     .catch((error) => both.abort(error));
   try {
-    return await worker.convert(file, model, { signal: both.signal, onProgress: progress(0, 0) }, { at, port: port1 });
+    return await worker[kind](...args, port1, { signal: both.signal, onProgress: progress('first') });
   } finally {
     signal.removeEventListener('abort', stop);
     both.abort();
@@ -388,7 +393,7 @@ const stored = (bytes) => new Response(bytes).blob();
 // into one Blob that Firefox keeps in a temporary file, not in memory.
 // Chromium would keep that Blob in memory, and copies no Blob of parts.
 const kFileParts = 8;
-const copiesManyParts = /\bFirefox\//.test(navigator.userAgent);
+const copiesManyParts = isFirefox;
 
 // The radio buttons of the models, by code, the first (the programs' default) chosen.
 function offerModels(names, id, group) {
@@ -408,7 +413,7 @@ function offerModels(names, id, group) {
 const failedWith = (message) => ({ phase: 'failed', line: shownLine(message) });
 
 const convertView = new View('convert', {
-  start: (file, [model], options) => convertOnTwo(file, model, options),
+  start: (file, [model], options) => onTwo('convert', [file, model], file.size, options),
   args: () => [Number(document.querySelector('input[name="model"]:checked').value)],
   unwritable: () => worker.rules.unwritable,
   async finish(file, result, args, signal) {
@@ -476,7 +481,7 @@ function showDiscTree(disc) {
 }
 
 const checkView = new View('check', {
-  start: (file, args, options) => worker.check(file, options),
+  start: (file, args, options) => onTwo('check', [file], file.size, options),
   args: () => [],
   finish(file, result) {
     if (!result.valid) {
@@ -687,7 +692,8 @@ const folderArgs = () => {
 const imageName = (folder, [, , discOnly]) => folder.name + (discOnly ? '.iso' : '.bin');
 
 const folderView = new FolderView('folder', {
-  start: (folder, [model, label], options) => worker.pack(folder, model, label, options),
+  start: (folder, [model, label], options) =>
+    onTwo('pack', [folder, model, label], folder.files.reduce((sum, { file }) => sum + file.size, 0), options),
   args: folderArgs,
   unwritable: (folder, args) => worker.rules.packUnwritable.replace('{}', () => imageName(folder, args)),
   async finish(folder, result, args, signal, update) {

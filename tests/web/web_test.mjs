@@ -53,8 +53,9 @@ convertNatively('sample.iso', 'sample.bin', 'Default');
 convertNatively('udf.iso', 'udf-e220.bin', 'E220');
 convertNatively('boot.iso', 'boot.bin', 'Default');
 convertNatively('empty.iso', 'empty.bin', 'Default');
-const damaged = (name, change) => {
-  copyFileSync(at('sample.bin'), at(name));
+convertNatively('halves.iso', 'halves.bin', 'Default');
+const damaged = (name, change, from = 'sample.bin') => {
+  copyFileSync(at(from), at(name));
   const bytes = readFileSync(at(name));
   writeFileSync(at(name), change(bytes));
 };
@@ -62,6 +63,8 @@ damaged('bad-block.bin', (b) => { b[b.length - 100] ^= 1; return b; });
 damaged('truncated.bin', (b) => b.subarray(0, b.length - 2048));
 damaged('block-size.bin', (b) => { b.writeUInt16LE(2048, 320 + 94); return b; });
 damaged('trailing.bin', (b) => Buffer.concat([b, Buffer.alloc(2048)]));
+// Checked by two workers: a block the second checksums is bad.
+damaged('bad-halves.bin', (b) => { b[b.length - 5000] ^= 1; return b; }, 'halves.bin');
 
 // Chosen, then changed or removed before the page reads it. The browser knows
 // a file changed by its modification time, which the kernel keeps to a clock
@@ -118,7 +121,10 @@ folder('refused', [['fine.txt', 'fine'], ['what?.txt', 'no']]);
 folder('cases', [['Readme.txt', 'a'], ['README.TXT', 'b']]);
 folder('two-ways', [['caf\u00e9.txt', 'a'], ['cafe\u0301.txt', 'b']]);
 folder('device', [['fine.txt', 'fine'], ['docs/Con.txt', 'no']]);
-folder('changed', [['data.bin', bytes(5000, 5)]]);
+// Large enough to be read by two workers, both halves failing once it changes.
+folder('changed', [['data.bin', randomBytes(3 * 2 ** 20)]]);
+// Its disc cut between two workers inside the large file, the small one read by the second.
+folder('halves', [['large.bin', randomBytes(3 * 2 ** 20 + 100)], ['small.txt', 'after the cut']]);
 // Chromium's dialog gives the "\\" in a name as "/".
 folder('backslash', [['fine.txt', 'fine'], ['back\\slash.txt', 'no']]);
 folder('twice', [['a\\b/f', '1'], ['a/b/f', '2']]);
@@ -183,6 +189,7 @@ const cases = [
   ...['empties', 'with-empty', 'deep', 'twelve-deep', 'refused', 'cases', 'two-ways', 'device'].map((name) =>
     ({ view: 'folder', file: name, drop: true })),
   { view: 'folder', file: 'driver', drop: true, label: 'seventeen letters' },
+  { view: 'folder', file: 'halves', drop: true },
   // Through the dialog, where the driver can choose a folder.
   ...['driver', 'backslash'].map((name) => ({ view: 'folder', file: name, engines: ['chromium'] })),
   { view: 'folder', file: 'twice', engines: ['chromium'],
@@ -209,8 +216,10 @@ const cases = [
     expect: unreadable, asChosenIn: 'firefox' },
   { view: 'convert', file: 'large.iso', cancel: true, expect: 'Cancelled: nothing was saved.', then: 'sample.iso' },
   ...['sample.bin', 'udf-e220.bin', 'boot.bin', 'empty.bin', 'bad-block.bin', 'truncated.bin', 'block-size.bin',
-    'trailing.bin', 'sample.iso'].map((image) => ({ view: 'check', file: image })),
+    'trailing.bin', 'sample.iso', 'halves.bin', 'bad-halves.bin'].map((image) => ({ view: 'check', file: image })),
   { view: 'check', file: 'changed.bin', make: () => changed(copied('sample.bin', 'changed.bin')),
+    expect: unreadableImage, asChosenIn: 'firefox' },
+  { view: 'check', file: 'changed-halves.bin', make: () => changed(copied('halves.bin', 'changed-halves.bin')),
     expect: unreadableImage, asChosenIn: 'firefox' },
 ];
 

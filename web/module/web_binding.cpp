@@ -3,7 +3,7 @@
 // bytes it hands over are checksummed and checked here, with the same code and
 // in the same words as the command-line programs, and every text, name and
 // size the page shows or needs comes from here. Nothing here reaches the
-// operating system: the one way out is quarnel_js_read (web/module/file_reads.js).
+// operating system: the ways out are the imports declared first (web/module/file_reads.js).
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -31,6 +31,11 @@ extern "C" {
 double quarnel_js_read(double offset, std::uint8_t* buffer, std::size_t length);
 // The furthest byte of the file read so far, and the file's size.
 void quarnel_js_progress(double done, double total);
+// A check split over two workers: the other checksums the `length` bytes of
+// payload at `offset` from `at` on, and quarnel_js_table() later fills
+// `length` bytes at `table` with their entries: 0, or -1 when it could not.
+void quarnel_js_split(double offset, double length, double at);
+double quarnel_js_table(std::uint8_t* table, std::size_t length);
 }
 
 namespace quarnel::web {
@@ -178,6 +183,65 @@ private:
     std::uint64_t furthest_ = 0;
 };
 
+// The payload windows of a check, where another worker may take a large
+// payload's second half: this module reads and checksums the windows before
+// the split, and takes the other's checksums of the rest, without its bytes.
+class SplitWindows final : public PayloadWindows {
+public:
+    SplitWindows(ImageSource& source, bool splits) : source_(source), own_(source), splits_(splits) {}
+
+    void begin(std::uint64_t offset, std::uint64_t length, std::size_t window_size, std::size_t block_size) override
+    {
+        own_.begin(offset, length, window_size, block_size);
+        length_ = length;
+        window_size_ = window_size;
+        done_ = 0;
+        at_ = 0;
+        // Only the image record's payload is that large; the other worker checksums the blocks quarnel writes.
+        if (splits_ && block_size == kBlockSize && length >= 2 * kChunkSize && quarnel::is_convertible_length(length) &&
+            offset + length <= source_.size()) {
+            splits_ = false;
+            at_ = length / 2 / window_size * window_size;
+            table_.assign((block_count_for(length) - at_ / kBlockSize) * kTableEntrySize, 0);
+            taken_ = false;
+            quarnel_js_split(static_cast<double>(offset), static_cast<double>(length), static_cast<double>(at_));
+        }
+    }
+
+    [[nodiscard]] std::int64_t next(std::span<const std::uint8_t>& bytes,
+                                    std::span<const std::uint8_t>& checksums) override
+    {
+        if (at_ == 0 || done_ < at_) {
+            const std::int64_t got = own_.next(bytes, checksums);
+            done_ += static_cast<std::uint64_t>(std::max<std::int64_t>(got, 0));
+            return got;
+        }
+        if (!taken_) {
+            if (quarnel_js_table(table_.data(), table_.size()) != 0) {
+                return -1;
+            }
+            taken_ = true;
+        }
+        const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(window_size_, length_ - done_));
+        bytes = {};
+        checksums = std::span(table_).subspan(static_cast<std::size_t>((done_ - at_) / kBlockSize * kTableEntrySize),
+                                              (length + kBlockSize - 1) / kBlockSize * kTableEntrySize);
+        done_ += length;
+        return static_cast<std::int64_t>(length);
+    }
+
+private:
+    ImageSource& source_;
+    SourceWindows own_;
+    bool splits_;
+    std::uint64_t length_ = 0;
+    std::size_t window_size_ = 0;
+    std::uint64_t done_ = 0;  // the payload's bytes handed over
+    std::uint64_t at_ = 0;    // where the other worker's part starts, 0 for none
+    bool taken_ = false;
+    std::vector<std::uint8_t> table_;
+};
+
 }  // namespace
 }  // namespace quarnel::web
 
@@ -259,15 +323,17 @@ char* quarnel_name_buffer(std::size_t length)
     return s.image_name.data();
 }
 
-// Checks an image of `image_size` bytes read through quarnel_js_read: 0 when
-// it is valid, -1 otherwise. The report is in quarnel_text(), the failure's
-// line in quarnel_message(); a valid image's ISO lies at
-// quarnel_payload_offset() for quarnel_payload_length() bytes.
-int quarnel_check(double image_size)
+// Checks an image of `image_size` bytes read through quarnel_js_read, a large
+// payload's second half on another worker where `splits` is 1: 0 when it is
+// valid, -1 otherwise. The report is in quarnel_text(), the failure's line in
+// quarnel_message(); a valid image's ISO lies at quarnel_payload_offset() for
+// quarnel_payload_length() bytes.
+int quarnel_check(double image_size, int splits)
 {
     quarnel::web::State& s = state();
     quarnel::web::PageImageSource source(static_cast<std::uint64_t>(image_size));
-    const quarnel::ImageReport report = quarnel::read_image(source, nullptr);
+    quarnel::web::SplitWindows windows(source, splits == 1);
+    const quarnel::ImageReport report = quarnel::read_image(source, nullptr, &windows);
     s.text.clear();
     (void)quarnel::write_report(s.image_name, report, nullptr, [&s](std::string_view piece) {
         s.text += piece;

@@ -78,48 +78,75 @@ function headerArea() {
   return quarnel.HEAPU8.slice(area, area + quarnel._quarnel_header_area_size());
 }
 
-/**
- * The image's header area for the model of code `model`, and quarnel's last
- * line; no header when the file is refused. Split over two workers, `split`
- * is { at, port }: this one reads the bytes before `at` (a whole number of
- * chunks), the other the rest (second()), whose table comes over `port`.
- * @typedef {{ message: string, header?: Uint8Array }} ConvertResult
- * @returns {Promise<ConvertResult>}
- */
-async function convert(job, model, split = null) {
-  const { file } = job;
-  try {
-    if (quarnel._quarnel_convert_begin(file.size, model) !== 0) {
-      return { message: text(quarnel._quarnel_message()) };
+// A part's size, as feed() takes it.
+const sizeOf = ({ bytes, zeros, chosen, from = 0, to }) => bytes?.length ?? zeros ?? (to ?? chosen.size) - from;
+
+// `parts` cut `at` bytes in: [those before, those from there on], a part across it in two.
+function cut(parts, at) {
+  const halves = [[], []];
+  let offset = 0;
+  for (const part of parts) {
+    const size = sizeOf(part);
+    const into = at - offset;
+    if (into <= 0 || into >= size) {
+      halves[into <= 0 ? 1 : 0].push(part);
+    } else if (part.bytes) {
+      halves[0].push({ ...part, bytes: part.bytes.subarray(0, into) });
+      halves[1].push({ ...part, bytes: part.bytes.slice(into) });  // its own buffer, to post
+    } else if (part.zeros !== undefined) {
+      halves[0].push({ zeros: into });
+      halves[1].push({ zeros: size - into });
+    } else {
+      const { from = 0 } = part;
+      halves[0].push({ ...part, to: from + into });
+      halves[1].push({ ...part, from: from + into });
     }
-    const unreadable = { message: text(quarnel._quarnel_unreadable_source_message()) };
-    if (await feed(job, [{ blob: file, chosen: chosenOf(file), to: split?.at }], file.size)) {
-      return unreadable;
-    }
-    if (split) {
-      const table = await tableFrom(split.port, job.signal);
-      if (table === null) {
-        return unreadable;
-      }
-      quarnel.HEAPU8.set(table, quarnel._quarnel_convert_table_at(split.at));
-    }
-    return { message: text(quarnel._quarnel_success_message()), header: headerArea() };
-  } finally {
-    split?.port.close();
+    offset += size;
   }
+  return halves;
 }
 
-// The table of checksums the other worker posts on `port`, or null when it
-// could not read its part or the job is cancelled first.
-function tableFrom(port, signal) {
+// feed() on two workers where `port` leads to the other (second()), for
+// `total` bytes of two chunks or more: the parts from the chunk nearest the
+// half on are handed on to it, the rest fed here, and its table put in place.
+// The part refused, by either (the other's as { path }), or null.
+async function feedOnTwo(job, parts, total, port) {
+  const chunk = quarnel._quarnel_chunk_size();
+  const at = port ? Math.floor(total / 2 / chunk) * chunk : 0;
+  if (at === 0) {
+    return feed(job, parts, total);
+  }
+  const [ours, theirs] = cut(parts, at);
+  handOn(port, theirs, at, total);
+  return (await feed(job, ours, total)) ??
+    tableInto(port, job.signal, quarnel._quarnel_convert_table_at(at), quarnel._quarnel_convert_table_size(at));
+}
+
+// Hands the other worker its part of a job split over two: the source's parts from `start` on, of `total` bytes.
+const handOn = (port, parts, start, total) => port.postMessage({ parts, start, total });
+
+// Puts the table of checksums the other worker posts on `port`, `length`
+// bytes, at `pointer` in the module: null once it is there, else what it
+// refused ({ path }), {} where the job is cancelled first.
+async function tableInto(port, signal, pointer, length) {
+  const answer = await messageOn(port, signal);
+  if (answer?.table?.length !== length) {
+    return answer ?? {};
+  }
+  quarnel.HEAPU8.set(answer.table, pointer);
+  return null;
+}
+
+// The next message's data on `port`, or null once the job is cancelled.
+function messageOn(port, signal) {
   return new Promise((resolve) => {
-    const end = (table) => {
+    const end = (data) => {
       signal.removeEventListener('abort', cancelled);
-      resolve(table);
+      resolve(data);
     };
     const cancelled = () => end(null);
     signal.addEventListener('abort', cancelled);
-    port.onmessage = ({ data }) => end(data.table);
+    port.onmessage = ({ data }) => end(data);
     if (signal.aborted) {
       cancelled();
     }
@@ -127,27 +154,54 @@ function tableFrom(port, signal) {
 }
 
 /**
- * The other worker's part of a convert split over two (convert()): the
- * bytes of the file from `at` to its end read and checksummed, and their
- * table posted on `port` as { table }, null when they cannot be read.
+ * The image's header area for the model of code `model`, and quarnel's last
+ * line; no header when the file is refused. `port`, where given, leads to
+ * the other worker, which reads the file's second half (feedOnTwo).
+ * @typedef {{ message: string, header?: Uint8Array }} ConvertResult
+ * @returns {Promise<ConvertResult>}
+ */
+async function convert(job, model, port = null) {
+  const { file } = job;
+  if (quarnel._quarnel_convert_begin(file.size, model) !== 0) {
+    return { message: text(quarnel._quarnel_message()) };
+  }
+  if (await feedOnTwo(job, [{ blob: file, chosen: chosenOf(file) }], file.size, port)) {
+    return { message: text(quarnel._quarnel_unreadable_source_message()) };
+  }
+  return { message: text(quarnel._quarnel_success_message()), header: headerArea() };
+}
+
+/**
+ * The other worker's part of a job split over two: the parts handed on over
+ * `port` (handOn) read and checksummed, and their table posted back on it
+ * as { table }, or { table: null, path } with the path of the part refused.
+ * Its progress is the count of bytes it has done.
  * @returns {Promise<{ message: string }>}
  */
-async function second(job, model, at, port) {
-  const { file } = job;
-  let table = null;
-  if (quarnel._quarnel_convert_begin(file.size, model) === 0 &&
-      !(await feed(job, [{ blob: file, chosen: chosenOf(file), from: at }], file.size, at))) {
-    const entries = quarnel._quarnel_convert_table_at(at);
-    table = quarnel.HEAPU8.slice(entries, entries + quarnel._quarnel_convert_table_size(at));
+async function second(job, port) {
+  const given = await messageOn(port, job.signal);
+  if (given === null) {
+    return { message: '' };
   }
-  port.postMessage({ table }, table ? [table.buffer] : []);
-  port.close();
+  const { parts, start, total } = given;
+  const { progress } = job;
+  job.progress = (done) => progress(done - start, total - start);
+  // Only its table is taken: any model will do.
+  const refused = quarnel._quarnel_convert_begin(total, 0) === 0 ? await feed(job, parts, total, start) : {};
+  if (refused) {
+    port.postMessage({ table: null, path: refused.path });
+  } else {
+    const entries = quarnel._quarnel_convert_table_at(start);
+    const table = quarnel.HEAPU8.slice(entries, entries + quarnel._quarnel_convert_table_size(start));
+    port.postMessage({ table }, [table.buffer]);
+  }
   return { message: '' };
 }
 
 /**
  * quarnel-inspect's report on the image, and where the ISO lies in it; the
- * message the failure's line. A valid image's disc comes as /files lists it:
+ * message the failure's line. `port`, where given, leads to the other worker,
+ * which checksums a large payload's second half. A valid image's disc comes as /files lists it:
  * `files` in the listing's order, each in the folder at `parent` among them
  * (-1: the root), a file's bytes at `offset` in the image; or `discFault`,
  * the line that says why its tree cannot be read safely.
@@ -156,11 +210,18 @@ async function second(job, model, at, port) {
  *   payloadLength: number, files: DiscItem[], discFault: string }} CheckResult
  * @returns {Promise<CheckResult>}
  */
-async function check(job) {
-  const name = new TextEncoder().encode(job.file.name);
+async function check(job, port = null) {
+  const { file } = job;
+  const name = new TextEncoder().encode(file.name);
   quarnel.HEAPU8.set(name, quarnel._quarnel_name_buffer(name.length));
+  // What the module asks of the other worker, where `port` leads to one: the
+  // payload's bytes from `at` on checksummed there, and their table.
+  job.split = (offset, length, at) =>
+    handOn(port, [{ blob: file, chosen: chosenOf(file), from: offset + at, to: offset + length }], at, length);
+  job.tableInto = async (pointer, length) => ((await tableInto(port, job.signal, pointer, length)) === null ? 0 : -1);
   // The check reads through the job's reads, which wait: the module is built to pause for it (Asyncify).
-  const status = await quarnel.ccall('quarnel_check', 'number', ['number'], [job.file.size], { async: true });
+  const status = await quarnel.ccall('quarnel_check', 'number', ['number', 'number'], [file.size, port ? 1 : 0],
+    { async: true });
   return {
     valid: status === 0,
     report: text(quarnel._quarnel_text()),
@@ -186,12 +247,13 @@ async function check(job) {
  * and `header` the modem image's header area. Every file is read through
  * once, its bytes checksummed as they pass; one that cannot be read or has
  * changed since chosen is refused with quarnel-pack's line naming it. Nothing
- * but the message when the folder is refused.
+ * but the message when the folder is refused. `port`, where given, leads to
+ * the other worker, which reads the disc's second half (feedOnTwo).
  * @typedef {{ message: string, metadata?: Uint8Array, order?: number[], padding?: number[],
  *   header?: Uint8Array }} PackResult
  * @returns {Promise<PackResult>}
  */
-async function pack(job, model, label) {
+async function pack(job, model, label, port = null) {
   const folder = job.file;
   const chosen = folder.files.map(({ file }) => chosenOf(file));
   const files = handOver(folder, label);
@@ -207,9 +269,9 @@ async function pack(job, model, label) {
     parts.push({ blob: folder.files[index].file, chosen: chosen[index], path: folder.files[index].path },
       { zeros: padding[i] });
   });
-  const refused = await feed(job, parts, quarnel._quarnel_pack_disc_size());
+  const refused = await feedOnTwo(job, parts, quarnel._quarnel_pack_disc_size(), port);
   if (refused) {
-    return unreadable(job, folder.name, refused.path);
+    return unreadable(job, folder.name, refused.path ?? '');
   }
   return { message: text(quarnel._quarnel_pack_success_message()), metadata, order, padding, header: headerArea() };
 }

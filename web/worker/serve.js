@@ -64,6 +64,8 @@ function serve(jobs) {
     readInto: (offset, pointer, length) =>
       running.reads.into(running.file, offset, quarnel.HEAPU8.subarray(pointer, pointer + length)),
     progress: (done, total) => running.progress(done, total),
+    split: (offset, length, at) => running.split(offset, length, at),
+    tableInto: (pointer, length) => running.tableInto(pointer, length),
   };
   let queue = createQuarnel(module).then((started) => {
     quarnel = started;
@@ -85,6 +87,8 @@ function serve(jobs) {
       calls.delete(id);
       await running.reads.close();
       running = null;
+      // A port to the other worker of a job split over two ends with the call.
+      args.forEach((arg) => arg instanceof MessagePort && arg.close());
     }
   }
 
