@@ -12,8 +12,11 @@ const kSliceSpan = 1 << 22;
 // bytes at a time would leave the rest of each chunk behind as garbage.
 const kPieceSize = 1 << 16;
 
-// A slice of a blob read whole and kept, so that reads inside it cost no more: { blob, offset, bytes }.
+// A slice of a blob read whole and kept, so that reads inside it cost no
+// more: { blob, offset, bytes }, and read(blob, offset, length), how the
+// next one is read when a read lies outside it.
 const noSlice = () => ({ blob: null, offset: 0, bytes: new Uint8Array(0) });
+const heldSlice = (read) => ({ ...noSlice(), read });
 
 // How this engine's worker reads `blob`:
 // - 'stream': a byte stream (Chromium, Firefox), whose reader fills the one
@@ -48,12 +51,12 @@ class Reads {
     this.way = null;  // wayOf's, at the job's first read
     this.spare = null;  // the byte streams' buffer, a chunk long, made at the first
     this.open = [];  // the byte streams open, the latest first: { blob, next, reader }
-    this.span = noSlice();  // the last slice read (kSliceSpan)
+    this.span = heldSlice((blob, offset, span) => this.spanAt(blob, offset, span));  // the last slice read (kSliceSpan)
     // The slice after it, asked for as soon as it was taken, so that the
     // browser reads it while the module checksums the one before:
     // { blob, offset, reading } (its bytes, or null when unreadable).
     this.nextSpan = null;
-    this.piece = noSlice();  // the last piece read (kPieceSize)
+    this.piece = heldSlice((blob, offset, span) => this.sliceOf(blob, offset, span));  // the last piece read (kPieceSize)
     // The one read asked for ahead of its use, so that the next bytes arrive
     // while the module checksums the last: { blob, offset, length, reading }.
     // Every read of a chunk's worth goes through take(), asked ahead or not.
@@ -70,8 +73,7 @@ class Reads {
     if (held.blob !== blob || offset < held.offset || end > held.offset + held.bytes.length) {
       held.bytes.buffer.transfer?.(0);
       const span = Math.max(length, size);
-      const bytes = held === this.span ? await this.spanAt(blob, offset, span) : await this.sliceOf(blob, offset, span);
-      Object.assign(held, { blob, offset, bytes });
+      Object.assign(held, { blob, offset, bytes: await held.read(blob, offset, span) });
     }
     return held.bytes.subarray(offset - held.offset, offset - held.offset + length);
   }
