@@ -138,13 +138,14 @@ class QuarnelWorker {
 
 const workerScript = document.getElementById('quarnel-worker').textContent;
 const worker = new QuarnelWorker(workerScript);
-// The second worker, which reads and checksums the second half of what a job
-// reads while the first does the first half: started at the first job.
-let secondWorker = null;
 const isFirefox = /\bFirefox\//.test(navigator.userAgent);
 // Not in Firefox, whose one worker converted as fast as two (page / floor
 // 1.34 against 1.40 in one session) with 10 to 19 MiB less memory.
 const readsOnTwo = !isFirefox;
+// The second worker, which reads and checksums the second half of what a job
+// reads while the first does the first half: started with the page, as the
+// first is, so that no job waits for it to start.
+const secondWorker = readsOnTwo ? new QuarnelWorker(workerScript) : null;
 
 // Runs the job `kind` (a QuarnelWorker call) on `args`, which reads `size`
 // bytes, on two workers at once where they are two chunks or more (but in
@@ -154,12 +155,8 @@ const readsOnTwo = !isFirefox;
 // than one. Cancel stops both; a failed read in either, or the second worker
 // failing, ends the job.
 async function onTwo(kind, args, size, { signal, onProgress }) {
-  const splits = readsOnTwo && size >= 2 * worker.rules.chunkSize;
-  if (splits) {
-    secondWorker ??= new QuarnelWorker(workerScript);
-  }
   // Where the second cannot start its module, the first does the whole.
-  if (!splits || !(await secondWorker.ready.then(() => true, () => false))) {
+  if (!readsOnTwo || size < 2 * worker.rules.chunkSize || !(await secondWorker.ready.then(() => true, () => false))) {
     return worker[kind](...args, null, { signal, onProgress });
   }
   signal.throwIfAborted();  // cancelled while the second started
