@@ -4,6 +4,8 @@
 // a worker of the page's (bench/web_floor_worker.js, each way below tried),
 // and how much memory the engine's processes take on while they convert
 // and check a source of the size given and the largest the format allows.
+// The check of the source's image is timed beside the same floor: the
+// image is the source and a header area of a few hundred KiB.
 // Needs the built page (cmake --preset web && cmake --build --preset web), a
 // native build and the test driver (npm ci --prefix tests/web):
 //   node bench/web_convert.mjs [page dir] [quarnel] [MiB, default 512] [pairs, default 5]
@@ -222,6 +224,7 @@ for (const engine of (process.env.ENGINES ?? 'chromium firefox webkit').split(/\
   const finalists = [...trials].sort(([, a], [, b]) => median(a) - median(b)).slice(0, 2).map(([way]) => way);
   const ratios = [];
   const pages = [];
+  const checks = [];  // the check of the source's image, beside the same floor
   const floors = new Map(finalists.map((way) => [way, []]));  // seconds by way, a pair each
   nativeSeconds();  // untimed: the first run alone finds tmpfs and the page cache cold
   for (let pair = 0; pair < Number(pairs); ++pair) {
@@ -237,6 +240,7 @@ for (const engine of (process.env.ENGINES ?? 'chromium firefox webkit').split(/\
     if (pair % 2) await floor();
     pages.push(await pageSeconds(browser, server.url, source));
     ratios.push(pages.at(-1) / native);
+    checks.push(await pageSeconds(browser, server.url, join(work, 'source.bin'), 'check'));
     if (pair % 2 === 0) await floor();
   }
   // Closed before the next is launched: WebKit's driver would find its port taken.
@@ -247,6 +251,7 @@ for (const engine of (process.env.ENGINES ?? 'chromium firefox webkit').split(/\
   if (pages.length) console.log(`${engine} page: ${spread(pages, ' s')}`);
   const [way, fastest] = [...floors].sort(([, a], [, b]) => median(a) - median(b))[0] ?? [];
   row['page / floor'] = way ? spread(pages.map((seconds, i) => seconds / fastest[i]), ' x') : '-';
+  row['check / floor'] = way ? spread(checks.map((seconds, i) => seconds / fastest[i]), ' x') : '-';
   row.floor = way ? `${median(fastest).toFixed(2)} s, ${way.name}` : '-';
   for (const [name, path, view] of [[`convert ${mebibytes} MiB`, source, 'convert'],
     ['convert 2 GiB - 2048', largest, 'convert'], [`check ${mebibytes} MiB`, join(work, 'source.bin'), 'check'],
