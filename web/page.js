@@ -146,6 +146,8 @@ const readsOnTwo = !isFirefox;
 // reads while the first does the first half: started with the page, as the
 // first is, so that no job waits for it to start.
 const secondWorker = readsOnTwo ? new QuarnelWorker(workerScript) : null;
+// Where it cannot start, a job finds out and runs on the first alone (onTwo).
+secondWorker?.ready.catch(() => {});
 
 // Runs the job `kind` (a QuarnelWorker call) on `args`, which reads `size`
 // bytes, on two workers at once where they are two chunks or more (but in
