@@ -200,12 +200,24 @@ TEST_F(Inspector, UnpackMakesANewFolderOrNothing)
         EXPECT_EQ(failed.exit_status, kFailureStatus);
         EXPECT_EQ(left_in_work(), std::set<std::string>{"taken"});
     }
+    // Under an emulator the stop comes from a watcher outside, some time
+    // after the folder shows: its unpacking (many files, one large) must
+    // outlast that, or the stop lands where the folder is already renamed.
+    fs::create_directories(dir_ / "many");
+    for (int i = 0; i < 1500; ++i) {
+        write_file(path("many/F" + std::to_string(i) + ".TXT"), Bytes(100, 'm'));
+    }
+    make_sparse_file(path("many/LARGE.BIN"), std::uintmax_t{32} << 20);
+    ASSERT_EQ(run_process({"/usr/bin/genisoimage", "-quiet", "-J", "-o", path("many.iso"), path("many")}).exit_status,
+              0);
+    const Bytes many = convert(read_file(path("many.iso")), "many");
     const ProcessResult interrupted =
-        signal_midway(built_program(QUARNEL_INSPECT_BINARY, {"/unpack:" + work + "/out", path("disc.bin")}), SIGINT);
+        signal_midway(built_program(QUARNEL_INSPECT_BINARY, {"/unpack:" + work + "/out", path("many.bin")}), SIGINT);
     EXPECT_EQ(interrupted.end_signal, SIGINT);
     EXPECT_EQ(interrupted.standard_error, kInspectInterrupted);
     EXPECT_EQ(left_in_work(), std::set<std::string>{"taken"});
     EXPECT_EQ(read_file(path("disc.bin")), image);
+    EXPECT_EQ(read_file(path("many.bin")), many);
 }
 
 TEST_F(Inspector, BootableAndUdfDiscsAreNamed)
