@@ -150,15 +150,15 @@ const secondWorker = readsOnTwo ? new QuarnelWorker(workerScript) : null;
 secondWorker?.ready.catch(() => {});
 
 // Runs the job `kind` (a QuarnelWorker call) on `args`, which reads `size`
-// bytes, on two workers at once where they are two chunks or more (but in
+// bytes, on two workers at once where the module splits that much (but in
 // Firefox): the first given one end of a channel of their own, over which it
-// hands the second (second()) the half from a chunk near the middle on, and
+// hands the second (second()) the part from near the middle on, and
 // takes back its table of checksums. Reading is what takes the time, and two workers read faster
 // than one. Cancel stops both; a failed read in either, or the second worker
 // failing, ends the job.
 async function onTwo(kind, args, size, { signal, onProgress }) {
   // Where the second cannot start its module, the first does the whole.
-  if (!readsOnTwo || size < 2 * worker.rules.chunkSize || !(await secondWorker.ready.then(() => true, () => false))) {
+  if (!readsOnTwo || size < worker.rules.leastSplit || !(await secondWorker.ready.then(() => true, () => false))) {
     return worker[kind](...args, null, { signal, onProgress });
   }
   signal.throwIfAborted();  // cancelled while the second started
@@ -166,17 +166,20 @@ async function onTwo(kind, args, size, { signal, onProgress }) {
   const stop = () => both.abort(signal.reason);
   signal.addEventListener('abort', stop, { once: true });
   // The first tells its bytes done of the whole; the second its count.
-  const done = { first: 0, second: 0, total: 0 };
-  const shown = () => done.total > 0 && onProgress(Math.min(done.first + done.second, done.total), done.total);
+  let first = 0;
+  let second = 0;
+  let total = 0;
+  const shown = () => total > 0 && onProgress(Math.min(first + second, total), total);
   const { port1, port2 } = new MessageChannel();
-  const progress = (part) => (bytes, total) => {
-    Object.assign(done, { [part]: bytes }, part === 'first' ? { total } : {});
+  secondWorker.second(port2, { signal: both.signal, onProgress: (bytes) => { second = bytes; shown(); } })
+    .catch((error) => both.abort(error));
+  const firstProgress = (bytes, whole) => {
+    first = bytes;
+    total = whole;
     shown();
   };
-  secondWorker.second(port2, { signal: both.signal, onProgress: progress('second') })
-    .catch((error) => both.abort(error));
   try {
-    return await worker[kind](...args, port1, { signal: both.signal, onProgress: progress('first') });
+    return await worker[kind](...args, port1, { signal: both.signal, onProgress: firstProgress });
   } finally {
     signal.removeEventListener('abort', stop);
     both.abort();

@@ -133,6 +133,18 @@ namespace {
 constexpr std::size_t kChunkSize = std::size_t{1} << 20;
 static_assert(kChunkSize % kBlockSize == 0);
 
+// A job reading this much or more goes on two workers at once (where the
+// page has two): below it the second's start and its table cost more than
+// its half of the reading saves.
+constexpr std::uint64_t kLeastSplit = 2 * kChunkSize;
+
+// Where a job of `total` bytes splits: at a whole number of `unit`s (the
+// worker's chunks, the check's windows) near its half, or 0 for no split.
+constexpr std::uint64_t split_at(std::uint64_t total, std::uint64_t unit)
+{
+    return total < kLeastSplit ? 0 : total / 2 / unit * unit;
+}
+
 // The models the page offers, by their code: a model's code is its place here.
 constexpr std::array kModels{ModemModel::Default, ModemModel::E220};
 
@@ -198,10 +210,10 @@ public:
         done_ = 0;
         at_ = 0;
         // Only the image record's payload is that large; the other worker checksums the blocks quarnel writes.
-        if (splits_ && block_size == kBlockSize && length >= 2 * kChunkSize && quarnel::is_convertible_length(length) &&
-            offset + length <= source_.size()) {
+        if (splits_ && block_size == kBlockSize && split_at(length, window_size) > 0 &&
+            quarnel::is_convertible_length(length) && offset + length <= source_.size()) {
             splits_ = false;
-            at_ = length / 2 / window_size * window_size;
+            at_ = split_at(length, window_size);
             table_.assign((block_count_for(length) - at_ / kBlockSize) * kTableEntrySize, 0);
             taken_ = false;
             quarnel_js_split(static_cast<double>(offset), static_cast<double>(length), static_cast<double>(at_));
@@ -278,6 +290,14 @@ int quarnel_convert_begin(double source_length, int model)
 // Where the worker puts each slice of the source, and how large a slice is.
 std::uint8_t* quarnel_chunk_buffer() { return state().chunk.data(); }
 std::size_t quarnel_chunk_size() { return quarnel::web::kChunkSize; }
+
+// Where a job reading `total` bytes splits over two workers, at a chunk; 0
+// where it does not (below quarnel_least_split()).
+double quarnel_split_at(double total)
+{
+    return static_cast<double>(quarnel::web::split_at(static_cast<std::uint64_t>(total), quarnel::web::kChunkSize));
+}
+double quarnel_least_split() { return static_cast<double>(quarnel::web::kLeastSplit); }
 
 // Checksums the `length` bytes of the chunk buffer, the source's bytes from
 // `offset` (a whole number of chunks), into the image record's table.

@@ -107,12 +107,11 @@ function cut(parts, at) {
 }
 
 // feed() on two workers where `port` leads to the other (second()), for
-// `total` bytes of two chunks or more: the parts from the chunk nearest the
-// half on are handed on to it, the rest fed here, and its table put in place.
+// `total` bytes: the parts from where the module splits them on are handed
+// on to it, the rest fed here, and its table put in place.
 // The part refused, by either (the other's as { path }), or null.
 async function feedOnTwo(job, parts, total, port) {
-  const chunk = quarnel._quarnel_chunk_size();
-  const at = port ? Math.floor(total / 2 / chunk) * chunk : 0;
+  const at = port ? quarnel._quarnel_split_at(total) : 0;
   if (at === 0) {
     return feed(job, parts, total);
   }
@@ -287,11 +286,11 @@ function unreadable(job, name, path) {
 }
 
 /**
- * What the page takes from the module rather than retyping: the size of its
- * chunks (where a job splits); the models' names, by code; the programs'
+ * What the page takes from the module rather than retyping: the least a job
+ * reads to go on two workers; the models' names, by code; the programs'
  * error line, "{}" for its description; quarnel's line for an image it cannot
  * write; quarnel-pack's, "{}" for the image's name.
- * @typedef {{ chunkSize: number, models: string[], errorLine: string, unwritable: string, packUnwritable: string }}
+ * @typedef {{ leastSplit: number, models: string[], errorLine: string, unwritable: string, packUnwritable: string }}
  *   Rules
  * @returns {Rules}
  */
@@ -299,7 +298,7 @@ function rules() {
   const models = Array.from({ length: quarnel._quarnel_model_count() }, (_, code) =>
     text(quarnel._quarnel_model_name(code)));
   return {
-    chunkSize: quarnel._quarnel_chunk_size(),
+    leastSplit: quarnel._quarnel_least_split(),
     models,
     errorLine: quarnel.ccall('quarnel_error_line', 'string', ['string'], ['{}']).trim(),
     unwritable: text(quarnel._quarnel_unwritable_destination_message()).trim(),
