@@ -35,6 +35,7 @@ async function feed(job, parts, total, start = 0) {
   for (const part of parts) {
     const { bytes, zeros, blob, chosen, from = 0 } = part;
     const size = bytes?.length ?? zeros ?? (part.to ?? chosen.size) - from;
+    job.reads.bound = blob ? { blob, end: from + size } : null;  // the other worker's part may follow
     for (let at = 0; at < size;) {
       const length = Math.min(size - at, fill.size - fill.filled);
       const into = fill.at + fill.filled;
@@ -215,8 +216,10 @@ async function check(job, port = null) {
   quarnel.HEAPU8.set(name, quarnel._quarnel_name_buffer(name.length));
   // What the module asks of the other worker, where `port` leads to one: the
   // payload's bytes from `at` on checksummed there, and their table.
-  job.split = (offset, length, at) =>
+  job.split = (offset, length, at) => {
+    job.reads.bound = { blob: file, end: offset + at };
     handOn(port, [{ blob: file, chosen: chosenOf(file), from: offset + at, to: offset + length }], at, length);
+  };
   job.tableInto = async (pointer, length) => ((await tableInto(port, job.signal, pointer, length)) === null ? 0 : -1);
   // The check reads through the job's reads, which wait: the module is built to pause for it (Asyncify).
   const status = await quarnel.ccall('quarnel_check', 'number', ['number', 'number'], [file.size, port ? 1 : 0],

@@ -61,6 +61,16 @@ class Reads {
     // while the module checksums the last: { blob, offset, length, reading }.
     // Every read of a chunk's worth goes through take(), asked ahead or not.
     this.ahead = null;
+    // Where a job reads only part of a blob (its half of a job on two
+    // workers), reads before that part's end reach no further than it, ahead
+    // or in a slice: { blob, end }, or null.
+    this.bound = null;
+  }
+
+  // How far a read of `blob` at `offset` may reach beyond what it asks for.
+  endFor(blob, offset) {
+    const { bound } = this;
+    return bound?.blob === blob && offset < bound.end ? bound.end : blob.size;
   }
 
   // `length` bytes of `blob` from `offset`, fewer at its end, out of `held`, a
@@ -72,7 +82,7 @@ class Reads {
     const end = offset + Math.min(length, blob.size - offset);
     if (held.blob !== blob || offset < held.offset || end > held.offset + held.bytes.length) {
       held.bytes.buffer.transfer?.(0);
-      const span = Math.max(length, size);
+      const span = Math.max(length, Math.min(size, this.endFor(blob, offset) - offset));
       Object.assign(held, { blob, offset, bytes: await held.read(blob, offset, span) });
     }
     return held.bytes.subarray(offset - held.offset, offset - held.offset + length);
@@ -95,8 +105,10 @@ class Reads {
       throw new Error('unreadable');
     }
     const after = offset + bytes.length;
-    if (this.way === 'slices' && bytes.length === span && after < blob.size && !this.signal.aborted) {
-      this.nextSpan = { blob, offset: after, span, reading: this.sliceOf(blob, after, span).catch(() => null) };
+    const end = this.endFor(blob, offset);
+    if (this.way === 'slices' && bytes.length === span && after < end && !this.signal.aborted) {
+      const next = Math.min(span, end - after);
+      this.nextSpan = { blob, offset: after, span: next, reading: this.sliceOf(blob, after, next).catch(() => null) };
     }
     return bytes;
   }
@@ -187,6 +199,7 @@ class Reads {
         target.set(bytes);
         return bytes.length;
       }
+      const end = this.endFor(blob, offset);
       let done = 0;
       while (done < length) {
         if (this.signal.aborted) {
@@ -201,8 +214,8 @@ class Reads {
         }
         // The module reads on where it stopped, a window at a time: the next asked for as it checksums this one.
         const next = offset + done;
-        if (next < blob.size) {
-          this.readAhead(blob, next, Math.min(want, blob.size - next));
+        if (next < end) {
+          this.readAhead(blob, next, Math.min(want, end - next));
         }
       }
       return done;
