@@ -171,13 +171,16 @@ async function onTwo(kind, args, size, { signal, onProgress }) {
   let total = 0;
   const shown = () => total > 0 && onProgress(Math.min(first + second, total), total);
   const { port1, port2 } = new MessageChannel();
-  secondWorker.second(port2, { signal: both.signal, onProgress: (bytes) => { second = bytes; shown(); } })
-    .catch((error) => both.abort(error));
   const firstProgress = (bytes, whole) => {
     first = bytes;
     total = whole;
     shown();
   };
+  const secondProgress = (bytes) => {
+    second = bytes;
+    shown();
+  };
+  secondWorker.second(port2, { signal: both.signal, onProgress: secondProgress }).catch((error) => both.abort(error));
   try {
     return await worker[kind](...args, port1, { signal: both.signal, onProgress: firstProgress });
   } finally {

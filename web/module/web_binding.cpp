@@ -209,11 +209,12 @@ public:
         window_size_ = window_size;
         done_ = 0;
         at_ = 0;
+        const std::uint64_t at = split_at(length, window_size);
         // Only the image record's payload is that large; the other worker checksums the blocks quarnel writes.
-        if (splits_ && block_size == kBlockSize && split_at(length, window_size) > 0 &&
-            quarnel::is_convertible_length(length) && offset + length <= source_.size()) {
+        if (splits_ && block_size == kBlockSize && at > 0 && quarnel::is_convertible_length(length) &&
+            offset + length <= source_.size()) {
             splits_ = false;
-            at_ = split_at(length, window_size);
+            at_ = at;
             table_.assign((block_count_for(length) - at_ / kBlockSize) * kTableEntrySize, 0);
             taken_ = false;
             quarnel_js_split(static_cast<double>(offset), static_cast<double>(length), static_cast<double>(at_));
