@@ -5,7 +5,9 @@
 // and how much memory the engine's processes take on while they convert
 // and check a source of the size given and the largest the format allows.
 // The check of the source's image is timed beside the same floor: the
-// image is the source and a header area of a few hundred KiB.
+// image is the source and a header area of a few hundred KiB. The largest
+// source's Convert and From a folder (FOLDER_MIB of files of 10 MiB, default
+// 300) are each timed beside the floor of what they read.
 // Needs the built page (cmake --preset web && cmake --build --preset web), a
 // native build and the test driver (npm ci --prefix tests/web):
 //   node bench/web_convert.mjs [page dir] [quarnel] [MiB, default 512] [pairs, default 5]
@@ -15,8 +17,8 @@
 // then timed in every pair.
 import { spawnSync } from 'node:child_process';
 import { randomFillSync } from 'node:crypto';
-import { closeSync, mkdtempSync, openSync, readFileSync, readdirSync, rmSync, truncateSync, writeSync } from 'node:fs';
-import { dirname, join, resolve } from 'node:path';
+import { closeSync, mkdirSync, mkdtempSync, openSync, readFileSync, readdirSync, rmSync, writeSync } from 'node:fs';
+import { basename, dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { launch, servePage } from '../tests/web/browser.mjs';
 
@@ -30,10 +32,21 @@ const spread = (values, unit = '') => {
 };
 
 // Bytes that vary, so that no layer can skip them.
-const file = openSync(source, 'w');
-const block = Buffer.alloc(1 << 20);
-for (let i = 0; i < Number(mebibytes); ++i) writeSync(file, randomFillSync(block));
-closeSync(file);
+function randomFile(path, bytes) {
+  const file = openSync(path, 'w');
+  const block = Buffer.alloc(1 << 20);
+  for (let left = bytes; left > 0; left -= block.length) writeSync(file, randomFillSync(block), 0, Math.min(left, block.length));
+  closeSync(file);
+}
+randomFile(source, Number(mebibytes) * 2 ** 20);
+const largest = join(work, 'largest.iso');
+randomFile(largest, 2 ** 31 - 2048);
+const folder = { name: 'folder', paths: [] };
+mkdirSync(join(work, folder.name));
+for (let i = 0; i < Number(process.env.FOLDER_MIB ?? 300) / 10; ++i) {
+  folder.paths.push(join(work, folder.name, `part-${String(i).padStart(2, '0')}.bin`));
+  randomFile(folder.paths.at(-1), 10 * 2 ** 20);
+}
 
 const nativeOut = join(mkdtempSync('/dev/shm/quarnel-web-bench-'), 'native.bin');
 function nativeSeconds() {
@@ -68,13 +81,45 @@ async function freshPage(browser, url) {
   return page;
 }
 
-async function pageSeconds(browser, url, path, view = 'convert') {
-  const page = await freshPage(browser, url);
-  await page.choose(`#${view}-file`, path);
+// The bench's folder goes in through an input of its own, which takes several
+// files (no driver but Chromium's can choose a folder), and is then dropped
+// on the folder view as the entries of one folder.
+const folderInput = 'bench-folder';
+const addInput = (id) => {
+  const input = Object.assign(document.createElement('input'), { type: 'file', multiple: true, id, hidden: true });
+  document.body.append(input);
+  return true;
+};
+const dropChosen = ({ id, name }) => {
+  const entries = [...document.getElementById(id).files].map((file) =>
+    ({ name: file.name, isDirectory: false, file: (found) => found(file) }));
+  const root = { name, isDirectory: true, createReader: () => ({ readEntries: (found) => found(entries.splice(0)) }) };
+  folderView.dropped({ items: [{ webkitGetAsEntry: () => root }] });
+  return true;
+};
+
+// Chooses `what` for `view`: a file's path, or the bench's folder; resolves
+// to the id of the input that holds its files, once the view can start.
+async function choose(page, view, what) {
+  let id = `${view}-file`;
+  if (typeof what === 'string') {
+    await page.choose(`#${id}`, what);
+  } else {
+    id = folderInput;
+    await page.evaluate(addInput.toString(), id);
+    await page.choose(`#${id}`, what.paths);
+    await page.evaluate(dropChosen.toString(), { id, name: what.name });
+  }
   await page.waitFor(`() => !document.getElementById('${view}-start').disabled`);
+  return id;
+}
+
+async function pageSeconds(browser, url, what, view) {
+  const page = await freshPage(browser, url);
+  await choose(page, view, what);
   const run = await page.evaluate(timedJob.toString(), view);
   await page.close();
-  if (run.failed) throw new Error(`the page failed to ${view} ${path}`);
+  if (run.failed) throw new Error(`the page failed to ${view} ${what.name ?? what}`);
   return run.seconds;
 }
 
@@ -90,12 +135,13 @@ for (const workers of [1, 2]) {
   }
 }
 
-// In the page, the file its Convert view holds read alone by `way`, in
-// workers started beforehand from the floor worker's text, timed from their
-// first message to their last answer: { seconds }, or { failure } (a value
-// with an `error` WebKit's driver would take for its own).
-const timedFloor = async ({ script, way: { read, size, ahead, workers } }) => {
-  const file = document.getElementById('convert-file').files[0];
+// In the page, the files input `id` holds read alone by `way`, in workers
+// started beforehand from the floor worker's text, timed from their first
+// message to their last answer: { seconds }, or { failure } (a value with an
+// `error` WebKit's driver would take for its own).
+const timedFloor = async ({ script, way: { read, size, ahead, workers }, id }) => {
+  const files = [...document.getElementById(id).files];
+  const total = files.reduce((sum, file) => sum + file.size, 0);
   const url = URL.createObjectURL(new Blob([script], { type: 'text/javascript' }));
   const started = [];
   try {
@@ -106,20 +152,25 @@ const timedFloor = async ({ script, way: { read, size, ahead, workers } }) => {
         worker.onerror = (event) => fail(new Error(event.message || 'the worker did not start'));
       }));
     }
-    // Halves on a MiB: no slice of either straddles them.
-    const half = Math.ceil(file.size / 2 / (1 << 20)) * (1 << 20);
-    const parts = workers === 1 ? [file] : [file.slice(0, half), file.slice(half)];
+    // Halves on a MiB of all the files in turn: no slice of either straddles them.
+    const half = Math.ceil(total / 2 / (1 << 20)) * (1 << 20);
+    const halves = [[], []];
+    for (let at = 0, i = 0; i < files.length; at += files[i++].size) {
+      if (at < half) halves[0].push(files[i].slice(0, half - at));
+      if (at + files[i].size > half) halves[1].push(files[i].slice(Math.max(0, half - at)));
+    }
+    const parts = workers === 1 ? [files] : halves;
     const start = performance.now();
     const answers = await Promise.all(started.map((worker, i) => new Promise((done) => {
       worker.onmessage = ({ data }) => done(data);
       worker.onerror = (event) => done({ error: event.message || 'the worker failed' });
-      worker.postMessage({ blob: parts[i], way: read, size, ahead });
+      worker.postMessage({ blobs: parts[i], way: read, size, ahead });
     })));
     const seconds = (performance.now() - start) / 1000;
     const failed = answers.find((answer) => answer.error);
     const bytes = answers.reduce((sum, answer) => sum + (answer.bytes ?? 0), 0);
-    return failed ? { failure: failed.error } : bytes === file.size ? { seconds }
-      : { failure: `read ${bytes} bytes of ${file.size}` };
+    return failed ? { failure: failed.error } : bytes === total ? { seconds }
+      : { failure: `read ${bytes} bytes of ${total}` };
   } catch (error) {
     return { failure: String(error) };
   } finally {
@@ -128,13 +179,13 @@ const timedFloor = async ({ script, way: { read, size, ahead, workers } }) => {
   }
 };
 
-// The seconds `way` takes to read `path` alone, or why it failed, in a fresh
-// page of its own, so that no way reads after what another left behind.
-async function floorSeconds(browser, url, path, way) {
+// The seconds `way` takes to read `what` (a file's path, or the folder) alone,
+// or why it failed, in a fresh page of its own, so that no way reads after
+// what another left behind.
+async function floorSeconds(browser, url, what, way) {
   const page = await freshPage(browser, url);
-  await page.choose('#convert-file', path);
-  await page.waitFor("() => !document.getElementById('convert-start').disabled");
-  const time = await page.evaluate(timedFloor.toString(), { script: floorWorker, way });
+  const id = await choose(page, typeof what === 'string' ? 'convert' : 'folder', what);
+  const time = await page.evaluate(timedFloor.toString(), { script: floorWorker, way, id });
   await page.close();
   return time;
 }
@@ -167,8 +218,7 @@ function resident() {
 // the engine maps, which the kernel takes back as it needs).
 async function growth(browser, url, path, view = 'convert') {
   const page = await freshPage(browser, url);
-  await page.choose(`#${view}-file`, path);
-  await page.waitFor(`() => !document.getElementById('${view}-start').disabled`);
+  await choose(page, view, path);
   await new Promise((done) => setTimeout(done, 1000));  // what the start left behind settles
   const sum = (sizes) => [...sizes.values()].reduce((a, b) => ({ all: a.all + b.all, anon: a.anon + b.anon }),
     { all: 0, anon: 0 });
@@ -197,9 +247,6 @@ async function growth(browser, url, path, view = 'convert') {
   return `${mib(peak.all - before.all)} (${mib(peak.anon - before.anon)}) MiB`;
 }
 
-const largest = join(work, 'largest.iso');
-closeSync(openSync(largest, 'w'));
-truncateSync(largest, 2 ** 31 - 2048);
 spawnSync(resolve(quarnel), [largest, join(work, 'largest.bin')]);
 spawnSync(resolve(quarnel), [source, join(work, 'source.bin')]);
 const server = await servePage(resolve(pageDir));
@@ -223,36 +270,49 @@ for (const engine of (process.env.ENGINES ?? 'chromium firefox webkit').split(/\
   for (const [way, times] of trials) console.log(`${engine} trial, ${way.name}: ${spread(times, ' s')}`);
   const finalists = [...trials].sort(([, a], [, b]) => median(a) - median(b)).slice(0, 2).map(([way]) => way);
   const ratios = [];
-  const pages = [];
-  const checks = [];  // the check of the source's image, beside the same floor
-  const floors = new Map(finalists.map((way) => [way, []]));  // seconds by way, a pair each
+  // What is read, each with its floor's seconds by way and the jobs timed beside it, a pair each.
+  const read = [
+    { what: source, jobs: [{ name: 'page', view: 'convert', what: source },
+      { name: 'check', view: 'check', what: join(work, 'source.bin') }] },  // the check of the source's image
+    { what: largest, jobs: [{ name: 'page 2 GiB - 2048', view: 'convert', what: largest }] },
+    { what: folder, jobs: [{ name: 'folder', view: 'folder', what: folder }] },
+  ];
+  for (const target of read) {
+    target.floors = new Map(finalists.map((way) => [way, []]));
+    target.jobs.forEach((job) => { job.seconds = []; });
+  }
   nativeSeconds();  // untimed: the first run alone finds tmpfs and the page cache cold
   for (let pair = 0; pair < Number(pairs); ++pair) {
     const native = nativeSeconds();
-    // The page and the floor take turns at going first, the finalists at their order.
-    const floor = async () => {
-      for (const way of pair % 2 ? [...finalists].reverse() : finalists) {
-        const time = await floorSeconds(browser, server.url, source, way);
-        if (time.failure) throw new Error(`${engine}, ${way.name} failed after its trials: ${time.failure}`);
-        floors.get(way).push(time.seconds);
-      }
-    };
-    if (pair % 2) await floor();
-    pages.push(await pageSeconds(browser, server.url, source));
-    ratios.push(pages.at(-1) / native);
-    checks.push(await pageSeconds(browser, server.url, join(work, 'source.bin'), 'check'));
-    if (pair % 2 === 0) await floor();
+    for (const { what, floors, jobs } of read) {
+      // The jobs and the floor take turns at going first, the finalists at their order.
+      const floor = async () => {
+        for (const way of pair % 2 ? [...finalists].reverse() : finalists) {
+          const time = await floorSeconds(browser, server.url, what, way);
+          if (time.failure) throw new Error(`${engine}, ${way.name} failed after its trials: ${time.failure}`);
+          floors.get(way).push(time.seconds);
+        }
+      };
+      if (pair % 2) await floor();
+      for (const job of jobs) job.seconds.push(await pageSeconds(browser, server.url, job.what, job.view));
+      if (pair % 2 === 0) await floor();
+    }
+    ratios.push(read[0].jobs[0].seconds.at(-1) / native);
   }
   // Closed before the next is launched: WebKit's driver would find its port taken.
   await browser.close();
   const row = { engine, ratio: ratios.length ? spread(ratios, ' x') : '-' };
-  // The floor is the finalist of the lower median over the pairs.
-  for (const [way, times] of floors) console.log(`${engine} floor, ${way.name}: ${spread(times, ' s')}`);
-  if (pages.length) console.log(`${engine} page: ${spread(pages, ' s')}`);
-  const [way, fastest] = [...floors].sort(([, a], [, b]) => median(a) - median(b))[0] ?? [];
-  row['page / floor'] = way ? spread(pages.map((seconds, i) => seconds / fastest[i]), ' x') : '-';
-  row['check / floor'] = way ? spread(checks.map((seconds, i) => seconds / fastest[i]), ' x') : '-';
-  row.floor = way ? `${median(fastest).toFixed(2)} s, ${way.name}` : '-';
+  // Each floor is the finalist of the lower median over the pairs.
+  for (const { what, floors, jobs } of read) {
+    const of = basename(what.name ?? what);
+    for (const [way, times] of floors) console.log(`${engine} floor of ${of}, ${way.name}: ${spread(times, ' s')}`);
+    const [way, fastest] = [...floors].sort(([, a], [, b]) => median(a) - median(b))[0] ?? [];
+    for (const job of jobs) {
+      if (job.seconds.length) console.log(`${engine} ${job.name}: ${spread(job.seconds, ' s')}`);
+      row[`${job.name} / floor`] = way ? spread(job.seconds.map((seconds, i) => seconds / fastest[i]), ' x') : '-';
+    }
+    row[`floor of ${of}`] = way ? `${median(fastest).toFixed(2)} s, ${way.name}` : '-';
+  }
   for (const [name, path, view] of [[`convert ${mebibytes} MiB`, source, 'convert'],
     ['convert 2 GiB - 2048', largest, 'convert'], [`check ${mebibytes} MiB`, join(work, 'source.bin'), 'check'],
     ['check 2 GiB - 2048', join(work, 'largest.bin'), 'check']]) {

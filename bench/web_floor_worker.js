@@ -2,8 +2,8 @@
 // nowhere, so that what is timed is the engine's read and nothing of the
 // page's. Started from a blob: URL in the page itself, whose policy allows
 // workers from there alone. It says it has started with an empty message;
-// then each message { blob, way, size, ahead } is answered with { bytes } (or
-// { error }) once `blob` has been read whole:
+// then each message { blobs, way, size, ahead } is answered with { bytes } (or
+// { error }) once every blob has been read whole, one after the other:
 // - 'stream': its byte stream into one buffer of `size` handed back and forth;
 // - 'slices': `blob.slice().arrayBuffer()` of `size` at a time, `ahead` more
 //   asked for before the one read is awaited, each buffer let go when read
@@ -54,9 +54,13 @@ const ways = {
   },
 };
 
-onmessage = async ({ data: { blob, way, size, ahead } }) => {
+onmessage = async ({ data: { blobs, way, size, ahead } }) => {
   try {
-    postMessage({ bytes: await ways[way](blob, size, ahead) });
+    let bytes = 0;
+    for (const blob of blobs) {
+      bytes += await ways[way](blob, size, ahead);
+    }
+    postMessage({ bytes });
   } catch (error) {
     postMessage({ error: String(error) });
   }

@@ -2,7 +2,7 @@
 // built page, and the three engines behind one small driver: Chromium and
 // Firefox ESR through puppeteer-core (CDP, WebDriver BiDi), WebKitGTK's
 // MiniBrowser through WebKitWebDriver (plain WebDriver calls; run under
-// xvfb-run). A page offers goto, choose (a file into an input), click, press
+// xvfb-run). A page offers goto, choose (a file, or an array of them, into an input), click, press
 // (a key, or keys held together as 'Shift+Tab'), evaluate (a function's source
 // and its argument, in the page), waitFor, and
 // `errors`: what its console said in red, where the driver lets us read it.
@@ -78,7 +78,7 @@ async function puppeteerEngine(name) {
       const page = {
         tab, errors,
         goto: (url) => tab.goto(url),
-        choose: async (selector, path) => (await tab.$(selector)).uploadFile(path),
+        choose: async (selector, path) => (await tab.$(selector)).uploadFile(...[path].flat()),
         click: (selector) => tab.click(selector),
         press: async (keys) => {
           for (const key of keys.split('+')) await tab.keyboard.down(key);
@@ -125,7 +125,8 @@ async function webkitEngine() {
       const page = {
         errors: [],
         goto: (url) => call('POST', at('/url'), { url }),
-        choose: async (selector, path) => call('POST', at(`/element/${await element(selector)}/value`), { text: path }),
+        choose: async (selector, path) =>
+          call('POST', at(`/element/${await element(selector)}/value`), { text: [path].flat().join('\n') }),
         click: async (selector) => call('POST', at(`/element/${await element(selector)}/click`), {}),
         press: (keys) => {
           const codes = keys.split('+').map((key) => webDriverKeys[key] ?? key);
