@@ -9,7 +9,8 @@
 
 // The worker as typed calls, each a promise: `await worker.convert(file,
 // model, null, { signal, onProgress })` resolves to what the worker's job returns
-// (web/worker/jobs.js, whose typedefs tell each result), and rejects with the
+// (web/worker/jobs.js, whose typedefs tell each result; pack's `onLayout`
+// takes its LayoutMessage, where the call asks for one), and rejects with the
 // signal's reason once it is aborted (the worker stops the job at its next
 // read) or with an Error worded for the page when the worker itself fails
 // (the module stopped), after which the next call starts a new worker.
@@ -39,8 +40,8 @@ class QuarnelWorker {
     return this.call('check', [file, port], options, port ? [port] : []);
   }
 
-  pack(folder, model, label, port, options) {
-    return this.call('pack', [folder, model, label, port], options, port ? [port] : []);
+  pack(folder, model, label, early, port, options) {
+    return this.call('pack', [folder, model, label, early, port], options, port ? [port] : []);
   }
 
   // The other worker's part of a job split over two: what the first hands it over `port`.
@@ -69,6 +70,8 @@ class QuarnelWorker {
       this.supply(data);
     } else if (data.type === 'progress') {
       call?.onProgress?.(data.done, data.total);
+    } else if (data.type === 'layout') {
+      call?.onLayout?.(data);
     } else if (data.type === 'result' && call) {
       this.calls.delete(data.id);
       call.resolve(data.result);
@@ -109,14 +112,14 @@ class QuarnelWorker {
    * @typedef {{ type: 'call', id: number, kind: 'convert' | 'check' | 'pack' | 'unreadable', args: Array }}
    *   CallMessage
    */
-  call(kind, args, { signal, onProgress } = {}, transfer = []) {
+  call(kind, args, { signal, onProgress, onLayout } = {}, transfer = []) {
     return new Promise((resolve, reject) => {
       signal?.throwIfAborted();
       if (this.worker === null) {
         this.start();
       }
       const id = ++this.last;
-      this.calls.set(id, { resolve, reject, onProgress });
+      this.calls.set(id, { resolve, reject, onProgress, onLayout });
       signal?.addEventListener('abort', () => {
         if (this.calls.delete(id)) {
           this.abort(id);
@@ -156,10 +159,10 @@ secondWorker?.ready.catch(() => {});
 // takes back its table of checksums. Reading is what takes the time, and two workers read faster
 // than one. Cancel stops both; a failed read in either, or the second worker
 // failing, ends the job.
-async function onTwo(kind, args, size, { signal, onProgress }) {
+async function onTwo(kind, args, size, { signal, onProgress, onLayout }) {
   // Where the second cannot start its module, the first does the whole.
   if (!readsOnTwo || size < worker.rules.leastSplit || !(await secondWorker.ready.then(() => true, () => false))) {
-    return worker[kind](...args, null, { signal, onProgress });
+    return worker[kind](...args, null, { signal, onProgress, onLayout });
   }
   signal.throwIfAborted();  // cancelled while the second started
   const both = new AbortController();
@@ -182,7 +185,7 @@ async function onTwo(kind, args, size, { signal, onProgress }) {
   };
   secondWorker.second(port2, { signal: both.signal, onProgress: secondProgress }).catch((error) => both.abort(error));
   try {
-    return await worker[kind](...args, port1, { signal: both.signal, onProgress: firstProgress });
+    return await worker[kind](...args, port1, { signal: both.signal, onProgress: firstProgress, onLayout });
   } finally {
     signal.removeEventListener('abort', stop);
     both.abort();
@@ -394,8 +397,9 @@ const stored = (bytes) => new Response(bytes).blob();
 
 // Firefox makes the same copy of a download with more than 8 parts read from
 // files (nesting Blobs does not help): a folder's image of the metadata and
-// more than 7 files. Such an image is read once more, through Response.blob(),
-// into one Blob that Firefox keeps in a temporary file, not in memory.
+// more than 7 files. Such a disc is read once more, through Response.blob(),
+// into one Blob that Firefox keeps in a temporary file, not in memory, while
+// the worker reads it for the checksums (copyOfDisc).
 // Chromium would keep that Blob in memory, and copies no Blob of parts.
 const kFileParts = 8;
 const copiesManyParts = isFirefox;
@@ -621,30 +625,37 @@ async function unreadablePath(folder, order) {
 const unreadableLine = (name, path) => worker.unreadable(name, path)
   .then(({ message }) => shownLine(message), ({ message }) => message);
 
-// The folder's image read once more into one Blob that Firefox keeps in a
-// temporary file: { image }, or { line } where a file changed since the
-// worker read it is one quarnel-pack cannot read, or '' where Firefox read one
-// shrunk since then short without a word, and so which one is not known.
-async function inTemporaryFile(image, folder, order, signal) {
-  let path = null;
-  let kept = image;
-  try {
-    kept = await new Response(image).blob();
-    path = kept.size === image.size ? null : '';
-  } catch (error) {
-    path = await unreadablePath(folder, order);
-    signal.throwIfAborted();
-    if (path === null) {
-      throw error;
+// The chosen files of a disc laid out as `order` and `padding` say, each
+// followed by its zeros, as they go into a Blob after its metadata.
+function filesOfDisc(folder, order, padding) {
+  const zeros = new Uint8Array(padding.reduce((most, count) => Math.max(most, count), 0));
+  return order.flatMap((index, i) => [asChosen(folder.files[index].file), zeros.subarray(0, padding[i])]);
+}
+
+// The disc as laid out (a LayoutMessage), read while the worker reads it,
+// into one Blob that Firefox keeps in a temporary file: { disc }, or { line }
+// where a file changed since chosen is one quarnel-pack cannot read, or ''
+// where Firefox read one shrunk short without a word, and so which one is not
+// known. Once begun it runs to its end, the job cancelled or not: a Response
+// of a Blob cannot be stopped midway.
+function copyOfDisc(folder, { metadata, order, padding }) {
+  const disc = new Blob([metadata, ...filesOfDisc(folder, order, padding)]);
+  const copying = (async () => {
+    let path = null;
+    let kept = disc;
+    try {
+      kept = await new Response(disc).blob();
+      path = kept.size === disc.size ? null : '';
+    } catch (error) {
+      path = await unreadablePath(folder, order);
+      if (path === null) {
+        throw error;
+      }
     }
-  }
-  signal.throwIfAborted();
-  if (path === null) {
-    return { image: kept };
-  }
-  const line = await unreadableLine(folder.name, path);
-  signal.throwIfAborted();
-  return { line };
+    return path === null ? { disc: kept } : { line: await unreadableLine(folder.name, path) };
+  })();
+  copying.catch(() => {});  // a job that fails first leaves it unread
+  return copying;
 }
 
 class FolderView extends View {
@@ -697,8 +708,14 @@ const folderArgs = () => {
 const imageName = (folder, [, , discOnly]) => folder.name + (discOnly ? '.iso' : '.bin');
 
 const folderView = new FolderView('folder', {
-  start: (folder, [model, label], options) =>
-    onTwo('pack', [folder, model, label], folder.files.reduce((sum, { file }) => sum + file.size, 0), options),
+  // Where Firefox would copy the image (copiesManyParts), the page copies the disc as the worker reads it.
+  async start(folder, [model, label], options) {
+    let copying = null;
+    const result = await onTwo('pack', [folder, model, label, copiesManyParts && 1 + folder.files.length > kFileParts],
+      folder.files.reduce((sum, { file }) => sum + file.size, 0),
+      { ...options, onLayout: (layout) => { copying = copyOfDisc(folder, layout); } });
+    return { ...result, copying };
+  },
   args: folderArgs,
   unwritable: (folder, args) => worker.rules.packUnwritable.replace('{}', () => imageName(folder, args)),
   async finish(folder, result, args, signal, update) {
@@ -706,22 +723,22 @@ const folderView = new FolderView('folder', {
       return failedWith(result.message);
     }
     const [, , discOnly] = args;
-    const zeros = new Uint8Array(result.padding.reduce((most, zeros) => Math.max(most, zeros), 0));
-    const parts = [await stored(new Blob(discOnly ? [result.metadata] : [result.header, result.metadata]))];
-    signal.throwIfAborted();
-    result.order.forEach((index, i) => {
-      parts.push(asChosen(folder.files[index].file), zeros.subarray(0, result.padding[i]));
-    });
     const name = imageName(folder, args);
-    let image = new Blob(parts, { type: 'application/octet-stream' });
-    if (copiesManyParts && 1 + result.order.length > kFileParts) {
+    let parts;
+    if (result.copying) {
       update({ line: 'Writing ' + name + ' to a temporary file…', progress: null });  // of unknown length
-      const written = await inTemporaryFile(image, folder, result.order, signal);
-      if (written.line) {
-        return { phase: 'failed', line: written.line };
+      const copied = await result.copying;
+      signal.throwIfAborted();
+      if (copied.line) {
+        return { phase: 'failed', line: copied.line };
       }
-      image = written.image;
+      parts = discOnly ? [copied.disc] : [await stored(result.header), copied.disc];
+    } else {
+      parts = [await stored(new Blob(discOnly ? [result.metadata] : [result.header, result.metadata])),
+        ...filesOfDisc(folder, result.order, result.padding)];
     }
+    signal.throwIfAborted();
+    const image = new Blob(parts, { type: 'application/octet-stream' });
     return { phase: 'done', line: shownLine(result.message), download: { blob: image, name, label: 'Save', now: true } };
   },
 });

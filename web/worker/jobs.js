@@ -250,12 +250,13 @@ async function check(job, port = null) {
  * once, its bytes checksummed as they pass; one that cannot be read or has
  * changed since chosen is refused with quarnel-pack's line naming it. Nothing
  * but the message when the folder is refused. `port`, where given, leads to
- * the other worker, which reads the disc's second half (feedOnTwo).
+ * the other worker, which reads the disc's second half (feedOnTwo). With
+ * `early`, the layout (metadata, order, padding) is posted as soon as it is made.
  * @typedef {{ message: string, metadata?: Uint8Array, order?: number[], padding?: number[],
  *   header?: Uint8Array }} PackResult
  * @returns {Promise<PackResult>}
  */
-async function pack(job, model, label, port = null) {
+async function pack(job, model, label, early, port = null) {
   const folder = job.file;
   const chosen = folder.files.map(({ file }) => chosenOf(file));
   const files = handOver(folder, label);
@@ -266,6 +267,9 @@ async function pack(job, model, label, port = null) {
   const start = quarnel._quarnel_pack_metadata();
   const metadata = quarnel.HEAPU8.slice(start, start + quarnel._quarnel_pack_metadata_size());
   const padding = order.map((_, i) => quarnel._quarnel_pack_file_padding(i));
+  if (early) {
+    job.layout({ metadata, order, padding });
+  }
   const parts = [{ bytes: metadata }];
   order.forEach((index, i) => {
     parts.push({ blob: folder.files[index].file, chosen: chosen[index], path: folder.files[index].path },

@@ -24,6 +24,12 @@ const postProgress = (id, done, total) => postMessage({ type: 'progress', id, do
 const postRead = (id, ticket, blob, offset, length) => postMessage({ type: 'read', id, ticket, blob, offset, length });
 
 /**
+ * The disc call `id` packs, laid out, before its files are read (jobs.js, pack).
+ * @typedef {{ type: 'layout', id: number, metadata: Uint8Array, order: number[], padding: number[] }} LayoutMessage
+ */
+const postLayout = (id, layout) => postMessage({ type: 'layout', id, ...layout });
+
+/**
  * What call `id` returned (jobs.js), its buffers transferred, not copied.
  * @typedef {{ type: 'result', id: number, result: ConvertResult | CheckResult | PackResult | { message: string } }}
  *   ResultMessage
@@ -40,8 +46,8 @@ function fail(error) {
   });
 }
 
-// A call's job: its file (for pack, the folder), its signal, its reads and
-// where its progress goes, at most every 50 ms but for the last.
+// A call's job: its file (for pack, the folder), its signal, its reads,
+// where its progress goes, at most every 50 ms but for the last, and its layout.
 function newJob(id, file, signal, ask) {
   let last = 0;
   const progress = (done, total) => {
@@ -51,7 +57,8 @@ function newJob(id, file, signal, ask) {
       postProgress(id, done, total);
     }
   };
-  return { file, signal, progress, reads: new Reads(signal, ask, quarnel._quarnel_chunk_size()) };
+  return { file, signal, progress, layout: (layout) => postLayout(id, layout),
+    reads: new Reads(signal, ask, quarnel._quarnel_chunk_size()) };
 }
 
 // Runs the jobs the page calls, by kind, in the order they come.
