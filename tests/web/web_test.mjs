@@ -125,6 +125,9 @@ folder('device', [['fine.txt', 'fine'], ['docs/Con.txt', 'no']]);
 folder('changed', [['data.bin', randomBytes(3 * 2 ** 20)]]);
 // Its disc cut between two workers inside the large file, the small one read by the second.
 folder('halves', [['large.bin', randomBytes(3 * 2 ** 20 + 100)], ['small.txt', 'after the cut']]);
+// Files over a slice (4 MiB, WebKit's) that begin inside a chunk, the cut inside the first: reads across
+// slices, the next file's first slice read ahead.
+folder('slices', [['a.bin', randomBytes(5 * 2 ** 20 + 7)], ['b.bin', randomBytes(4 * 2 ** 20 + 1)], ['c.txt', 'c']]);
 // Chromium's dialog gives the "\\" in a name as "/".
 folder('backslash', [['fine.txt', 'fine'], ['back\\slash.txt', 'no']]);
 folder('twice', [['a\\b/f', '1'], ['a/b/f', '2']]);
@@ -190,6 +193,7 @@ const cases = [
     ({ view: 'folder', file: name, drop: true })),
   { view: 'folder', file: 'driver', drop: true, label: 'seventeen letters' },
   { view: 'folder', file: 'halves', drop: true },
+  { view: 'folder', file: 'slices', drop: true },
   // Through the dialog, where the driver can choose a folder.
   ...['driver', 'backslash'].map((name) => ({ view: 'folder', file: name, engines: ['chromium'] })),
   { view: 'folder', file: 'twice', engines: ['chromium'],

@@ -22,6 +22,9 @@ function chunkFill(job, total, start) {
   return fill;
 }
 
+// A part's size, as feed() takes it.
+const sizeOf = ({ bytes, zeros, chosen, from = 0, to }) => bytes?.length ?? zeros ?? (to ?? chosen.size) - from;
+
 // Fills the module's chunk from `parts` in turn and checksums it once full, or
 // at the end of `total` bytes: a part's end is no block's. A part is
 // { bytes } given, { zeros } of that count, or { blob, chosen } read whole,
@@ -32,12 +35,22 @@ function chunkFill(job, total, start) {
 // The part that could not be read or has changed since chosen, or null once all are in.
 async function feed(job, parts, total, start = 0) {
   const fill = chunkFill(job, total, start);
-  for (const part of parts) {
+  // The part read from a blob next after each, found in one pass from the end.
+  const nextRead = [];
+  for (let i = parts.length - 1, next = null; i >= 0; --i) {
+    nextRead[i] = next;
+    if (parts[i].blob && sizeOf(parts[i]) > 0) {
+      const { blob, from = 0 } = parts[i];
+      next = { blob, from, end: from + sizeOf(parts[i]) };
+    }
+  }
+  for (const [i, part] of parts.entries()) {
     const { bytes, zeros, blob, chosen, from = 0 } = part;
-    const size = bytes?.length ?? zeros ?? (part.to ?? chosen.size) - from;
+    const size = sizeOf(part);
     job.reads.bound = blob ? { blob, end: from + size } : null;  // the other worker's part may follow
+    job.reads.following = nextRead[i];
     for (let at = 0; at < size;) {
-      const length = Math.min(size - at, fill.size - fill.filled);
+      const length = Math.min(size - at, fill.size - fill.filled, blob ? job.reads.sliceLeft(at) : Infinity);
       const into = fill.at + fill.filled;
       if (blob) {
         if (job.signal.aborted) {
@@ -78,9 +91,6 @@ function headerArea() {
   const area = quarnel._quarnel_convert_finish();
   return quarnel.HEAPU8.slice(area, area + quarnel._quarnel_header_area_size());
 }
-
-// A part's size, as feed() takes it.
-const sizeOf = ({ bytes, zeros, chosen, from = 0, to }) => bytes?.length ?? zeros ?? (to ?? chosen.size) - from;
 
 // `parts` cut `at` bytes in: [those before, those from there on], a part across it in two.
 function cut(parts, at) {

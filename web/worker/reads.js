@@ -65,6 +65,17 @@ class Reads {
     // workers), reads before that part's end reach no further than it, ahead
     // or in a slice: { blob, end }, or null.
     this.bound = null;
+    // The part a job reads after that one, whose first slice is asked for
+    // once the last of the part before is taken, so that a folder's many files
+    // are read as one: { blob, from, end }, or null.
+    this.following = null;
+  }
+
+  // The most a read `at` bytes into a part asks for, where its blob is read
+  // in slices: what the slice holds from there, a part's slices beginning at
+  // its start, so that no read spans two and each slice is the one read ahead.
+  sliceLeft(at) {
+    return this.way === 'stream' ? Infinity : kSliceSpan - (at % kSliceSpan);
   }
 
   // How far a read of `blob` at `offset` may reach beyond what it asks for.
@@ -90,7 +101,8 @@ class Reads {
 
   // The slice of `span` bytes from `offset`, read on ahead where it was the
   // next; then, for a blob read slice by slice in the worker, the next one is
-  // asked for at once. (The page's reads of file:// are left one at a time.)
+  // asked for at once, or at the part's end the first of the part that follows.
+  // (The page's reads of file:// are left one at a time.)
   async spanAt(blob, offset, span) {
     const next = this.nextSpan;
     this.nextSpan = null;
@@ -106,9 +118,12 @@ class Reads {
     }
     const after = offset + bytes.length;
     const end = this.endFor(blob, offset);
-    if (this.way === 'slices' && bytes.length === span && after < end && !this.signal.aborted) {
-      const next = Math.min(span, end - after);
-      this.nextSpan = { blob, offset: after, span: next, reading: this.sliceOf(blob, after, next).catch(() => null) };
+    const { following } = this;
+    const then = after < end ? { blob, offset: after, span: Math.min(span, end - after) }
+      : following && { blob: following.blob, offset: following.from,
+        span: Math.min(kSliceSpan, following.end - following.from) };
+    if (this.way === 'slices' && (bytes.length === span || after >= end) && then && !this.signal.aborted) {
+      this.nextSpan = { ...then, reading: this.sliceOf(then.blob, then.offset, then.span).catch(() => null) };
     }
     return bytes;
   }
