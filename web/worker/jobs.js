@@ -35,22 +35,13 @@ const sizeOf = ({ bytes, zeros, chosen, from = 0, to }) => bytes?.length ?? zero
 // The part that could not be read or has changed since chosen, or null once all are in.
 async function feed(job, parts, total, start = 0) {
   const fill = chunkFill(job, total, start);
-  // The part read from a blob next after each, found in one pass from the end.
-  const nextRead = [];
-  for (let i = parts.length - 1, next = null; i >= 0; --i) {
-    nextRead[i] = next;
-    if (parts[i].blob && sizeOf(parts[i]) > 0) {
-      const { blob, from = 0 } = parts[i];
-      next = { blob, from, end: from + sizeOf(parts[i]) };
-    }
-  }
-  for (const [i, part] of parts.entries()) {
+  job.reads.follow(parts.filter((part) => part.blob && sizeOf(part) > 0)
+    .map((part) => ({ blob: part.blob, from: part.from ?? 0, end: (part.from ?? 0) + sizeOf(part) })));
+  for (const part of parts) {
     const { bytes, zeros, blob, chosen, from = 0 } = part;
     const size = sizeOf(part);
-    job.reads.bound = blob ? { blob, end: from + size } : null;  // the other worker's part may follow
-    job.reads.following = nextRead[i];
     for (let at = 0; at < size;) {
-      const length = Math.min(size - at, fill.size - fill.filled, blob ? job.reads.sliceLeft(at) : Infinity);
+      let length = Math.min(size - at, fill.size - fill.filled);
       const into = fill.at + fill.filled;
       if (blob) {
         if (job.signal.aborted) {
@@ -59,9 +50,10 @@ async function feed(job, parts, total, start = 0) {
         job.reads.readAhead(blob, from + at, length);
         fill.ripe();
         const read = await job.reads.take(blob, from + at, length).catch(() => null);
-        if (read?.length !== length) {
+        if (!read?.length) {
           return part;
         }
+        length = read.length;  // a read may give fewer: the rest comes next
         quarnel.HEAPU8.set(read, into);
       } else {
         fill.ripe();
@@ -227,7 +219,7 @@ async function check(job, port = null) {
   // What the module asks of the other worker, where `port` leads to one: the
   // payload's bytes from `at` on checksummed there, and their table.
   job.split = (offset, length, at) => {
-    job.reads.bound = { blob: file, end: offset + at };
+    job.reads.follow([{ blob: file, from: 0, end: offset + at }]);
     handOn(port, [{ blob: file, chosen: chosenOf(file), from: offset + at, to: offset + length }], at, length);
   };
   job.tableInto = async (pointer, length) => ((await tableInto(port, job.signal, pointer, length)) === null ? 0 : -1);

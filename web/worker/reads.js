@@ -61,37 +61,48 @@ class Reads {
     // while the module checksums the last: { blob, offset, length, reading }.
     // Every read of a chunk's worth goes through take(), asked ahead or not.
     this.ahead = null;
-    // Where a job reads only part of a blob (its half of a job on two
-    // workers), reads before that part's end reach no further than it, ahead
-    // or in a slice: { blob, end }, or null.
-    this.bound = null;
-    // The part a job reads after that one, whose first slice is asked for
-    // once the last of the part before is taken, so that a folder's many files
-    // are read as one: { blob, from, end }, or null.
-    this.following = null;
+    // The parts of blobs the job reads in turn ({ blob, from, end }, follow()),
+    // and the place in them of the one read last.
+    this.parts = [];
+    this.cursor = 0;
   }
 
-  // The most a read `at` bytes into a part asks for, where its blob is read
-  // in slices: what the slice holds from there, a part's slices beginning at
-  // its start, so that no read spans two and each slice is the one read ahead.
-  sliceLeft(at) {
-    return this.way === 'stream' ? Infinity : kSliceSpan - (at % kSliceSpan);
+  // The job reads `parts` in turn: a read inside one reaches no further than
+  // its end, ahead or in a slice (the other worker's part may follow), and a
+  // part's last slice asks for the first of the next, so that a folder's many
+  // files are read as one.
+  follow(parts) {
+    this.parts = parts;
+    this.cursor = 0;
+  }
+
+  // The part of `blob` that holds `offset`, at or after the one read last, or null.
+  partOf(blob, offset) {
+    const { parts } = this;
+    for (let i = this.cursor; i < parts.length; ++i) {
+      if (parts[i].blob === blob && offset >= parts[i].from && offset < parts[i].end) {
+        this.cursor = i;
+        return parts[i];
+      }
+    }
+    return null;
   }
 
   // How far a read of `blob` at `offset` may reach beyond what it asks for.
   endFor(blob, offset) {
-    const { bound } = this;
-    return bound?.blob === blob && offset < bound.end ? bound.end : blob.size;
+    return this.partOf(blob, offset)?.end ?? blob.size;
   }
 
   // `length` bytes of `blob` from `offset`, fewer at its end, out of `held`, a
   // slice kept; where it lacks them, a slice of `size` from `offset` takes its
   // place, the old one let go at once rather than left for the collector, which
-  // lets a hundred pile up (WebKit).
-  async fromHeld(held, blob, offset, length, size) {
+  // lets a hundred pile up (WebKit). With `short`, a read that begins in the
+  // slice ends with it: so no read spans two, and each slice is the one read ahead.
+  async fromHeld(held, blob, offset, length, size, short = false) {
     this.way ??= await wayOf(blob);
     const end = offset + Math.min(length, blob.size - offset);
-    if (held.blob !== blob || offset < held.offset || end > held.offset + held.bytes.length) {
+    const heldEnd = held.offset + held.bytes.length;
+    if (held.blob !== blob || offset < held.offset || (end > heldEnd && !(short && offset < heldEnd))) {
       held.bytes.buffer.transfer?.(0);
       const span = Math.max(length, Math.min(size, this.endFor(blob, offset) - offset));
       Object.assign(held, { blob, offset, bytes: await held.read(blob, offset, span) });
@@ -117,8 +128,9 @@ class Reads {
       throw new Error('unreadable');
     }
     const after = offset + bytes.length;
-    const end = this.endFor(blob, offset);
-    const { following } = this;
+    const part = this.partOf(blob, offset);
+    const end = part?.end ?? blob.size;
+    const following = part && this.parts[this.cursor + 1];
     const then = after < end ? { blob, offset: after, span: Math.min(span, end - after) }
       : following && { blob: following.blob, offset: following.from,
         span: Math.min(kSliceSpan, following.end - following.from) };
@@ -140,12 +152,13 @@ class Reads {
     return new Uint8Array(await blob.slice(offset, offset + length).arrayBuffer());
   }
 
-  // `length` bytes of `blob` from `offset` (at most a chunk), fewer at its end,
-  // as a view good until the next read; it throws when the blob cannot be read.
+  // `length` bytes of `blob` from `offset` (at most a chunk), fewer at its end
+  // or a slice's, as a view good until the next read; none only at the blob's
+  // end; it throws when the blob cannot be read.
   async bytes(blob, offset, length) {
     this.way ??= await wayOf(blob);
     if (this.way !== 'stream') {
-      return this.fromHeld(this.span, blob, offset, length, kSliceSpan);
+      return this.fromHeld(this.span, blob, offset, length, kSliceSpan, true);
     }
     this.spare ??= new ArrayBuffer(this.chunkSize);
     let done = 0;
@@ -224,7 +237,7 @@ class Reads {
         const bytes = await this.take(blob, offset + done, want);
         target.set(bytes, done);
         done += bytes.length;
-        if (bytes.length < want) {
+        if (bytes.length === 0) {
           break;
         }
         // The module reads on where it stopped, a window at a time: the next asked for as it checksums this one.
