@@ -159,10 +159,11 @@ secondWorker?.ready.catch(() => {});
 // takes back its table of checksums. Reading is what takes the time, and two workers read faster
 // than one. Cancel stops both; a failed read in either, or the second worker
 // failing, ends the job.
-async function onTwo(kind, args, size, { signal, onProgress, onLayout }) {
+async function onTwo(kind, args, size, options) {
+  const { signal, onProgress } = options;
   // Where the second cannot start its module, the first does the whole.
   if (!readsOnTwo || size < worker.rules.leastSplit || !(await secondWorker.ready.then(() => true, () => false))) {
-    return worker[kind](...args, null, { signal, onProgress, onLayout });
+    return worker[kind](...args, null, options);
   }
   signal.throwIfAborted();  // cancelled while the second started
   const both = new AbortController();
@@ -185,7 +186,7 @@ async function onTwo(kind, args, size, { signal, onProgress, onLayout }) {
   };
   secondWorker.second(port2, { signal: both.signal, onProgress: secondProgress }).catch((error) => both.abort(error));
   try {
-    return await worker[kind](...args, port1, { signal: both.signal, onProgress: firstProgress, onLayout });
+    return await worker[kind](...args, port1, { ...options, signal: both.signal, onProgress: firstProgress });
   } finally {
     signal.removeEventListener('abort', stop);
     both.abort();

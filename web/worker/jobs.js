@@ -253,7 +253,8 @@ async function check(job, port = null) {
  * changed since chosen is refused with quarnel-pack's line naming it. Nothing
  * but the message when the folder is refused. `port`, where given, leads to
  * the other worker, which reads the disc's second half (feedOnTwo). With
- * `early`, the layout (metadata, order, padding) is posted as soon as it is made.
+ * `early`, the layout (metadata, order, padding) is posted as soon as it is
+ * made, and the result leaves it out.
  * @typedef {{ message: string, metadata?: Uint8Array, order?: number[], padding?: number[],
  *   header?: Uint8Array }} PackResult
  * @returns {Promise<PackResult>}
@@ -281,7 +282,9 @@ async function pack(job, model, label, early, port = null) {
   if (refused) {
     return unreadable(job, folder.name, refused.path ?? '');
   }
-  return { message: text(quarnel._quarnel_pack_success_message()), metadata, order, padding, header: headerArea() };
+  // Where the layout went ahead, the result need not carry it again.
+  return { message: text(quarnel._quarnel_pack_success_message()), ...(early ? {} : { metadata, order, padding }),
+    header: headerArea() };
 }
 
 /**
