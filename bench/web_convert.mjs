@@ -136,6 +136,11 @@ for (const workers of [1, 2]) {
   }
 }
 
+// Where an engine would copy a folder's image whole into memory to save it
+// (Firefox, web/page.js), the page copies the disc into one Blob as it reads:
+// the folder is also timed beside that copy alone.
+const copyWay = { name: 'the files copied into one Blob (Response.blob())', read: 'copy', workers: 0 };
+
 // In the page, the files input `id` holds read alone by `way`, in workers
 // started beforehand from the floor worker's text, timed from their first
 // message to their last answer: { seconds }, or { failure } (a value with an
@@ -146,6 +151,12 @@ const timedFloor = async ({ script, way: { read, size, ahead, workers }, id }) =
   const url = URL.createObjectURL(new Blob([script], { type: 'text/javascript' }));
   const started = [];
   try {
+    if (read === 'copy') {
+      const start = performance.now();
+      const kept = await new Response(new Blob(files)).blob();
+      return kept.size === total ? { seconds: (performance.now() - start) / 1000 }
+        : { failure: `copied ${kept.size} bytes of ${total}` };
+    }
     for (let i = 0; i < workers; ++i) {
       started.push(await new Promise((done, fail) => {
         const worker = new Worker(url);
@@ -277,10 +288,10 @@ for (const engine of (process.env.ENGINES ?? 'chromium firefox webkit').split(/\
     { what: source, jobs: [{ name: 'page', view: 'convert', what: source },
       { name: 'check', view: 'check', what: join(work, 'source.bin') }] },  // the check of the source's image
     { what: largest, jobs: [{ name: 'page 2 GiB - 2048', view: 'convert', what: largest }] },
-    { what: folder, jobs: [{ name: 'folder', view: 'folder', what: folder }] },
+    { what: folder, jobs: [{ name: 'folder', view: 'folder', what: folder }], copy: copyWay },
   ];
   for (const target of read) {
-    target.floors = new Map(finalists.map((way) => [way, []]));
+    target.floors = new Map([...finalists, target.copy].filter(Boolean).map((way) => [way, []]));
     target.jobs.forEach((job) => { job.seconds = []; });
   }
   nativeSeconds();  // untimed: the first run alone finds tmpfs and the page cache cold
@@ -289,7 +300,7 @@ for (const engine of (process.env.ENGINES ?? 'chromium firefox webkit').split(/\
     for (const { what, floors, jobs } of read) {
       // The jobs and the floor take turns at going first, the finalists at their order.
       const floor = async () => {
-        for (const way of pair % 2 ? [...finalists].reverse() : finalists) {
+        for (const way of pair % 2 ? [...floors.keys()].reverse() : floors.keys()) {
           const time = await floorSeconds(browser, server.url, what, way);
           if (time.failure) throw new Error(`${engine}, ${way.name} failed after its trials: ${time.failure}`);
           floors.get(way).push(time.seconds);
@@ -305,15 +316,19 @@ for (const engine of (process.env.ENGINES ?? 'chromium firefox webkit').split(/\
   await browser.close();
   const row = { engine, ratio: ratios.length ? spread(ratios, ' x') : '-' };
   // Each floor is the finalist of the lower median over the pairs.
-  for (const { what, floors, jobs } of read) {
+  for (const { what, floors, jobs, copy } of read) {
     const of = basename(what.name ?? what);
     for (const [way, times] of floors) console.log(`${engine} floor of ${of}, ${way.name}: ${spread(times, ' s')}`);
-    const [way, fastest] = [...floors].sort(([, a], [, b]) => median(a) - median(b))[0] ?? [];
+    const [way, fastest] = [...floors].filter(([candidate]) => candidate !== copy)
+      .sort(([, a], [, b]) => median(a) - median(b))[0] ?? [];
+    const over = (job, times) => spread(job.seconds.map((seconds, i) => seconds / times[i]), ' x');
     for (const job of jobs) {
       if (job.seconds.length) console.log(`${engine} ${job.name}: ${spread(job.seconds, ' s')}`);
-      row[`${job.name} / floor`] = way ? spread(job.seconds.map((seconds, i) => seconds / fastest[i]), ' x') : '-';
+      row[`${job.name} / floor`] = way ? over(job, fastest) : '-';
+      if (copy) row[`${job.name} / copy`] = way ? over(job, floors.get(copy)) : '-';
     }
     row[`floor of ${of}`] = way ? `${median(fastest).toFixed(2)} s, ${way.name}` : '-';
+    if (copy) row[`copy of ${of}`] = way ? `${median(floors.get(copy)).toFixed(2)} s` : '-';
   }
   for (const [name, path, view] of [[`convert ${mebibytes} MiB`, source, 'convert'],
     ['convert 2 GiB - 2048', largest, 'convert'], [`check ${mebibytes} MiB`, join(work, 'source.bin'), 'check'],
