@@ -76,21 +76,21 @@ class Reads {
     this.cursor = 0;
   }
 
-  // The part of `blob` that holds `offset`, at or after the one read last, or null.
-  partOf(blob, offset) {
+  // The place in parts of the one of `blob` that holds `offset`, at or after the one read last, or -1.
+  partAt(blob, offset) {
     const { parts } = this;
     for (let i = this.cursor; i < parts.length; ++i) {
       if (parts[i].blob === blob && offset >= parts[i].from && offset < parts[i].end) {
         this.cursor = i;
-        return parts[i];
+        return i;
       }
     }
-    return null;
+    return -1;
   }
 
   // How far a read of `blob` at `offset` may reach beyond what it asks for.
   endFor(blob, offset) {
-    return this.partOf(blob, offset)?.end ?? blob.size;
+    return this.parts[this.partAt(blob, offset)]?.end ?? blob.size;
   }
 
   // `length` bytes of `blob` from `offset`, fewer at its end, out of `held`, a
@@ -128,9 +128,9 @@ class Reads {
       throw new Error('unreadable');
     }
     const after = offset + bytes.length;
-    const part = this.partOf(blob, offset);
-    const end = part?.end ?? blob.size;
-    const following = part && this.parts[this.cursor + 1];
+    const at = this.partAt(blob, offset);
+    const end = this.parts[at]?.end ?? blob.size;
+    const following = at < 0 ? null : this.parts[at + 1];
     const then = after < end ? { blob, offset: after, span: Math.min(span, end - after) }
       : following && { blob: following.blob, offset: following.from,
         span: Math.min(kSliceSpan, following.end - following.from) };
@@ -240,10 +240,12 @@ class Reads {
         if (bytes.length === 0) {
           break;
         }
-        // The module reads on where it stopped, a window at a time: the next asked for as it checksums this one.
+        // The rest of a short read, or where the module reads on, a window at a
+        // time: the next asked for as it checksums this one, as long as the
+        // read that will take it.
         const next = offset + done;
         if (next < end) {
-          this.readAhead(blob, next, Math.min(want, end - next));
+          this.readAhead(blob, next, Math.min(done < length ? Math.min(length - done, this.chunkSize) : want, end - next));
         }
       }
       return done;
