@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "image/checksum.h"
+#include "image/checksum_lanes.h"
 
 namespace quarnel {
 
@@ -106,6 +107,19 @@ TEST_P(ChecksumKernelTest, MatchesTheBitwiseDefinitionOnEveryLengthAndAlignment)
             ASSERT_EQ(GetParam().function(std::span(data.data() + start, length)), expected[length])
                 << "start " << start << ", length " << length;
         }
+    }
+}
+
+// The byte-lane kernel on plain lanes, as the WebAssembly build runs it on
+// vectors: it loads bytes one by one, so that one alignment stands for all.
+TEST(BlockChecksum, ByteLanesMatchTheBitwiseDefinitionOnEveryLength)
+{
+    const auto data = random_data();
+    const auto expected = bitwise_prefix_checksums(data, 1);
+    for (std::size_t length = 0; length <= kMaxLength; ++length) {
+        ASSERT_EQ(crc::checksum_with<crc::continue_lanes<crc::PlainLanes>>(std::span(data.data() + 1, length)),
+                  expected[length])
+            << "length " << length;
     }
 }
 

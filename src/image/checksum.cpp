@@ -60,8 +60,9 @@ std::uint16_t block_checksum_portable(std::span<const std::uint8_t> bytes)
 }
 
 #if !defined(__x86_64__) && !defined(__aarch64__)
-// Other architectures have the portable implementation alone.
-std::span<const ChecksumKernel> checksum_kernels() { return {}; }
+// Other architectures have the portable implementation alone; the page's SIMD
+// module links its kernel in place of this one (checksum_wasm.cpp).
+[[gnu::weak]] std::span<const ChecksumKernel> checksum_kernels() { return {}; }
 #endif
 
 namespace {

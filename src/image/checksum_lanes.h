@@ -1,0 +1,130 @@
+// CRC-16 on sixteen byte lanes at once, for vector units that look up bytes
+// in a 16-entry table, lane by lane (WebAssembly's swizzle), but cannot
+// multiply without carry. Lane k keeps the state of bytes k, k + 16, k + 32,
+// ... of the range: every 16 bytes advance each lane's state by 16 zero
+// bytes (a linear map, looked up a nibble at a time) and add the next byte
+// in. The sixteen states, as bytes, then checksum to the range's state.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "image/crc_state.h"
+
+namespace quarnel::crc {
+
+inline constexpr std::size_t kLanes = 16;
+using NibbleTable = std::array<std::uint8_t, kLanes>;
+
+// The state after `zeros` zero bytes: a linear map of the state before.
+constexpr std::uint16_t advance_zeros(std::uint16_t state, std::size_t zeros)
+{
+    for (std::size_t i = 0; i < zeros; ++i) {
+        state = static_cast<std::uint16_t>((state >> 8) ^ kTables[0][state & 0xFFU]);
+    }
+    return state;
+}
+
+// advance_zeros(·, kLanes) a nibble at a time: table 2n + h gives byte h of
+// the image of nibble n (bits 4n to 4n + 3) of the state.
+constexpr std::array<NibbleTable, 8> make_lane_tables()
+{
+    std::array<NibbleTable, 8> tables{};
+    for (unsigned nibble = 0; nibble < 4; ++nibble) {
+        for (unsigned value = 0; value < kLanes; ++value) {
+            const std::uint16_t image = advance_zeros(static_cast<std::uint16_t>(value << (4 * nibble)), kLanes);
+            tables[2 * nibble][value] = static_cast<std::uint8_t>(image & 0xFFU);
+            tables[2 * nibble + 1][value] = static_cast<std::uint8_t>(image >> 8);
+        }
+    }
+    return tables;
+}
+
+inline constexpr std::array<NibbleTable, 8> kLaneTables = make_lane_tables();
+
+// The operations on kLanes bytes that the kernel needs, one lane at a time:
+// the definition a vector unit's version must agree with.
+struct PlainLanes {
+    using Type = NibbleTable;
+
+    static Type load(const std::uint8_t* p)
+    {
+        Type v{};
+        std::copy_n(p, kLanes, v.begin());
+        return v;
+    }
+    static void store(std::uint8_t* p, const Type& v) { std::copy(v.begin(), v.end(), p); }
+    static Type zero() { return {}; }
+    // The state's bytes added to the first two lanes.
+    static Type with_state(Type v, std::uint16_t state)
+    {
+        v[0] ^= static_cast<std::uint8_t>(state & 0xFFU);
+        v[1] ^= static_cast<std::uint8_t>(state >> 8);
+        return v;
+    }
+    static Type table(const NibbleTable& entries) { return entries; }
+    // Each lane's entry of `table`, `index` below kLanes.
+    static Type lookup(const Type& table, const Type& index)
+    {
+        Type v{};
+        std::transform(index.begin(), index.end(), v.begin(), [&](std::uint8_t i) { return table[i]; });
+        return v;
+    }
+    static Type low_nibbles(Type v)
+    {
+        std::transform(v.begin(), v.end(), v.begin(), [](std::uint8_t b) { return b & 0x0FU; });
+        return v;
+    }
+    static Type high_nibbles(Type v)
+    {
+        std::transform(v.begin(), v.end(), v.begin(), [](std::uint8_t b) { return b >> 4; });
+        return v;
+    }
+    static Type sum(Type a, const Type& b)
+    {
+        std::transform(a.begin(), a.end(), b.begin(), a.begin(), [](std::uint8_t x, std::uint8_t y) { return x ^ y; });
+        return a;
+    }
+};
+
+template <class Lanes>
+std::uint16_t continue_lanes(std::uint16_t state, std::span<const std::uint8_t> bytes)
+{
+    using V = typename Lanes::Type;
+    if (bytes.size() < 2 * kLanes) {
+        return continue_sliced(state, bytes);
+    }
+    std::array<V, 8> t{};
+    std::transform(kLaneTables.begin(), kLaneTables.end(), t.begin(), [](const auto& e) { return Lanes::table(e); });
+    const std::uint8_t* p = bytes.data();
+    const std::uint8_t* const end = p + bytes.size() / kLanes * kLanes;
+    // The state enters as the first two bytes (as in advance_group).
+    V low = Lanes::with_state(Lanes::load(p), state);
+    V high = Lanes::zero();
+    for (p += kLanes; p != end; p += kLanes) {
+        const V n0 = Lanes::low_nibbles(low);
+        const V n1 = Lanes::high_nibbles(low);
+        const V n2 = Lanes::low_nibbles(high);
+        const V n3 = Lanes::high_nibbles(high);
+        low = Lanes::sum(Lanes::sum(Lanes::lookup(t[0], n0), Lanes::lookup(t[2], n1)),
+                         Lanes::sum(Lanes::sum(Lanes::lookup(t[4], n2), Lanes::lookup(t[6], n3)), Lanes::load(p)));
+        high = Lanes::sum(Lanes::sum(Lanes::lookup(t[1], n0), Lanes::lookup(t[3], n1)),
+                          Lanes::sum(Lanes::lookup(t[5], n2), Lanes::lookup(t[7], n3)));
+    }
+    // Lane k's state still lacks 16 - k bytes: its low byte is byte k of a
+    // 16-byte range from state 0, its high byte byte k of a 15-byte one (one
+    // byte moves it to the low byte); their sum is the range's state.
+    std::array<std::uint8_t, kLanes> lows{};
+    std::array<std::uint8_t, kLanes> highs{};
+    Lanes::store(lows.data(), low);
+    Lanes::store(highs.data(), high);
+    const auto combined = static_cast<std::uint16_t>(continue_sliced(0, lows) ^
+                                                     continue_sliced(0, std::span(highs).first(kLanes - 1)) ^
+                                                     highs[kLanes - 1]);
+    return continue_sliced(combined, {end, bytes.data() + bytes.size()});
+}
+
+}  // namespace quarnel::crc
