@@ -336,13 +336,22 @@ async function chromiumOnly(browser, url) {
   return wrong;
 }
 
-// The page with a module that does not compile (its WebAssembly's first bytes
-// changed): every view says so in the page's own words, and nothing can start.
-const brokenDir = at('broken-page');
-mkdirSync(brokenDir);
-['quarnel.js', 'style.css'].forEach((name) => copyFileSync(join(pageDir, name), join(brokenDir, name)));
-writeFileSync(join(brokenDir, 'index.html'),
-  readFileSync(join(pageDir, 'index.html'), 'utf8').replace('base64,AGFzbQ', 'base64,AAAAAA'));
+// The page with its modules' WebAssembly changed in the first bytes: `which`
+// 'all' (every view then says so in the page's own words, and nothing can
+// start) or 'simd', the SIMD one alone, as an engine without SIMD refuses it.
+function brokenCopy(which) {
+  const dir = at(`broken-${which}`);
+  mkdirSync(dir);
+  ['quarnel.js', 'style.css'].forEach((name) => copyFileSync(join(pageDir, name), join(dir, name)));
+  const page = readFileSync(join(pageDir, 'index.html'), 'utf8');
+  const simd = "quarnelSimdWasm = 'data:application/octet-stream;base64,AGFzbQ";
+  if (!page.includes(simd)) throw new Error('the page carries no SIMD module');
+  writeFileSync(join(dir, 'index.html'), which === 'all' ? page.replaceAll('base64,AGFzbQ', 'base64,AAAAAA')
+    : page.replace(simd, simd.replace('AGFzbQ', 'AAAAAA')));
+  return dir;
+}
+const brokenDir = brokenCopy('all');
+const noSimdDir = brokenCopy('simd');
 const brokenViews = (views) => views.map((v) => [document.getElementById(`${v}-result`).textContent,
   document.getElementById(`${v}-result`).classList.contains('failed') && document.getElementById(`${v}-start`).disabled]);
 async function brokenPage(browser, url) {
@@ -360,6 +369,7 @@ async function brokenPage(browser, url) {
 const docs = resolve(samples, '..', 'docs');
 const server = await servePage(pageDir);
 const brokenServer = await servePage(brokenDir);
+const noSimdServer = await servePage(noSimdDir);
 let failures = 0;
 let total = 0;
 const chosen = (process.env.QUARNEL_WEB_ENGINES ?? 'chromium firefox webkit').split(/\s+/).filter(Boolean);
@@ -368,6 +378,19 @@ for (const engine of chosen) {
   if (engine === 'chromium') {
     const wrong = await chromiumOnly(browser, server.url);
     console.log(`${wrong.length === 0 ? 'ok  ' : 'FAIL'} chromium: axe-core, screenshots` +
+      wrong.map((w) => '\n     ' + w).join(''));
+    failures += wrong.length === 0 ? 0 : 1;
+    total += 1;
+  }
+  {
+    // Without the SIMD module, the portable one gives the same bytes.
+    const test = { view: 'convert', file: 'sample.iso', model: 'E220' };
+    const page = await browser.newPage();
+    await page.goto(noSimdServer.url);
+    const wrong = verdict(test, native(test), await runJob(page, test.view, at(test.file), { model: test.model }));
+    wrong.push(...page.errors.map((e) => `console: ${e}`));
+    await page.close();
+    console.log(`${wrong.length === 0 ? 'ok  ' : 'FAIL'} the SIMD module refused (${engine})` +
       wrong.map((w) => '\n     ' + w).join(''));
     failures += wrong.length === 0 ? 0 : 1;
     total += 1;
@@ -409,6 +432,7 @@ for (const engine of chosen) {
 }
 server.close();
 brokenServer.close();
+noSimdServer.close();
 rmSync(work, { recursive: true, force: true });
 console.log(failures === 0 ? `all ${total} cases passed` : `${failures} of ${total} cases failed`);
 process.exit(failures === 0 ? 0 : 1);

@@ -7,10 +7,23 @@
 // which left the page waiting for its module for good.
 Module['instantiateWasm'] = function (imports, receiveInstance) {
   try {
-    const module = new WebAssembly.Module(tryParseAsDataURI(wasmBinaryFile));
+    const module = simdModule() ?? new WebAssembly.Module(tryParseAsDataURI(wasmBinaryFile));
     receiveInstance(new WebAssembly.Instance(module, imports), module);
   } catch (error) {
     readyPromiseReject(error);
   }
   return {};  // the exports are the instance's, taken by receiveInstance
 };
+
+// The SIMD build's WebAssembly, where the page carries it (assemble_page.cmake):
+// its checksum is the faster, and an engine without SIMD refuses to compile it.
+function simdModule() {
+  if (typeof quarnelSimdWasm !== 'string') {
+    return null;
+  }
+  try {
+    return new WebAssembly.Module(tryParseAsDataURI(quarnelSimdWasm));
+  } catch {
+    return null;
+  }
+}
