@@ -90,8 +90,7 @@ struct PlainLanes {
     }
 };
 
-template <class Lanes>
-std::uint16_t continue_lanes(std::uint16_t state, std::span<const std::uint8_t> bytes)
+template <class Lanes> std::uint16_t continue_lanes(std::uint16_t state, std::span<const std::uint8_t> bytes)
 {
     using V = typename Lanes::Type;
     if (bytes.size() < 2 * kLanes) {
@@ -121,9 +120,8 @@ std::uint16_t continue_lanes(std::uint16_t state, std::span<const std::uint8_t> 
     std::array<std::uint8_t, kLanes> highs{};
     Lanes::store(lows.data(), low);
     Lanes::store(highs.data(), high);
-    const auto combined = static_cast<std::uint16_t>(continue_sliced(0, lows) ^
-                                                     continue_sliced(0, std::span(highs).first(kLanes - 1)) ^
-                                                     highs[kLanes - 1]);
+    const auto combined = static_cast<std::uint16_t>(
+        continue_sliced(0, lows) ^ continue_sliced(0, std::span(highs).first(kLanes - 1)) ^ highs[kLanes - 1]);
     return continue_sliced(combined, {end, bytes.data() + bytes.size()});
 }
 
