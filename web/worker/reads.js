@@ -7,6 +7,10 @@
 // Read as slices, a blob is read this much at once and served a chunk at a
 // time: each slice costs WebKit a round trip to its network process.
 const kSliceSpan = 1 << 22;
+// How many slices are asked for ahead of the one read, each of kSliceSpan in
+// memory until taken: with one, WebKit's network process was left idle while
+// the worker checksummed; more than three read no faster.
+const kSlicesAhead = 3;
 // Small reads (the check's table, a window's worth of entries at a time) come
 // from a 64 KiB piece of the file read whole: a stream read a few hundred
 // bytes at a time would leave the rest of each chunk behind as garbage.
@@ -52,10 +56,10 @@ class Reads {
     this.spare = null;  // the byte streams' buffer, a chunk long, made at the first
     this.open = [];  // the byte streams open, the latest first: { blob, next, reader }
     this.span = heldSlice((blob, offset, span) => this.spanAt(blob, offset, span));  // the last slice read (kSliceSpan)
-    // The slice after it, asked for as soon as it was taken, so that the
-    // browser reads it while the module checksums the one before:
-    // { blob, offset, reading } (its bytes, or null when unreadable).
-    this.nextSpan = null;
+    // The slices after it (kSlicesAhead), asked for as soon as it was taken,
+    // so that the browser reads them while the module checksums the one
+    // before: { blob, offset, span, reading } (its bytes, or null when unreadable).
+    this.nextSpans = [];
     this.piece = heldSlice((blob, offset, span) => this.sliceOf(blob, offset, span));  // the last piece read (kPieceSize)
     // The one read asked for ahead of its use, so that the next bytes arrive
     // while the module checksums the last: { blob, offset, length, reading }.
@@ -76,16 +80,34 @@ class Reads {
     this.cursor = 0;
   }
 
-  // The place in parts of the one of `blob` that holds `offset`, at or after the one read last, or -1.
-  partAt(blob, offset) {
+  // The place in parts of the one of `blob` that holds `offset`, at or after `from`, or -1.
+  findPart(blob, offset, from) {
     const { parts } = this;
-    for (let i = this.cursor; i < parts.length; ++i) {
+    for (let i = from; i < parts.length; ++i) {
       if (parts[i].blob === blob && offset >= parts[i].from && offset < parts[i].end) {
-        this.cursor = i;
         return i;
       }
     }
     return -1;
+  }
+
+  // The same from the one read last on, which `offset` becomes.
+  partAt(blob, offset) {
+    const at = this.findPart(blob, offset, this.cursor);
+    this.cursor = Math.max(at, this.cursor);
+    return at;
+  }
+
+  // Where the slice that follows `span` bytes from `offset` lies, { blob,
+  // offset, span }: on in the same part, else at the start of the next; null at the last's end.
+  sliceAfter(blob, offset, span) {
+    const at = this.findPart(blob, offset, this.cursor);
+    const after = offset + span;
+    const end = this.parts[at]?.end ?? blob.size;
+    const following = at < 0 ? null : this.parts[at + 1];
+    return after < end ? { blob, offset: after, span: Math.min(span, end - after) }
+      : following && { blob: following.blob, offset: following.from,
+        span: Math.min(kSliceSpan, following.end - following.from) };
   }
 
   // How far a read of `blob` at `offset` may reach beyond what it asks for.
@@ -111,33 +133,42 @@ class Reads {
   }
 
   // The slice of `span` bytes from `offset`, read on ahead where it was the
-  // next; then, for a blob read slice by slice in the worker, the next one is
-  // asked for at once, or at the part's end the first of the part that follows.
-  // (The page's reads of file:// are left one at a time.)
+  // next; then, for a blob read slice by slice in the worker, the next ones
+  // are asked for at once, on through the parts, so that the browser always
+  // has kSlicesAhead to read. (The page's reads of file:// are left one at a time.)
   async spanAt(blob, offset, span) {
-    const next = this.nextSpan;
-    this.nextSpan = null;
+    const next = this.nextSpans[0];
     let bytes;
     if (next?.blob === blob && next.offset === offset && next.span === span) {
-      bytes = await next.reading;
+      bytes = await this.nextSpans.shift().reading;
     } else {
-      (await next?.reading)?.buffer.transfer?.(0);
+      await this.dropAhead();
       bytes = await this.sliceOf(blob, offset, span).catch(() => null);
     }
     if (bytes === null) {
       throw new Error('unreadable');
     }
-    const after = offset + bytes.length;
-    const at = this.partAt(blob, offset);
-    const end = this.parts[at]?.end ?? blob.size;
-    const following = at < 0 ? null : this.parts[at + 1];
-    const then = after < end ? { blob, offset: after, span: Math.min(span, end - after) }
-      : following && { blob: following.blob, offset: following.from,
-        span: Math.min(kSliceSpan, following.end - following.from) };
-    if (this.way === 'slices' && (bytes.length === span || after >= end) && then && !this.signal.aborted) {
-      this.nextSpan = { ...then, reading: this.sliceOf(then.blob, then.offset, then.span).catch(() => null) };
+    this.partAt(blob, offset);
+    if (this.way !== 'slices' || (bytes.length < span && offset + bytes.length < this.endFor(blob, offset))) {
+      return bytes;
+    }
+    let last = this.nextSpans.at(-1) ?? { blob, offset, span: bytes.length };
+    while (this.nextSpans.length < kSlicesAhead && !this.signal.aborted) {
+      const then = this.sliceAfter(last.blob, last.offset, last.span);
+      if (!then) {
+        break;
+      }
+      last = { ...then, reading: this.sliceOf(then.blob, then.offset, then.span).catch(() => null) };
+      this.nextSpans.push(last);
     }
     return bytes;
+  }
+
+  // The slices asked for ahead let go, once read.
+  async dropAhead() {
+    for (const ahead of this.nextSpans.splice(0)) {
+      (await ahead.reading)?.buffer.transfer?.(0);
+    }
   }
 
   // `length` bytes of `blob` from `offset` read whole, or fewer at its end, as a new Uint8Array.
@@ -259,8 +290,7 @@ class Reads {
     this.open.splice(0).forEach((stream) => stream.reader.cancel().catch(() => {}));
     await this.ahead?.reading;
     this.ahead = null;
-    (await this.nextSpan?.reading)?.buffer.transfer?.(0);
-    this.nextSpan = null;
+    await this.dropAhead();
     for (const held of [this.span, this.piece]) {
       held.bytes.buffer.transfer?.(0);
       Object.assign(held, noSlice());
