@@ -44,9 +44,10 @@ class QuarnelWorker {
     return this.call('pack', [folder, model, label, early, port], options, port ? [port] : []);
   }
 
-  // The other worker's part of a job split over two: what the first hands it over `port`.
-  second(port, options) {
-    return this.call('second', [null, port], options, [port]);
+  // The other worker's part of a job split over two: what the first hands it
+  // over `port`, of the job's `sources` (its file, or its folder's files in order).
+  second(sources, port, options) {
+    return this.call('second', [sources, port], options, [port]);
   }
 
   // A line the page needs of the module waits for the job running, which may
@@ -184,7 +185,9 @@ async function onTwo(kind, args, size, options) {
     second = bytes;
     shown();
   };
-  secondWorker.second(port2, { signal: both.signal, onProgress: secondProgress }).catch((error) => both.abort(error));
+  const sources = kind === 'pack' ? args[0].files.map(({ file }) => file) : [args[0]];
+  secondWorker.second(sources, port2, { signal: both.signal, onProgress: secondProgress })
+    .catch((error) => both.abort(error));
   try {
     return await worker[kind](...args, port1, { ...options, signal: both.signal, onProgress: firstProgress });
   } finally {

@@ -110,22 +110,29 @@ function cut(parts, at) {
 }
 
 // feed() on two workers where `port` leads to the other (second()), for
-// `total` bytes: the parts from where the module splits them on are handed
-// on to it, the rest fed here, and its table put in place.
+// `total` bytes of `sources`' blobs: the parts from where the module splits
+// them on are handed on to it, the rest fed here, and its table put in place.
 // The part refused, by either (the other's as { path }), or null.
-async function feedOnTwo(job, parts, total, port) {
+async function feedOnTwo(job, parts, total, port, sources) {
   const at = port ? quarnel._quarnel_split_at(total) : 0;
   if (at === 0) {
     return feed(job, parts, total);
   }
   const [ours, theirs] = cut(parts, at);
-  handOn(port, theirs, at, total);
+  handOn(port, theirs, at, total, sources);
   return (await feed(job, ours, total)) ??
     tableInto(port, job.signal, quarnel._quarnel_convert_table_at(at), quarnel._quarnel_convert_table_size(at));
 }
 
-// Hands the other worker its part of a job split over two: the source's parts from `start` on, of `total` bytes.
-const handOn = (port, parts, start, total) => port.postMessage({ parts, start, total });
+// Hands the other worker its part of a job split over two: the source's
+// parts from `start` on, of `total` bytes. Each blob goes as its place in
+// `sources`, which the page gave the other too: Firefox cannot read a slice
+// of a Blob made in memory once it has come through a MessagePort.
+function handOn(port, parts, start, total, sources) {
+  const places = new Map(sources.map((blob, i) => [blob, i]));
+  const handed = parts.map(({ blob, ...part }) => (blob ? { ...part, source: places.get(blob) } : part));
+  port.postMessage({ parts: handed, start, total });
+}
 
 // Puts the table of checksums the other worker posts on `port`, `length`
 // bytes, at `pointer` in the module: null once it is there, else what it
@@ -167,7 +174,7 @@ async function convert(job, model, port = null) {
   if (quarnel._quarnel_convert_begin(file.size, model) !== 0) {
     return { message: text(quarnel._quarnel_message()) };
   }
-  if (await feedOnTwo(job, [{ blob: file, chosen: chosenOf(file) }], file.size, port)) {
+  if (await feedOnTwo(job, [{ blob: file, chosen: chosenOf(file) }], file.size, port, [file])) {
     return { message: text(quarnel._quarnel_unreadable_source_message()) };
   }
   return { message: text(quarnel._quarnel_success_message()), header: headerArea() };
@@ -175,7 +182,8 @@ async function convert(job, model, port = null) {
 
 /**
  * The other worker's part of a job split over two: the parts handed on over
- * `port` (handOn) read and checksummed, and their table posted back on it
+ * `port` (handOn), each blob by its place in the job's file, the list of the
+ * job's sources, read and checksummed, and their table posted back on it
  * as { table }, or { table: null, path } with the path of the part refused.
  * Its progress is the count of bytes it has done.
  * @returns {Promise<{ message: string }>}
@@ -185,7 +193,8 @@ async function second(job, port) {
   if (given === null) {
     return { message: '' };
   }
-  const { parts, start, total } = given;
+  const { start, total } = given;
+  const parts = given.parts.map(({ source, ...part }) => (source === undefined ? part : { ...part, blob: job.file[source] }));
   const { progress } = job;
   job.progress = (done) => progress(done - start, total - start);
   // Only its table is taken: any model will do.
@@ -220,7 +229,7 @@ async function check(job, port = null) {
   // payload's bytes from `at` on checksummed there, and their table.
   job.split = (offset, length, at) => {
     job.reads.follow([{ blob: file, from: 0, end: offset + at }]);
-    handOn(port, [{ blob: file, chosen: chosenOf(file), from: offset + at, to: offset + length }], at, length);
+    handOn(port, [{ blob: file, chosen: chosenOf(file), from: offset + at, to: offset + length }], at, length, [file]);
   };
   job.tableInto = async (pointer, length) => ((await tableInto(port, job.signal, pointer, length)) === null ? 0 : -1);
   // The check reads through the job's reads, which wait: the module is built to pause for it (Asyncify).
@@ -278,7 +287,8 @@ async function pack(job, model, label, early, port = null) {
     parts.push({ blob: folder.files[index].file, chosen: chosen[index], path: folder.files[index].path },
       { zeros: padding[i] });
   });
-  const refused = await feedOnTwo(job, parts, quarnel._quarnel_pack_disc_size(), port);
+  const refused = await feedOnTwo(job, parts, quarnel._quarnel_pack_disc_size(), port,
+    folder.files.map(({ file }) => file));
   if (refused) {
     return unreadable(job, folder.name, refused.path ?? '');
   }
