@@ -143,19 +143,16 @@ class QuarnelWorker {
 const workerScript = document.getElementById('quarnel-worker').textContent;
 const worker = new QuarnelWorker(workerScript);
 const isFirefox = /\bFirefox\//.test(navigator.userAgent);
-// Not in Firefox, whose one worker converted as fast as two (page / floor
-// 1.34 against 1.40 in one session) with 10 to 19 MiB less memory.
-const readsOnTwo = !isFirefox;
 // The second worker, which reads and checksums the second half of what a job
 // reads while the first does the first half: started with the page, as the
 // first is, so that no job waits for it to start.
-const secondWorker = readsOnTwo ? new QuarnelWorker(workerScript) : null;
+const secondWorker = new QuarnelWorker(workerScript);
 // Where it cannot start, a job finds out and runs on the first alone (onTwo).
-secondWorker?.ready.catch(() => {});
+secondWorker.ready.catch(() => {});
 
 // Runs the job `kind` (a QuarnelWorker call) on `args`, which reads `size`
-// bytes, on two workers at once where the module splits that much (but in
-// Firefox): the first given one end of a channel of their own, over which it
+// bytes, on two workers at once where the module splits that much: the
+// first given one end of a channel of their own, over which it
 // hands the second (second()) the part from near the middle on, and
 // takes back its table of checksums. Reading is what takes the time, and two workers read faster
 // than one. Cancel stops both; a failed read in either, or the second worker
@@ -163,7 +160,7 @@ secondWorker?.ready.catch(() => {});
 async function onTwo(kind, args, size, options) {
   const { signal, onProgress } = options;
   // Where the second cannot start its module, the first does the whole.
-  if (!readsOnTwo || size < worker.rules.leastSplit || !(await secondWorker.ready.then(() => true, () => false))) {
+  if (size < worker.rules.leastSplit || !(await secondWorker.ready.then(() => true, () => false))) {
     return worker[kind](...args, null, options);
   }
   signal.throwIfAborted();  // cancelled while the second started
