@@ -161,15 +161,17 @@ const secondWorker = readsOnTwo ? new QuarnelWorker(workerScript) : null;
 // Where it cannot start, a job finds out and runs on the first alone (onTwo).
 secondWorker?.ready.catch(() => {});
 
-// Runs the job `kind` (a QuarnelWorker call) on `args`, which reads `size`
-// bytes, on two workers at once where the module splits that much (but in
-// WebKit): the first given one end of a channel of their own, over which it
+// Runs the job `kind` (a QuarnelWorker call) on `args`, which reads
+// `sources` (its file, or its folder's files in order) through, on two
+// workers at once where the module splits that much (but in WebKit): the
+// first given one end of a channel of their own, over which it
 // hands the second (second()) the part from near the middle on, and
 // takes back its table of checksums. Reading is what takes the time, and two workers read faster
 // than one. Cancel stops both; a failed read in either, or the second worker
 // failing, ends the job.
-async function onTwo(kind, args, size, options) {
+async function onTwo(kind, args, sources, options) {
   const { signal, onProgress } = options;
+  const size = sources.reduce((sum, source) => sum + source.size, 0);
   // Where the second cannot start its module, the first does the whole.
   if (!readsOnTwo || size < worker.rules.leastSplit || !(await secondWorker.ready.then(() => true, () => false))) {
     return worker[kind](...args, null, options);
@@ -193,7 +195,6 @@ async function onTwo(kind, args, size, options) {
     second = bytes;
     shown();
   };
-  const sources = kind === 'pack' ? args[0].files.map(({ file }) => file) : [args[0]];
   secondWorker.second(sources, port2, { signal: both.signal, onProgress: secondProgress })
     .catch((error) => both.abort(error));
   try {
@@ -434,7 +435,7 @@ function offerModels(names, id, group) {
 const failedWith = (message) => ({ phase: 'failed', line: shownLine(message) });
 
 const convertView = new View('convert', {
-  start: (file, [model], options) => onTwo('convert', [file, model], file.size, options),
+  start: (file, [model], options) => onTwo('convert', [file, model], [file], options),
   args: () => [Number(document.querySelector('input[name="model"]:checked').value)],
   unwritable: () => worker.rules.unwritable,
   async finish(file, result, args, signal) {
@@ -502,7 +503,7 @@ function showDiscTree(disc) {
 }
 
 const checkView = new View('check', {
-  start: (file, args, options) => onTwo('check', [file], file.size, options),
+  start: (file, args, options) => onTwo('check', [file], [file], options),
   args: () => [],
   finish(file, result) {
     if (!result.valid) {
@@ -724,7 +725,7 @@ const folderView = new FolderView('folder', {
   async start(folder, [model, label], options) {
     let copying = null;
     const result = await onTwo('pack', [folder, model, label, copiesManyParts && 1 + folder.files.length > kFileParts],
-      folder.files.reduce((sum, { file }) => sum + file.size, 0),
+      folder.files.map(({ file }) => file),
       { ...options, onLayout: (layout) => { copying = copyOfDisc(folder, layout); } });
     return { ...result, copying };
   },

@@ -94,7 +94,9 @@ class Reads {
   // The same from the one read last on, which `offset` becomes.
   partAt(blob, offset) {
     const at = this.findPart(blob, offset, this.cursor);
-    this.cursor = Math.max(at, this.cursor);
+    if (at >= 0) {
+      this.cursor = at;
+    }
     return at;
   }
 
@@ -148,7 +150,6 @@ class Reads {
     if (bytes === null) {
       throw new Error('unreadable');
     }
-    this.partAt(blob, offset);
     if (this.way !== 'slices' || (bytes.length < span && offset + bytes.length < this.endFor(blob, offset))) {
       return bytes;
     }
