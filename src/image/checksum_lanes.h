@@ -1,9 +1,12 @@
 // CRC-16 on sixteen byte lanes at once, for vector units that look up bytes
 // in a 16-entry table, lane by lane (WebAssembly's swizzle), but cannot
 // multiply without carry. Lane k keeps the state of bytes k, k + 16, k + 32,
-// ... of the range: every 16 bytes advance each lane's state by 16 zero
-// bytes (a linear map, looked up a nibble at a time) and add the next byte
-// in. The sixteen states, as bytes, then checksum to the range's state.
+// ... of the range. A step takes kStepVectors vectors of 16 bytes: it
+// advances each lane's 16-bit state past all of them at once (a linear map,
+// looked up a nibble at a time: eight lookups) and adds each vector in,
+// advanced past the vectors after it (a byte a lane: four lookups), the last
+// as it is. So the state's eight lookups are paid once a step, not once a
+// vector. The sixteen states, as bytes, then checksum to the range's state.
 #pragma once
 
 #include <algorithm>
@@ -28,14 +31,16 @@ constexpr std::uint16_t advance_zeros(std::uint16_t state, std::size_t zeros)
     return state;
 }
 
-// advance_zeros(·, kLanes) a nibble at a time: table 2n + h gives byte h of
-// the image of nibble n (bits 4n to 4n + 3) of the state.
-constexpr std::array<NibbleTable, 8> make_lane_tables()
+// advance_zeros(·, zeros) a nibble at a time: table 2n + h gives byte h of
+// the image of nibble n (bits 4n to 4n + 3) of the state. A byte's image
+// needs the first four alone.
+using AdvanceTables = std::array<NibbleTable, 8>;
+constexpr AdvanceTables make_lane_tables(std::size_t zeros)
 {
-    std::array<NibbleTable, 8> tables{};
+    AdvanceTables tables{};
     for (unsigned nibble = 0; nibble < 4; ++nibble) {
         for (unsigned value = 0; value < kLanes; ++value) {
-            const std::uint16_t image = advance_zeros(static_cast<std::uint16_t>(value << (4 * nibble)), kLanes);
+            const std::uint16_t image = advance_zeros(static_cast<std::uint16_t>(value << (4 * nibble)), zeros);
             tables[2 * nibble][value] = static_cast<std::uint8_t>(image & 0xFFU);
             tables[2 * nibble + 1][value] = static_cast<std::uint8_t>(image >> 8);
         }
@@ -43,7 +48,17 @@ constexpr std::array<NibbleTable, 8> make_lane_tables()
     return tables;
 }
 
-inline constexpr std::array<NibbleTable, 8> kLaneTables = make_lane_tables();
+// Vectors a step takes: past eight, a step saves little more.
+inline constexpr std::size_t kStepVectors = 8;
+// Entry d - 1 advances a lane by d vectors (16 d bytes), d from 1 to kStepVectors.
+using StepTables = std::array<AdvanceTables, kStepVectors>;
+inline constexpr StepTables kStepTables = [] {
+    StepTables tables{};
+    for (std::size_t d = 1; d <= kStepVectors; ++d) {
+        tables[d - 1] = make_lane_tables(d * kLanes);
+    }
+    return tables;
+}();
 
 // The operations on kLanes bytes that the kernel needs, one lane at a time:
 // the definition a vector unit's version must agree with.
@@ -90,36 +105,72 @@ struct PlainLanes {
     }
 };
 
-template <class Lanes> std::uint16_t continue_lanes(std::uint16_t state, std::span<const std::uint8_t> bytes)
+// Lanes' 16-bit states, their low and high bytes apart.
+template <class V> struct LaneStates {
+    V low;
+    V high;
+};
+
+// `low` and `high`, each lane's state, advanced by `t` (AdvanceTables as Lanes' tables).
+template <class Lanes, class V = typename Lanes::Type>
+LaneStates<V> advance_state(const std::array<V, 8>& t, V low, V high)
+{
+    const V n0 = Lanes::low_nibbles(low);
+    const V n1 = Lanes::high_nibbles(low);
+    const V n2 = Lanes::low_nibbles(high);
+    const V n3 = Lanes::high_nibbles(high);
+    return {Lanes::sum(Lanes::sum(Lanes::lookup(t[0], n0), Lanes::lookup(t[2], n1)),
+                       Lanes::sum(Lanes::lookup(t[4], n2), Lanes::lookup(t[6], n3))),
+            Lanes::sum(Lanes::sum(Lanes::lookup(t[1], n0), Lanes::lookup(t[3], n1)),
+                       Lanes::sum(Lanes::lookup(t[5], n2), Lanes::lookup(t[7], n3)))};
+}
+
+// The same of a state whose high byte is 0 (a byte of input): four lookups.
+template <class Lanes, class V = typename Lanes::Type> LaneStates<V> advance_byte(const std::array<V, 8>& t, V low)
+{
+    const V n0 = Lanes::low_nibbles(low);
+    const V n1 = Lanes::high_nibbles(low);
+    return {Lanes::sum(Lanes::lookup(t[0], n0), Lanes::lookup(t[2], n1)),
+            Lanes::sum(Lanes::lookup(t[1], n0), Lanes::lookup(t[3], n1))};
+}
+
+// `tables` is kStepTables, or a copy of it, which a kernel reads as data.
+template <class Lanes, const StepTables& tables = kStepTables>
+std::uint16_t continue_lanes(std::uint16_t state, std::span<const std::uint8_t> bytes)
 {
     using V = typename Lanes::Type;
     if (bytes.size() < 2 * kLanes) {
         return continue_sliced(state, bytes);
     }
-    std::array<V, 8> t{};
-    std::transform(kLaneTables.begin(), kLaneTables.end(), t.begin(), [](const auto& e) { return Lanes::table(e); });
+    std::array<std::array<V, 8>, kStepVectors> t{};
+    for (std::size_t d = 0; d < kStepVectors; ++d) {
+        std::transform(tables[d].begin(), tables[d].end(), t[d].begin(), [](const auto& e) { return Lanes::table(e); });
+    }
     const std::uint8_t* p = bytes.data();
     const std::uint8_t* const end = p + bytes.size() / kLanes * kLanes;
     // The state enters as the first two bytes (as in advance_group).
-    V low = Lanes::with_state(Lanes::load(p), state);
-    V high = Lanes::zero();
-    for (p += kLanes; p != end; p += kLanes) {
-        const V n0 = Lanes::low_nibbles(low);
-        const V n1 = Lanes::high_nibbles(low);
-        const V n2 = Lanes::low_nibbles(high);
-        const V n3 = Lanes::high_nibbles(high);
-        low = Lanes::sum(Lanes::sum(Lanes::lookup(t[0], n0), Lanes::lookup(t[2], n1)),
-                         Lanes::sum(Lanes::sum(Lanes::lookup(t[4], n2), Lanes::lookup(t[6], n3)), Lanes::load(p)));
-        high = Lanes::sum(Lanes::sum(Lanes::lookup(t[1], n0), Lanes::lookup(t[3], n1)),
-                          Lanes::sum(Lanes::lookup(t[5], n2), Lanes::lookup(t[7], n3)));
+    LaneStates<V> lanes{Lanes::with_state(Lanes::load(p), state), Lanes::zero()};
+    p += kLanes;
+    // Vector v of a step is followed by kStepVectors - 1 - v more.
+    for (; static_cast<std::size_t>(end - p) >= kStepVectors * kLanes; p += kStepVectors * kLanes) {
+        lanes = advance_state<Lanes>(t[kStepVectors - 1], lanes.low, lanes.high);
+        for (std::size_t v = 0; v + 1 < kStepVectors; ++v) {
+            const LaneStates<V> in = advance_byte<Lanes>(t[kStepVectors - 2 - v], Lanes::load(p + v * kLanes));
+            lanes = {Lanes::sum(lanes.low, in.low), Lanes::sum(lanes.high, in.high)};
+        }
+        lanes.low = Lanes::sum(lanes.low, Lanes::load(p + (kStepVectors - 1) * kLanes));
+    }
+    for (; p != end; p += kLanes) {
+        lanes = advance_state<Lanes>(t[0], lanes.low, lanes.high);
+        lanes.low = Lanes::sum(lanes.low, Lanes::load(p));
     }
     // Lane k's state still lacks 16 - k bytes: its low byte is byte k of a
     // 16-byte range from state 0, its high byte byte k of a 15-byte one (one
     // byte moves it to the low byte); their sum is the range's state.
     std::array<std::uint8_t, kLanes> lows{};
     std::array<std::uint8_t, kLanes> highs{};
-    Lanes::store(lows.data(), low);
-    Lanes::store(highs.data(), high);
+    Lanes::store(lows.data(), lanes.low);
+    Lanes::store(highs.data(), lanes.high);
     const auto combined = static_cast<std::uint16_t>(
         continue_sliced(0, lows) ^ continue_sliced(0, std::span(highs).first(kLanes - 1)) ^ highs[kLanes - 1]);
     return continue_sliced(combined, {end, bytes.data() + bytes.size()});
