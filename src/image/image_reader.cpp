@@ -191,7 +191,9 @@ std::optional<std::uint64_t> Reader::read_record(std::uint64_t offset, std::size
     return end;
 }
 
-bool Reader::check_blocks(RecordReport& record, PayloadSink* sink)
+// A function of its own, not inlined: WebKit compiles a hot loop's function
+// anew, whole, while it runs (web/CMakeLists.txt), and this loop runs for every block.
+[[gnu::noinline]] bool Reader::check_blocks(RecordReport& record, PayloadSink* sink)
 {
     const std::size_t block_size = record.header.block_size;
     const std::uint64_t blocks_in_all = record.table_entries;
