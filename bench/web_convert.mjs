@@ -3,7 +3,8 @@
 // file and beside the engine's floor, the fastest read alone of that file in
 // a worker of the page's (bench/web_floor_worker.js, each way below tried),
 // and how much memory the engine's processes take on while they convert
-// and check a source of the size given and the largest the format allows.
+// and check a source of the size given and the largest the format allows
+// (and, beside each Convert, while the floor's fastest way reads it alone).
 // The check of the source's image is timed beside the same floor: the
 // image is the source and a header area of a few hundred KiB. The largest
 // source's Convert and From a folder (FOLDER_MIB of files of 10 MiB, default
@@ -229,10 +230,11 @@ function resident() {
 
 // The growth of the engine's processes' resident memory, summed, while a job
 // runs, in MiB: all of it, and the anonymous part (without the pages of files
-// the engine maps, which the kernel takes back as it needs).
-async function growth(browser, url, what, view) {
+// the engine maps, which the kernel takes back as it needs). With `way`, while
+// the floor's read of that way runs instead (its workers started in it).
+async function growth(browser, url, what, view, way = null) {
   const page = await freshPage(browser, url);
-  await choose(page, view, what);
+  const id = await choose(page, view, what);
   await new Promise((done) => setTimeout(done, 1000));  // what the start left behind settles
   const sum = (sizes) => [...sizes.values()].reduce((a, b) => ({ all: a.all + b.all, anon: a.anon + b.anon }),
     { all: 0, anon: 0 });
@@ -246,12 +248,13 @@ async function growth(browser, url, what, view) {
     if (now.all > peak.all) highest = sizes;
     peak = { all: Math.max(peak.all, now.all), anon: Math.max(peak.anon, now.anon) };
   }, 50);
-  const run = await page.evaluate(timedJob.toString(), view);
+  const run = way ? await page.evaluate(timedFloor.toString(), { script: floorWorker, way, id })
+    : await page.evaluate(timedJob.toString(), view);
   // And a while after: an engine may copy what the link offers once its URL is made (Firefox did, whole).
   await new Promise((done) => setTimeout(done, 5000));
   clearInterval(sampler);
   await page.close();
-  if (run.failed) throw new Error(`the page failed to ${view} ${what.name ?? what}`);
+  if (run.failed || run.failure) throw new Error(`the page failed to ${way?.name ?? view} ${what.name ?? what}`);
   const mib = (kib) => (kib / 1024).toFixed(1);
   // The processes that grew most, for what the growth is made of: all (anonymous, shared memory).
   const grown = [...highest].map(([pid, now]) => ({ now, was: first.get(pid) ?? { all: 0, anon: 0, shmem: 0 } }))
@@ -318,6 +321,7 @@ for (const engine of (process.env.ENGINES ?? 'chromium firefox webkit').split(/\
   await browser.close();
   const row = { engine, ratio: ratios.length ? spread(ratios, ' x') : '-' };
   // Each floor is the finalist of the lower median over the pairs.
+  const floorWay = new Map();  // by what it reads
   for (const { what, floors, jobs, copy } of read) {
     const of = basename(what.name ?? what);
     if (pairs === '0') floors.clear();  // the copy's way goes in untimed
@@ -331,6 +335,7 @@ for (const engine of (process.env.ENGINES ?? 'chromium firefox webkit').split(/\
       if (copy) row[`${job.name} / copy`] = way ? over(job, floors.get(copy)) : '-';
     }
     row[`floor of ${of}`] = way ? `${median(fastest).toFixed(2)} s, ${way.name}` : '-';
+    floorWay.set(what, way);
     if (copy) row[`copy of ${of}`] = way ? `${median(floors.get(copy)).toFixed(2)} s` : '-';
   }
   for (const [name, path, view] of [[`convert ${mebibytes} MiB`, source, 'convert'],
@@ -343,6 +348,13 @@ for (const engine of (process.env.ENGINES ?? 'chromium firefox webkit').split(/\
     row[name] = await growth(alone, server.url, path, view);
     await alone.close();
     console.log(`${engine}, ${name}: ${row[name]}`);
+    // The floor's own growth beside a Convert's: what the engine's read alone takes.
+    if (view === 'convert' && floorWay.get(path)) {
+      const bare = await launch(engine);
+      row[`floor's, ${name}`] = await growth(bare, server.url, path, view, floorWay.get(path));
+      await bare.close();
+      console.log(`${engine}, the floor's read alone, ${name}: ${row[`floor's, ${name}`]}`);
+    }
   }
   rows.push(row);
   console.log(JSON.stringify(row));
