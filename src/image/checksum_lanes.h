@@ -112,27 +112,28 @@ template <class V> struct LaneStates {
     V high;
 };
 
-// `low` and `high`, each lane's state, advanced by `t` (AdvanceTables as Lanes' tables).
-template <class Lanes, class V = typename Lanes::Type>
-LaneStates<V> advance_state(const std::array<V, 8>& t, V low, V high)
+template <class Lanes, class V = typename Lanes::Type> LaneStates<V> sum(const LaneStates<V>& a, const LaneStates<V>& b)
 {
-    const V n0 = Lanes::low_nibbles(low);
-    const V n1 = Lanes::high_nibbles(low);
-    const V n2 = Lanes::low_nibbles(high);
-    const V n3 = Lanes::high_nibbles(high);
-    return {Lanes::sum(Lanes::sum(Lanes::lookup(t[0], n0), Lanes::lookup(t[2], n1)),
-                       Lanes::sum(Lanes::lookup(t[4], n2), Lanes::lookup(t[6], n3))),
-            Lanes::sum(Lanes::sum(Lanes::lookup(t[1], n0), Lanes::lookup(t[3], n1)),
-                       Lanes::sum(Lanes::lookup(t[5], n2), Lanes::lookup(t[7], n3)))};
+    return {Lanes::sum(a.low, b.low), Lanes::sum(a.high, b.high)};
 }
 
-// The same of a state whose high byte is 0 (a byte of input): four lookups.
-template <class Lanes, class V = typename Lanes::Type> LaneStates<V> advance_byte(const std::array<V, 8>& t, V low)
+// The image of a byte a lane under four of an AdvanceTables' tables (as
+// Lanes' tables): 0 to 3 for the state's low byte, 4 to 7 for its high byte.
+template <class Lanes, class V = typename Lanes::Type> LaneStates<V> advance_byte(std::span<const V, 4> t, V byte)
 {
-    const V n0 = Lanes::low_nibbles(low);
-    const V n1 = Lanes::high_nibbles(low);
+    const V n0 = Lanes::low_nibbles(byte);
+    const V n1 = Lanes::high_nibbles(byte);
     return {Lanes::sum(Lanes::lookup(t[0], n0), Lanes::lookup(t[2], n1)),
             Lanes::sum(Lanes::lookup(t[1], n0), Lanes::lookup(t[3], n1))};
+}
+
+// Each lane's state advanced by `t`: the images of its two bytes, summed.
+template <class Lanes, class V = typename Lanes::Type>
+LaneStates<V> advance_state(const std::array<V, 8>& t, const LaneStates<V>& state)
+{
+    const std::span<const V, 8> all(t);
+    return sum<Lanes>(advance_byte<Lanes>(all.template first<4>(), state.low),
+                      advance_byte<Lanes>(all.template last<4>(), state.high));
 }
 
 // `tables` is kStepTables, or a copy of it, which a kernel reads as data.
@@ -154,15 +155,15 @@ std::uint16_t continue_lanes(std::uint16_t state, std::span<const std::uint8_t> 
     p += kLanes;
     // Vector v of a step is followed by kStepVectors - 1 - v more.
     for (; static_cast<std::size_t>(end - p) >= kStepVectors * kLanes; p += kStepVectors * kLanes) {
-        lanes = advance_state<Lanes>(t[kStepVectors - 1], lanes.low, lanes.high);
+        lanes = advance_state<Lanes>(t[kStepVectors - 1], lanes);
         for (std::size_t v = 0; v + 1 < kStepVectors; ++v) {
-            const LaneStates<V> in = advance_byte<Lanes>(t[kStepVectors - 2 - v], Lanes::load(p + v * kLanes));
-            lanes = {Lanes::sum(lanes.low, in.low), Lanes::sum(lanes.high, in.high)};
+            const std::span<const V, 8> after(t[kStepVectors - 2 - v]);
+            lanes = sum<Lanes>(lanes, advance_byte<Lanes>(after.template first<4>(), Lanes::load(p + v * kLanes)));
         }
         lanes.low = Lanes::sum(lanes.low, Lanes::load(p + (kStepVectors - 1) * kLanes));
     }
     for (; p != end; p += kLanes) {
-        lanes = advance_state<Lanes>(t[0], lanes.low, lanes.high);
+        lanes = advance_state<Lanes>(t[0], lanes);
         lanes.low = Lanes::sum(lanes.low, Lanes::load(p));
     }
     // Lane k's state still lacks 16 - k bytes: its low byte is byte k of a
