@@ -228,6 +228,36 @@ function resident() {
   return sizes;
 }
 
+// A browser just started still frees memory and pages its helper processes in
+// for seconds, with no page doing anything (Firefox's three helpers took on
+// 1.7 MiB each of their files 5.4 s after its launch, and less up to 13 s; its
+// parent gave back 6 to 15 MiB), which would count as a job's growth or hide
+// it. So a job's growth is measured in a browser kQuietAfterMs after its
+// launch, once `total()` (KiB) has stayed within kSettledKiB for kSettledMs
+// (or after kSettleLimitMs).
+const kQuietAfterMs = 15000;
+async function quietBrowser(engine) {
+  const launched = Date.now();
+  const browser = await launch(engine);
+  await new Promise((done) => setTimeout(done, Math.max(0, launched + kQuietAfterMs - Date.now())));
+  return browser;
+}
+const kSettledKiB = 1024;
+const kSettledMs = 3000;
+const kSettleLimitMs = 30000;
+async function settled(total) {
+  const samples = [];
+  for (const start = Date.now(); Date.now() - start < kSettleLimitMs;) {
+    samples.push({ at: Date.now(), kib: total() });
+    const recent = samples.filter(({ at }) => at >= samples.at(-1).at - kSettledMs).map(({ kib }) => kib);
+    if (samples.at(-1).at - samples[0].at >= kSettledMs && Math.max(...recent) - Math.min(...recent) < kSettledKiB) {
+      return;
+    }
+    await new Promise((done) => setTimeout(done, 250));
+  }
+  console.log(`  the engine's memory did not settle in ${kSettleLimitMs / 1000} s`);
+}
+
 // The growth of the engine's processes' resident memory, summed, while a job
 // runs, in MiB: all of it, and the anonymous part (without the pages of files
 // the engine maps, which the kernel takes back as it needs). With `way`, while
@@ -235,9 +265,9 @@ function resident() {
 async function growth(browser, url, what, view, way = null) {
   const page = await freshPage(browser, url);
   const id = await choose(page, view, what);
-  await new Promise((done) => setTimeout(done, 1000));  // what the start left behind settles
   const sum = (sizes) => [...sizes.values()].reduce((a, b) => ({ all: a.all + b.all, anon: a.anon + b.anon }),
     { all: 0, anon: 0 });
+  await settled(() => sum(resident()).all);
   const first = resident();
   const before = sum(first);
   let peak = before;
@@ -344,13 +374,13 @@ for (const engine of (process.env.ENGINES ?? 'chromium firefox webkit').split(/\
     // Each in a browser of its own: what a job leaves running (Firefox's parent
     // still busy with the 2 GiB image offered, for seconds after its page has
     // closed) would count as the next job's growth.
-    const alone = await launch(engine);
+    const alone = await quietBrowser(engine);
     row[name] = await growth(alone, server.url, path, view);
     await alone.close();
     console.log(`${engine}, ${name}: ${row[name]}`);
     // The floor's own growth beside a Convert's: what the engine's read alone takes.
     if (view === 'convert' && floorWay.get(path)) {
-      const bare = await launch(engine);
+      const bare = await quietBrowser(engine);
       row[`floor's, ${name}`] = await growth(bare, server.url, path, view, floorWay.get(path));
       await bare.close();
       console.log(`${engine}, the floor's read alone, ${name}: ${row[`floor's, ${name}`]}`);
