@@ -410,9 +410,10 @@ const stored = (bytes) => new Response(bytes).blob();
 
 // Firefox makes the same copy of a download with more than 8 parts read from
 // files (nesting Blobs does not help): a folder's image of the metadata and
-// more than 7 files. Such a disc is read once more, through Response.blob(),
-// into one Blob that Firefox keeps in a temporary file, not in memory, while
-// the worker reads it for the checksums (copyOfDisc).
+// more than 7 files. Such a disc keeps its largest files as parts and has the
+// rest read once more, through Response.blob(), into Blobs that Firefox keeps
+// in temporary files, not in memory, while the worker reads them for the
+// checksums (copyOfDisc).
 // Chromium would keep that Blob in memory, and copies no Blob of parts.
 const kFileParts = 8;
 const copiesManyParts = isFirefox;
@@ -638,34 +639,98 @@ async function unreadablePath(folder, order) {
 const unreadableLine = (name, path) => worker.unreadable(name, path)
   .then(({ message }) => shownLine(message), ({ message }) => message);
 
-// The chosen files of a disc laid out as `order` and `padding` say, each
-// followed by its zeros, as they go into a Blob after its metadata.
-function filesOfDisc(folder, order, padding) {
-  const zeros = new Uint8Array(padding.reduce((most, count) => Math.max(most, count), 0));
-  return order.flatMap((index, i) => [asChosen(folder.files[index].file), zeros.subarray(0, padding[i])]);
+// The chosen files of a disc laid out as `order` and `padding` say, those
+// from place `from` to `to` in order, each followed by its zeros, as they go
+// into a Blob after its metadata.
+function filesOfDisc(folder, order, padding, from = 0, to = order.length) {
+  const zeros = new Uint8Array(padding.slice(from, to).reduce((most, count) => Math.max(most, count), 0));
+  return order.slice(from, to).flatMap((index, i) =>
+    [asChosen(folder.files[index].file), zeros.subarray(0, padding[from + i])]);
 }
 
-// The disc as laid out (a LayoutMessage), read while the worker reads it,
-// into one Blob that Firefox keeps in a temporary file: { disc }, or { line }
-// where a file changed since chosen is one quarnel-pack cannot read, or ''
-// where Firefox read one shrunk short without a word, and so which one is not
-// known. Once begun it runs to its end, the job cancelled or not: a Response
-// of a Blob cannot be stopped midway.
-function copyOfDisc(folder, { metadata, order, padding }) {
-  const disc = new Blob([metadata, ...filesOfDisc(folder, order, padding)]);
+// The places in order of the files that stay parts of their own, of `sizes`
+// in order, where `budget` parts may be read from files: one for each such
+// file and one for each run of those copied between them, the most bytes
+// kept. A Set.
+function keptFiles(sizes, budget) {
+  const none = () => Array.from({ length: budget + 1 }, () => [-1, -1]);
+  // best[parts][copying]: the most bytes kept so far in that many parts, the
+  // file before copied (1) or not (0); and for each file, by the state it
+  // leads to, the state before it and whether it was kept.
+  let best = none();
+  best[0][0] = 0;
+  const steps = sizes.map((size) => {
+    const next = none();
+    const back = new Map();
+    const offer = (parts, copying, bytes, before) => {
+      if (parts <= budget && bytes > next[parts][copying]) {
+        next[parts][copying] = bytes;
+        back.set(parts * 2 + copying, before);
+      }
+    };
+    best.forEach((states, parts) => states.forEach((bytes, copying) => {
+      if (bytes >= 0) {
+        offer(parts + 1, 0, bytes + size, { parts, copying, kept: true });
+        offer(copying ? parts : parts + 1, 1, bytes, { parts, copying, kept: false });
+      }
+    }));
+    best = next;
+    return back;
+  });
+  let at = { parts: 0, copying: 0 };
+  best.forEach((states, parts) => states.forEach((bytes, copying) => {
+    if (bytes > best[at.parts][at.copying]) {
+      at = { parts, copying };
+    }
+  }));
+  const kept = new Set();
+  for (let i = steps.length - 1; i >= 0; --i) {
+    at = steps[i].get(at.parts * 2 + at.copying);
+    if (at.kept) {
+      kept.add(i);
+    }
+  }
+  return kept;
+}
+
+// The parts of a disc laid out as a LayoutMessage says, after its metadata,
+// where Firefox would copy a Blob of them (copiesManyParts): the files that
+// hold the most bytes stay parts of their own, and each run of files between
+// them is read, while the worker reads it, into one Blob that Firefox keeps
+// in a temporary file, a part too; the header area and the metadata make
+// the last. Resolves to { parts }, or { line } where a file changed since
+// chosen is one quarnel-pack cannot read, or '' where Firefox read one shrunk
+// short without a word, and so which one is not known. Once begun it runs to
+// its end, the job cancelled or not: a Response of a Blob cannot be stopped midway.
+function copyOfDisc(folder, { order, padding }) {
+  const kept = keptFiles(order.map((index) => folder.files[index].file.size), kFileParts - 1);
   const copying = (async () => {
-    let path = null;
-    let kept = disc;
-    try {
-      kept = await new Response(disc).blob();
-      path = kept.size === disc.size ? null : '';
-    } catch (error) {
-      path = await unreadablePath(folder, order);
-      if (path === null) {
-        throw error;
+    const parts = [];
+    for (let from = 0, to = 1; from < order.length; from = to, to = from + 1) {
+      if (kept.has(from)) {
+        parts.push(...filesOfDisc(folder, order, padding, from, to));
+        continue;
+      }
+      while (to < order.length && !kept.has(to)) {
+        ++to;
+      }
+      const run = new Blob(filesOfDisc(folder, order, padding, from, to));
+      let path = null;
+      try {
+        const copy = await new Response(run).blob();
+        parts.push(copy);
+        path = copy.size === run.size ? null : '';
+      } catch (error) {
+        path = await unreadablePath(folder, order.slice(from, to));
+        if (path === null) {
+          throw error;
+        }
+      }
+      if (path !== null) {
+        return { line: await unreadableLine(folder.name, path) };
       }
     }
-    return path === null ? { disc: kept } : { line: await unreadableLine(folder.name, path) };
+    return { parts };
   })();
   copying.catch(() => {});  // a job that fails first leaves it unread
   return copying;
@@ -724,10 +789,11 @@ const folderView = new FolderView('folder', {
   // Where Firefox would copy the image (copiesManyParts), the page copies the disc as the worker reads it.
   async start(folder, [model, label], options) {
     let copying = null;
+    let metadata = null;
     const result = await onTwo('pack', [folder, model, label, copiesManyParts && 1 + folder.files.length > kFileParts],
       folder.files.map(({ file }) => file),
-      { ...options, onLayout: (layout) => { copying = copyOfDisc(folder, layout); } });
-    return { ...result, copying };
+      { ...options, onLayout: (layout) => { ({ metadata } = layout); copying = copyOfDisc(folder, layout); } });
+    return { ...result, copying, ...(copying && { metadata }) };
   },
   args: folderArgs,
   unwritable: (folder, args) => worker.rules.packUnwritable.replace('{}', () => imageName(folder, args)),
@@ -737,7 +803,7 @@ const folderView = new FolderView('folder', {
     }
     const [, , discOnly] = args;
     const name = imageName(folder, args);
-    let parts;
+    let files;
     if (result.copying) {
       update({ line: 'Writing ' + name + ' to a temporary file…', progress: null });  // of unknown length
       const copied = await result.copying;
@@ -745,13 +811,13 @@ const folderView = new FolderView('folder', {
       if (copied.line) {
         return { phase: 'failed', line: copied.line };
       }
-      parts = discOnly ? [copied.disc] : [await stored(result.header), copied.disc];
+      files = copied.parts;
     } else {
-      parts = [await stored(new Blob(discOnly ? [result.metadata] : [result.header, result.metadata])),
-        ...filesOfDisc(folder, result.order, result.padding)];
+      files = filesOfDisc(folder, result.order, result.padding);
     }
+    const first = await stored(new Blob(discOnly ? [result.metadata] : [result.header, result.metadata]));
     signal.throwIfAborted();
-    const image = new Blob(parts, { type: 'application/octet-stream' });
+    const image = new Blob([first, ...files], { type: 'application/octet-stream' });
     return { phase: 'done', line: shownLine(result.message), download: { blob: image, name, label: 'Save', now: true } };
   },
 });

@@ -128,6 +128,10 @@ folder('halves', [['large.bin', randomBytes(3 * 2 ** 20 + 100)], ['small.txt', '
 // Files over a slice (4 MiB, WebKit's) that begin inside a chunk, the cut inside the first: reads across
 // slices, the next file's first slice read ahead.
 folder('slices', [['a.bin', randomBytes(5 * 2 ** 20 + 7)], ['b.bin', randomBytes(4 * 2 ** 20 + 1)], ['c.txt', 'c']]);
+// Large files between runs of small ones: where Firefox would copy a Blob of more than 8 parts read from
+// files, the large stay parts of their own and each run between them is copied into one.
+folder('runs', Array.from({ length: 16 }, (_, i) => [`f${String(i).padStart(2, '0')}.bin`,
+  bytes(i % 5 === 2 ? 70000 + i : 100 + 37 * i, i + 8)]));
 // Chromium's dialog gives the "\\" in a name as "/".
 folder('backslash', [['fine.txt', 'fine'], ['back\\slash.txt', 'no']]);
 folder('twice', [['a\\b/f', '1'], ['a/b/f', '2']]);
@@ -194,6 +198,7 @@ const cases = [
   { view: 'folder', file: 'driver', drop: true, label: 'seventeen letters' },
   { view: 'folder', file: 'halves', drop: true },
   { view: 'folder', file: 'slices', drop: true },
+  { view: 'folder', file: 'runs', drop: true },
   // Through the dialog, where the driver can choose a folder.
   ...['driver', 'backslash'].map((name) => ({ view: 'folder', file: name, engines: ['chromium'] })),
   { view: 'folder', file: 'twice', engines: ['chromium'],
