@@ -402,10 +402,11 @@ class View {
   }
 }
 
-// Bytes made here, as a Blob to put beside chosen files in a download. Firefox
-// copies a download's every byte, the files' too, into its parent process once
-// its URL is made if the Blob holds over 1 MiB in memory (the header area of a
-// disc near 2 GiB); a body read by Response.blob() it keeps in a file instead.
+// Bytes made here (or a run of chosen files, copyOfDisc), as a Blob to put
+// beside chosen files in a download. Firefox copies a download's every byte,
+// the files' too, into its parent process once its URL is made if the Blob
+// holds over 1 MiB in memory (the header area of a disc near 2 GiB); a body
+// read by Response.blob() it keeps in a file instead.
 const stored = (bytes) => new Response(bytes).blob();
 
 // Firefox makes the same copy of a download with more than 8 parts read from
@@ -717,7 +718,7 @@ function copyOfDisc(folder, { order, padding }) {
       const run = new Blob(filesOfDisc(folder, order, padding, from, to));
       let path = null;
       try {
-        const copy = await new Response(run).blob();
+        const copy = await stored(run);
         parts.push(copy);
         path = copy.size === run.size ? null : '';
       } catch (error) {
@@ -788,12 +789,15 @@ const imageName = (folder, [, , discOnly]) => folder.name + (discOnly ? '.iso' :
 const folderView = new FolderView('folder', {
   // Where Firefox would copy the image (copiesManyParts), the page copies the disc as the worker reads it.
   async start(folder, [model, label], options) {
+    let layout = null;  // where it went ahead of the result, which then leaves it out
     let copying = null;
-    let metadata = null;
     const result = await onTwo('pack', [folder, model, label, copiesManyParts && 1 + folder.files.length > kFileParts],
       folder.files.map(({ file }) => file),
-      { ...options, onLayout: (layout) => { ({ metadata } = layout); copying = copyOfDisc(folder, layout); } });
-    return { ...result, copying, ...(copying && { metadata }) };
+      { ...options, onLayout: ({ metadata, order, padding }) => {
+        layout = { metadata, order, padding };
+        copying = copyOfDisc(folder, layout);
+      } });
+    return { ...layout, ...result, copying };
   },
   args: folderArgs,
   unwritable: (folder, args) => worker.rules.packUnwritable.replace('{}', () => imageName(folder, args)),
